@@ -1,0 +1,18 @@
+# Warning, sanitizer and fuzzing flags shared by every target of the project.
+add_library(lignor_developer_flags INTERFACE)
+target_compile_options(lignor_developer_flags INTERFACE -Wall -Wextra -Wpedantic)
+if(LIGNOR_WERROR)
+  target_compile_options(lignor_developer_flags INTERFACE -Werror)
+endif()
+if(LIGNOR_SANITIZE)
+  # Applied globally so that GoogleTest and the core agree on the instrumented runtime.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+if(LIGNOR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "LIGNOR_FUZZ needs clang (for example CXX=clang++-14)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,442 @@
+#include "decode.hpp"
+
+#include <array>
+#include <cstring>
+
+#include "unicode.hpp"
+
+namespace lignor {
+namespace {
+
+constexpr std::size_t declaration_window = 8192;
+
+// ---- UTF-8 -----------------------------------------------------------------
+
+bool all_ascii_word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080ULL) == 0;
+}
+
+// The bytes that may follow `lead` as the second byte of a well-formed
+// sequence, and the sequence's length (0 for a byte that cannot lead).
+struct LeadRule {
+    unsigned char length;
+    unsigned char low;
+    unsigned char high;
+};
+
+constexpr LeadRule lead_rule(unsigned char lead) {
+    if (lead < 0x80) return {1, 0, 0};
+    if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80, 0xBF};
+    if (lead == 0xE0) return {3, 0xA0, 0xBF};
+    if (lead == 0xED) return {3, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF) return {3, 0x80, 0xBF};
+    if (lead == 0xF0) return {4, 0x90, 0xBF};
+    if (lead >= 0xF1 && lead <= 0xF3) return {4, 0x80, 0xBF};
+    if (lead == 0xF4) return {4, 0x80, 0x8F};
+    return {0, 0, 0};
+}
+
+// Bytes of the well-formed prefix at `pos`: the whole sequence when it is
+// complete, otherwise its maximal valid part (at least 1 for a bad lead).
+// `complete` says which.
+std::size_t utf8_sequence(std::string_view bytes, std::size_t pos, bool& complete) {
+    const LeadRule rule = lead_rule(static_cast<unsigned char>(bytes[pos]));
+    if (rule.length == 0) {
+        complete = false;
+        return 1;
+    }
+    if (rule.length == 1) {
+        complete = true;
+        return 1;
+    }
+    std::size_t taken = 1;
+    for (; taken < rule.length; ++taken) {
+        if (pos + taken >= bytes.size()) break;
+        const auto c = static_cast<unsigned char>(bytes[pos + taken]);
+        const unsigned char low = taken == 1 ? rule.low : 0x80;
+        const unsigned char high = taken == 1 ? rule.high : 0xBF;
+        if (c < low || c > high) break;
+    }
+    complete = taken == rule.length;
+    return taken;
+}
+
+// Each maximal ill-formed subsequence becomes one U+FFFD.
+std::string utf8_lossy(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        bool complete = false;
+        const std::size_t length = utf8_sequence(bytes, pos, complete);
+        if (complete) {
+            out.append(bytes.data() + pos, length);
+        } else {
+            out.append("\xEF\xBF\xBD");
+        }
+        pos += length;
+    }
+    return out;
+}
+
+std::uint64_t count_replacements(std::string_view text) {
+    std::uint64_t count = 0;
+    for (std::size_t pos = text.find("\xEF\xBF\xBD"); pos != std::string_view::npos;
+         pos = text.find("\xEF\xBF\xBD", pos + 3))
+        ++count;
+    return count;
+}
+
+// ---- single-byte encodings ---------------------------------------------------
+
+void append_two_byte(std::string& out, char32_t cp) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+}
+
+// Appends the ASCII run starting at `pos` and returns where it ends.
+std::size_t copy_ascii_run(std::string_view bytes, std::size_t pos, std::string& out) {
+    const std::size_t start = pos;
+    while (pos + 8 <= bytes.size() && all_ascii_word(bytes.data() + pos)) pos += 8;
+    while (pos < bytes.size() && static_cast<unsigned char>(bytes[pos]) < 0x80) ++pos;
+    out.append(bytes.data() + start, pos - start);
+    return pos;
+}
+
+std::string decode_ascii(std::string_view bytes, EncodingReport& report) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        pos = copy_ascii_run(bytes, pos, out);
+        if (pos == bytes.size()) break;
+        out.append("\xEF\xBF\xBD");
+        ++report.undecodable;
+        ++pos;
+    }
+    return out;
+}
+
+constexpr std::array<char16_t, 32> windows_1252_high = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+std::string decode_windows_1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        pos = copy_ascii_run(bytes, pos, out);
+        if (pos == bytes.size()) break;
+        const auto byte = static_cast<unsigned char>(bytes[pos++]);
+        if (byte < 0xA0) {
+            unicode::append_utf8(out, windows_1252_high[byte - 0x80]);
+        } else {
+            append_two_byte(out, byte);
+        }
+    }
+    return out;
+}
+
+// ANSEL (ANSI Z39.47): index = byte - 0xA0; 0 marks a byte with no mapping.
+constexpr std::array<char16_t, 96> ansel_high = [] {
+    std::array<char16_t, 96> t{};
+    const std::pair<unsigned, char16_t> spacing[] = {
+        {0xA1, 0x0141}, {0xA2, 0x00D8}, {0xA3, 0x0110}, {0xA4, 0x00DE}, {0xA5, 0x00C6},
+        {0xA6, 0x0152}, {0xA7, 0x02B9}, {0xA8, 0x00B7}, {0xA9, 0x266D}, {0xAA, 0x00AE},
+        {0xAB, 0x00B1}, {0xAC, 0x01A0}, {0xAD, 0x01AF}, {0xAE, 0x02BB}, {0xB0, 0x02BC},
+        {0xB1, 0x0142}, {0xB2, 0x00F8}, {0xB3, 0x0111}, {0xB4, 0x00FE}, {0xB5, 0x00E6},
+        {0xB6, 0x0153}, {0xB7, 0x02BA}, {0xB8, 0x0131}, {0xB9, 0x00A3}, {0xBA, 0x00F0},
+        {0xBC, 0x01A1}, {0xBD, 0x01B0}, {0xBE, 0x25A1}, {0xBF, 0x25A0}, {0xC0, 0x00B0},
+        {0xC1, 0x2113}, {0xC2, 0x2117}, {0xC3, 0x00A9}, {0xC4, 0x266F}, {0xC5, 0x00BF},
+        {0xC6, 0x00A1}, {0xCD, 0x0065}, {0xCE, 0x006F}, {0xCF, 0x00DF},
+        // Combining marks, written before their base letter in ANSEL.
+        {0xE0, 0x0309}, {0xE1, 0x0300}, {0xE2, 0x0301}, {0xE3, 0x0302}, {0xE4, 0x0303},
+        {0xE5, 0x0304}, {0xE6, 0x0306}, {0xE7, 0x0307}, {0xE8, 0x0308}, {0xE9, 0x030C},
+        {0xEA, 0x030A}, {0xEB, 0xFE20}, {0xEC, 0xFE21}, {0xED, 0x0315}, {0xEE, 0x030B},
+        {0xEF, 0x0310}, {0xF0, 0x0327}, {0xF1, 0x0328}, {0xF2, 0x0323}, {0xF3, 0x0324},
+        {0xF4, 0x0325}, {0xF5, 0x0333}, {0xF6, 0x0332}, {0xF7, 0x0326}, {0xF8, 0x031C},
+        {0xF9, 0x032E}, {0xFA, 0xFE22}, {0xFB, 0xFE23}, {0xFE, 0x0313},
+    };
+    for (const auto& [byte, cp] : spacing) t[byte - 0xA0] = cp;
+    return t;
+}();
+
+constexpr bool is_ansel_mark(unsigned char byte) {
+    return (byte >= 0xE0 && byte <= 0xFB) || byte == 0xFE;
+}
+
+std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    std::string pending;  // UTF-8 of the marks waiting for their base letter
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        if (pending.empty()) {
+            pos = copy_ascii_run(bytes, pos, out);
+            if (pos == bytes.size()) break;
+        }
+        const auto byte = static_cast<unsigned char>(bytes[pos++]);
+        if (is_ansel_mark(byte)) {
+            unicode::append_utf8(pending, ansel_high[byte - 0xA0]);
+            continue;
+        }
+        // A mark never crosses a line break: it stays on the line it was written on.
+        const bool line_break = byte == '\n' || byte == '\r';
+        if (line_break) {
+            out += pending;
+            pending.clear();
+        }
+        if (byte < 0x80) {
+            out.push_back(static_cast<char>(byte));
+        } else if (byte >= 0xA0 && ansel_high[byte - 0xA0] != 0) {
+            unicode::append_utf8(out, ansel_high[byte - 0xA0]);
+        } else {
+            out.append("\xEF\xBF\xBD");
+            ++report.undecodable;
+        }
+        out += pending;
+        pending.clear();
+    }
+    out += pending;
+    return out;
+}
+
+// ---- detection ---------------------------------------------------------------
+
+std::string megabytes_message(std::uint64_t size, std::uint64_t limit) {
+    return "the file is " + std::to_string(size / 1'048'576) + " MB and the limit is " +
+           std::to_string(limit / 1'048'576) + " MB";
+}
+
+bool starts_with(std::string_view bytes, std::string_view prefix) {
+    return bytes.size() >= prefix.size() && bytes.substr(0, prefix.size()) == prefix;
+}
+
+std::string normalised_charset(std::string_view declared) {
+    std::string key;
+    for (char c : declared) {
+        if (c >= 'a' && c <= 'z') key.push_back(static_cast<char>(c - 32));
+        else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) key.push_back(c);
+    }
+    return key;
+}
+
+struct Choice {
+    GedcomEncoding encoding;
+    std::optional<std::string> note;
+};
+
+Choice choose_by_declaration(const std::optional<std::string>& declared, bool valid_utf8) {
+    if (!declared) {
+        if (valid_utf8) return {GedcomEncoding::Utf8, std::nullopt};
+        return {GedcomEncoding::Ansel,
+                "File declares no CHAR and is not valid UTF-8; read as ANSEL, the GEDCOM 5.5 "
+                "default."};
+    }
+    const std::string key = normalised_charset(*declared);
+    if (key == "UTF8") {
+        if (valid_utf8) return {GedcomEncoding::Utf8, std::nullopt};
+        return {GedcomEncoding::Windows1252,
+                "File declares UTF-8 but contains invalid UTF-8; read as Windows-1252 instead."};
+    }
+    if (key == "ANSEL") return {GedcomEncoding::Ansel, std::nullopt};
+    if (key == "ASCII" || key == "USASCII" || key == "ANSIZ3947") {
+        return {GedcomEncoding::Ascii, std::nullopt};
+    }
+    if (key == "ANSI" || key == "CP1252" || key == "WINDOWS1252" || key == "IBMWINDOWS") {
+        return {GedcomEncoding::Windows1252, std::nullopt};
+    }
+    if (key == "UNICODE" || key == "UTF16") {
+        return {GedcomEncoding::Utf8,
+                "File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
+                "as UTF-8."};
+    }
+    return {GedcomEncoding::Utf8, "Unrecognized CHAR value " + quoted(*declared) + "; read as UTF-8."};
+}
+
+std::string latin1_to_utf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + 16);
+    for (char c : bytes) unicode::append_utf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+// The value of a "1 CHAR " line, or nothing when the line is not one.
+std::optional<std::string> charset_of_line(std::string_view line) {
+    line = unicode::trim_end(line);
+    constexpr std::string_view prefix = "1 CHAR ";
+    if (!starts_with(line, prefix)) return std::nullopt;
+    return std::string(unicode::trim(line.substr(prefix.size())));
+}
+
+}  // namespace
+
+std::string_view display_name(GedcomEncoding encoding) noexcept {
+    switch (encoding) {
+        case GedcomEncoding::Ascii: return "ASCII";
+        case GedcomEncoding::Utf8: return "UTF-8";
+        case GedcomEncoding::Utf16Be: return "UTF-16 (big-endian)";
+        case GedcomEncoding::Utf16Le: return "UTF-16 (little-endian)";
+        case GedcomEncoding::Ansel: return "ANSEL";
+        case GedcomEncoding::Windows1252: return "ANSI (Windows-1252)";
+    }
+    return "unknown";
+}
+
+std::string EncodingReport::summary() const {
+    std::string out = "Read as ";
+    out += encoding ? display_name(*encoding) : std::string_view("unknown");
+    if (bom) out += " (byte-order mark)";
+    if (declared) {
+        out += ", declared ";
+        out += *declared;
+    } else {
+        out += ", no CHAR declared";
+    }
+    if (undecodable > 0) out += ", " + std::to_string(undecodable) + " byte(s) undecodable";
+    return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        while (pos + 8 <= bytes.size() && all_ascii_word(bytes.data() + pos)) pos += 8;
+        if (pos >= bytes.size()) break;
+        bool complete = false;
+        pos += utf8_sequence(bytes, pos, complete);
+        if (!complete) return false;
+    }
+    return true;
+}
+
+std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport& report) {
+    if (bytes.size() % 2 != 0) {
+        report.notes.emplace_back(
+            "UTF-16 file has an odd number of bytes; the final byte was ignored.");
+        bytes.remove_suffix(1);
+    }
+    const auto unit_at = [&](std::size_t i) -> char32_t {
+        const auto a = static_cast<unsigned char>(bytes[2 * i]);
+        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return big_endian ? (char32_t{a} << 8 | b) : (char32_t{b} << 8 | a);
+    };
+    const std::size_t units = bytes.size() / 2;
+    std::string out;
+    out.reserve(units + units / 4);
+    for (std::size_t i = 0; i < units; ++i) {
+        const char32_t unit = unit_at(i);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+        } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const char32_t low = i + 1 < units ? unit_at(i + 1) : 0;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                unicode::append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+            } else {
+                out.append("\xEF\xBF\xBD");
+                ++report.undecodable;
+            }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            out.append("\xEF\xBF\xBD");
+            ++report.undecodable;
+        } else {
+            unicode::append_utf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingReport& report) {
+    switch (encoding) {
+        case GedcomEncoding::Ascii: return decode_ascii(bytes, report);
+        case GedcomEncoding::Utf8: {
+            if (is_valid_utf8(bytes)) return std::string(bytes);
+            std::string text = utf8_lossy(bytes);
+            report.undecodable += count_replacements(text);
+            return text;
+        }
+        case GedcomEncoding::Utf16Be: return decode_utf16(bytes, true, report);
+        case GedcomEncoding::Utf16Le: return decode_utf16(bytes, false, report);
+        case GedcomEncoding::Ansel: return decode_ansel(bytes, report);
+        case GedcomEncoding::Windows1252: return decode_windows_1252(bytes);
+    }
+    return std::string(bytes);
+}
+
+std::optional<std::string> declared_charset(std::string_view bytes,
+                                            std::optional<GedcomEncoding> encoding) {
+    const std::string_view window = bytes.substr(0, std::min(bytes.size(), declaration_window));
+    std::string text;
+    if (encoding == GedcomEncoding::Utf16Be || encoding == GedcomEncoding::Utf16Le) {
+        EncodingReport scratch;
+        text = decode_utf16(window, encoding == GedcomEncoding::Utf16Be, scratch);
+    } else {
+        text = latin1_to_utf8(window);
+    }
+    // Lines end in LF, CR LF or a lone CR (classic Macintosh files).
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find_first_of("\r\n");
+        if (auto value = charset_of_line(rest.substr(0, end))) return value;
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits) {
+    if (bytes.size() > limits.max_file_bytes) {
+        return GedcomError::whole(ErrorKind::Limit,
+                                  megabytes_message(bytes.size(), limits.max_file_bytes));
+    }
+    EncodingReport report;
+    std::string_view body = bytes;
+    GedcomEncoding encoding;
+    if (starts_with(bytes, "\xEF\xBB\xBF")) {
+        report.bom = true;
+        body.remove_prefix(3);
+        encoding = GedcomEncoding::Utf8;
+        report.declared = declared_charset(bytes, std::nullopt);
+    } else if (starts_with(bytes, "\xFE\xFF") || starts_with(bytes, "\xFF\xFE")) {
+        report.bom = true;
+        body.remove_prefix(2);
+        encoding = bytes[0] == '\xFE' ? GedcomEncoding::Utf16Be : GedcomEncoding::Utf16Le;
+        report.declared = declared_charset(bytes, encoding);
+    } else if (bytes.size() >= 2 && ((bytes[0] == 0) != (bytes[1] == 0))) {
+        encoding = bytes[1] == 0 ? GedcomEncoding::Utf16Le : GedcomEncoding::Utf16Be;
+        report.notes.push_back("File is " + std::string(display_name(encoding)) +
+                               " but carries no byte-order mark.");
+        report.declared = declared_charset(bytes, encoding);
+    } else {
+        report.declared = declared_charset(bytes, std::nullopt);
+        const bool valid = is_valid_utf8(bytes);
+        Choice choice = choose_by_declaration(report.declared, valid);
+        encoding = choice.encoding;
+        if (choice.note) report.notes.push_back(std::move(*choice.note));
+        // Valid UTF-8 read as UTF-8 is the text itself: no copy.
+        if (encoding == GedcomEncoding::Utf8 && valid) {
+            report.encoding = encoding;
+            return DecodedText(body, std::move(report));
+        }
+    }
+    if (encoding == GedcomEncoding::Utf8 && is_valid_utf8(body)) {
+        report.encoding = encoding;
+        return DecodedText(body, std::move(report));
+    }
+    std::string text = decode_as(body, encoding, report);
+    report.encoding = encoding;
+    if (report.undecodable > 0) {
+        report.notes.push_back(std::to_string(report.undecodable) + " byte(s) had no mapping in " +
+                               std::string(display_name(encoding)) +
+                               " and were replaced with U+FFFD.");
+    }
+    return DecodedText(std::move(text), std::move(report));
+}
+
+}  // namespace lignor

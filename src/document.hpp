@@ -1,0 +1,144 @@
+// The GEDCOM line grammar, the tree of structures and the document.
+//
+// Design: a file read and written back must change only where a caller
+// changed it. A node therefore stores its parsed fields and, only when its
+// line as read differs from the canonical rendering of those fields (extra
+// spaces after the level, a level written "01" or "+1"), a verbatim copy of
+// that line. Any edit of the node drops the copy. Writing copies verbatim
+// lines and renders the rest, so untouched lines come back byte for byte.
+//
+// Nodes carry no level: a node's level is its depth below its record.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode.hpp"
+#include "error.hpp"
+#include "limits.hpp"
+#include "text.hpp"
+
+namespace lignor {
+
+// One line as read, before records are assembled. The texts borrow from the
+// line that was parsed and live as long as it does.
+struct ParsedLine {
+    std::uint16_t level = 0;
+    std::optional<std::string_view> xref;
+    std::string_view tag;
+    std::optional<std::string_view> value;
+    std::uint64_t line = 0;
+    std::optional<std::string_view> verbatim;
+};
+
+// Reads one non-empty line (without its terminator).
+Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
+                              std::uint16_t max_depth);
+
+// Appends the canonical rendering of one line, without a terminator.
+void render_line(std::uint16_t level, std::optional<std::string_view> xref, std::string_view tag,
+                 std::optional<std::string_view> value, std::string& out);
+
+// The tag rule: at least one byte, every byte an ASCII letter, digit or '_'.
+bool is_valid_tag(std::string_view tag) noexcept;
+// The identifier rule: more than two bytes, '@' first and last, no other '@'.
+bool is_valid_xref(std::string_view xref) noexcept;
+
+class Node {
+public:
+    // `Node::new` of the GEDCOM model (`new` is reserved in C++).
+    static Node make(std::string_view tag);
+    static Node record(std::string_view xref, std::string_view tag);
+    static Node with_value(std::string_view tag, std::string_view value);
+    // A node from a parsed line: fields are copied, nothing is validated again.
+    static Node from_parsed(const ParsedLine& line);
+
+    Node(const Node& other);
+    Node(Node&&) noexcept = default;
+    Node& operator=(const Node& other);
+    Node& operator=(Node&&) noexcept = default;
+    ~Node() = default;
+
+    std::string_view tag() const noexcept { return tag_.view(); }
+    std::optional<std::string_view> xref() const noexcept;
+    std::optional<std::string_view> value() const noexcept { return value_.optional(); }
+    std::optional<std::string_view> verbatim() const noexcept;
+    const std::vector<Node>& children() const noexcept { return children_; }
+    // Direct access for edits that add, remove or reorder substructures.
+    // Changing the children never changes the node's own line.
+    std::vector<Node>& children_mut() noexcept { return children_; }
+
+    void push(Node child);
+    const Node* first(std::string_view tag) const noexcept;
+    Node* first_mut(std::string_view tag) noexcept;
+    std::optional<std::string> value_of(std::string_view tag) const;
+
+    void set_tag(std::string_view tag);
+    void set_value(std::optional<std::string_view> value);
+    void set_xref(std::optional<std::string_view> xref);
+    std::string logical_value() const;
+    void set_logical_value(std::string_view text);
+    void forget_verbatim() noexcept;
+
+    // Writes this node's line (at `depth`) and then its subtree, each line ending in LF.
+    void render_into(std::uint16_t depth, std::string& out) const;
+    // Bytes that render_into would append.
+    std::size_t rendered_size(std::uint16_t depth) const noexcept;
+
+    // Replaces the children with exactly sized storage (used by the parser).
+    void adopt_children(std::vector<Node>&& children) noexcept { children_ = std::move(children); }
+
+private:
+    // Fields that most nodes lack live out of line: one pointer per node.
+    struct Rare {
+        std::optional<std::string> xref;
+        std::optional<std::string> verbatim;
+        bool empty() const { return !xref && !verbatim; }
+    };
+
+    Node() = default;
+    Rare& rare();
+    void drop_rare_if_empty() noexcept;
+
+    CompactText<16> tag_;
+    CompactText<24> value_;
+    std::vector<Node> children_;
+    std::unique_ptr<Rare> rare_;
+};
+
+// Assembles the node at `cursor` (which must be at `level`) and its subtree,
+// advancing `cursor` past everything consumed. Uses no recursion.
+Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
+                        std::uint16_t level);
+
+struct LoadedDocument;
+
+class Document {
+public:
+    std::vector<Node> records;
+
+    static Result<LoadedDocument> from_bytes(std::string_view bytes);
+    static Result<LoadedDocument> from_bytes_with(std::string_view bytes,
+                                                  const ParseLimits& limits);
+    static Result<Document> parse_with(std::string_view text, const ParseLimits& limits);
+
+    std::string to_text() const;
+    // UTF-8 bytes with the header's CHAR made to say UTF-8 (on a copy).
+    std::string to_bytes() const;
+
+    // Sets the first HEAD's first CHAR payload to "UTF-8" unless it says so
+    // already; true when the line changed. Adds no CHAR line.
+    bool declare_utf8_encoding();
+};
+
+struct LoadedDocument {
+    Document document;
+    EncodingReport report;
+};
+
+}  // namespace lignor

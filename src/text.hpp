@@ -1,0 +1,130 @@
+// A compact owned text for the fields of a tree node.
+//
+// A parsed 50 MB file holds millions of nodes, and most of their fields are
+// short (tags of four letters, dates, small numbers), so a node cannot afford
+// std::string's 32 bytes for each field plus an allocation for every one past
+// fifteen bytes. `CompactText<Size>` occupies exactly `Size` bytes: texts of up
+// to `Size - 1` bytes live inline, longer ones in one exactly sized heap block.
+// It can also be absent, which is distinct from empty (a GEDCOM payload that is
+// missing renders no space after the tag; an empty one renders the space).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace lignor {
+
+template <std::size_t Size>
+class CompactText {
+    static_assert(Size == 16 || Size == 24, "the layout below is written for 16 and 24 bytes");
+
+public:
+    CompactText() noexcept { set_absent(); }
+    explicit CompactText(std::string_view text) { assign_present(text); }
+    explicit CompactText(std::optional<std::string_view> text) {
+        if (text) assign_present(*text);
+        else set_absent();
+    }
+    CompactText(const CompactText& other) { copy_from(other); }
+    CompactText(CompactText&& other) noexcept {
+        std::memcpy(bytes_, other.bytes_, Size);
+        other.set_absent();
+    }
+    CompactText& operator=(const CompactText& other) {
+        if (this != &other) {
+            release();
+            copy_from(other);
+        }
+        return *this;
+    }
+    CompactText& operator=(CompactText&& other) noexcept {
+        if (this != &other) {
+            release();
+            std::memcpy(bytes_, other.bytes_, Size);
+            other.set_absent();
+        }
+        return *this;
+    }
+    ~CompactText() { release(); }
+
+    bool present() const noexcept { return marker() != absent_marker; }
+
+    // The text; empty when absent.
+    std::string_view view() const noexcept {
+        const unsigned char m = marker();
+        if (m == heap_marker) return {heap_pointer(), heap_size()};
+        if (m == absent_marker) return {};
+        return {reinterpret_cast<const char*>(bytes_), m};
+    }
+    std::optional<std::string_view> optional() const noexcept {
+        if (!present()) return std::nullopt;
+        return view();
+    }
+
+    void assign(std::optional<std::string_view> text) {
+        CompactText fresh(text);
+        *this = std::move(fresh);
+    }
+
+    // Heap bytes owned beyond the object itself (for memory accounting).
+    std::size_t heap_bytes() const noexcept { return marker() == heap_marker ? heap_size() : 0; }
+
+private:
+    static constexpr std::size_t inline_capacity = Size - 1;
+    static constexpr unsigned char heap_marker = 0xFF;
+    static constexpr unsigned char absent_marker = 0xFE;
+    using SizeField = std::conditional_t<Size == 24, std::uint64_t, std::uint32_t>;
+
+    unsigned char marker() const noexcept { return bytes_[Size - 1]; }
+    void set_absent() noexcept { bytes_[Size - 1] = absent_marker; }
+
+    const char* heap_pointer() const noexcept {
+        const char* pointer;
+        std::memcpy(&pointer, bytes_, sizeof pointer);
+        return pointer;
+    }
+    std::size_t heap_size() const noexcept {
+        SizeField size;
+        std::memcpy(&size, bytes_ + sizeof(char*), sizeof size);
+        return static_cast<std::size_t>(size);
+    }
+
+    void assign_present(std::string_view text) {
+        if (text.size() <= inline_capacity) {
+            if (!text.empty()) std::memcpy(bytes_, text.data(), text.size());
+            bytes_[Size - 1] = static_cast<unsigned char>(text.size());
+            return;
+        }
+        if constexpr (Size == 16) {
+            if (text.size() > UINT32_MAX) throw std::bad_alloc();
+        }
+        char* block = new char[text.size()];
+        std::memcpy(block, text.data(), text.size());
+        const auto size = static_cast<SizeField>(text.size());
+        std::memcpy(bytes_, &block, sizeof block);
+        std::memcpy(bytes_ + sizeof(char*), &size, sizeof size);
+        bytes_[Size - 1] = heap_marker;
+    }
+
+    void copy_from(const CompactText& other) {
+        if (other.marker() == heap_marker) {
+            assign_present(other.view());
+        } else {
+            std::memcpy(bytes_, other.bytes_, Size);
+        }
+    }
+
+    void release() noexcept {
+        if (marker() == heap_marker) delete[] heap_pointer();
+        set_absent();
+    }
+
+    alignas(8) unsigned char bytes_[Size];
+};
+
+}  // namespace lignor

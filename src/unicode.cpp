@@ -1,0 +1,165 @@
+#include "unicode.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <vector>
+
+namespace lignor::unicode {
+namespace {
+
+constexpr bool is_ascii_white_space(unsigned char c) {
+    // The White_Space code points below 0x80: TAB, LF, VT, FF, CR and SPACE.
+    return c == ' ' || (c >= 0x09 && c <= 0x0D);
+}
+
+constexpr bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the code point that ends just before `end`, or 0 for none.
+std::size_t last_code_point_start(std::string_view text, std::size_t end) {
+    std::size_t start = end - 1;
+    while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(text[start])))
+        --start;
+    return start;
+}
+
+}  // namespace
+
+char32_t next_code_point(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (length == 1 || pos + length > text.size()) {
+        ++pos;
+        return replacement_character;
+    }
+    char32_t cp = lead & (0x3F >> (length - 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[pos + i]);
+        if (!is_continuation(c)) {
+            ++pos;
+            return replacement_character;
+        }
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    pos += length;
+    return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_character;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool is_white_space(char32_t cp) {
+    if (cp < 0x80) return is_ascii_white_space(static_cast<unsigned char>(cp));
+    return u_isUWhiteSpace(static_cast<UChar32>(cp));
+}
+
+bool is_alphanumeric(char32_t cp) {
+    if (cp < 0x80) {
+        return (cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+    }
+    const auto c = static_cast<UChar32>(cp);
+    if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
+    const auto mask = U_GET_GC_MASK(c);
+    return (mask & (U_GC_ND_MASK | U_GC_NL_MASK | U_GC_NO_MASK)) != 0;
+}
+
+std::string_view trim_start(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t next = pos;
+        if (!is_white_space(next_code_point(text, next))) break;
+        pos = next;
+    }
+    return text.substr(pos);
+}
+
+std::string_view trim_end(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0) {
+        const auto last = static_cast<unsigned char>(text[end - 1]);
+        if (last < 0x80) {
+            if (!is_ascii_white_space(last)) break;
+            --end;
+            continue;
+        }
+        std::size_t start = last_code_point_start(text, end);
+        std::size_t probe = start;
+        const char32_t cp = next_code_point(text, probe);
+        if (probe != end || !is_white_space(cp)) break;
+        end = start;
+    }
+    return text.substr(0, end);
+}
+
+std::string_view trim(std::string_view text) { return trim_start(trim_end(text)); }
+
+std::string to_lower(std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+        return out;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t utf16_length = 0;
+    u_strFromUTF8Lenient(nullptr, 0, &utf16_length, text.data(), static_cast<int32_t>(text.size()),
+                         &status);
+    status = U_ZERO_ERROR;
+    std::vector<UChar> utf16(static_cast<std::size_t>(utf16_length) + 1);
+    u_strFromUTF8Lenient(utf16.data(), static_cast<int32_t>(utf16.size()), &utf16_length,
+                         text.data(), static_cast<int32_t>(text.size()), &status);
+    if (U_FAILURE(status)) return std::string(text);
+    // Lower-casing can grow a text (U+0130 becomes two code points), so ask for the size first.
+    status = U_ZERO_ERROR;
+    const int32_t lower_length =
+        u_strToLower(nullptr, 0, utf16.data(), utf16_length, "", &status);
+    std::vector<UChar> lower(static_cast<std::size_t>(lower_length) + 1);
+    status = U_ZERO_ERROR;
+    u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), utf16.data(), utf16_length, "",
+                 &status);
+    if (U_FAILURE(status)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (int32_t i = 0; i < lower_length;) {
+        UChar32 cp;
+        U16_NEXT(lower.data(), i, lower_length, cp);
+        append_utf8(out, static_cast<char32_t>(cp));
+    }
+    return out;
+}
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace lignor::unicode

@@ -1,0 +1,41 @@
+// Unicode character knowledge, all of it from ICU and all of it behind this
+// one door: white space, letters and digits, and full lower-casing.
+// Texts are UTF-8 everywhere in the core; every function here has an ASCII
+// fast path, because nearly every GEDCOM byte is ASCII.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace lignor::unicode {
+
+inline constexpr char32_t replacement_character = 0xFFFD;
+
+// Decodes the code point that starts at `pos` and advances `pos` past it.
+// Text from the decoder is valid UTF-8; a malformed byte is taken as U+FFFD
+// and skipped so that callers can never loop forever.
+char32_t next_code_point(std::string_view text, std::size_t& pos);
+
+// Appends the UTF-8 form of `cp` (surrogates and values past U+10FFFF become U+FFFD).
+void append_utf8(std::string& out, char32_t cp);
+
+// The Unicode White_Space property.
+bool is_white_space(char32_t cp);
+
+// Alphabetic, or a number of any kind (Nd, Nl, No).
+bool is_alphanumeric(char32_t cp);
+
+// Removes Unicode white space from both ends, or from the end only.
+std::string_view trim(std::string_view text);
+std::string_view trim_end(std::string_view text);
+std::string_view trim_start(std::string_view text);
+
+// Full Unicode lower-casing (which may change the length: U+0130 becomes "i̇").
+std::string to_lower(std::string_view text);
+
+// True when both texts are equal once ASCII letters are folded to one case;
+// every other byte must match exactly.
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
+
+}  // namespace lignor::unicode
