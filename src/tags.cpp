@@ -183,7 +183,7 @@ constexpr std::array attribute_tags{
 };
 
 constexpr std::array record_tags{
-    "FAM"sv,  "HEAD"sv, "INDI"sv, "NOTE"sv, "OBJE"sv, "REPO"sv,
+    "FAM"sv,   "HEAD"sv, "INDI"sv, "NOTE"sv, "OBJE"sv, "REPO"sv,
     "SNOTE"sv, "SOUR"sv, "SUBM"sv, "SUBN"sv, "TRLR"sv,
 };
 
@@ -223,11 +223,16 @@ bool contains(const std::array<std::string_view, N>& sorted, std::string_view ta
 
 std::string_view kind_text(TagKind kind) noexcept {
     switch (kind) {
-        case TagKind::Record: return "record";
-        case TagKind::Event: return "event";
-        case TagKind::Attribute: return "attribute";
-        case TagKind::Structure: return "structure";
-        case TagKind::Unknown: break;
+        case TagKind::Record:
+            return "record";
+        case TagKind::Event:
+            return "event";
+        case TagKind::Attribute:
+            return "attribute";
+        case TagKind::Structure:
+            return "structure";
+        case TagKind::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -238,9 +243,15 @@ std::optional<std::string_view> label(std::string_view tag) noexcept {
     return found->label;
 }
 
-bool is_event(std::string_view tag) noexcept { return contains(event_tags, tag); }
-bool is_attribute(std::string_view tag) noexcept { return contains(attribute_tags, tag); }
-bool is_record(std::string_view tag) noexcept { return contains(record_tags, tag); }
+bool is_event(std::string_view tag) noexcept {
+    return contains(event_tags, tag);
+}
+bool is_attribute(std::string_view tag) noexcept {
+    return contains(attribute_tags, tag);
+}
+bool is_record(std::string_view tag) noexcept {
+    return contains(record_tags, tag);
+}
 
 TagKind kind(std::string_view tag, bool nested) noexcept {
     if (!nested) return is_record(tag) ? TagKind::Record : TagKind::Unknown;

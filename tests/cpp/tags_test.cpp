@@ -18,6 +18,7 @@ struct LabelRow {
 };
 
 // The vocabulary as three columns read across, one row of the table per line.
+// clang-format off
 const std::vector<LabelRow> vocabulary = {
     {"ABBR", "Abbreviation"}, {"EMIG", "Emigration"}, {"PAGE", "Where in the source"},
     {"ADDR", "Address"}, {"ENDL", "Endowment (LDS)"}, {"PEDI", "Pedigree"},
@@ -70,6 +71,7 @@ const std::vector<LabelRow> vocabulary = {
     {"EDUC", "Education"}, {"OCCU", "Occupation"}, {"WWW", "Web address"},
     {"EMAIL", "Email"}, {"ORDN", "Ordination"}, {"_UID", "Unique identifier"},
 };
+// clang-format on
 
 const std::set<std::string_view> events = {
     "ADOP", "ANUL", "BAPM", "BARM", "BASM", "BIRT", "BLES", "BURI", "CENS", "CHR",  "CHRA",
@@ -78,7 +80,7 @@ const std::set<std::string_view> events = {
 const std::set<std::string_view> attributes = {"CAST", "DSCR", "EDUC", "FACT", "IDNO",
                                                "NATI", "NCHI", "NMR",  "OCCU", "PROP",
                                                "RELI", "RESI", "SSN",  "TITL"};
-const std::set<std::string_view> records = {"FAM",  "HEAD", "INDI", "NOTE", "OBJE", "REPO",
+const std::set<std::string_view> records = {"FAM",   "HEAD", "INDI", "NOTE", "OBJE", "REPO",
                                             "SNOTE", "SOUR", "SUBM", "SUBN", "TRLR"};
 
 // Tags next to the known ones (one byte more, one byte less, other case)
@@ -86,8 +88,8 @@ const std::set<std::string_view> records = {"FAM",  "HEAD", "INDI", "NOTE", "OBJ
 std::vector<std::string> near_misses() {
     std::set<std::string> known;
     for (const LabelRow& row : vocabulary) known.emplace(row.tag);
-    std::vector<std::string> misses = {"", "no", "EMAI", "MARRIAGE", "_FOO", "_uid", "UID_",
-                                       " BIRT", "BIRT ", "AFN", "ZZZZ", "\xff"};
+    std::vector<std::string> misses = {"",     "no",    "EMAI",  "MARRIAGE", "_FOO", "_uid",
+                                       "UID_", " BIRT", "BIRT ", "AFN",      "ZZZZ", "\xff"};
     for (const std::string& tag : known) {
         std::string lower = tag;
         std::ranges::transform(lower, lower.begin(), [](char c) { return c | 0x20; });
@@ -140,17 +142,17 @@ struct KindRow {
 
 TEST(tags_kind, follows_level_then_event_attribute_label) {
     const KindRow rows[] = {
-        {"HEAD", false, TagKind::Record},      {"SNOTE", false, TagKind::Record},
-        {"SNOTE", true, TagKind::Structure},   {"NOTE", true, TagKind::Structure},
-        {"SOUR", true, TagKind::Structure},    {"RESI", true, TagKind::Attribute},
-        {"RESI", false, TagKind::Unknown},     {"BIRT", false, TagKind::Unknown},
-        {"BIRT", true, TagKind::Event},        {"SLGS", true, TagKind::Structure},
-        {"_UID", true, TagKind::Structure},    {"_UID", false, TagKind::Unknown},
-        {"_CUSTOM", false, TagKind::Unknown},  {"_FOO", true, TagKind::Unknown},
-        {"CHR", true, TagKind::Event},         {"DIV", true, TagKind::Event},
-        {"MARRIAGE", true, TagKind::Unknown},  {"TITL", true, TagKind::Attribute},
-        {"PEDI", true, TagKind::Structure},    {"NO", true, TagKind::Structure},
-        {"no", true, TagKind::Unknown},        {"", true, TagKind::Unknown},
+        {"HEAD", false, TagKind::Record},     {"SNOTE", false, TagKind::Record},
+        {"SNOTE", true, TagKind::Structure},  {"NOTE", true, TagKind::Structure},
+        {"SOUR", true, TagKind::Structure},   {"RESI", true, TagKind::Attribute},
+        {"RESI", false, TagKind::Unknown},    {"BIRT", false, TagKind::Unknown},
+        {"BIRT", true, TagKind::Event},       {"SLGS", true, TagKind::Structure},
+        {"_UID", true, TagKind::Structure},   {"_UID", false, TagKind::Unknown},
+        {"_CUSTOM", false, TagKind::Unknown}, {"_FOO", true, TagKind::Unknown},
+        {"CHR", true, TagKind::Event},        {"DIV", true, TagKind::Event},
+        {"MARRIAGE", true, TagKind::Unknown}, {"TITL", true, TagKind::Attribute},
+        {"PEDI", true, TagKind::Structure},   {"NO", true, TagKind::Structure},
+        {"no", true, TagKind::Unknown},       {"", true, TagKind::Unknown},
     };
     for (const KindRow& row : rows) {
         EXPECT_EQ(kind(row.tag, row.nested), row.expected) << row.tag << " nested=" << row.nested;
@@ -179,6 +181,7 @@ TEST(tags_kind, has_one_word_per_kind) {
 }
 
 TEST(tags_pedigree, recognises_three_spellings_of_six_words) {
+    // clang-format off
     const std::pair<std::string_view, std::string_view> rows[] = {
         {"birth", "Birth"},     {"Birth", "Birth"},     {"BIRTH", "Birth"},
         {"adopted", "Adopted"}, {"Adopted", "Adopted"}, {"ADOPTED", "Adopted"},
@@ -187,11 +190,12 @@ TEST(tags_pedigree, recognises_three_spellings_of_six_words) {
         {"step", "Step"},       {"Step", "Step"},       {"STEP", "Step"},
         {"other", "Other"},     {"Other", "Other"},     {"OTHER", "Other"},
         // Trimmed first, with Unicode white space (here U+00A0 and U+3000).
-        {"  adopted ", "Adopted"}, {"Birth ", "Birth"}, {"\t\xc2\xa0step\xe3\x80\x80", "Step"},
+        {"  adopted ", "Adopted"}, {"Birth ", "Birth"}, {"\t\u00a0step\u3000", "Step"},
         // Anything else is kept as written, only trimmed.
         {"bIrTh", "bIrTh"}, {"private", "private"}, {"Adopted by aunt", "Adopted by aunt"},
         {" adopted by aunt ", "adopted by aunt"}, {"steps", "steps"}, {"", ""}, {"   ", ""},
     };
+    // clang-format on
     for (const auto& [value, shown] : rows) {
         EXPECT_EQ(pedigree_label(value), shown) << '"' << value << '"';
     }
