@@ -7,8 +7,10 @@
 // unknown unless the vocabulary lists it, as it does `_UID`.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace lignor {
@@ -36,6 +38,10 @@ TagKind kind(std::string_view tag, bool nested) noexcept;
 // the recognised pedigree spellings ("birth", "Birth", "BIRTH", ...). The
 // result is either static text or a view into `value`.
 std::string_view pedigree_label(std::string_view value);
+// The result may view the argument, so a temporary string (such as a fresh
+// `logical_value()`) would leave it dangling: keep the text in a variable.
+template <std::same_as<std::string> Text>
+std::string_view pedigree_label(Text&& value) = delete;
 
 }  // namespace tags
 }  // namespace lignor
