@@ -1,0 +1,163 @@
+// Throughput of reading and writing whole GEDCOM documents.
+//
+// Input: one generated file per encoding (UTF-8, ANSEL, UTF-16 LE with a
+// byte-order mark), of about LIGNOR_BENCH_SIZE_MB MiB each (default 50),
+// named document-<encoding>-<size>mb.ged. They are looked for in the folder
+// named by LIGNOR_BENCH_DATA, or else in bench-data/ of the build tree; a
+// file that is missing is written there first by
+//     /usr/bin/python3 bench/generate_gedcom.py --size-mb <size> --encoding <encoding> ...
+// (deterministic: the same size always gives the same bytes). Generated files
+// never go into the source tree.
+//
+// Every rate is bytes per second: of the input for reading and for the memchr
+// baseline, of the output for writing. The read benchmarks time decoding,
+// cutting, parsing and assembly; freeing the document afterwards is not timed.
+//
+//     LIGNOR_BENCH_DATA=/tmp/lignor-bench ./document_bench --benchmark_repetitions=3
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "decode.hpp"
+#include "document.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int size_mb() {
+    const char* text = std::getenv("LIGNOR_BENCH_SIZE_MB");
+    return text ? std::atoi(text) : 50;
+}
+
+fs::path data_folder() {
+    const char* folder = std::getenv("LIGNOR_BENCH_DATA");
+    return folder ? fs::path(folder) : fs::path(LIGNOR_BENCH_DATA_DIR);
+}
+
+std::string shell_quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+void generate(const fs::path& file, const std::string& encoding) {
+    fs::create_directories(file.parent_path());
+    const fs::path partial = file.string() + ".partial";
+    const std::string command = "/usr/bin/python3 " +
+                                shell_quoted(std::string(LIGNOR_BENCH_DIR) + "/generate_gedcom.py") +
+                                " --size-mb " + std::to_string(size_mb()) + " --encoding " +
+                                encoding + " --output " + shell_quoted(partial.string());
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+    // Renamed only when complete, so an interrupted run never leaves a short file.
+    fs::rename(partial, file);
+}
+
+// The bytes of one generated file, read once per run.
+const std::string& input(const std::string& encoding) {
+    static std::map<std::string, std::string> loaded;
+    if (auto found = loaded.find(encoding); found != loaded.end()) return found->second;
+    const fs::path file =
+        data_folder() / ("document-" + encoding + "-" + std::to_string(size_mb()) + "mb.ged");
+    if (!fs::exists(file)) generate(file, encoding);
+    std::ifstream stream(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    return loaded.emplace(encoding, std::move(bytes)).first->second;
+}
+
+// One parsed document per encoding, for the writing benchmarks.
+const lignor::Document& document(const std::string& encoding) {
+    static std::map<std::string, lignor::Document> parsed;
+    if (auto found = parsed.find(encoding); found != parsed.end()) return found->second;
+    auto loaded = lignor::Document::from_bytes(input(encoding));
+    if (!loaded) throw std::runtime_error(encoding + ": " + loaded.error().display());
+    return parsed.emplace(encoding, std::move(loaded->document)).first->second;
+}
+
+// The floor for any reader: find every line break and do nothing else.
+void memchr_line_breaks(benchmark::State& state, const std::string& encoding) {
+    const std::string& bytes = input(encoding);
+    for (auto _ : state) {
+        std::size_t breaks = 0;
+        const char* at = bytes.data();
+        const char* const end = at + bytes.size();
+        while (const void* hit = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
+            ++breaks;
+            at = static_cast<const char*>(hit) + 1;
+        }
+        benchmark::DoNotOptimize(breaks);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void from_bytes(benchmark::State& state, const std::string& encoding) {
+    const std::string& bytes = input(encoding);
+    std::size_t records = 0;
+    for (auto _ : state) {
+        auto loaded = lignor::Document::from_bytes(bytes);
+        state.PauseTiming();
+        if (!loaded) {
+            state.SkipWithError(loaded.error().display().c_str());
+            break;
+        }
+        records = loaded->document.records.size();
+        loaded = lignor::GedcomError{};  // frees the document outside the timing
+        state.ResumeTiming();
+    }
+    state.counters["records"] = static_cast<double>(records);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+// Decoding alone, to tell its share of from_bytes from the parser's.
+void decode(benchmark::State& state, const std::string& encoding) {
+    const std::string& bytes = input(encoding);
+    for (auto _ : state) {
+        auto decoded = lignor::decode_gedcom_with(bytes, lignor::ParseLimits{});
+        benchmark::DoNotOptimize(decoded->text().data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void to_text(benchmark::State& state, const std::string& encoding) {
+    const lignor::Document& parsed = document(encoding);
+    std::size_t written = 0;
+    for (auto _ : state) {
+        const std::string text = parsed.to_text();
+        written += text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(written));
+}
+
+void to_bytes(benchmark::State& state, const std::string& encoding) {
+    const lignor::Document& parsed = document(encoding);
+    std::size_t written = 0;
+    for (auto _ : state) {
+        const std::string bytes = parsed.to_bytes();
+        written += bytes.size();
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(written));
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(memchr_line_breaks, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(from_bytes, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(from_bytes, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(from_bytes, utf16le, std::string("utf16le"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decode, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decode, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decode, utf16le, std::string("utf16le"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(to_text, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(to_bytes, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(to_bytes, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,68 @@
+// Reads one GEDCOM file into memory, parses it and reports what it found, so
+// that the peak memory of a whole read can be measured from outside:
+//
+//     /usr/bin/time -v ./parse_rss file.ged          (see "Maximum resident set size")
+//     ./parse_rss file.ged --write out.ged            (also writes the document's to_bytes)
+//
+// The file's bytes stay in memory for the whole read, as they do for any
+// caller of Document::from_bytes, so the peak includes them.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "document.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool read_file(const char* path, std::string& bytes) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) return false;
+    bytes.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    return !stream.bad();
+}
+
+bool write_file(const char* path, std::string_view bytes) {
+    std::ofstream stream(path, std::ios::binary);
+    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(stream);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool write = argc == 4 && std::string_view(argv[2]) == "--write";
+    if (argc != 2 && !write) {
+        std::fprintf(stderr, "usage: %s FILE [--write OUTPUT]\n", argv[0]);
+        return 2;
+    }
+    std::string bytes;
+    if (!read_file(argv[1], bytes)) {
+        std::fprintf(stderr, "%s: cannot read the file\n", argv[1]);
+        return 1;
+    }
+    const Clock::time_point start = Clock::now();
+    auto loaded = lignor::Document::from_bytes(bytes);
+    const double parse_seconds = seconds_since(start);
+    if (!loaded) {
+        std::fprintf(stderr, "%s: %s\n", argv[1], loaded.error().display().c_str());
+        return 1;
+    }
+    std::printf("%s: %zu records, %zu bytes, parsed in %.3f s (%.0f MB/s)\n", argv[1],
+                loaded->document.records.size(), bytes.size(), parse_seconds,
+                static_cast<double>(bytes.size()) / 1e6 / parse_seconds);
+    std::printf("%s\n", loaded->report.summary().c_str());
+    if (write && !write_file(argv[3], loaded->document.to_bytes())) {
+        std::fprintf(stderr, "%s: cannot write the file\n", argv[3]);
+        return 1;
+    }
+    return 0;
+}
