@@ -1,0 +1,79 @@
+// Every real file in the shared corpus: a file that reads writes back byte for
+// byte (line terminators become LF, empty lines go); a file that is refused
+// is refused with the message and line a person can act on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "document.hpp"
+
+namespace lignor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The decoded text as the writer should give it back: LF endings, no empty lines.
+std::string expected_round_trip(std::string_view text) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > pos) {
+            out.append(text.substr(pos, end - pos));
+            out.push_back('\n');
+        }
+        pos = end;
+        if (pos < text.size()) pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
+    }
+    return out;
+}
+
+// Files the reader refuses, with the display text of the refusal.
+const std::map<std::string, std::string> refused = {
+    // A line of three spaces between records.
+    {"blank-lines.ged", "GEDCOM line 17: the line does not begin with a level"},
+    // "1 BIRT" followed by "4 DATE".
+    {"level-jump-skip.ged", "GEDCOM line 8: the line skips a nesting level"},
+    // " 1 NAME" indented under its record.
+    {"minimal55indented.ged", "GEDCOM line 9: the line does not begin with a level"},
+    // Levels counting up past 64.
+    {"issue102_100levels.ged", "GEDCOM line 73: the line is nested deeper than the limit"},
+};
+
+TEST(corpus, every_file_round_trips_or_is_refused_with_its_line) {
+    const fs::path folder(LIGNOR_CORPUS_DIR);
+    if (!fs::is_directory(folder)) GTEST_SKIP() << "no corpus at " << folder;
+    int read = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        const std::string extension = entry.path().extension().string();
+        if (extension != ".ged" && extension != ".GED") continue;
+        const std::string bytes = slurp(entry.path());
+        auto loaded = Document::from_bytes(bytes);
+        if (const auto it = refused.find(name); it != refused.end()) {
+            ASSERT_FALSE(loaded) << name;
+            EXPECT_EQ(loaded.error().display(), it->second) << name;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << name << ": " << loaded.error().display();
+        auto decoded = decode_gedcom_with(bytes, ParseLimits{});
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(loaded->document.to_text(), expected_round_trip(decoded->text())) << name;
+        EXPECT_EQ(loaded->report.summary(), decoded->report.summary()) << name;
+        ++read;
+    }
+    EXPECT_GT(read, 30);
+}
+
+}  // namespace
+}  // namespace lignor
