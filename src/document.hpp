@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "decode.hpp"
@@ -118,6 +119,35 @@ Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
 
 struct LoadedDocument;
 
+// The address of one structure inside a record: 0-based indices into the
+// substructures (CONT and CONC included) from the record down; empty for the
+// record itself.
+using StructurePath = std::vector<std::size_t>;
+
+// The structure a path leads to, or nothing when an index is out of range.
+const Node* node_at(const Node& record, std::span<const std::size_t> path) noexcept;
+Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept;
+
+// A payload of more than two bytes, '@' first and last, no other '@', and not
+// the null pointer "@VOID@".
+bool is_pointer_payload(std::string_view payload) noexcept;
+
+// Identifiers match ignoring ASCII letter case; every other byte exactly.
+bool same_xref(std::string_view a, std::string_view b) noexcept;
+// The identifier with ASCII a-z upper-cased: the key for identifier maps.
+std::string xref_key(std::string_view xref);
+
+// A pointer payload that resolves to no record.
+struct UnresolvedPointer {
+    std::string record;  // the holder's identifier as written, or its tag
+    StructurePath path;
+    std::string tag;
+    std::string pointer;
+
+    std::string to_json() const;
+    friend bool operator==(const UnresolvedPointer&, const UnresolvedPointer&) = default;
+};
+
 class Document {
 public:
     std::vector<Node> records;
@@ -130,6 +160,21 @@ public:
     std::string to_text() const;
     // UTF-8 bytes with the header's CHAR made to say UTF-8 (on a copy).
     std::string to_bytes() const;
+
+    static Document new_v7();
+    static Document new_v551(std::string_view source_system);
+
+    // The first record whose identifier matches, ignoring ASCII case.
+    const Node* record(std::string_view xref) const noexcept;
+    Node* record_mut(std::string_view xref) noexcept;
+    // Upper-cased identifier to the position of the first record holding it.
+    std::unordered_map<std::string, std::size_t> xref_index() const;
+    // Records other than those tagged exactly HEAD and TRLR.
+    std::size_t content_records() const noexcept;
+    std::vector<UnresolvedPointer> unresolved_pointers() const;
+    // HEAD.GEDC.VERS as written, when the first record is the header.
+    std::optional<std::string> version() const;
+    bool is_version_7_or_later() const;
 
     // Sets the first HEAD's first CHAR payload to "UTF-8" unless it says so
     // already; true when the line changed. Adds no CHAR line.

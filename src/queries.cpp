@@ -1,0 +1,185 @@
+// Questions every caller asks of a document: which record carries an
+// identifier, which pointers lead nowhere, which version the header declares.
+#include <cstring>
+#include <unordered_set>
+
+#include "document.hpp"
+#include "json.hpp"
+#include "unicode.hpp"
+
+namespace lignor {
+namespace {
+
+constexpr std::uint64_t ones = 0x0101010101010101ULL;
+
+// Lower-cases the ASCII capitals of eight bytes at once.
+std::uint64_t fold_word(std::uint64_t word) {
+    const std::uint64_t low7 = word & (0x7F * ones);
+    const std::uint64_t above_z = low7 + (0x7F - 'Z') * ones;
+    const std::uint64_t from_a = low7 + (0x80 - 'A') * ones;
+    const std::uint64_t capital = (from_a ^ above_z) & ~word & (0x80 * ones);
+    return word | (capital >> 2);
+}
+
+char fold_byte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
+bool same_xref(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    std::size_t pos = 0;
+    if (a.size() >= 16) {
+        for (; pos + 8 <= a.size(); pos += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a.data() + pos, 8);
+            std::memcpy(&y, b.data() + pos, 8);
+            if (x != y && fold_word(x) != fold_word(y)) return false;
+        }
+    }
+    for (; pos < a.size(); ++pos)
+        if (a[pos] != b[pos] && fold_byte(a[pos]) != fold_byte(b[pos])) return false;
+    return true;
+}
+
+std::string xref_key(std::string_view xref) {
+    std::string key(xref);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return key;
+}
+
+bool is_pointer_payload(std::string_view payload) noexcept {
+    return is_valid_xref(payload) && payload != "@VOID@";
+}
+
+const Node* node_at(const Node& record, std::span<const std::size_t> path) noexcept {
+    const Node* node = &record;
+    for (std::size_t index : path) {
+        if (index >= node->children().size()) return nullptr;
+        node = &node->children()[index];
+    }
+    return node;
+}
+
+Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
+    return const_cast<Node*>(node_at(record, path));
+}
+
+std::string UnresolvedPointer::to_json() const {
+    JsonWriter json;
+    json.start_object().key("record").string(record).key("path").start_array();
+    for (std::size_t index : path) json.unsigned_integer(index);
+    json.end_array().key("tag").string(tag).key("pointer").string(pointer).end_object();
+    return json.take();
+}
+
+Document Document::new_v7() {
+    Document document;
+    Node header = Node::make("HEAD");
+    Node gedc = Node::make("GEDC");
+    gedc.push(Node::with_value("VERS", "7.0"));
+    header.push(std::move(gedc));
+    document.records.push_back(std::move(header));
+    document.records.push_back(Node::make("TRLR"));
+    return document;
+}
+
+Document Document::new_v551(std::string_view source_system) {
+    Document document;
+    Node header = Node::make("HEAD");
+    header.push(Node::with_value("SOUR", source_system));
+    Node gedc = Node::make("GEDC");
+    gedc.push(Node::with_value("VERS", "5.5.1"));
+    gedc.push(Node::with_value("FORM", "LINEAGE-LINKED"));
+    header.push(std::move(gedc));
+    header.push(Node::with_value("CHAR", "UTF-8"));
+    document.records.push_back(std::move(header));
+    document.records.push_back(Node::make("TRLR"));
+    return document;
+}
+
+const Node* Document::record(std::string_view xref) const noexcept {
+    for (const Node& candidate : records) {
+        const auto id = candidate.xref();
+        if (id && same_xref(*id, xref)) return &candidate;
+    }
+    return nullptr;
+}
+
+Node* Document::record_mut(std::string_view xref) noexcept {
+    return const_cast<Node*>(static_cast<const Document*>(this)->record(xref));
+}
+
+std::unordered_map<std::string, std::size_t> Document::xref_index() const {
+    std::unordered_map<std::string, std::size_t> index;
+    index.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (const auto id = records[i].xref()) index.try_emplace(xref_key(*id), i);
+    return index;
+}
+
+std::size_t Document::content_records() const noexcept {
+    std::size_t count = 0;
+    for (const Node& record : records)
+        if (record.tag() != "HEAD" && record.tag() != "TRLR") ++count;
+    return count;
+}
+
+std::vector<UnresolvedPointer> Document::unresolved_pointers() const {
+    std::unordered_set<std::string> targets;
+    targets.reserve(records.size());
+    for (const Node& record : records)
+        if (const auto id = record.xref()) targets.insert(xref_key(*id));
+
+    std::vector<UnresolvedPointer> found;
+    struct Visit {
+        const Node* node;
+        StructurePath path;
+    };
+    std::vector<Visit> stack;
+    for (const Node& record : records) {
+        const std::string name(record.xref().value_or(record.tag()));
+        stack.push_back({&record, {}});
+        while (!stack.empty()) {
+            Visit visit = std::move(stack.back());
+            stack.pop_back();
+            const auto payload = visit.node->value();
+            if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
+                found.push_back({name, visit.path, std::string(visit.node->tag()), std::string(*payload)});
+            }
+            // Pushed in reverse so that the first child is visited next.
+            const auto& children = visit.node->children();
+            for (std::size_t i = children.size(); i-- > 0;) {
+                StructurePath child_path = visit.path;
+                child_path.push_back(i);
+                stack.push_back({&children[i], std::move(child_path)});
+            }
+        }
+    }
+    return found;
+}
+
+std::optional<std::string> Document::version() const {
+    if (records.empty() || records.front().tag() != "HEAD") return std::nullopt;
+    const Node* gedc = records.front().first("GEDC");
+    if (!gedc) return std::nullopt;
+    return gedc->value_of("VERS");
+}
+
+bool Document::is_version_7_or_later() const {
+    const std::optional<std::string> declared = version();
+    if (!declared) return false;
+    std::string_view major = std::string_view(*declared).substr(0, declared->find('.'));
+    major = unicode::trim(major);
+    if (!major.empty() && major.front() == '+') major.remove_prefix(1);
+    if (major.empty()) return false;
+    std::uint64_t number = 0;
+    for (char c : major) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        if (number > UINT32_MAX) return false;
+    }
+    return number >= 7;
+}
+
+}  // namespace lignor
