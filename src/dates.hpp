@@ -1,0 +1,149 @@
+// GEDCOM dates: reading payloads written in the GEDCOM date grammar and in
+// the spellings people actually type (keywords and month names in several
+// European languages, numeric dates, ordinal suffixes, dual years, era
+// suffixes), and writing a reading back out for people, for GEDCOM 5.5.1 and
+// for GEDCOM 7.0.
+//
+// Reading never fails: text that fits no rule comes back as `Unparsed` with
+// the text kept as its phrase. Each GEDCOM writer returns nothing when its
+// grammar cannot hold the reading without loss, so that the caller can keep
+// the original text instead.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace lignor {
+
+class JsonWriter;
+
+enum class Calendar : std::uint8_t { Gregorian, Julian, Hebrew, FrenchRepublican, Roman, Unknown };
+
+enum class DateKind : std::uint8_t {
+    Exact,
+    About,
+    Calculated,
+    Estimated,
+    Before,
+    After,
+    Between,
+    Period,
+    Interpreted,
+    Unparsed,
+};
+
+// "Gregorian", "FrenchRepublican", ...: the names used in JSON.
+std::string_view to_string(Calendar calendar) noexcept;
+// "Exact", "About", ...: the names used in JSON.
+std::string_view to_string(DateKind kind) noexcept;
+
+// One point in time. The calendar belongs to the whole date, not to a point.
+struct DatePoint {
+    std::int32_t year = 0;  // negative before the common era
+    std::optional<std::uint8_t> month;  // 1 to 12
+    std::optional<std::uint8_t> day;    // 1 to 31
+
+    // "5 January 1900", "January 1900" or "1900" (a day without a month is not shown).
+    std::string display() const;
+    // "5 JAN 1900", "JAN 1900", "1900", with " BCE" after a negative year.
+    std::string to_gedcom() const;
+
+    void write_json(JsonWriter& json) const;
+
+    friend bool operator==(const DatePoint&, const DatePoint&) = default;
+};
+
+struct GedcomDate {
+    std::string original;  // exactly as passed in, not trimmed
+    Calendar calendar = Calendar::Gregorian;
+    DateKind kind = DateKind::Unparsed;
+    std::optional<DatePoint> earliest;
+    std::optional<DatePoint> latest;
+    std::optional<std::string> phrase;
+
+    // Infallible and pure.
+    static GedcomDate parse(std::string_view text);
+
+    // An English sentence fragment ("about 5 January 1882"); the calendar
+    // and the phrase are not shown.
+    std::string display() const;
+    // The payload in GEDCOM 5.5.1's grammar, or nothing when it would lose something.
+    std::optional<std::string> to_gedcom_5_5_1() const;
+    // The payload in GEDCOM 7.0's grammar, or nothing when it would lose
+    // something. The phrase is not written (version 7 keeps it in a PHRASE
+    // substructure).
+    std::optional<std::string> to_gedcom_7() const;
+    // One year for sorting and quick display.
+    std::optional<std::int32_t> year_hint() const;
+
+    // The object's keys (original, calendar, kind, earliest, latest, phrase)
+    // without the braces, so that a caller can append keys of its own.
+    void write_json_fields(JsonWriter& json) const;
+    void write_json(JsonWriter& json) const;
+    std::string to_json() const;
+    // The reading followed by its written forms: display, gedcom551, gedcom7.
+    std::string to_json_with_forms() const;
+
+    friend bool operator==(const GedcomDate&, const GedcomDate&) = default;
+};
+
+// The steps of reading and writing, exposed for the tests.
+namespace date_parts {
+
+// The tokens of a date point. A point has at most four tokens, so a few
+// inline slots suffice; `count` keeps counting past them so that a caller
+// can still tell how many there were.
+class TokenList {
+public:
+    static constexpr std::size_t capacity = 8;
+
+    void push(std::string_view token) noexcept {
+        if (count_ < capacity) items_[count_] = token;
+        ++count_;
+    }
+    std::size_t size() const noexcept { return count_; }
+    // The tokens kept (all of them while size() <= capacity).
+    std::span<const std::string_view> stored() const noexcept {
+        return {items_.data(), count_ < capacity ? count_ : capacity};
+    }
+    std::string_view operator[](std::size_t index) const noexcept { return items_[index]; }
+
+private:
+    std::array<std::string_view, capacity> items_{};
+    std::size_t count_ = 0;
+};
+
+std::optional<DatePoint> parse_point(std::string_view text);
+std::optional<std::uint8_t> month_number(std::string_view token);
+std::optional<std::uint8_t> parse_day(std::string_view token);
+std::optional<std::int32_t> parse_year(std::string_view token);
+std::optional<DatePoint> parse_dual_year(std::string_view text);
+// Finds the first keyword of the list that occurs with one space on each
+// side, ignoring ASCII case, and returns the text before and after it.
+std::optional<std::pair<std::string_view, std::string_view>> split_keyword(
+    std::string_view text, std::span<const std::string_view> keywords);
+// When the text begins with one of the keywords (ignoring case) followed by a
+// space, a "." or a digit, returns what follows it.
+std::optional<std::string_view> strip_keyword(std::string_view text,
+                                              std::span<const std::string_view> keywords);
+// Cuts a piece wherever it changes between ASCII digits and anything else and
+// drops the runs that hold no letter or digit.
+TokenList split_runs(std::string_view piece);
+
+struct DualYear {
+    std::int32_t first = 0;
+    std::int32_t second = 0;
+    friend bool operator==(const DualYear&, const DualYear&) = default;
+};
+// The first dual year ("1700/01") in a text, with its second year expanded (1701).
+std::optional<DualYear> dual_year(std::string_view text);
+
+}  // namespace date_parts
+
+}  // namespace lignor

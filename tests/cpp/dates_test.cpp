@@ -1,0 +1,567 @@
+#include "dates.hpp"
+
+#include "unicode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lignor {
+namespace {
+
+using date_parts::DualYear;
+using std::nullopt;
+
+DatePoint ymd(std::int32_t year, std::uint8_t month, std::uint8_t day) { return {year, month, day}; }
+DatePoint ym(std::int32_t year, std::uint8_t month) { return {year, month, nullopt}; }
+DatePoint y(std::int32_t year) { return {year, nullopt, nullopt}; }
+
+struct ReadCase {
+    const char* name;
+    std::string input;
+    DateKind kind;
+    std::optional<DatePoint> earliest;
+    std::optional<DatePoint> latest;
+    Calendar calendar = Calendar::Gregorian;
+};
+
+// Full Unicode upper-casing is not something the library needs, so the tests
+// spell the few non-ASCII capitals out.
+std::string upper(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= 'a' && c <= 'z') out.push_back(static_cast<char>(c - 32));
+        else if (c == '\xC3' && i + 1 < text.size()) {  // é è ä û ô ...: Latin-1 supplement capitals
+            out.push_back(c);
+            out.push_back(static_cast<char>(text[++i] - 0x20));
+        } else out.push_back(c);
+    }
+    return out;
+}
+
+void expect_reading(const ReadCase& c) {
+    SCOPED_TRACE(std::string(c.name) + ": \"" + c.input + "\"");
+    const GedcomDate date = GedcomDate::parse(c.input);
+    EXPECT_EQ(date.original, c.input);
+    EXPECT_EQ(to_string(date.kind), to_string(c.kind));
+    EXPECT_EQ(to_string(date.calendar), to_string(c.calendar));
+    EXPECT_EQ(date.earliest, c.earliest);
+    EXPECT_EQ(date.latest, c.latest);
+}
+
+// Single-point kinds carry the same point as earliest and latest.
+ReadCase single(const char* name, std::string input, DateKind kind, DatePoint point,
+                Calendar calendar = Calendar::Gregorian) {
+    return {name, std::move(input), kind, point, point, calendar};
+}
+ReadCase unparsed(const char* name, std::string input, Calendar calendar = Calendar::Gregorian) {
+    return {name, std::move(input), DateKind::Unparsed, nullopt, nullopt, calendar};
+}
+
+TEST(dates_reading, reads_the_grammar_and_common_spellings) {
+    const std::vector<ReadCase> cases = {
+        single("gedcom exact", "5 JAN 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("trailing dot", "5 jan 1900.", DateKind::Exact, ymd(1900, 1, 5)),
+        single("month first with comma", "Jan 5, 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("ordinal suffix", "January 5th, 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("german day with dot", "5. Januar 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("spanish fillers", "5 de enero de 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("french article", "le 5 janvier 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("french ordinal after the month", "janvier 1er 1900", DateKind::Exact, ymd(1900, 1, 1)),
+        single("english of", "5 of January 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        // With four tokens the first number is taken as the month.
+        unparsed("french ordinal first", "1er janvier 1900"),
+        unparsed("ordinal first with of", "5th of January 1900"),
+        single("glued runs", "5JAN1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("no-break spaces", "5\xC2\xA0JAN\xC2\xA0" "1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("month and year", "MAR 1900", DateKind::Exact, ym(1900, 3)),
+        single("year", "1900", DateKind::Exact, y(1900)),
+        single("small year", "5 JAN 50", DateKind::Exact, ymd(50, 1, 5)),
+        single("year zero", "0", DateKind::Exact, y(0)),
+        single("blank around", "  \t5 JAN 1900\xE2\x80\x83 ", DateKind::Exact, ymd(1900, 1, 5)),
+        single("both numbers, second a month", "05 01 1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("both numbers, second not a month", "01 25 1900", DateKind::Exact, ymd(1900, 1, 25)),
+        single("iso", "1900-01-05", DateKind::Exact, ymd(1900, 1, 5)),
+        single("iso with slashes", "1900/01/05", DateKind::Exact, ymd(1900, 1, 5)),
+        single("iso with dots", "1900.01.05", DateKind::Exact, ymd(1900, 1, 5)),
+        single("day.month.year", "05.01.1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("day-month-year", "05-01-1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("month/day/year", "01/05/1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("numeric short year", "5.1.50", DateKind::Exact, ymd(50, 1, 5)),
+        {"numeric month out of range keeps the day", "15/01/1900", DateKind::Exact,
+         DatePoint{1900, nullopt, 1}, DatePoint{1900, nullopt, 1}},
+        {"numeric day out of range keeps the month", "1900-02-45", DateKind::Exact, ym(1900, 2),
+         ym(1900, 2)},
+        unparsed("numeric year too large", "05.01.19000"),
+        single("dual year", "1700/01", DateKind::Exact, y(1700)),
+        single("dual year with day", "5 JAN 1700/01", DateKind::Exact, ymd(1700, 1, 5)),
+        single("dual year four digits", "1699/1700", DateKind::Exact, y(1699)),
+        single("three digit dual year", "999/1000", DateKind::Exact, y(999)),
+        single("era BCE", "500 BCE", DateKind::Exact, y(-500)),
+        single("era bce glued", "500bce", DateKind::Exact, y(-500)),
+        single("era B.C.", "500 B.C.", DateKind::Exact, y(-500)),
+        single("era b.c with date", "5 jan 500 b.c", DateKind::Exact, ymd(-500, 1, 5)),
+        unparsed("era BC is not read", "500 BC"),
+        unparsed("era twice", "500 BCE BCE"),
+        unparsed("era alone", "BCE"),
+        single("largest year", "9999", DateKind::Exact, y(9999)),
+        unparsed("years past 9999", "10000"),
+        unparsed("years past 9999 with a month", "JAN 12000"),
+        unparsed("month alone", "JAN"),
+        unparsed("day first, then the month as fourth word", "5th January 1900"),
+        unparsed("too many words", "the 5 of JAN 1900 x"),
+        unparsed("empty", ""),
+        unparsed("blank", " \t "),
+        unparsed("words", "sometime in spring"),
+        single("angle brackets", "<1850>", DateKind::About, y(1850)),
+        single("unclosed angle", "<1850", DateKind::Exact, y(1850)),
+    };
+    for (const ReadCase& c : cases) expect_reading(c);
+}
+
+TEST(dates_reading, reads_calendars_escapes_and_bare_words) {
+    const std::vector<ReadCase> cases = {
+        single("julian escape", "@#DJULIAN@ 1 JAN 1700", DateKind::Exact, ymd(1700, 1, 1), Calendar::Julian),
+        single("gregorian escape", "@#DGREGORIAN@ 1700", DateKind::Exact, y(1700)),
+        single("hebrew escape", "@#DHEBREW@ 5780", DateKind::Exact, y(5780), Calendar::Hebrew),
+        unparsed("french escape with a month of its own", "@#Dfrench r@ 1 VEND 1", Calendar::FrenchRepublican),
+        single("french underscore", "@#DFRENCH_R@ 12", DateKind::Exact, y(12), Calendar::FrenchRepublican),
+        single("roman", "@#DROMAN@ 500", DateKind::Exact, y(500), Calendar::Roman),
+        single("unknown", "@#DUNKNOWN@ 500", DateKind::Exact, y(500), Calendar::Unknown),
+        single("any other name", "@#D MAYAN @ 500", DateKind::Exact, y(500), Calendar::Unknown),
+        unparsed("unclosed escape", "@#DJULIAN 1700"),
+        single("bare word", "JULIAN 1700", DateKind::Exact, y(1700), Calendar::Julian),
+        single("bare french word", "FRENCH_R 12", DateKind::Exact, y(12), Calendar::FrenchRepublican),
+        unparsed("bare word in lower case", "julian 1700"),
+        single("escape before the keyword", "@#DJULIAN@ ABT 1700", DateKind::About, y(1700), Calendar::Julian),
+        single("escape after the keyword", "ABT @#DJULIAN@ 1700", DateKind::About, y(1700), Calendar::Julian),
+        single("bare word after the keyword", "BEF JULIAN 1700", DateKind::Before, y(1700), Calendar::Julian),
+        {"escape on both points", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710", DateKind::Between, y(1700),
+         y(1710), Calendar::Julian},
+        {"escapes that disagree", "FROM @#DJULIAN@ 1700 TO @#DHEBREW@ 5500", DateKind::Period, y(1700),
+         nullopt, Calendar::Julian},
+        unparsed("escape with unknown month", "@#DHEBREW@ 1 TSH 5780", Calendar::Hebrew),
+    };
+    for (ReadCase c : cases) {
+        if (c.kind == DateKind::Before) c.earliest.reset();
+        expect_reading(c);
+    }
+}
+
+TEST(dates_reading, reads_ranges_periods_and_lone_keywords) {
+    const std::vector<ReadCase> cases = {
+        {"between", "BET 1900 AND 1910", DateKind::Between, y(1900), y(1910)},
+        {"between, second unread", "BET 1900 AND sometime", DateKind::Between, y(1900), nullopt},
+        {"between, first unread", "BET sometime AND 1910", DateKind::Between, nullopt, y(1910)},
+        {"between, neither read", "BET sometime AND never", DateKind::Unparsed, nullopt, nullopt},
+        {"french range", "entre 1900 et 1910", DateKind::Between, y(1900), y(1910)},
+        {"german range", "zwischen 1900 und 1910", DateKind::Between, y(1900), y(1910)},
+        {"norwegian range", "mellom 1900 og 1910", DateKind::Between, y(1900), y(1910)},
+        {"long english range", "between 5 JAN 1900 and MAR 1910", DateKind::Between, ymd(1900, 1, 5),
+         ym(1910, 3)},
+        {"period", "FROM 1900 TO 1910", DateKind::Period, y(1900), y(1910)},
+        {"german period", "von 1900 bis 1910", DateKind::Period, y(1900), y(1910)},
+        {"french period", "du 1900 au 1910", DateKind::Period, y(1900), y(1910)},
+        {"french period with de", "de 1900 au 1910", DateKind::Period, y(1900), y(1910)},
+        {"danish period", "fra 1900 til 1910", DateKind::Period, y(1900), y(1910)},
+        {"period, second unread", "FROM 1900 TO later", DateKind::Period, y(1900), nullopt},
+        {"lone from", "FROM 1900", DateKind::Period, y(1900), nullopt},
+        {"lone from, unread", "FROM sometime", DateKind::Period, nullopt, nullopt},
+        {"since", "since 1900", DateKind::Period, y(1900), nullopt},
+        {"lone to", "TO 1910", DateKind::Period, nullopt, y(1910)},
+        {"until", "until JAN 1910", DateKind::Period, nullopt, ym(1910, 1)},
+        {"before", "BEF 1900", DateKind::Before, nullopt, y(1900)},
+        {"before in danish", "før 1900", DateKind::Before, nullopt, y(1900)},
+        {"before in upper-case danish", "FØR 1900", DateKind::Before, nullopt, y(1900)},
+        {"after", "AFT 1 JAN 1900", DateKind::After, ymd(1900, 1, 1), nullopt},
+        {"after in french", "après 1900", DateKind::After, y(1900), nullopt},
+        {"after in upper-case french", "APRÈS 1900", DateKind::After, y(1900), nullopt},
+        {"after in german", "nach 1900", DateKind::After, y(1900), nullopt},
+    };
+    for (const ReadCase& c : cases) expect_reading(c);
+}
+
+TEST(dates_reading, tries_qualifiers_in_order_and_needs_a_separator) {
+    const std::vector<ReadCase> cases = {
+        single("abt", "ABT 1850", DateKind::About, y(1850)),
+        single("abt with dot", "abt. 1850", DateKind::About, y(1850)),
+        single("c glued by a dot", "c.1850", DateKind::About, y(1850)),
+        single("glued digits", "ABT1850", DateKind::About, y(1850)),
+        single("ca", "ca 1850", DateKind::About, y(1850)),
+        single("circa", "circa 1850", DateKind::About, y(1850)),
+        single("CA does not stop CAL", "CAL 1850", DateKind::Calculated, y(1850)),
+        single("CA does not stop CALCULATED", "calculated 1850", DateKind::Calculated, y(1850)),
+        single("APPROX does not stop APPROXIMATELY", "approximately 1850", DateKind::About, y(1850)),
+        single("CIR does not stop CIRKA", "cirka 1850", DateKind::About, y(1850)),
+        single("VERS after VERSO", "vers 1850", DateKind::About, y(1850)),
+        single("EST does not stop ESTIMATED", "Estimated 1850", DateKind::Estimated, y(1850)),
+        single("INT", "INT 1900", DateKind::Interpreted, y(1900)),
+        single("INTERPRETED", "interpreted 5 JAN 1900", DateKind::Interpreted, ymd(1900, 1, 5)),
+        unparsed("qualifier with no point", "ABT sometime"),
+        unparsed("a failed qualifier stops later lists", "C sometime"),
+        unparsed("keyword needs a separator", "ABTX 1850"),
+        unparsed("keyword alone", "ABT"),
+        unparsed("keyword and a dot", "ABT ."),
+    };
+    for (const ReadCase& c : cases) expect_reading(c);
+}
+
+// Every keyword of every list, in its own spelling and in lower case.
+TEST(dates_reading, reads_every_keyword_of_every_language) {
+    struct List {
+        DateKind kind;
+        std::vector<const char*> words;
+    };
+    const std::vector<List> qualifiers = {
+        {DateKind::About,
+         {"ABT", "ABOUT", "CIRCA", "CA", "APPROX", "ENVIRON", "UM", "RUNDT", "OMKRING", "CERCA", "VERSO",
+          "VERS", "AROUND", "APPROXIMATELY", "APROXIMADAMENTE", "OMTRENT", "CIRKA", "CIR", "C", "PROBABLY",
+          "PROBABLEMENT"}},
+        {DateKind::Calculated, {"CAL", "CALCULATED"}},
+        {DateKind::Estimated, {"EST", "ESTIMATED"}},
+        {DateKind::Before, {"BEF", "BEFORE", "AVANT", "VOR", "PRIMA", "ANTES", "FØR"}},
+        {DateKind::After, {"AFT", "AFTER", "APRES", "APRÈS", "NACH", "DOPO", "DESPUES", "ETTER", "EFTER"}},
+        {DateKind::Interpreted, {"INT", "INTERPRETED"}},
+    };
+    for (const List& list : qualifiers) {
+        for (const char* word : list.words) {
+            for (const std::string& spelling : {std::string(word), unicode::to_lower(word)}) {
+                const DatePoint point = ym(1850, 6);
+                ReadCase c{word, spelling + " JUN 1850", list.kind, point, point};
+                if (list.kind == DateKind::Before) c.earliest.reset();
+                if (list.kind == DateKind::After) c.latest.reset();
+                expect_reading(c);
+            }
+        }
+    }
+    for (const char* bet : {"BET", "BETWEEN", "ENTRE", "ZWISCHEN", "MELLOM"})
+        for (const char* conjunction : {"AND", "ET", "UND", "OG"})
+            expect_reading({bet, std::string(bet) + " 1900 " + conjunction + " 1910", DateKind::Between,
+                            y(1900), y(1910)});
+    for (const char* from : {"FROM", "DE", "DU", "VON", "FRA"})
+        for (const char* to : {"TO", "AU", "BIS", "TIL"})
+            expect_reading({from, std::string(from) + " 1900 " + to + " 1910", DateKind::Period, y(1900),
+                            y(1910)});
+}
+
+TEST(dates_reading, keeps_the_phrase) {
+    struct Case {
+        const char* input;
+        DateKind kind;
+        std::optional<std::string> phrase;
+    };
+    const std::vector<Case> cases = {
+        {"INT 1900 (about nineteen hundred)", DateKind::Interpreted, "about nineteen hundred"},
+        {"(unknown)", DateKind::Unparsed, "unknown"},
+        {"1900 (a note (with parentheses))", DateKind::Exact, "a note (with parentheses)"},
+        {"5 (the fifth) JAN 1900", DateKind::Exact, "the fifth"},
+        {"1900 ( )", DateKind::Exact, nullopt},
+        {"1900 ) not a phrase (", DateKind::Unparsed, "1900 ) not a phrase ("},
+        {"  sometime  ", DateKind::Unparsed, "sometime"},
+        {"", DateKind::Unparsed, ""},
+        {"\xFF\xFE garbage \xC3", DateKind::Unparsed, "\xFF\xFE garbage \xC3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const GedcomDate date = GedcomDate::parse(c.input);
+        EXPECT_EQ(to_string(date.kind), to_string(c.kind));
+        EXPECT_EQ(date.phrase, c.phrase);
+    }
+}
+
+TEST(dates_months, reads_every_name_of_every_language) {
+    const std::vector<std::vector<const char*>> names = {
+        {"jan", "janv", "enero", "januar", "january", "janvier", "januari", "gennaio", "jänner"},
+        {"feb", "fév", "févr", "february", "février", "februari", "febbraio", "fevrier", "februar", "febrero"},
+        {"mar", "mars", "marz", "march", "märz", "maerz", "marzo", "marts"},
+        {"apr", "avr", "april", "avril", "abril", "aprile"},
+        {"may", "mai", "mei", "mayo", "maggio"},
+        {"jun", "june", "juin", "juni", "junio", "giugno"},
+        {"jul", "july", "juil", "juli", "julio", "luglio", "juillet"},
+        {"aug", "aout", "août", "august", "agosto", "augusti"},
+        {"sep", "sept", "september", "septembre", "settembre", "septiembre"},
+        {"oct", "okt", "october", "octobre", "oktober", "ottobre", "octubre"},
+        {"nov", "november", "novembre", "noviembre"},
+        {"dec", "des", "déc", "december", "decembre", "décembre", "dezember", "desember", "dicembre", "diciembre"},
+    };
+    for (std::size_t month = 1; month <= names.size(); ++month) {
+        for (const char* name : names[month - 1]) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(date_parts::month_number(name), month);
+            // Upper case goes through full Unicode lower-casing ("FÉVRIER", "MÄRZ").
+            EXPECT_EQ(date_parts::month_number(upper(name)), month);
+            expect_reading(single(name, std::string("7 ") + name + " 1888", DateKind::Exact,
+                                  ymd(1888, static_cast<std::uint8_t>(month), 7)));
+        }
+    }
+}
+
+TEST(dates_months, reads_numbers_prefixes_and_trimmed_tokens) {
+    struct Case {
+        const char* token;
+        std::optional<std::uint8_t> month;
+    };
+    const std::vector<Case> cases = {
+        {"1", 1},          {"01", 1},       {"12", 12},      {"13", nullopt}, {"0", nullopt},
+        {"0000000000000000000007", 7},      {"sept", 9},     {"octob", 10},   {"decem", 12},
+        {"Janua", 1},      {"febr", 2},     {"septembe", 9}, {"ju", nullopt}, {"ma", nullopt},
+        {"Jan.", 1},       {"(März)", 3},   {"«août»", 8},   {"mays", nullopt}, {"augustus", nullopt},
+        {"", nullopt},     {"...", nullopt}, {"5th", nullopt}, {"abcdefghijklmnopq", nullopt},
+        {"\xC3", nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.token);
+        EXPECT_EQ(date_parts::month_number(c.token), c.month);
+    }
+}
+
+TEST(dates_parts, reads_days_years_and_dual_years) {
+    using date_parts::parse_day;
+    using date_parts::parse_year;
+    EXPECT_EQ(parse_day("5th"), 5);
+    EXPECT_EQ(parse_day("1er"), 1);
+    EXPECT_EQ(parse_day("3."), 3);
+    EXPECT_EQ(parse_day("31"), 31);
+    EXPECT_EQ(parse_day("32"), nullopt);
+    EXPECT_EQ(parse_day("0"), nullopt);
+    EXPECT_EQ(parse_day("261"), nullopt);
+    EXPECT_EQ(parse_day("1a2"), nullopt);
+    EXPECT_EQ(parse_year("1700/01"), 1700);
+    EXPECT_EQ(parse_year("-500"), 500);
+    EXPECT_EQ(parse_year("9999"), 9999);
+    EXPECT_EQ(parse_year("10000"), nullopt);
+    EXPECT_EQ(parse_year("99999999999999999999"), nullopt);
+    EXPECT_EQ(parse_year("19a0"), nullopt);
+    EXPECT_EQ(parse_year("JAN"), nullopt);
+
+    EXPECT_EQ(date_parts::parse_dual_year("1700/01"), y(1700));
+    EXPECT_EQ(date_parts::parse_dual_year("170/1"), y(170));
+    EXPECT_EQ(date_parts::parse_dual_year("17/01"), nullopt);
+    EXPECT_EQ(date_parts::parse_dual_year("1700/"), nullopt);
+    EXPECT_EQ(date_parts::parse_dual_year("1900/01/05"), nullopt);
+
+    using date_parts::dual_year;
+    EXPECT_EQ(dual_year("1700/01"), (DualYear{1700, 1701}));
+    EXPECT_EQ(dual_year("1699/00"), (DualYear{1699, 1700}));
+    EXPECT_EQ(dual_year("1709/0"), (DualYear{1709, 1710}));
+    EXPECT_EQ(dual_year("1699/1700"), (DualYear{1699, 1700}));
+    EXPECT_EQ(dual_year("ABT 5 JAN 1700/05"), (DualYear{1700, 1705}));
+    EXPECT_EQ(dual_year("12/05/1900"), nullopt);
+    EXPECT_EQ(dual_year("1900/01/05"), nullopt);
+    EXPECT_EQ(dual_year("12345/6"), nullopt);
+    EXPECT_EQ(dual_year("1700/"), nullopt);
+}
+
+TEST(dates_parts, splits_runs_and_keywords) {
+    const auto runs = [](std::string_view piece) {
+        const auto list = date_parts::split_runs(piece);
+        return std::vector<std::string_view>(list.stored().begin(), list.stored().end());
+    };
+    using Runs = std::vector<std::string_view>;
+    EXPECT_EQ(runs("5JAN1900"), (Runs{"5", "JAN", "1900"}));
+    EXPECT_EQ(runs("1er"), (Runs{"1", "er"}));
+    EXPECT_EQ(runs("5."), (Runs{"5"}));
+    EXPECT_EQ(runs("«août»"), (Runs{"«août»"}));
+    EXPECT_EQ(runs("«»"), Runs{});
+
+    constexpr std::string_view and_words[] = {"AND", "ET"};
+    const auto split = date_parts::split_keyword("bet 1900 et 1910 and 1920", and_words);
+    ASSERT_TRUE(split);
+    EXPECT_EQ(split->first, "bet 1900 et 1910");
+    EXPECT_EQ(split->second, "1920");
+    EXPECT_FALSE(date_parts::split_keyword("BETWEEN 1900AND 1910", and_words));
+
+    constexpr std::string_view about[] = {"CA", "CAL", "C", "FØR"};
+    EXPECT_EQ(date_parts::strip_keyword("  cal. 1900 ", about), "1900");
+    EXPECT_EQ(date_parts::strip_keyword("c1900", about), "1900");
+    EXPECT_EQ(date_parts::strip_keyword("FØR 1900", about), "1900");
+    EXPECT_EQ(date_parts::strip_keyword("før1900", about), "1900");
+    EXPECT_EQ(date_parts::strip_keyword("cx 1900", about), nullopt);
+    EXPECT_EQ(date_parts::strip_keyword("ca", about), nullopt);
+    EXPECT_EQ(date_parts::strip_keyword("ca.  ", about), nullopt);
+}
+
+struct WriteCase {
+    const char* input;
+    std::string display;
+    std::optional<std::string> gedcom551;
+    std::optional<std::string> gedcom7;
+};
+
+TEST(dates_writing, writes_display_text_and_both_grammars) {
+    const std::vector<WriteCase> cases = {
+        {"5 JAN 1900", "5 January 1900", "5 JAN 1900", "5 JAN 1900"},
+        {"05.01.1900", "5 January 1900", "5 JAN 1900", "5 JAN 1900"},
+        {"MAR 1900", "March 1900", "MAR 1900", "MAR 1900"},
+        {"1900", "1900", "1900", "1900"},
+        {"ABT 5 JAN 1882", "about 5 January 1882", "ABT 5 JAN 1882", "ABT 5 JAN 1882"},
+        {"cal 1882", "calculated 1882", "CAL 1882", "CAL 1882"},
+        {"est 1882", "estimated 1882", "EST 1882", "EST 1882"},
+        {"før 1882", "before 1882", "BEF 1882", "BEF 1882"},
+        {"après 1882", "after 1882", "AFT 1882", "AFT 1882"},
+        {"<1850>", "about 1850", "ABT 1850", "ABT 1850"},
+        {"entre 1900 et 1910", "between 1900 and 1910", "BET 1900 AND 1910", "BET 1900 AND 1910"},
+        {"von 1900 bis 1910", "from 1900 to 1910", "FROM 1900 TO 1910", "FROM 1900 TO 1910"},
+        {"FROM 1900 TO later", "from 1900", "FROM 1900", "FROM 1900"},
+        {"TO 1910", "to 1910", "TO 1910", "TO 1910"},
+        {"BET 1900 AND sometime", "between 1900", nullopt, nullopt},
+        {"BET sometime AND 1910", "between 1910", nullopt, nullopt},
+        {"FROM sometime", "FROM sometime", nullopt, nullopt},
+        // INT and phrases.
+        {"INT 1900 (nineteen hundred)", "interpreted as 1900", "INT 1900 (nineteen hundred)", "1900"},
+        {"INT 1900", "interpreted as 1900", nullopt, "1900"},
+        {"1900 (a note (with parentheses))", "1900", "INT 1900 (a note [with parentheses])", "1900"},
+        {"ABT 1900 (maybe)", "about 1900", nullopt, "ABT 1900"},
+        // Dual years.
+        {"1700/01", "1700", "1700/01", nullopt},
+        {"5 JAN 1699/00", "5 January 1699", "5 JAN 1699/00", nullopt},
+        {"1700/05", "1700", "INT 1700 (1700/05)", nullopt},
+        {"1700/05 (odd)", "1700", "INT 1700 (odd)", nullopt},
+        {"ABT 1700/01", "about 1700", "ABT 1700/01", nullopt},
+        {"ABT 1700/05", "about 1700", nullopt, nullopt},
+        {"BEF 1700/01", "before 1700", "BEF 1700/01", nullopt},
+        {"BET 1699 AND 1700/01", "between 1699 and 1700", "BET 1699 AND 1700/01", nullopt},
+        {"1900 (cf. 1700/01)", "1900", "INT 1900 (cf. 1700/01)", nullopt},
+        {"@#DJULIAN@ 1700/01", "1700", "INT @#DJULIAN@ 1700 (@#DJULIAN@ 1700/01)", nullopt},
+        // Calendars.
+        {"@#DJULIAN@ 5 JAN 1700", "5 January 1700", "@#DJULIAN@ 5 JAN 1700", "JULIAN 5 JAN 1700"},
+        {"ABT @#DJULIAN@ 1700", "about 1700", "ABT @#DJULIAN@ 1700", "ABT JULIAN 1700"},
+        {"@#DJULIAN@ BET 1700 AND 1710", "between 1700 and 1710", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710",
+         "BET JULIAN 1700 AND JULIAN 1710"},
+        {"@#DHEBREW@ 5780", "5780", nullopt, "HEBREW 5780"},
+        {"@#DHEBREW@ 5 JAN 5780", "5 January 5780", nullopt, nullopt},
+        {"@#DFRENCH R@ 12", "12", nullopt, "FRENCH_R 12"},
+        {"@#DROMAN@ 500", "500", nullopt, nullopt},
+        {"@#DUNKNOWN@ 500", "500", nullopt, nullopt},
+        // Eras.
+        {"500 B.C.", "-500", "500 B.C.", "500 BCE"},
+        {"5 JAN 500 BCE", "5 January -500", "5 JAN 500 B.C.", "5 JAN 500 BCE"},
+        {"ABT 500 BCE", "about -500", "ABT 500 B.C.", "ABT 500 BCE"},
+        {"@#DJULIAN@ 500 B.C.", "-500", nullopt, nullopt},
+        {"500/01 BCE", "-500", "INT 500 B.C. (500/01 BCE)", nullopt},
+        // A day without a month has no GEDCOM form; writing it would lose the day.
+        {"15/01/1900", "1900", nullopt, nullopt},
+        // Unparsed.
+        {"  sometime in spring ", "sometime in spring", nullopt, nullopt},
+        {"ABT sometime", "ABT sometime", nullopt, nullopt},
+        {"", "", nullopt, nullopt},
+    };
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.input);
+        const GedcomDate date = GedcomDate::parse(c.input);
+        EXPECT_EQ(date.display(), c.display);
+        EXPECT_EQ(date.to_gedcom_5_5_1(), c.gedcom551);
+        EXPECT_EQ(date.to_gedcom_7(), c.gedcom7);
+    }
+}
+
+TEST(dates_writing, refuses_points_no_grammar_can_hold) {
+    GedcomDate date;
+    date.kind = DateKind::Exact;
+    for (const DatePoint& point : {y(10000), y(-10000), DatePoint{1900, 13, nullopt}, DatePoint{1900, 0, 1},
+                                   DatePoint{1900, 1, 32}, DatePoint{1900, nullopt, 5}}) {
+        SCOPED_TRACE(point.year);
+        date.earliest = date.latest = point;
+        EXPECT_EQ(date.to_gedcom_5_5_1(), nullopt);
+        EXPECT_EQ(date.to_gedcom_7(), nullopt);
+    }
+}
+
+TEST(dates_writing, writes_points) {
+    EXPECT_EQ(ymd(1900, 1, 5).display(), "5 January 1900");
+    EXPECT_EQ(ym(1900, 12).display(), "December 1900");
+    EXPECT_EQ((DatePoint{1900, nullopt, 5}).display(), "1900");
+    EXPECT_EQ(y(-500).display(), "-500");
+    EXPECT_EQ(ymd(1900, 9, 5).to_gedcom(), "5 SEP 1900");
+    EXPECT_EQ(ymd(-500, 1, 5).to_gedcom(), "5 JAN 500 BCE");
+    EXPECT_EQ((DatePoint{1900, nullopt, 5}).to_gedcom(), "1900");
+}
+
+TEST(dates_writing, hints_a_year) {
+    struct Case {
+        const char* input;
+        std::optional<std::int32_t> year;
+    };
+    const std::vector<Case> cases = {
+        {"5 JAN 1900", 1900}, {"BEF 1900", 1900},   {"TO 1910", 1910},     {"in the 1890s", 1890},
+        {"19000", nullopt},   {"0999 or 1200", 1200}, {"3000", 3000},      {"in 3000 AD", nullopt},
+        {"500 BCE", -500},    {"sometime", nullopt}, {"BET x AND 1910", 1910},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_EQ(GedcomDate::parse(c.input).year_hint(), c.year);
+    }
+}
+
+TEST(dates_json, writes_keys_in_order_with_nulls) {
+    EXPECT_EQ(GedcomDate::parse("ABT 5 JAN 1882").to_json(),
+              R"j({"original":"ABT 5 JAN 1882","calendar":"Gregorian","kind":"About",)j"
+              R"j("earliest":{"year":1882,"month":1,"day":5},"latest":{"year":1882,"month":1,"day":5},)j"
+              R"j("phrase":null})j");
+    EXPECT_EQ(GedcomDate::parse(" @#DJULIAN@ BEF 1700 ").to_json(),
+              R"j({"original":" @#DJULIAN@ BEF 1700 ","calendar":"Julian","kind":"Before","earliest":null,)j"
+              R"j("latest":{"year":1700,"month":null,"day":null},"phrase":null})j");
+    EXPECT_EQ(GedcomDate::parse("(\"quoted\")").to_json(),
+              R"j({"original":"(\"quoted\")","calendar":"Gregorian","kind":"Unparsed","earliest":null,)j"
+              R"j("latest":null,"phrase":"\"quoted\""})j");
+    EXPECT_EQ(GedcomDate::parse("INT 1900 (x)").to_json_with_forms(),
+              R"j({"original":"INT 1900 (x)","calendar":"Gregorian","kind":"Interpreted",)j"
+              R"j("earliest":{"year":1900,"month":null,"day":null},"latest":{"year":1900,"month":null,"day":null},)j"
+              R"j("phrase":"x","display":"interpreted as 1900","gedcom551":"INT 1900 (x)","gedcom7":"1900"})j");
+    EXPECT_TRUE(GedcomDate::parse("1700/05").to_json_with_forms().ends_with(
+        R"j("display":"1700","gedcom551":"INT 1700 (1700/05)","gedcom7":null})j"));
+}
+
+// Whenever a writer gives text, that text reads back as the same date: same
+// calendar, same points, and the same kind, except that an exact date and an
+// interpreted one are the same date in different clothes (5.5.1 writes an
+// exact date with a phrase as INT, and 7.0 writes INT without its keyword).
+::testing::AssertionResult reads_back_as(const GedcomDate& date, const std::string& written) {
+    const GedcomDate again = GedcomDate::parse(written);
+    const auto plain = [](DateKind kind) { return kind == DateKind::Interpreted ? DateKind::Exact : kind; };
+    if (plain(again.kind) != plain(date.kind) || again.calendar != date.calendar ||
+        again.earliest != date.earliest || again.latest != date.latest)
+        return ::testing::AssertionFailure() << "\"" << written << "\" reads as " << again.to_json();
+    return ::testing::AssertionSuccess();
+}
+
+TEST(dates_round_trip, written_dates_read_back_the_same) {
+    std::vector<std::string> inputs = {
+        "5 JAN 1900", "Jan 5, 1900", "January 5th, 1900", "5. Januar 1900", "le 5 janvier 1900",
+        "1900-01-05", "05.01.1900", "01/05/1900", "15/01/1900", "MAR 1900", "1900", "0", "9999", "5 JAN 50",
+        "1700/01", "5 JAN 1700/01", "1700/05", "ABT 1700/01", "ABT 1700/05", "1699/1700", "BEF 1700/01",
+        "BET 1700/01 AND 1710", "BET 1700 AND 1710/11", "FROM 1699/00 TO 1700/01", "500 BCE", "500 B.C.",
+        "5 JAN 500 B.C.", "JAN 500 BCE", "ABT 500 BCE", "BET 500 BCE AND 400 BCE", "500/01 BCE",
+        "INT 1900 (x)", "INT 1900", "1900 (a (nested) note)", "ABT 1900 (maybe)", "<1850>", "c.1850",
+        "BET 1900 AND 1910", "BET 1900 AND sometime", "FROM 1900 TO 1910", "FROM 1900", "TO 1910",
+        "FROM 1900 TO later", "since 1900", "until 1910", "entre 1900 et 1910", "von 1900 bis 1910",
+        "@#DJULIAN@ 5 JAN 1700", "@#DJULIAN@ ABT 1700", "ABT @#DJULIAN@ 1700", "@#DJULIAN@ 1700/01",
+        "@#DJULIAN@ FROM 1700 TO 1710", "JULIAN 1700", "@#DHEBREW@ 5780", "@#DHEBREW@ BEF 5780",
+        "@#DFRENCH R@ 12", "FRENCH_R FROM 1 TO 12", "@#DROMAN@ 500", "@#DJULIAN@ 500 B.C.",
+        "INT @#DJULIAN@ 1700 (x)", "AFT 1 JAN 1900", "CAL 1900", "EST 1900", "før 1900", "après 1900",
+        "sometime", "",
+    };
+    for (const char* qualifier : {"ABT", "CAL", "EST", "BEF", "AFT", "INT", "FROM", "TO"})
+        for (const char* point : {"1900", "MAR 1900", "5 MAR 1900", "5 MAR 1900 BCE", "1900/01", "7 DEC 99"})
+            inputs.push_back(std::string(qualifier) + " " + point + " (phrase)"),
+                inputs.push_back(std::string(qualifier) + " " + point);
+
+    std::size_t written = 0;
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        const GedcomDate date = GedcomDate::parse(input);
+        for (const auto& text : {date.to_gedcom_5_5_1(), date.to_gedcom_7()}) {
+            if (!text) continue;
+            ++written;
+            EXPECT_TRUE(reads_back_as(date, *text));
+        }
+    }
+    // The table is meant to exercise the property, not to be refused wholesale.
+    EXPECT_GT(written, inputs.size());
+}
+
+}  // namespace
+}  // namespace lignor
