@@ -1,0 +1,42 @@
+// Reads arbitrary bytes (valid UTF-8 or not) as a GEDCOM date and writes the
+// reading out every way there is. Any outcome is fine except a crash, and a
+// GEDCOM form that does not read back as the same date: same calendar, same
+// points and same kind, an exact date and an interpreted one counting as the
+// same (5.5.1 writes an exact date with a phrase as INT, 7.0 drops INT).
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dates.hpp"
+#include "unicode.hpp"
+
+namespace {
+
+lignor::DateKind plain(lignor::DateKind kind) {
+    return kind == lignor::DateKind::Interpreted ? lignor::DateKind::Exact : kind;
+}
+
+void check_reads_back(const lignor::GedcomDate& date, const std::optional<std::string>& written) {
+    if (!written) return;
+    const auto again = lignor::GedcomDate::parse(*written);
+    if (plain(again.kind) != plain(date.kind) || again.calendar != date.calendar ||
+        again.earliest != date.earliest || again.latest != date.latest)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto date = lignor::GedcomDate::parse(text);
+    if (date.original != text) std::abort();
+    if (date.display().empty() && !lignor::unicode::trim(text).empty()) std::abort();
+    (void)date.year_hint();
+    (void)date.to_json();
+    (void)date.to_json_with_forms();
+    check_reads_back(date, date.to_gedcom_5_5_1());
+    check_reads_back(date, date.to_gedcom_7());
+    return 0;
+}
