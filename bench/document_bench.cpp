@@ -20,7 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -67,8 +66,11 @@ const std::string& input(const std::string& encoding) {
     const fs::path file =
         data_folder() / ("document-" + encoding + "-" + std::to_string(size_mb()) + "mb.ged");
     if (!fs::exists(file)) generate(file, encoding);
+    std::string bytes(fs::file_size(file), '\0');
     std::ifstream stream(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    if (!stream.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
     return loaded.emplace(encoding, std::move(bytes)).first->second;
 }
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -23,11 +22,13 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Reads into a string of exactly the file's size, so the peak holds the file once.
 bool read_file(const char* path, std::string& bytes) {
-    std::ifstream stream(path, std::ios::binary);
+    std::ifstream stream(path, std::ios::binary | std::ios::ate);
     if (!stream) return false;
-    bytes.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-    return !stream.bad();
+    bytes.resize(static_cast<std::size_t>(stream.tellg()));
+    stream.seekg(0);
+    return static_cast<bool>(stream.read(bytes.data(), static_cast<std::streamsize>(bytes.size())));
 }
 
 bool write_file(const char* path, std::string_view bytes) {
