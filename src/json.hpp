@@ -1,15 +1,22 @@
-// JSON writing (and, later, reading) behind one door. The core's record types
-// write themselves as compact JSON with keys in their declared order; callers
-// never see the JSON library itself.
+// JSON writing and reading behind one door. The core's record types write
+// themselves as compact JSON with keys in their declared order; node
+// descriptions are read from JSON with every key checked. Callers never see
+// the JSON library itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "error.hpp"
 
 namespace lignor {
+
+struct NodeSpec;
 
 class JsonWriter {
 public:
@@ -40,5 +47,18 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The deepest nesting of descriptions the reader accepts. Building refuses
+// anything below level 64 anyway; this bound only keeps hostile input from
+// growing an unbounded tree.
+inline constexpr std::size_t max_description_depth = 1'000;
+
+// Reads a JSON array of node descriptions. A description is an object with
+// the keys `xref`, `tag`, `value` and `children` (only `tag` required; `xref`
+// and `value` may be null) or an array of those four fields in that order
+// (`value` and `children` may be left off). Unknown, missing and duplicate
+// keys, values of the wrong type, lone surrogate escapes and malformed JSON
+// are refused; every message ends with " at line {line} column {column}".
+Result<std::vector<NodeSpec>> read_node_specs(std::string_view json);
 
 }  // namespace lignor

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "build.hpp"
+#include "json.hpp"
+
+namespace lignor {
+namespace {
+
+NodeSpec spec(std::optional<std::string> xref, std::string tag, std::optional<std::string> value,
+              std::vector<NodeSpec> children = {}) {
+    return NodeSpec{std::move(xref), std::move(tag), std::move(value), std::move(children)};
+}
+
+std::vector<NodeSpec> read_ok(std::string_view json) {
+    auto specs = read_node_specs(json);
+    EXPECT_TRUE(specs) << json << ": " << specs.error().display();
+    return specs ? std::move(specs).value() : std::vector<NodeSpec>{};
+}
+
+TEST(json_reader, reads_objects_and_arrays_into_descriptions) {
+    const std::vector<NodeSpec> expected = {
+        spec("@I1@", "INDI", std::nullopt,
+             {spec(std::nullopt, "NAME", "Ann /Smith/"), spec(std::nullopt, "NOTE", "a\nb")}),
+        spec(std::nullopt, "NOTE", std::nullopt),
+    };
+    EXPECT_EQ(read_ok(R"([{"xref":"@I1@","tag":"INDI","children":[{"tag":"NAME","value":"Ann /Smith/"},)"
+                      R"({"value":"a\nb","tag":"NOTE","xref":null}]},{"tag":"NOTE","value":null}])"),
+              expected);
+    EXPECT_EQ(read_ok(R"([["@I1@","INDI",null,[[null,"NAME","Ann /Smith/"],[null,"NOTE","a\nb",[]]]],)"
+                      R"([null,"NOTE"]])"),
+              expected);
+    EXPECT_EQ(read_ok(" [ ] "), std::vector<NodeSpec>{});
+}
+
+TEST(json_reader, decodes_escapes_and_surrogate_pairs_as_utf8) {
+    const auto specs = read_ok(R"([{"tag":"NOTE","value":"M\u00fcller \ud83d\ude00 \"q\" \u0000!"}])");
+    ASSERT_EQ(specs.size(), 1u);
+    EXPECT_EQ(specs[0].value, std::string("M\xC3\xBCller \xF0\x9F\x98\x80 \"q\" \0!", 19));
+}
+
+TEST(json_reader, refuses_with_message_and_position) {
+    const std::pair<std::string_view, std::string_view> table[] = {
+        {R"([{"tag":"INDI","xref":"@I1@","sex":"M"}])",
+         "unknown field `sex`, expected one of `xref`, `tag`, `value`, `children` at line 1 column 34"},
+        {R"([{"value":"x"}])", "missing field `tag` at line 1 column 14"},
+        {"[{\"tag\":\"A\",\n \"tag\":\"B\"}]", "duplicate field `tag` at line 2 column 6"},
+        {R"([{"tag":"A","children":[{"xref":"@X@"}]}])", "missing field `tag` at line 1 column 38"},
+        {R"([{"tag":5}])", "invalid type: integer `5`, expected a string at line 1 column 9"},
+        {R"([{"tag":null}])", "invalid type: null, expected a string at line 1 column 12"},
+        {R"([{"tag":"A","value":true}])",
+         "invalid type: boolean `true`, expected a string or null at line 1 column 24"},
+        {R"([{"tag":"A","xref":1.5}])",
+         "invalid type: floating point `1.5`, expected a string or null at line 1 column 22"},
+        {R"([{"tag":"A","children":{}}])",
+         "invalid type: map, expected a list of descriptions at line 1 column 24"},
+        {R"([{"tag":"A","children":null}])",
+         "invalid type: null, expected a list of descriptions at line 1 column 27"},
+        {R"({"tag":"A"})", "invalid type: map, expected a list of descriptions at line 1 column 1"},
+        {R"(["INDI"])",
+         "invalid type: string \"INDI\", expected a description (an object or an array) at line 1 column 7"},
+        {R"([["@I1@"]])",
+         "a description written as an array needs at least its `xref` and `tag`, not 1 field(s) at line 1 column 9"},
+        {R"([[null,"A",null,[],5]])",
+         "a description written as an array has at most four fields: `xref`, `tag`, `value`, `children` "
+         "at line 1 column 20"},
+        {R"([{"tag":"A","value":"\udc00"}])",
+         "a string holds a lone surrogate escape \\udc00, which is no character at line 1 column 28"},
+        {R"([{"tag":"A","value":"\ud800x"}])",
+         "a string holds a lone surrogate escape, which is no character at line 1 column 22"},
+        {R"([{"\udfff":"A"}])",
+         "a string holds a lone surrogate escape \\udfff, which is no character at line 1 column 10"},
+        {R"([{"tag":"A"})", "missing a comma or ']' after an array element at line 1 column 13"},
+        {R"([{"tag":"A"}] [])", "the document root must not be followed by other values at line 1 column 15"},
+        {"", "the document is empty at line 1 column 1"},
+        {std::string_view("[]\0[", 4), "the JSON text holds a NUL byte at line 1 column 3"},
+        {"[{\"tag\":\"\xC3\"}]", "invalid encoding in string at line 1 column 10"},
+    };
+    for (const auto& [json, message] : table) {
+        const auto specs = read_node_specs(json);
+        ASSERT_FALSE(specs) << json;
+        EXPECT_EQ(specs.error().display(), message) << json;
+        EXPECT_EQ(specs.error().line, std::nullopt);
+    }
+}
+
+TEST(json_reader, bounds_the_nesting_of_descriptions_without_recursing) {
+    const auto nested = [](std::size_t depth) {
+        std::string json = "[";
+        for (std::size_t i = 0; i < depth; ++i) json += R"({"tag":"A","children":[)";
+        for (std::size_t i = 0; i < depth; ++i) json += "]}";
+        return json + "]";
+    };
+    const auto deepest = read_node_specs(nested(max_description_depth));
+    ASSERT_TRUE(deepest);
+    const auto too_deep = read_node_specs(nested(max_description_depth + 1));
+    ASSERT_FALSE(too_deep);
+    EXPECT_EQ(too_deep.error().message.rfind("the structure is nested deeper than the limit at line 1 column ", 0),
+              0u);
+    // Plain arrays nested far deeper than any stack would allow are refused, not followed.
+    const auto arrays = read_node_specs(std::string(1'000'000, '['));
+    ASSERT_FALSE(arrays);
+}
+
+}  // namespace
+}  // namespace lignor
