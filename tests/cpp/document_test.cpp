@@ -393,9 +393,9 @@ TEST(document_read, default_limits) {
 
 TEST(document_read, deep_nesting_to_the_depth_limit_does_not_recurse_unboundedly) {
     ParseLimits limits;
-    limits.max_depth = 10000;
+    limits.max_depth = 2000;
     string text;
-    for (unsigned level = 0; level <= 10000; ++level) text += std::to_string(level) + " X\n";
+    for (unsigned level = 0; level <= 2000; ++level) text += std::to_string(level) + " X\n";
     auto document = read(text, limits);
     ASSERT_TRUE(document);
     const Node* node = &document->records[0];
@@ -404,9 +404,15 @@ TEST(document_read, deep_nesting_to_the_depth_limit_does_not_recurse_unboundedly
         node = &node->children()[0];
         ++depth;
     }
-    EXPECT_EQ(depth, 10000u);
+    EXPECT_EQ(depth, 2000u);
     EXPECT_EQ(document->to_text(), text);
     EXPECT_EQ(Document(*document).records.size(), 1u);
+}
+
+TEST(document_read, hostile_depth_stops_at_the_default_limit) {
+    string text;
+    for (unsigned level = 0; level < 100000; ++level) text += std::to_string(level % 65536) + " X\n";
+    expect_error(read(text), "the line is nested deeper than the limit", 66);
 }
 
 TEST(document_read, a_leftover_byte_order_mark_is_not_skipped) {
