@@ -249,14 +249,24 @@ private:
 class KeywordList {
 public:
     explicit KeywordList(Keywords words) : words_(words) {
-        for (std::string_view word : words) lowered_.push_back(unicode::to_lower(word));
+        for (std::string_view word : words) {
+            lowered_.push_back(unicode::to_lower(word));
+            const char first = lowered_.back().front();
+            if (is_ascii(first)) ascii_starts_[static_cast<unsigned char>(first)] = true;
+        }
     }
     std::size_t size() const noexcept { return words_.size(); }
     std::string_view lowered(std::size_t i) const noexcept { return lowered_[i]; }
+    // False when no keyword can begin a text that begins with this ASCII byte,
+    // which settles most dates ("5 JAN 1900") without looking at a keyword.
+    bool may_start(char c) const noexcept {
+        return !is_ascii(c) || ascii_starts_[static_cast<unsigned char>(ascii_lower(c))];
+    }
 
 private:
     Keywords words_;
     std::vector<std::string> lowered_;
+    std::array<bool, 128> ascii_starts_{};
 };
 
 // Where `lowered_keyword` ends when the text begins with it. Texts whose
@@ -276,6 +286,7 @@ std::optional<std::size_t> keyword_end(std::string_view text, std::string_view l
 
 std::optional<std::string_view> strip_keyword_in(std::string_view text, const KeywordList& keywords) {
     text = unicode::trim(text);
+    if (text.empty() || !keywords.may_start(text.front())) return std::nullopt;
     std::optional<LoweredPrefix> slow;
     for (std::size_t i = 0; i < keywords.size(); ++i) {
         const auto end = keyword_end(text, keywords.lowered(i), slow);
@@ -343,6 +354,10 @@ struct NumericReading {
 
 // A numeric date ("1900-01-05", "05.01.1900", "01/05/1900").
 NumericReading read_numeric(std::string_view text) {
+    // Every byte of a numeric date is a digit or a separator; checking that
+    // first spares most dates the splitting below.
+    for (char c : text)
+        if (!is_digit(c) && c != '.' && c != '/' && c != '-') return {};
     for (char separator : {'.', '/', '-'}) {
         const std::size_t first_cut = text.find(separator);
         if (first_cut == std::string_view::npos) continue;
@@ -487,8 +502,9 @@ std::optional<DatePoint> read_point(std::string_view text, bool era_allowed) {
 }
 
 std::optional<std::uint8_t> month_from_name(std::string_view lowered) {
+    if (lowered.empty()) return std::nullopt;
     for (const MonthName& entry : month_names)
-        if (entry.name == lowered) return entry.month;
+        if (entry.name.front() == lowered.front() && entry.name == lowered) return entry.month;
     if (lowered.size() < 3) return std::nullopt;
     for (const auto& [name, month] : english_months)
         if (name.starts_with(lowered)) return month;
@@ -517,6 +533,7 @@ struct CalendarPrefix {
 // A calendar escape ("@#DJULIAN@ ") or a bare calendar word in upper case
 // ("JULIAN ") at the start of a text.
 std::optional<CalendarPrefix> read_calendar_prefix(std::string_view text) {
+    if (text.empty() || is_digit(text.front())) return std::nullopt;
     if (text.starts_with("@#D")) {
         const std::size_t close = text.find('@', 3);
         if (close != std::string_view::npos) {
@@ -797,7 +814,7 @@ std::optional<std::int32_t> parse_year(std::string_view token) {
 }
 
 std::optional<DatePoint> parse_dual_year(std::string_view text) {
-    const std::size_t slash = text.find('/');
+    const std::size_t slash = text.substr(0, 5).find('/');
     if (slash == std::string_view::npos) return std::nullopt;
     const std::string_view first = text.substr(0, slash);
     if (first.size() < 3 || first.size() > 4 || !all_digits(first)) return std::nullopt;
@@ -807,16 +824,27 @@ std::optional<DatePoint> parse_dual_year(std::string_view text) {
 
 std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::string_view text,
                                                                            Keywords keywords) {
-    for (std::string_view keyword : keywords) {
-        const std::size_t width = keyword.size() + 2;
-        for (std::size_t pos = 0; pos + width <= text.size(); ++pos) {
-            if (text[pos] != ' ' || text[pos + width - 1] != ' ') continue;
-            if (!unicode::equals_ignoring_ascii_case(text.substr(pos + 1, keyword.size()), keyword))
-                continue;
-            return std::pair(text.substr(0, pos), text.substr(pos + width));
+    // One pass over the words between two spaces, keeping the first
+    // occurrence of the earliest keyword in list order.
+    std::size_t best_keyword = keywords.size();
+    std::size_t best_space = 0;
+    for (std::size_t space = text.find(' '); space != std::string_view::npos;) {
+        const std::size_t next_space = text.find(' ', space + 1);
+        if (next_space == std::string_view::npos) break;
+        const std::string_view word = text.substr(space + 1, next_space - space - 1);
+        for (std::size_t i = 0; i < best_keyword; ++i) {
+            if (unicode::equals_ignoring_ascii_case(word, keywords[i])) {
+                best_keyword = i;
+                best_space = space;
+                break;
+            }
         }
+        if (best_keyword == 0) break;
+        space = next_space;
     }
-    return std::nullopt;
+    if (best_keyword == keywords.size()) return std::nullopt;
+    const std::size_t after = best_space + keywords[best_keyword].size() + 2;
+    return std::pair(text.substr(0, best_space), text.substr(after));
 }
 
 std::optional<std::string_view> strip_keyword(std::string_view text, Keywords keywords) {
@@ -958,7 +986,10 @@ std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
         if (calendar != Calendar::Gregorian) return std::nullopt;
         dual_lost = dual.has_value();
     } else if (dual) {
-        if (calendar == Calendar::Gregorian && dual->second == dual->first + 1) {
+        // "9/10" would read as a day and a month: the reader takes a dual
+        // year only after three or four digits.
+        const bool readable = dual->first >= 100;
+        if (calendar == Calendar::Gregorian && dual->second == dual->first + 1 && readable) {
             dual_on_earliest = earliest && earliest->year == dual->first;
             dual_on_latest = !dual_on_earliest && latest && latest->year == dual->first;
         }

@@ -425,6 +425,7 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
         {"BEF 1700/01", "before 1700", "BEF 1700/01", nullopt},
         {"BET 1699 AND 1700/01", "between 1699 and 1700", "BET 1699 AND 1700/01", nullopt},
         {"1900 (cf. 1700/01)", "1900", "INT 1900 (cf. 1700/01)", nullopt},
+        {"MAY 009/10", "May 9", "INT MAY 9 (MAY 009/10)", nullopt},
         {"@#DJULIAN@ 1700/01", "1700", "INT @#DJULIAN@ 1700 (@#DJULIAN@ 1700/01)", nullopt},
         // Calendars.
         {"@#DJULIAN@ 5 JAN 1700", "5 January 1700", "@#DJULIAN@ 5 JAN 1700", "JULIAN 5 JAN 1700"},
@@ -533,7 +534,7 @@ TEST(dates_round_trip, written_dates_read_back_the_same) {
         "5 JAN 1900", "Jan 5, 1900", "January 5th, 1900", "5. Januar 1900", "le 5 janvier 1900",
         "1900-01-05", "05.01.1900", "01/05/1900", "15/01/1900", "MAR 1900", "1900", "0", "9999", "5 JAN 50",
         "1700/01", "5 JAN 1700/01", "1700/05", "ABT 1700/01", "ABT 1700/05", "1699/1700", "BEF 1700/01",
-        "BET 1700/01 AND 1710", "BET 1700 AND 1710/11", "FROM 1699/00 TO 1700/01", "500 BCE", "500 B.C.",
+        "BET 1700/01 AND 1710", "MAY 009/10", "099/100", "BET 1700 AND 1710/11", "FROM 1699/00 TO 1700/01", "500 BCE", "500 B.C.",
         "5 JAN 500 B.C.", "JAN 500 BCE", "ABT 500 BCE", "BET 500 BCE AND 400 BCE", "500/01 BCE",
         "INT 1900 (x)", "INT 1900", "1900 (a (nested) note)", "ABT 1900 (maybe)", "<1850>", "c.1850",
         "BET 1900 AND 1910", "BET 1900 AND sometime", "FROM 1900 TO 1910", "FROM 1900", "TO 1910",
