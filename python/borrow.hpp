@@ -1,0 +1,82 @@
+// The per-object borrow flag.
+//
+// A document object may be read by several calls at once (a read can call
+// back into Python, which may read the same object again) but edited only
+// by one call with nobody else looking. The flag counts shared borrows in
+// progress, or holds -1 while an exclusive borrow is in progress; it changes
+// only by compare-and-swap. The guards below take a borrow for their scope
+// and throw `BorrowConflict` when the flag refuses; the call boundary turns
+// that into `RuntimeError`.
+//
+// This header knows nothing of Python, so the flag is tested on its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+namespace lignor::python {
+
+struct BorrowConflict {
+    std::string_view message;
+};
+
+class BorrowFlag {
+public:
+    static constexpr std::string_view already_borrowed = "Already borrowed";
+    static constexpr std::string_view already_mutably_borrowed = "Already mutably borrowed";
+
+    // Adds one shared borrow unless an exclusive one is in progress.
+    bool try_share() noexcept {
+        std::intptr_t seen = state_.load();
+        do {
+            if (seen == exclusive) return false;
+        } while (!state_.compare_exchange_weak(seen, seen + 1));
+        return true;
+    }
+    // Takes the exclusive borrow when nothing else is borrowed.
+    bool try_exclusive() noexcept {
+        std::intptr_t expected = 0;
+        return state_.compare_exchange_strong(expected, exclusive);
+    }
+    void release_shared() noexcept { state_.fetch_sub(1); }
+    void release_exclusive() noexcept {
+        std::intptr_t expected = exclusive;
+        state_.compare_exchange_strong(expected, 0);
+    }
+    std::intptr_t state() const noexcept { return state_.load(); }
+
+private:
+    static constexpr std::intptr_t exclusive = -1;
+    std::atomic<std::intptr_t> state_{0};
+};
+
+// A read of the object for the guard's scope.
+class SharedBorrow {
+public:
+    explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_share()) throw BorrowConflict{BorrowFlag::already_mutably_borrowed};
+    }
+    ~SharedBorrow() { flag_.release_shared(); }
+    SharedBorrow(const SharedBorrow&) = delete;
+    SharedBorrow& operator=(const SharedBorrow&) = delete;
+
+private:
+    BorrowFlag& flag_;
+};
+
+// An edit of the object (or a fill of its caches) for the guard's scope.
+class ExclusiveBorrow {
+public:
+    explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
+        if (!flag_.try_exclusive()) throw BorrowConflict{BorrowFlag::already_borrowed};
+    }
+    ~ExclusiveBorrow() { flag_.release_exclusive(); }
+    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+
+private:
+    BorrowFlag& flag_;
+};
+
+}  // namespace lignor::python

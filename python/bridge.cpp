@@ -1,0 +1,133 @@
+#include "bridge.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "borrow.hpp"
+#include "json.hpp"
+
+namespace lignor::python {
+
+PyRef checked(PyObject* result) {
+    if (result == nullptr) throw PythonErrorSet{};
+    return PyRef::steal(result);
+}
+
+PyObject* internal_failure_type() noexcept {
+    // One type for the life of the process: it is created once and never
+    // freed, so every failure can be caught by the same class.
+    static PyObject* type = nullptr;
+    if (type == nullptr) {
+        type = PyErr_NewExceptionWithDoc(
+            "lignor.InternalFailure",
+            "A broken precondition inside lignor: a bug in the library, never bad input.",
+            PyExc_BaseException, nullptr);
+    }
+    return type;
+}
+
+namespace {
+
+void raise_text(PyObject* type, std::string_view text) noexcept {
+    PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                             "replace");
+    if (message == nullptr) return;  // MemoryError is set
+    PyErr_SetObject(type, message);
+    Py_DECREF(message);
+}
+
+void raise_internal_failure(const char* what) noexcept {
+    PyObject* type = internal_failure_type();
+    if (type == nullptr) return;  // the failure to make the type is raised instead
+    raise_text(type, what);
+}
+
+void raise_os_error(const FileSystemFailure& failure) noexcept {
+    try {
+        raise_text(PyExc_OSError, failure.what + ": " + std::strerror(failure.error_number));
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+}
+
+void raise_value_error(const GedcomError& error) noexcept {
+    try {
+        raise_text(PyExc_ValueError, error.display());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+}
+
+}  // namespace
+
+void translate_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const PythonErrorSet&) {
+        if (!PyErr_Occurred()) {
+            raise_internal_failure("a CPython call failed without setting an exception");
+        }
+    } catch (const GedcomError& error) {
+        raise_value_error(error);
+    } catch (const MissingRecord& missing) {
+        raise_text(PyExc_KeyError, missing.xref);
+    } catch (const FileSystemFailure& failure) {
+        raise_os_error(failure);
+    } catch (const BorrowConflict& conflict) {
+        raise_text(PyExc_RuntimeError, conflict.message);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& failure) {
+        // InternalFailure and anything the standard library throws.
+        raise_internal_failure(failure.what());
+    } catch (...) {
+        raise_internal_failure("an unknown C++ exception reached the Python boundary");
+    }
+}
+
+PyRef text_to_py(std::string_view text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+}
+
+PyRef bytes_to_py(std::string_view bytes) {
+    return checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+}
+
+std::size_t size_from_py(PyObject* object) {
+    const std::size_t value = PyLong_AsSize_t(object);
+    if (value == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PythonErrorSet{};
+    return value;
+}
+
+namespace {
+
+// `json.<name>`, looked up afresh on every call: nothing is cached, so a
+// replaced `json` module or function is honoured.
+PyRef json_function(const char* name) {
+    PyRef json = checked(PyImport_ImportModule("json"));
+    return checked(PyObject_GetAttrString(json.get(), name));
+}
+
+}  // namespace
+
+PyRef to_py(std::string_view json) {
+    PyRef loads = json_function("loads");
+    PyRef text = text_to_py(json);
+    return checked(PyObject_CallOneArg(loads.get(), text.get()));
+}
+
+std::vector<NodeSpec> from_py(PyObject* descriptions) {
+    PyRef dumps = json_function("dumps");
+    PyRef text = checked(PyObject_CallOneArg(dumps.get(), descriptions));
+    if (!PyUnicode_Check(text.get())) {
+        PyErr_Format(PyExc_TypeError, "json.dumps returned %.100s, not str", Py_TYPE(text.get())->tp_name);
+        throw PythonErrorSet{};
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (utf8 == nullptr) throw PythonErrorSet{};
+    return unwrap(read_node_specs(std::string_view(utf8, static_cast<std::size_t>(size))));
+}
+
+}  // namespace lignor::python

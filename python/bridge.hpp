@@ -1,0 +1,115 @@
+// The value bridge and the call boundary between CPython and the core.
+//
+// Values: the core writes its record types as JSON text and `to_py` hands
+// that text to Python's own `json.loads`; descriptions travel the other way
+// through `json.dumps` and the core's JSON reader (`from_py`).
+//
+// Failures: inside a method body every failure is a C++ exception, and
+// `boundary` (one per call) turns it into a Python exception and a failure
+// return, so that no C++ exception ever unwinds into the interpreter:
+//
+//   PythonErrorSet     the Python error indicator is already set; kept as is
+//   GedcomError        ValueError with the error's display text
+//   MissingRecord      KeyError with the identifier as the caller gave it
+//   FileSystemFailure  OSError "{what}: {system's description}"
+//   BorrowConflict     RuntimeError "Already borrowed" / "Already mutably borrowed"
+//   std::bad_alloc     MemoryError
+//   anything else      lignor.InternalFailure (derived from BaseException)
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "build.hpp"
+#include "error.hpp"
+#include "pyref.hpp"
+
+namespace lignor::python {
+
+// Thrown after a CPython call failed and set the error indicator.
+struct PythonErrorSet {};
+
+// An identifier that names no record.
+struct MissingRecord {
+    std::string xref;
+};
+
+// A failed file-system call: `what` names the file, `error_number` is errno.
+struct FileSystemFailure {
+    std::string what;
+    int error_number;
+};
+
+// Adopts a new reference from a CPython call, throwing when the call failed.
+PyRef checked(PyObject* result);
+
+// The value of a core result, or its error thrown for the boundary.
+template <typename T>
+T unwrap(Result<T>&& result) {
+    if (!result) throw std::move(result).take_error();
+    return std::move(result).value();
+}
+
+// Sets the Python exception for the exception in flight. Call only inside a
+// catch block.
+void translate_current_exception() noexcept;
+
+// The exception type for broken preconditions: `lignor.InternalFailure`,
+// derived from BaseException so that `except Exception` does not swallow a
+// programming error. Made on first use; a borrowed reference, or null with
+// an error set.
+PyObject* internal_failure_type() noexcept;
+
+// Runs a method body that returns a `PyRef`; returns the new reference, or
+// null with a Python exception set.
+template <typename Body>
+PyObject* boundary(Body&& body) noexcept {
+    try {
+        return std::forward<Body>(body)().release();
+    } catch (...) {
+        translate_current_exception();
+        return nullptr;
+    }
+}
+
+// The same for slots that return a size (`__len__`): -1 on failure.
+template <typename Body>
+Py_ssize_t size_boundary(Body&& body) noexcept {
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        translate_current_exception();
+        return -1;
+    }
+}
+
+// A `str` from UTF-8 text.
+PyRef text_to_py(std::string_view text);
+// A `bytes` object holding a copy of `bytes`.
+PyRef bytes_to_py(std::string_view bytes);
+// An unsigned size or index; OverflowError for negative or too large values,
+// TypeError for anything that is not an integer.
+std::size_t size_from_py(PyObject* object);
+
+// One JSON value written by the core, as Python values via `json.loads`.
+PyRef to_py(std::string_view json);
+
+// A list holding `to_py(value.to_json())` for each value, in order.
+template <typename Value>
+PyRef to_py_list(const std::vector<Value>& values) {
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyRef item = to_py(values[i].to_json());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return list;
+}
+
+// Node descriptions from Python values via `json.dumps` and the core's
+// JSON reader; a refusal is raised as ValueError with the reader's message.
+std::vector<NodeSpec> from_py(PyObject* descriptions);
+
+}  // namespace lignor::python

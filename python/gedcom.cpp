@@ -1,0 +1,220 @@
+#include "gedcom.hpp"
+
+#include <memory>
+#include <string>
+
+#include "borrow.hpp"
+#include "bridge.hpp"
+#include "decode.hpp"
+#include "document.hpp"
+
+namespace lignor::python {
+namespace {
+
+// Everything a `Gedcom` owns. It lives behind one pointer so that the
+// Python object header stays a plain C struct.
+struct GedcomState {
+    GedcomState(Document document, EncodingReport report)
+        : document(std::move(document)), report(std::move(report)) {}
+
+    Document document;
+    EncodingReport report;
+    BorrowFlag borrow;
+};
+
+struct GedcomObject {
+    PyObject_HEAD
+    GedcomState* state;
+};
+
+GedcomState& state_of(PyObject* self) {
+    GedcomState* state = reinterpret_cast<GedcomObject*>(self)->state;
+    if (state == nullptr) throw InternalFailure("a Gedcom object without a document");
+    return *state;
+}
+
+void gedcom_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<GedcomObject*>(self)->state;
+    type->tp_free(self);
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// A new `Gedcom` of `type` owning `loaded`.
+PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
+    auto state = std::make_unique<GedcomState>(std::move(loaded.document), std::move(loaded.report));
+    PyRef object = checked(type->tp_alloc(type, 0));
+    reinterpret_cast<GedcomObject*>(object.get())->state = state.release();
+    return object;
+}
+
+// ----- creating a document -------------------------------------------------
+
+// `parse` is called on the class. CPython hands a METH_STATIC function no
+// class at all, so it is a class method: the class arrives as `cls` and the
+// module needs no global state to find its own type. Callers see no
+// difference (the class cannot be subclassed).
+PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static const char* keywords[] = {"data", nullptr};
+        PyObject* data = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:parse", const_cast<char**>(keywords),
+                                         &data)) {
+            throw PythonErrorSet{};
+        }
+        if (!PyBytes_Check(data)) {
+            PyErr_Format(PyExc_TypeError, "parse() argument 'data' must be bytes, not %.100s",
+                         Py_TYPE(data)->tp_name);
+            throw PythonErrorSet{};
+        }
+        const std::string_view bytes(PyBytes_AS_STRING(data),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls), unwrap(Document::from_bytes(bytes)));
+    });
+}
+
+// ----- properties ----------------------------------------------------------
+
+PyObject* gedcom_encoding(PyObject* self, void*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return text_to_py(state.report.summary());
+    });
+}
+
+PyObject* gedcom_version(PyObject* self, void*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        const auto version = state.document.version();
+        return version ? text_to_py(*version) : PyRef::new_reference(Py_None);
+    });
+}
+
+PyObject* gedcom_content_records(PyObject* self, void*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return checked(PyLong_FromSize_t(state.document.content_records()));
+    });
+}
+
+// ----- methods -------------------------------------------------------------
+
+PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return to_py_list(state.document.unresolved_pointers());
+    });
+}
+
+PyObject* gedcom_to_text(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return text_to_py(state.document.to_text());
+    });
+}
+
+PyObject* gedcom_to_bytes(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return bytes_to_py(state.document.to_bytes());
+    });
+}
+
+// ----- slots ---------------------------------------------------------------
+
+Py_ssize_t gedcom_len(PyObject* self) {
+    return size_boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return static_cast<Py_ssize_t>(state.document.content_records());
+    });
+}
+
+PyObject* gedcom_repr(PyObject* self) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        const auto version = state.document.version();
+        return text_to_py("<Gedcom " + std::to_string(state.document.content_records()) +
+                          " records, version " + (version ? *version : "unstated") + ", " +
+                          state.report.summary() + ">");
+    });
+}
+
+// ----- the type ------------------------------------------------------------
+
+template <typename Function>
+PyCFunction as_cfunction(Function function) {
+    // CPython calls every method through the PyCFunction pointer type and
+    // the flags say which signature it really has.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// In the order of the class surface; the members of later areas (editing,
+// views, relatives, conversion) slot in between.
+PyMethodDef gedcom_methods[] = {
+    {"parse", as_cfunction(gedcom_parse), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "parse(data)\n--\n\n"
+     "Reads a document from a file's bytes: encoding sniffed and reported,\n"
+     "then parsed. Raises `ValueError` for input the bounds refuse."},
+    {"unresolved_pointers", as_cfunction(gedcom_unresolved_pointers), METH_NOARGS,
+     "unresolved_pointers($self)\n--\n\n"
+     "Pointers with no record behind them, addressed precisely enough to\n"
+     "repair."},
+    {"to_text", as_cfunction(gedcom_to_text), METH_NOARGS,
+     "to_text($self)\n--\n\n"
+     "The document as text, untouched lines byte for byte."},
+    {"to_bytes", as_cfunction(gedcom_to_bytes), METH_NOARGS,
+     "to_bytes($self)\n--\n\n"
+     "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
+     "truth about them \u2014 what should be written to disk."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef gedcom_properties[] = {
+    {"encoding", gedcom_encoding, nullptr,
+     "What decoding decided, one line \u2014 show it before accepting an import.", nullptr},
+    {"version", gedcom_version, nullptr, "The GEDCOM version the header declares, as written.",
+     nullptr},
+    {"content_records", gedcom_content_records, nullptr, "Records other than the header and trailer.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const char gedcom_doc[] = "A parsed GEDCOM document and the report of how its bytes were read.";
+
+PyType_Slot gedcom_slots[] = {
+    {Py_tp_doc, const_cast<char*>(gedcom_doc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(gedcom_dealloc)},
+    {Py_tp_methods, gedcom_methods},
+    {Py_tp_getset, gedcom_properties},
+    {Py_mp_length, reinterpret_cast<void*>(gedcom_len)},
+    {Py_tp_repr, reinterpret_cast<void*>(gedcom_repr)},
+    {0, nullptr},
+};
+
+PyType_Spec gedcom_spec = {
+    "lignor.Gedcom",
+    sizeof(GedcomObject),
+    0,
+    // Objects come only from the static methods; calling the class raises
+    // "cannot create 'lignor.Gedcom' instances".
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    gedcom_slots,
+};
+
+}  // namespace
+
+int gedcom_type_init(PyObject* module) noexcept {
+    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &gedcom_spec, nullptr));
+    if (!type) return -1;
+    return PyModule_AddObjectRef(module, "Gedcom", type.get());
+}
+
+}  // namespace lignor::python

@@ -1,0 +1,45 @@
+// The `lignor` extension module: multi-phase initialisation with one
+// execution step that registers the module's classes, functions and
+// version, in order, stopping at the first failure.
+#include "gedcom.hpp"
+#include "pyref.hpp"
+
+namespace lignor::python {
+namespace {
+
+const char module_doc[] =
+    "An archival-grade GEDCOM library: byte-preserving round-trip, encoding\n"
+    "detection and reporting, GEDCOM 5.5 through 7.x.";
+
+int lignor_exec(PyObject* module) noexcept {
+    if (!PyModule_Check(module)) {
+        PyErr_SetString(PyExc_TypeError, "lignor must be initialised on a module object");
+        return -1;
+    }
+    if (gedcom_type_init(module) < 0) return -1;
+    // Next, in this order: the classes ArchiveWriter and ArchiveFileWriter,
+    // then the functions archive_total_size and parse_date.
+    return PyModule_AddStringConstant(module, "__version__", LIGNOR_VERSION);
+}
+
+PyModuleDef_Slot lignor_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(lignor_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef lignor_module = {
+    PyModuleDef_HEAD_INIT,
+    "lignor",
+    module_doc,
+    0,  // no per-module state
+    nullptr,
+    lignor_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace lignor::python
+
+PyMODINIT_FUNC PyInit_lignor() { return PyModuleDef_Init(&lignor::python::lignor_module); }
