@@ -9,9 +9,12 @@
 // (deterministic: the same size always gives the same bytes). Generated files
 // never go into the source tree.
 //
-// Every rate is bytes per second: of the input for reading and for the memchr
-// baseline, of the output for writing. The read benchmarks time decoding,
-// cutting, parsing and assembly; freeing the document afterwards is not timed.
+// Every rate is bytes per CPU second of this thread (Google Benchmark's
+// default, which keeps the figures steady on a busy machine; the kernel's work
+// on page faults counts, as it runs on this thread): of the input for reading
+// and for the memchr baseline, of the output for writing. The read benchmarks
+// time decoding, cutting, parsing and assembly; freeing the document
+// afterwards is not timed.
 //
 //     LIGNOR_BENCH_DATA=/tmp/lignor-bench ./document_bench --benchmark_repetitions=3
 #include <benchmark/benchmark.h>
