@@ -695,6 +695,34 @@ std::string keyword_payload(DateKind kind, const std::string& earliest, const st
     }
 }
 
+struct DualYearPlacement {
+    bool on_earliest = false;
+    bool on_latest = false;
+    bool lost = false;  // the text holds a dual year that cannot be written
+    std::int32_t second = 0;
+};
+
+// Where GEDCOM 5.5.1 writes the dual year of the original text: on the point
+// whose year it is, and only in the form 5.5.1 knows (the next year, two
+// digits, after a year the reader takes as a dual year's first). A dual year
+// that cannot be written leaves an exact date to be written as INT with the
+// text as its phrase; any other reading cannot be written at all.
+DualYearPlacement place_dual_year(const GedcomDate& date) {
+    const auto dual = date_parts::dual_year(date.original);
+    DualYearPlacement placement;
+    if (!dual) return placement;
+    const bool negative = is_negative(date.earliest) || is_negative(date.latest);
+    // "9/10" would read back as a day and a month.
+    const bool readable = dual->first >= 100;
+    if (!negative && readable && date.calendar == Calendar::Gregorian && dual->second == dual->first + 1) {
+        placement.on_earliest = date.earliest && date.earliest->year == dual->first;
+        placement.on_latest = !placement.on_earliest && date.latest && date.latest->year == dual->first;
+        placement.second = dual->second;
+    }
+    placement.lost = !placement.on_earliest && !placement.on_latest;
+    return placement;
+}
+
 std::string bracketed(std::string_view phrase) {
     std::string out(phrase);
     for (char& c : out) {
@@ -971,49 +999,29 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
 std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
     if (calendar != Calendar::Gregorian && calendar != Calendar::Julian) return std::nullopt;
     if (!has_writable_points(*this)) return std::nullopt;
+    if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
+        return std::nullopt;
+    const DualYearPlacement dual = place_dual_year(*this);
+    if (dual.lost && kind != DateKind::Exact) return std::nullopt;
+
     const std::string_view prefix = calendar == Calendar::Julian ? "@#DJULIAN@ " : "";
-
-    // A dual year is written on the point whose year it is, and only in the
-    // form 5.5.1 knows (the next year, two digits). A dual year that cannot
-    // be written leaves an exact date to be written as INT with the text as
-    // its phrase; any other reading cannot be written at all.
-    const bool negative = is_negative(earliest) || is_negative(latest);
-    const auto dual = date_parts::dual_year(original);
-    bool dual_on_earliest = false;
-    bool dual_on_latest = false;
-    bool dual_lost = false;
-    if (negative) {
-        if (calendar != Calendar::Gregorian) return std::nullopt;
-        dual_lost = dual.has_value();
-    } else if (dual) {
-        // "9/10" would read as a day and a month: the reader takes a dual
-        // year only after three or four digits.
-        const bool readable = dual->first >= 100;
-        if (calendar == Calendar::Gregorian && dual->second == dual->first + 1 && readable) {
-            dual_on_earliest = earliest && earliest->year == dual->first;
-            dual_on_latest = !dual_on_earliest && latest && latest->year == dual->first;
-        }
-        dual_lost = !dual_on_earliest && !dual_on_latest;
-    }
-    if (dual_lost && kind != DateKind::Exact) return std::nullopt;
-
     const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
         if (!point) return std::string();
         if (point->year < 0) return DatePoint{-point->year, point->month, point->day}.to_gedcom() + " B.C.";
         std::string out = std::string(prefix) + point->to_gedcom();
         if (carries_dual) {
-            const std::int32_t last_two = dual->second % 100;
+            const std::int32_t last_two = dual.second % 100;
             out.push_back('/');
             if (last_two < 10) out.push_back('0');
             append_number(out, last_two);
         }
         return out;
     };
-    const std::string first = write_point(earliest, dual_on_earliest);
-    const std::string second = write_point(latest, dual_on_latest);
+    const std::string first = write_point(earliest, dual.on_earliest);
+    const std::string second = write_point(latest, dual.on_latest);
 
     std::optional<std::string_view> int_phrase = phrase;
-    if (dual_lost && !int_phrase) int_phrase = unicode::trim(original);
+    if (dual.lost && !int_phrase) int_phrase = unicode::trim(original);
     if (kind == DateKind::Exact || kind == DateKind::Interpreted) {
         if (int_phrase) return "INT " + first + " (" + bracketed(*int_phrase) + ")";
         if (kind == DateKind::Interpreted) return std::nullopt;

@@ -200,6 +200,9 @@ TEST(dates_reading, tries_qualifiers_in_order_and_needs_a_separator) {
         single("EST does not stop ESTIMATED", "Estimated 1850", DateKind::Estimated, y(1850)),
         single("INT", "INT 1900", DateKind::Interpreted, y(1900)),
         single("INTERPRETED", "interpreted 5 JAN 1900", DateKind::Interpreted, ymd(1900, 1, 5)),
+        // Full lower-casing: KELVIN SIGN lowers to "k"; DOTTED CAPITAL I to "i" and a combining dot.
+        single("keyword with a kelvin sign", "CIR\u212AA 1850", DateKind::About, y(1850)),
+        unparsed("keyword with a dotted capital I", "\u0130NT 1850"),
         unparsed("qualifier with no point", "ABT sometime"),
         unparsed("a failed qualifier stops later lists", "C sometime"),
         unparsed("keyword needs a separator", "ABTX 1850"),
