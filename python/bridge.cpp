@@ -94,6 +94,42 @@ PyRef bytes_to_py(std::string_view bytes) {
     return checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
 }
 
+std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
+                                      PyObject* args, PyObject* kwargs) {
+    const auto type_error = [&](const char* format, auto... values) {
+        PyErr_Format(PyExc_TypeError, format, function, values...);
+        throw PythonErrorSet{};
+    };
+    std::vector<PyObject*> bound(parameters.size(), nullptr);
+    const Py_ssize_t given = PyTuple_GET_SIZE(args);
+    if (given > static_cast<Py_ssize_t>(parameters.size())) {
+        type_error("%s() takes at most %zd argument(s) (%zd given)",
+                   static_cast<Py_ssize_t>(parameters.size()), given);
+    }
+    for (Py_ssize_t i = 0; i < given; ++i) bound[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (kwargs != nullptr && PyDict_Next(kwargs, &position, &key, &value)) {
+        std::size_t index = 0;
+        while (index < parameters.size() &&
+               !(PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, parameters[index].name) == 0)) {
+            ++index;
+        }
+        if (index == parameters.size()) type_error("%s() got an unexpected keyword argument %R", key);
+        if (bound[index] != nullptr) {
+            type_error("%s() got multiple values for argument '%s'", parameters[index].name);
+        }
+        bound[index] = value;
+    }
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (bound[i] == nullptr && parameters[i].required) {
+            type_error("%s() missing required argument '%s' (pos %zu)", parameters[i].name, i + 1);
+        }
+    }
+    return bound;
+}
+
 std::size_t size_from_py(PyObject* object) {
     const std::size_t value = PyLong_AsSize_t(object);
     if (value == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PythonErrorSet{};

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,6 +86,19 @@ Py_ssize_t size_boundary(Body&& body) noexcept {
         return -1;
     }
 }
+
+// One parameter of a method: its name and whether the caller must pass it.
+struct Parameter {
+    const char* name;
+    bool required = true;
+};
+
+// Binds the positional and keyword arguments of a call to `parameters`, in
+// order; an omitted optional parameter is left null. Raises TypeError naming
+// the function and the argument for a missing, surplus, repeated or unknown
+// argument. The pointers borrow from `args` and `kwargs`.
+std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
+                                      PyObject* args, PyObject* kwargs);
 
 // A `str` from UTF-8 text.
 PyRef text_to_py(std::string_view text);

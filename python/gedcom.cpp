@@ -56,12 +56,8 @@ PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
 // difference (the class cannot be subclassed).
 PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        static const char* keywords[] = {"data", nullptr};
-        PyObject* data = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:parse", const_cast<char**>(keywords),
-                                         &data)) {
-            throw PythonErrorSet{};
-        }
+        static constexpr Parameter parameters[] = {{"data"}};
+        PyObject* data = bind_arguments("parse", parameters, args, kwargs)[0];
         if (!PyBytes_Check(data)) {
             PyErr_Format(PyExc_TypeError, "parse() argument 'data' must be bytes, not %.100s",
                          Py_TYPE(data)->tp_name);
