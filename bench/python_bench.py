@@ -1,0 +1,84 @@
+#!/usr/bin/python3
+"""Throughput of the Python surface: Gedcom.parse and to_bytes.
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [--size-mb 50] [--file PATH]
+
+Generates (once, deterministically) a UTF-8 file of about --size-mb MiB with
+generate_gedcom.py unless --file names one, then times with `timeit`:
+
+  split     data.split(b"\\n"): the floor, measured in the same run
+  parse     lignor.Gedcom.parse(data), the document freed outside the timing
+            (and once more with the freeing timed too)
+  to_bytes  document.to_bytes()
+
+and prints MB/s (MiB of input per second, best of --repeat runs) and the
+ratio of parse time to split time.
+"""
+
+import argparse
+import gc
+import pathlib
+import subprocess
+import sys
+import timeit
+
+import lignor
+
+HERE = pathlib.Path(__file__).resolve().parent
+MIB = 1024 * 1024
+
+
+def sample_file(size_mb):
+    path = pathlib.Path("/tmp/lignor-bench") / f"document-utf8-{size_mb:g}mb.ged"
+    if not path.exists():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([sys.executable, str(HERE / "generate_gedcom.py"), "--size-mb", str(size_mb),
+                        "--encoding", "utf8", "--output", str(path)], check=True)
+    return path
+
+
+def best_seconds(make, repeat):
+    """Best time of `make()`; its result is freed outside the timing."""
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        start = timeit.default_timer()
+        result = make()
+        best = min(best, timeit.default_timer() - start)
+        del result
+    return best
+
+
+def best_seconds_freed(make, repeat):
+    """Best time of `make()` with its result freed inside the timing."""
+    gc.collect()
+    return min(timeit.repeat(lambda: make() and None, number=1, repeat=repeat))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--size-mb", type=float, default=50)
+    parser.add_argument("--file", type=pathlib.Path)
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+
+    path = args.file or sample_file(args.size_mb)
+    data = path.read_bytes()
+    mib = len(data) / MIB
+    document = lignor.Gedcom.parse(data)
+    print(f"{path}: {mib:.1f} MiB, {len(document):,} records, {document.encoding}")
+
+    timings = {
+        "split": best_seconds(lambda: data.split(b"\n"), args.repeat),
+        "parse": best_seconds(lambda: lignor.Gedcom.parse(data), args.repeat),
+        "parse+free": best_seconds_freed(lambda: lignor.Gedcom.parse(data), args.repeat),
+        "to_bytes": best_seconds(document.to_bytes, args.repeat),
+    }
+    for name, seconds in timings.items():
+        print(f"{name:>10}: {seconds * 1000:8.1f} ms  {mib / seconds:8.1f} MB/s")
+    print(f"parse / split: {timings['parse'] / timings['split']:.2f}x "
+          f"(with the document freed: {timings['parse+free'] / timings['split']:.2f}x)")
+
+
+if __name__ == "__main__":
+    main()
