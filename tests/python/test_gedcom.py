@@ -320,7 +320,7 @@ line_text = st.text(
 lines = st.tuples(st.integers(0, 3), st.from_regex(r"[A-Z_][A-Z0-9_]{0,5}", fullmatch=True), line_text)
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=200, deadline=None, database=None)
 @given(st.lists(lines, max_size=12), st.sampled_from(["\n", "\r\n", "\r"]))
 def test_parse_write_parse_is_stable(lignor, body, newline):
     levels_ok = []
