@@ -3,7 +3,17 @@
 import os
 import pathlib
 
+import tempfile
+
 import pytest
+from hypothesis import settings
+from hypothesis.configuration import set_hypothesis_home_dir
+
+# No example database and caches in a temporary folder: runs leave nothing
+# behind in the tree.
+settings.register_profile("lignor", database=None)
+settings.load_profile("lignor")
+set_hypothesis_home_dir(tempfile.mkdtemp(prefix="lignor-hypothesis-"))
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = pathlib.Path(os.environ.get("LIGNOR_CORPUS_DIR", REPO.parent / "shared" / "corpus"))
