@@ -1,7 +1,10 @@
 #include "document.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 #include "unicode.hpp"
 
@@ -27,26 +30,6 @@ std::size_t find_byte(std::string_view text, char byte, std::size_t from = 0) {
     const void* hit = std::memchr(text.data() + from, byte, text.size() - from);
     if (!hit) return std::string_view::npos;
     return static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-}
-
-// The level: an optional '+', one or more ASCII digits, at most 65,535.
-std::optional<std::uint16_t> read_level(std::string_view text) {
-    std::size_t pos = 0;
-    if (!text.empty() && text[0] == '+') pos = 1;
-    if (pos == text.size()) return std::nullopt;
-    std::uint32_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(text[pos]) - '0');
-        if (digit > 9) return std::nullopt;
-        value = value * 10 + digit;
-        if (value > 65535) return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
-}
-
-// A level renders back as written only in plain decimal: no '+', no leading zero.
-bool is_canonical_level(std::string_view text) {
-    return text[0] != '+' && (text.size() == 1 || text[0] != '0');
 }
 
 void append_level(std::uint16_t level, std::string& out) {
@@ -91,55 +74,103 @@ bool is_valid_xref(std::string_view xref) noexcept {
     return find_byte(xref.substr(1, xref.size() - 2), '@') == std::string_view::npos;
 }
 
-Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
-                              std::uint16_t max_depth) {
-    const std::size_t first_space = find_byte(text, ' ');
-    if (first_space == std::string_view::npos) return syntax("the line has no tag", line_number);
+namespace {
 
-    const std::string_view level_text = text.substr(0, first_space);
-    const std::optional<std::uint16_t> level = read_level(level_text);
-    if (!level) return syntax("the line does not begin with a level", line_number);
-    if (*level > max_depth) {
-        return GedcomError::at_line(ErrorKind::Limit, "the line is nested deeper than the limit",
-                                    line_number);
+// What can be wrong with one line, in the order the checks run.
+enum class LineFault : std::uint8_t {
+    None,
+    NoTag,
+    NoLevel,
+    TooDeep,
+    BadXref,
+    XrefWithoutTag,
+    BadTag,
+};
+
+GedcomError line_error(LineFault fault, std::uint64_t line) {
+    switch (fault) {
+        case LineFault::NoTag: return syntax("the line has no tag", line);
+        case LineFault::NoLevel: return syntax("the line does not begin with a level", line);
+        case LineFault::TooDeep:
+            return GedcomError::at_line(ErrorKind::Limit, "the line is nested deeper than the limit",
+                                        line);
+        case LineFault::BadXref:
+            return syntax("the cross-reference identifier is not closed, or contains a space", line);
+        case LineFault::XrefWithoutTag:
+            return syntax("the record has an identifier but no tag", line);
+        case LineFault::BadTag:
+        case LineFault::None: break;
     }
+    return syntax("a tag must be ASCII letters, digits, or underscore", line);
+}
 
-    std::size_t rest_start = first_space + 1;
-    while (rest_start < text.size() && text[rest_start] == ' ') ++rest_start;
-    const std::string_view rest = text.substr(rest_start);
-    const std::size_t token_end = find_byte(rest, ' ');
-    const std::string_view token = rest.substr(0, token_end);
-    if (token.empty()) return syntax("the line has no tag", line_number);
+// Reads one line in a single forward pass. The level, the identifier and the
+// tag are short, so they are scanned inline; the payload is never scanned.
+LineFault read_line(std::string_view text, std::uint16_t max_depth, ParsedLine& out) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    // Whatever is wrong with the level, a line without any space has no tag.
+    const auto level_fault = [&](const char* from) {
+        return std::memchr(from, ' ', static_cast<std::size_t>(end - from)) ? LineFault::NoLevel
+                                                                               : LineFault::NoTag;
+    };
+    const bool plus = p < end && *p == '+';
+    const char* const digits = p + (plus ? 1 : 0);
+    p = digits;
+    std::uint32_t level = 0;
+    while (p < end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') <= 9) {
+        level = std::min<std::uint32_t>(level * 10 + static_cast<unsigned>(*p - '0'), 65536);
+        ++p;
+    }
+    if (p == end || *p != ' ') return level_fault(p);
+    if (p == digits || level > 65535) return LineFault::NoLevel;
+    if (level > max_depth) return LineFault::TooDeep;
+    const char* const level_end = p++;
+    const char* const rest = p;
+    while (p < end && *p == ' ') ++p;
+    if (p == end) return LineFault::NoTag;
+    const bool extra_spaces = p != rest;
 
-    ParsedLine parsed;
-    parsed.level = *level;
-    parsed.line = line_number;
-    std::optional<std::string_view> remainder;
-    if (token_end != std::string_view::npos) remainder = rest.substr(token_end + 1);
-
-    if (token.front() == '@') {
-        if (!is_valid_xref(token)) {
-            return syntax("the cross-reference identifier is not closed, or contains a space",
-                          line_number);
+    out.xref.reset();
+    if (*p == '@') {
+        const char* const xref_start = p++;
+        const char* first_inner_at = nullptr;
+        while (p < end && *p != ' ') {
+            if (*p == '@' && !first_inner_at) first_inner_at = p;
+            ++p;
         }
-        if (!remainder || remainder->empty()) {
-            return syntax("the record has an identifier but no tag", line_number);
-        }
-        parsed.xref = token;
-        const std::size_t tag_end = find_byte(*remainder, ' ');
-        parsed.tag = remainder->substr(0, tag_end);
-        if (tag_end != std::string_view::npos) parsed.value = remainder->substr(tag_end + 1);
-    } else {
-        parsed.tag = token;
-        parsed.value = remainder;
+        // Valid: more than two bytes, and the only '@' after the first is the last byte.
+        if (p - xref_start <= 2 || first_inner_at != p - 1) return LineFault::BadXref;
+        if (p >= end - 1) return LineFault::XrefWithoutTag;
+        out.xref = std::string_view(xref_start, static_cast<std::size_t>(p - xref_start));
+        ++p;
     }
-    if (!is_valid_tag(parsed.tag)) {
-        return syntax("a tag must be ASCII letters, digits, or underscore", line_number);
+    const char* const tag_start = p;
+    while (p < end && *p != ' ') {
+        if (!tag_bytes[static_cast<unsigned char>(*p)]) return LineFault::BadTag;
+        ++p;
     }
-
+    if (p == tag_start) return LineFault::BadTag;
+    out.tag = std::string_view(tag_start, static_cast<std::size_t>(p - tag_start));
+    out.value.reset();
+    if (p < end) out.value = std::string_view(p + 1, static_cast<std::size_t>(end - p - 1));
+    out.level = static_cast<std::uint16_t>(level);
     // Every other part of an accepted line renders back exactly as read, so
     // only the level's spelling and the spaces after it can differ.
-    if (!is_canonical_level(level_text) || rest_start != first_space + 1) parsed.verbatim = text;
+    const bool padded_level = level_end - digits > 1 && *digits == '0';
+    out.verbatim.reset();
+    if (plus || padded_level || extra_spaces) out.verbatim = text;
+    return LineFault::None;
+}
+
+}  // namespace
+
+Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
+                              std::uint16_t max_depth) {
+    ParsedLine parsed;
+    parsed.line = line_number;
+    const LineFault fault = read_line(text, max_depth, parsed);
+    if (fault != LineFault::None) return line_error(fault, line_number);
     return parsed;
 }
 
@@ -172,7 +203,7 @@ Node Node::record(std::string_view xref, std::string_view tag) {
         fail_precondition(quoted(xref) + " is not a cross-reference identifier: the @I1@ shape");
     }
     Node node = make(tag);
-    node.rare().xref = std::string(xref);
+    node.rare().xref = CompactText<24>(xref);
     return node;
 }
 
@@ -186,13 +217,14 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
     return node;
 }
 
-Node Node::from_parsed(const ParsedLine& line) {
-    Node node;
-    node.tag_ = CompactText<16>(line.tag);
-    node.value_ = CompactText<24>(line.value);
-    if (line.xref) node.rare().xref = std::string(*line.xref);
-    if (line.verbatim) node.rare().verbatim = std::string(*line.verbatim);
-    return node;
+Node Node::from_parsed(const ParsedLine& line) { return Node(line); }
+
+Node::Node(const ParsedLine& line) : tag_(line.tag), value_(line.value) {
+    if (line.xref || line.verbatim) {
+        rare_ = std::make_unique<Rare>();
+        rare_->xref = CompactText<24>(line.xref);
+        rare_->verbatim = CompactText<24>(line.verbatim);
+    }
 }
 
 Node::Node(const Node& other)
@@ -219,13 +251,13 @@ void Node::drop_rare_if_empty() noexcept {
 }
 
 std::optional<std::string_view> Node::xref() const noexcept {
-    if (!rare_ || !rare_->xref) return std::nullopt;
-    return std::string_view(*rare_->xref);
+    if (!rare_) return std::nullopt;
+    return rare_->xref.optional();
 }
 
 std::optional<std::string_view> Node::verbatim() const noexcept {
-    if (!rare_ || !rare_->verbatim) return std::nullopt;
-    return std::string_view(*rare_->verbatim);
+    if (!rare_) return std::nullopt;
+    return rare_->verbatim.optional();
 }
 
 void Node::push(Node child) { children_.push_back(std::move(child)); }
@@ -266,16 +298,16 @@ void Node::set_xref(std::optional<std::string_view> xref) {
     }
     forget_verbatim();
     if (xref) {
-        rare().xref = std::string(*xref);
+        rare().xref = CompactText<24>(*xref);
     } else if (rare_) {
-        rare_->xref.reset();
+        rare_->xref = CompactText<24>();
         drop_rare_if_empty();
     }
 }
 
 void Node::forget_verbatim() noexcept {
     if (!rare_) return;
-    rare_->verbatim.reset();
+    rare_->verbatim = CompactText<24>();
     drop_rare_if_empty();
 }
 
@@ -295,7 +327,7 @@ std::string Node::logical_value() const {
 
 void Node::set_logical_value(std::string_view text) {
     forget_verbatim();
-    std::vector<Node> kept;
+    NodeList kept;
     kept.reserve(children_.size());
     for (Node& child : children_)
         if (!is_continuation_tag(child.tag())) kept.push_back(std::move(child));
@@ -311,7 +343,7 @@ void Node::set_logical_value(std::string_view text) {
         }
     }
 
-    std::vector<Node> children;
+    NodeList children;
     std::string_view remaining = normalised;
     const std::size_t first_break = find_byte(remaining, '\n');
     const std::string_view first_piece = remaining.substr(0, first_break);
@@ -354,22 +386,124 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
     for (const Node& child : children_) child.render_into(child_depth, out);
 }
 
+// ---- NodeList ----------------------------------------------------------------
+
+NodeList::NodeList(const NodeList& other) {
+    reserve(other.size_);
+    for (const Node& node : other) push_back(node);
+}
+
+NodeList::NodeList(NodeList&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+NodeList& NodeList::operator=(const NodeList& other) {
+    if (this != &other) {
+        NodeList copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+NodeList& NodeList::operator=(NodeList&& other) noexcept {
+    if (this != &other) {
+        clear();
+        ::operator delete(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+}
+
+NodeList::~NodeList() {
+    clear();
+    ::operator delete(data_);
+}
+
+Node& NodeList::at(std::size_t index) {
+    if (index >= size_) throw std::out_of_range("node index out of range");
+    return data_[index];
+}
+
+const Node& NodeList::at(std::size_t index) const {
+    if (index >= size_) throw std::out_of_range("node index out of range");
+    return data_[index];
+}
+
+void NodeList::grow_to(std::size_t capacity) {
+    if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
+    Node* fresh = static_cast<Node*>(::operator new(capacity * sizeof(Node)));
+    for (std::uint32_t i = 0; i < size_; ++i) {
+        new (fresh + i) Node(std::move(data_[i]));
+        data_[i].~Node();
+    }
+    ::operator delete(data_);
+    data_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+}
+
+void NodeList::reserve(std::size_t capacity) {
+    if (capacity > capacity_) grow_to(capacity);
+}
+
+void NodeList::push_back(Node&& node) {
+    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
+    new (data_ + size_) Node(std::move(node));
+    ++size_;
+}
+
+void NodeList::push_back(const Node& node) {
+    Node copy(node);
+    push_back(std::move(copy));
+}
+
+NodeList::iterator NodeList::insert(const_iterator position, Node&& node) {
+    const auto index = static_cast<std::size_t>(position - data_);
+    push_back(std::move(node));
+    std::rotate(data_ + index, data_ + size_ - 1, data_ + size_);
+    return data_ + index;
+}
+
+NodeList::iterator NodeList::erase(const_iterator first, const_iterator last) {
+    const auto from = static_cast<std::size_t>(first - data_);
+    const auto to = static_cast<std::size_t>(last - data_);
+    if (from == to) return data_ + from;
+    std::move(data_ + to, data_ + size_, data_ + from);
+    const std::size_t removed = to - from;
+    for (std::size_t i = size_ - removed; i < size_; ++i) data_[i].~Node();
+    size_ = static_cast<std::uint32_t>(size_ - removed);
+    return data_ + from;
+}
+
+NodeList::iterator NodeList::erase(const_iterator position) { return erase(position, position + 1); }
+
+void NodeList::clear() noexcept {
+    for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
+    size_ = 0;
+}
+
 // ---- assembly --------------------------------------------------------------
 
 namespace {
 
-// Builds records from parsed lines one at a time, with an explicit stack of
-// open nodes, so that no input can make assembly recurse. Children gathered
-// for an open node wait in one shared scratch list and move into exactly
-// sized storage when the node closes.
+// Builds records from parsed lines one at a time with an explicit stack, so
+// that no input can make assembly recurse. Nodes are made in place in one
+// scratch list, an open node followed by the children gathered for it so
+// far; when a node closes, its children move once into exactly sized storage
+// and the node itself stays put as a child of its parent.
 class TreeBuilder {
 public:
     explicit TreeBuilder(std::uint64_t max_records) : max_records_(max_records) {}
 
     // Adds one line; a finished record, if this line closed one, goes to `records`.
     Status add(const ParsedLine& line, std::vector<Node>& records) {
-        if (open_.empty() && line.level != 0) return not_at_level_zero(line);
-        if (!open_.empty() && line.level > open_.size()) {
+        if (open_.empty() && line.level != 0) {
+            return GedcomError::at_line(ErrorKind::Structure, "a record must begin at level 0",
+                                        line.line);
+        }
+        if (line.level > open_.size()) {
             return GedcomError::at_line(ErrorKind::Structure, "the line skips a nesting level",
                                         line.line);
         }
@@ -381,45 +515,38 @@ public:
             }
             ++records_started_;
         }
-        child_starts_.push_back(scratch_.size());
-        open_.push_back(Node::from_parsed(line));
+        open_.push_back(scratch_.size());
+        scratch_.emplace_back(line);
         return ok();
     }
 
     void finish(std::vector<Node>& records) { close_down_to(0, records); }
 
 private:
-    static Status not_at_level_zero(const ParsedLine& line) {
-        return GedcomError::at_line(ErrorKind::Structure, "a record must begin at level 0",
-                                    line.line);
-    }
-
     void close_down_to(std::size_t level, std::vector<Node>& records) {
         while (open_.size() > level) {
-            Node node = std::move(open_.back());
+            const std::size_t at = open_.back();
             open_.pop_back();
-            const std::size_t start = child_starts_.back();
-            child_starts_.pop_back();
-            if (scratch_.size() > start) {
-                std::vector<Node> children;
-                children.reserve(scratch_.size() - start);
-                for (std::size_t i = start; i < scratch_.size(); ++i)
+            const std::size_t first_child = at + 1;
+            if (scratch_.size() > first_child) {
+                NodeList children;
+                children.reserve(scratch_.size() - first_child);
+                for (std::size_t i = first_child; i < scratch_.size(); ++i)
                     children.push_back(std::move(scratch_[i]));
-                scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(start), scratch_.end());
-                node.adopt_children(std::move(children));
+                scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(first_child),
+                               scratch_.end());
+                scratch_[at].adopt_children(std::move(children));
             }
             if (open_.empty()) {
-                records.push_back(std::move(node));
-            } else {
-                scratch_.push_back(std::move(node));
+                records.push_back(std::move(scratch_[at]));
+                scratch_.clear();
             }
         }
     }
 
     std::uint64_t max_records_;
     std::uint64_t records_started_ = 0;
-    std::vector<Node> open_;
-    std::vector<std::size_t> child_starts_;
+    std::vector<std::size_t> open_;
     std::vector<Node> scratch_;
 };
 
@@ -516,6 +643,7 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     std::uint64_t lines_read = 0;
     LineCutter cutter(text);
     std::string_view line;
+    ParsedLine parsed;
     while (cutter.next(line)) {
         if (line.empty()) continue;
         const std::uint64_t number = cutter.number();
@@ -527,10 +655,11 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
             return GedcomError::at_line(ErrorKind::Limit, "the line is longer than the limit",
                                         number);
         }
-        Result<ParsedLine> parsed = parse_line(line, number, limits.max_depth);
-        if (!parsed) return std::move(parsed).take_error();
+        parsed.line = number;
+        const LineFault fault = read_line(line, limits.max_depth, parsed);
+        if (fault != LineFault::None) return line_error(fault, number);
         if (nesting_error) continue;
-        Status added = builder.add(*parsed, document.records);
+        Status added = builder.add(parsed, document.records);
         if (!added) {
             nesting_error = std::move(added).take_error();
             document.records.clear();
@@ -538,6 +667,7 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     }
     if (nesting_error) return std::move(*nesting_error);
     builder.finish(document.records);
+    document.size_hint_ = text.size();
     return document;
 }
 
@@ -556,11 +686,18 @@ Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes,
 
 // ---- writing ---------------------------------------------------------------
 
-std::string Document::to_text() const {
+std::size_t Document::rendered_size_estimate() const noexcept {
+    // A read document renders to about the size it was read from (less its
+    // CRs and empty lines); anything else is measured exactly.
+    if (size_hint_ != 0) return size_hint_ + size_hint_ / 64 + 64;
     std::size_t size = 0;
     for (const Node& record : records) size += record.rendered_size(0);
+    return size;
+}
+
+std::string Document::to_text() const {
     std::string out;
-    out.reserve(size);
+    out.reserve(rendered_size_estimate());
     for (const Node& record : records) record.render_into(0, out);
     return out;
 }
@@ -582,10 +719,8 @@ std::string Document::to_bytes() const {
     // document: the CHAR line is rendered anew, every other line as it is.
     Node declared = *charset;
     declared.set_value("UTF-8");
-    std::size_t size = 0;
-    for (const Node& record : records) size += record.rendered_size(0);
     std::string out;
-    out.reserve(size + 8);
+    out.reserve(rendered_size_estimate() + 8);
     render_line(0, header.xref(), header.tag(), header.value(), out);
     if (const auto kept = header.verbatim()) {
         out.clear();

@@ -50,6 +50,58 @@ bool is_valid_tag(std::string_view tag) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
 
+class Node;
+
+// The substructures of a node: a vector of nodes in 16 bytes (pointer and
+// two 32-bit counts), because every node of a document carries one.
+class NodeList {
+public:
+    using value_type = Node;
+    using iterator = Node*;
+    using const_iterator = const Node*;
+    using size_type = std::size_t;
+
+    NodeList() noexcept = default;
+    NodeList(const NodeList& other);
+    NodeList(NodeList&& other) noexcept;
+    NodeList& operator=(const NodeList& other);
+    NodeList& operator=(NodeList&& other) noexcept;
+    ~NodeList();
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t capacity() const noexcept { return capacity_; }
+    Node* data() noexcept { return data_; }
+    const Node* data() const noexcept { return data_; }
+    iterator begin() noexcept { return data_; }
+    iterator end() noexcept;
+    const_iterator begin() const noexcept { return data_; }
+    const_iterator end() const noexcept;
+    Node& operator[](std::size_t index) noexcept;
+    const Node& operator[](std::size_t index) const noexcept;
+    Node& at(std::size_t index);
+    const Node& at(std::size_t index) const;
+    Node& front() noexcept { return (*this)[0]; }
+    const Node& front() const noexcept { return (*this)[0]; }
+    Node& back() noexcept { return (*this)[size_ - 1]; }
+    const Node& back() const noexcept { return (*this)[size_ - 1]; }
+
+    void reserve(std::size_t capacity);
+    void push_back(Node&& node);
+    void push_back(const Node& node);
+    iterator insert(const_iterator position, Node&& node);
+    iterator erase(const_iterator position);
+    iterator erase(const_iterator first, const_iterator last);
+    void clear() noexcept;
+
+private:
+    void grow_to(std::size_t capacity);
+
+    Node* data_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
 class Node {
 public:
     // `Node::new` of the GEDCOM model (`new` is reserved in C++).
@@ -58,6 +110,7 @@ public:
     static Node with_value(std::string_view tag, std::string_view value);
     // A node from a parsed line: fields are copied, nothing is validated again.
     static Node from_parsed(const ParsedLine& line);
+    explicit Node(const ParsedLine& line);
 
     Node(const Node& other);
     Node(Node&&) noexcept = default;
@@ -69,10 +122,10 @@ public:
     std::optional<std::string_view> xref() const noexcept;
     std::optional<std::string_view> value() const noexcept { return value_.optional(); }
     std::optional<std::string_view> verbatim() const noexcept;
-    const std::vector<Node>& children() const noexcept { return children_; }
+    const NodeList& children() const noexcept { return children_; }
     // Direct access for edits that add, remove or reorder substructures.
     // Changing the children never changes the node's own line.
-    std::vector<Node>& children_mut() noexcept { return children_; }
+    NodeList& children_mut() noexcept { return children_; }
 
     void push(Node child);
     const Node* first(std::string_view tag) const noexcept;
@@ -92,14 +145,14 @@ public:
     std::size_t rendered_size(std::uint16_t depth) const noexcept;
 
     // Replaces the children with exactly sized storage (used by the parser).
-    void adopt_children(std::vector<Node>&& children) noexcept { children_ = std::move(children); }
+    void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
 
 private:
     // Fields that most nodes lack live out of line: one pointer per node.
     struct Rare {
-        std::optional<std::string> xref;
-        std::optional<std::string> verbatim;
-        bool empty() const { return !xref && !verbatim; }
+        CompactText<24> xref;
+        CompactText<24> verbatim;
+        bool empty() const { return !xref.present() && !verbatim.present(); }
     };
 
     Node() = default;
@@ -108,9 +161,14 @@ private:
 
     CompactText<16> tag_;
     CompactText<24> value_;
-    std::vector<Node> children_;
+    NodeList children_;
     std::unique_ptr<Rare> rare_;
 };
+
+inline NodeList::iterator NodeList::end() noexcept { return data_ + size_; }
+inline NodeList::const_iterator NodeList::end() const noexcept { return data_ + size_; }
+inline Node& NodeList::operator[](std::size_t index) noexcept { return data_[index]; }
+inline const Node& NodeList::operator[](std::size_t index) const noexcept { return data_[index]; }
 
 // Assembles the node at `cursor` (which must be at `level`) and its subtree,
 // advancing `cursor` past everything consumed. Uses no recursion.
@@ -179,6 +237,13 @@ public:
     // Sets the first HEAD's first CHAR payload to "UTF-8" unless it says so
     // already; true when the line changed. Adds no CHAR line.
     bool declare_utf8_encoding();
+
+private:
+    std::size_t rendered_size_estimate() const noexcept;
+
+    // Bytes of the text the document was read from: a good first guess for
+    // the size of its rendering, which saves a pass over every node.
+    std::size_t size_hint_ = 0;
 };
 
 struct LoadedDocument {
