@@ -1,0 +1,323 @@
+#include "validate.hpp"
+
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "json.hpp"
+#include "unicode.hpp"
+
+namespace lignor {
+namespace {
+
+// An age reached by a year both bounds of which are known.
+using Span = std::optional<std::int32_t>;
+
+// `later - earlier` when both are known.
+Span difference(std::optional<std::int32_t> later, std::optional<std::int32_t> earlier) {
+    if (!later || !earlier) return std::nullopt;
+    return *later - *earlier;
+}
+
+std::string text_of(std::int32_t number) { return std::to_string(number); }
+
+// The years of an event's date, if it has a readable one.
+std::optional<Years> years_of(const EventView& event) {
+    if (!event.date) return std::nullopt;
+    return Years::from_date(GedcomDate::parse(*event.date));
+}
+
+std::optional<Years> first_event_years(const IndividualView& individual, std::string_view tag) {
+    const auto found = std::find_if(individual.events.begin(), individual.events.end(),
+                                    [tag](const EventView& event) { return event.tag == tag; });
+    if (found == individual.events.end()) return std::nullopt;
+    return years_of(*found);
+}
+
+// `earlier` certainly ends before `later` begins.
+bool ends_before(const Years& earlier, const Years& later) {
+    return earlier.hi && later.lo && *earlier.hi < *later.lo;
+}
+
+bool cites_a_source(const Node& node) {
+    for (const Node& child : node.children()) {
+        if (child.tag() == "SOUR" || cites_a_source(child)) return true;
+    }
+    return false;
+}
+
+// Events whose dates may lawfully fall after a death.
+bool may_follow_death(std::string_view tag) {
+    constexpr std::array<std::string_view, 6> tags{"BIRT", "DEAT", "BURI", "CREM", "PROB", "WILL"};
+    return std::find(tags.begin(), tags.end(), tag) != tags.end();
+}
+
+struct Person {
+    const Node* record = nullptr;
+    IndividualView view;
+    Life life;
+};
+
+// Everybody, in document order, and where to find them by identifier.
+struct People {
+    std::vector<Person> people;
+    std::unordered_map<std::string, std::size_t> by_key;
+
+    explicit People(const Document& document) {
+        for (const Node& record : document.records) {
+            if (record.tag() != "INDI") continue;
+            Person person{&record, IndividualView::from_node(record), {}};
+            person.life = life_of(person.view);
+            by_key.insert_or_assign(xref_key(person.view.xref), people.size());
+            people.push_back(std::move(person));
+        }
+    }
+
+    const Person* find(std::string_view pointer) const {
+        const auto found = by_key.find(xref_key(pointer));
+        return found == by_key.end() ? nullptr : &people[found->second];
+    }
+};
+
+// ---- Individuals ------------------------------------------------------------------
+
+void check_lifespan(std::vector<Finding>& findings, const Node& record, const Life& life) {
+    if (!life.birth || !life.death) return;
+    const Years& birth = *life.birth;
+    const Years& death = *life.death;
+    if (ends_before(death, birth)) {
+        add(findings, record, "died-before-born", Severity::Contradiction,
+            "born " + birth.display() + " and died " + death.display());
+        return;
+    }
+    const Span shortest = difference(death.lo, birth.hi);
+    if (!shortest || *shortest < 126) return;
+    const bool exact = difference(death.hi, birth.lo) == shortest;
+    add(findings, record, "improbable-lifespan", Severity::Question,
+        "born " + birth.display() + " and died " + death.display() + ", which is " +
+            (exact ? "" : "at least ") + text_of(*shortest) + " years");
+}
+
+void check_burial(std::vector<Finding>& findings, const Node& record, const Life& life) {
+    if (!life.death || !life.burial || !ends_before(*life.burial, *life.death)) return;
+    add(findings, record, "buried-before-died", Severity::Contradiction,
+        "died " + life.death->display() + " and buried " + life.burial->display());
+}
+
+void check_events_after_death(std::vector<Finding>& findings, const Person& person) {
+    const auto& death = person.life.death;
+    if (!death || !death->hi) return;
+    for (const EventView& event : person.view.events) {
+        if (may_follow_death(event.tag)) continue;
+        const auto years = years_of(event);
+        if (!years || !ends_before(*death, *years)) continue;
+        add(findings, *person.record, "event-after-death", Severity::Contradiction,
+            "died " + death->display() + ", and " + event.label + " is dated " + years->display());
+    }
+}
+
+void check_individual(std::vector<Finding>& findings, const Person& person) {
+    check_lifespan(findings, *person.record, person.life);
+    check_burial(findings, *person.record, person.life);
+    check_events_after_death(findings, person);
+    if (!cites_a_source(*person.record)) {
+        add(findings, *person.record, "no-source", Severity::Missing,
+            "nothing on this record cites a source");
+    }
+}
+
+// ---- Families ----------------------------------------------------------------------
+
+std::optional<Years> marriage_years(const Node& family) {
+    const Node* marriage = family.first("MARR");
+    const Node* date = marriage ? marriage->first("DATE") : nullptr;
+    if (!date) return std::nullopt;
+    return Years::from_date(GedcomDate::parse(date->logical_value()));
+}
+
+// The pointer of the family's first WIFE line, if it has one.
+std::optional<std::string> mother_pointer(const Node& family) {
+    const Node* wife = family.first("WIFE");
+    return wife ? pointer_of(*wife) : std::nullopt;
+}
+
+void check_marriage(std::vector<Finding>& findings, const Node& family,
+                    const std::optional<Years>& marriage, const Life& partner) {
+    if (!marriage || !partner.birth) return;
+    const Years& birth = *partner.birth;
+    if (ends_before(*marriage, birth)) {
+        add(findings, family, "married-before-born", Severity::Contradiction,
+            "a marriage " + in_year(*marriage) + " for somebody born " + birth.display());
+        return;
+    }
+    const Span youngest = difference(marriage->hi, birth.lo);
+    if (youngest && *youngest < 13) {
+        add(findings, family, "married-as-a-child", Severity::Question,
+            "married " + in_year(*marriage) + " " + age(birth, *marriage) + ", born " +
+                birth.display());
+    }
+}
+
+std::string too_young_text(Span largest, Span smallest) {
+    if (*largest < 0) return text_of(-*largest) + " years before the parent was born";
+    if (smallest == largest) return "at " + text_of(*largest) + " years old";
+    return "at most " + text_of(*largest) + " years old";
+}
+
+void check_parent_age(std::vector<Finding>& findings, const Node& family, const Years& parent,
+                      const Years& child, bool mother) {
+    const Span largest = difference(child.hi, parent.lo);
+    const Span smallest = difference(child.lo, parent.hi);
+    const std::string opening =
+        "a parent born " + parent.display() + " with a child born " + child.display() + ", ";
+    if (largest && *largest <= 11) {
+        add(findings, family, "parent-too-young", Severity::Contradiction,
+            opening + too_young_text(largest, smallest));
+        return;
+    }
+    const std::int32_t limit = mother ? 55 : 80;
+    if (smallest && *smallest > limit) {
+        add(findings, family, "parent-too-old", Severity::Question, opening + age(parent, child));
+    }
+}
+
+void check_children_of(std::vector<Finding>& findings, const Node& family,
+                       const FamilyView& view, const People& people, const Life& partner,
+                       bool mother) {
+    for (const std::string& pointer : view.children) {
+        const Person* child = people.find(pointer);
+        if (!child || !child->life.birth) continue;
+        const Years& born = *child->life.birth;
+        if (mother && partner.death && ends_before(*partner.death, born)) {
+            add(findings, family, "child-born-after-mother-died", Severity::Contradiction,
+                "a mother who died " + partner.death->display() + " with a child born " +
+                    born.display());
+        }
+        if (partner.birth) check_parent_age(findings, family, *partner.birth, born, mother);
+    }
+}
+
+void check_repeated_children(std::vector<Finding>& findings, const Node& family,
+                             const FamilyView& view) {
+    std::unordered_set<std::string> seen;
+    for (const std::string& pointer : view.children) {
+        if (seen.insert(xref_key(pointer)).second) continue;
+        add(findings, family, "child-listed-twice", Severity::Question,
+            pointer + " is listed as a child of this family more than once");
+    }
+}
+
+void check_family(std::vector<Finding>& findings, const Node& family, const People& people) {
+    const FamilyView view = FamilyView::from_node(family);
+    const std::optional<Years> marriage = marriage_years(family);
+    const std::optional<std::string> mother = mother_pointer(family);
+    const std::vector<std::string> partners = view.partners();
+    for (const std::string& pointer : partners) {
+        const Person* partner = people.find(pointer);
+        if (!partner) continue;
+        check_marriage(findings, family, marriage, partner->life);
+        const bool is_mother = mother && same_xref(*mother, pointer);
+        check_children_of(findings, family, view, people, partner->life, is_mother);
+    }
+    check_repeated_children(findings, family, view);
+    if (partners.empty() && view.children.empty()) {
+        add(findings, family, "empty-family", Severity::Question,
+            "this family records nobody at all");
+    }
+}
+
+}  // namespace
+
+std::string_view to_string(Severity severity) noexcept {
+    switch (severity) {
+    case Severity::Contradiction: return "Contradiction";
+    case Severity::Question: return "Question";
+    case Severity::Missing: return "Missing";
+    }
+    return "Question";
+}
+
+void Finding::write_json(JsonWriter& json) const {
+    json.start_object();
+    json.key("record").string(record);
+    json.key("check").string(check);
+    json.key("severity").string(to_string(severity));
+    json.key("message").string(message);
+    json.end_object();
+}
+
+std::string Finding::to_json() const {
+    JsonWriter json;
+    write_json(json);
+    return json.take();
+}
+
+std::optional<Years> Years::from_date(const GedcomDate& date) {
+    if (date.kind == DateKind::Unparsed) return std::nullopt;
+    if (date.calendar != Calendar::Gregorian && date.calendar != Calendar::Julian) {
+        return std::nullopt;
+    }
+    const auto& first = date.earliest;
+    const auto& last = date.latest;
+    if (first && last) return Years{std::min(first->year, last->year), std::max(first->year, last->year)};
+    if (first) return Years{first->year, std::nullopt};
+    if (last) return Years{std::nullopt, last->year};
+    return std::nullopt;
+}
+
+std::string Years::display() const {
+    if (!lo && !hi) return "undated";
+    if (!lo) return "before " + text_of(*hi);
+    if (!hi) return "after " + text_of(*lo);
+    if (*lo == *hi) return text_of(*lo);
+    return "between " + text_of(*lo) + " and " + text_of(*hi);
+}
+
+std::string in_year(const Years& years) {
+    if (years.lo && years.hi && *years.lo == *years.hi) return "in " + text_of(*years.lo);
+    return years.display();
+}
+
+std::string age(const Years& birth, const Years& other) {
+    const Span largest = difference(other.hi, birth.lo);
+    const Span smallest = difference(other.lo, birth.hi);
+    if (smallest && largest) {
+        if (*smallest == *largest) return "at " + text_of(*smallest);
+        return "at " + text_of(*smallest) + " to " + text_of(*largest);
+    }
+    if (smallest) return "at least " + text_of(*smallest);
+    if (largest) return "at most " + text_of(*largest);
+    return "at an unknown age";
+}
+
+Life life_of(const IndividualView& individual) {
+    return Life{first_event_years(individual, "BIRT"), first_event_years(individual, "DEAT"),
+                first_event_years(individual, "BURI")};
+}
+
+void add(std::vector<Finding>& findings, const Node& record, std::string_view check,
+         Severity severity, std::string message) {
+    findings.push_back(Finding{std::string(record.xref().value_or(record.tag())),
+                               std::string(check), severity, std::move(message)});
+}
+
+std::vector<Finding> inspect(const Document& document) {
+    const People people(document);
+    std::vector<Finding> findings;
+    for (const Person& person : people.people) check_individual(findings, person);
+    for (const Node& record : document.records) {
+        if (record.tag() == "FAM") check_family(findings, record, people);
+    }
+    return findings;
+}
+
+std::string to_json(std::span<const Finding> findings) {
+    JsonWriter json;
+    json.start_array();
+    for (const Finding& finding : findings) finding.write_json(json);
+    json.end_array();
+    return json.take();
+}
+
+}  // namespace lignor
