@@ -130,6 +130,18 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
     return bound;
 }
 
+std::string_view text_argument(const char* function, const char* name, PyObject* object) {
+    if (!PyUnicode_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %.100s", function, name,
+                     Py_TYPE(object)->tp_name);
+        throw PythonErrorSet{};
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+    if (utf8 == nullptr) throw PythonErrorSet{};
+    return {utf8, static_cast<std::size_t>(size)};
+}
+
 std::size_t size_from_py(PyObject* object) {
     const std::size_t value = PyLong_AsSize_t(object);
     if (value == static_cast<std::size_t>(-1) && PyErr_Occurred()) throw PythonErrorSet{};

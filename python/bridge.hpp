@@ -104,6 +104,10 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
 PyRef text_to_py(std::string_view text);
 // A `bytes` object holding a copy of `bytes`.
 PyRef bytes_to_py(std::string_view bytes);
+// The text of a `str` argument as UTF-8, borrowed from the object; TypeError
+// naming the function and the argument for anything else, UnicodeEncodeError
+// for a `str` holding a lone surrogate.
+std::string_view text_argument(const char* function, const char* name, PyObject* object);
 // An unsigned size or index; OverflowError for negative or too large values,
 // TypeError for anything that is not an integer.
 std::size_t size_from_py(PyObject* object);

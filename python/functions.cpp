@@ -6,19 +6,6 @@
 namespace lignor::python {
 namespace {
 
-// The text of a `str` argument as UTF-8; TypeError naming the argument otherwise.
-std::string_view text_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyUnicode_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %.100s", function, name,
-                     Py_TYPE(object)->tp_name);
-        throw PythonErrorSet{};
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-    if (utf8 == nullptr) throw PythonErrorSet{};
-    return {utf8, static_cast<std::size_t>(size)};
-}
-
 PyObject* parse_date(PyObject*, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"text"}};

@@ -1,12 +1,17 @@
 #include "gedcom.hpp"
 
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "borrow.hpp"
 #include "bridge.hpp"
 #include "decode.hpp"
 #include "document.hpp"
+#include "family.hpp"
+#include "validate.hpp"
+#include "views.hpp"
 
 namespace lignor::python {
 namespace {
@@ -17,8 +22,20 @@ struct GedcomState {
     GedcomState(Document document, EncodingReport report)
         : document(std::move(document)), report(std::move(report)) {}
 
+    // Every edit calls this once it has changed the document (under its
+    // exclusive borrow): the relatives cache describes the document as it
+    // was, so it is dropped and the next relatives query builds it afresh.
+    void document_changed() noexcept { graph.reset(); }
+
+    // The relatives cache, built on the first relatives query.
+    const FamilyGraph& family_graph() {
+        if (!graph) graph = FamilyGraph::make(document);
+        return *graph;
+    }
+
     Document document;
     EncodingReport report;
+    std::optional<FamilyGraph> graph;
     BorrowFlag borrow;
 };
 
@@ -96,7 +113,81 @@ PyObject* gedcom_content_records(PyObject* self, void*) {
     });
 }
 
-// ----- methods -------------------------------------------------------------
+// ----- views ---------------------------------------------------------------
+
+// An identifier argument as UTF-8, or nothing for a `str` that UTF-8 cannot
+// hold (a lone surrogate): no record has such an identifier.
+std::optional<std::string_view> xref_argument(const char* function, PyObject* object) {
+    try {
+        return text_argument(function, "xref", object);
+    } catch (const PythonErrorSet&) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw;
+        PyErr_Clear();
+        return std::nullopt;
+    }
+}
+
+// `View::from_node` of every record tagged exactly `tag` (every record when
+// `tag` is empty), in document order, each through the bridge.
+template <typename View>
+PyRef views_to_py(const Document& document, std::string_view tag) {
+    PyRef list = checked(PyList_New(0));
+    for (const Node& record : document.records) {
+        if (!tag.empty() && record.tag() != tag) continue;
+        const PyRef view = to_py(View::from_node(record).to_json());
+        if (PyList_Append(list.get(), view.get()) < 0) throw PythonErrorSet{};
+    }
+    return list;
+}
+
+PyObject* gedcom_records(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return views_to_py<RecordView>(state.document, "");
+    });
+}
+
+PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"xref"}};
+        PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
+        const auto text = xref_argument("record", xref);
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        const Node* record = text ? state.document.record(*text) : nullptr;
+        if (record == nullptr) {
+            // The caller's own object, so that the key is exactly as given.
+            PyErr_SetObject(PyExc_KeyError, xref);
+            throw PythonErrorSet{};
+        }
+        return to_py(RecordView::from_node(*record).to_json());
+    });
+}
+
+PyObject* gedcom_individuals(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return views_to_py<IndividualView>(state.document, "INDI");
+    });
+}
+
+PyObject* gedcom_families(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return views_to_py<FamilyView>(state.document, "FAM");
+    });
+}
+
+PyObject* gedcom_validate(PyObject* self, PyObject*) {
+    return boundary([&] {
+        GedcomState& state = state_of(self);
+        SharedBorrow borrow(state.borrow);
+        return to_py_list(inspect(state.document));
+    });
+}
 
 PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
     return boundary([&] {
@@ -105,6 +196,47 @@ PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
         return to_py_list(state.document.unresolved_pointers());
     });
 }
+
+// ----- relatives -----------------------------------------------------------
+
+using RelativesQuery = std::span<const std::string> (FamilyGraph::*)(std::string_view) const;
+
+PyRef texts_to_py(std::span<const std::string> texts) {
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_to_py(texts[i]).release());
+    }
+    return list;
+}
+
+// The relatives `query` finds for the `xref` argument. The borrow is
+// exclusive because the first query stores the graph in the object.
+PyObject* relatives(const char* function, RelativesQuery query, PyObject* self, PyObject* args,
+                    PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"xref"}};
+        PyObject* xref = bind_arguments(function, parameters, args, kwargs)[0];
+        const auto text = xref_argument(function, xref);
+        GedcomState& state = state_of(self);
+        ExclusiveBorrow borrow(state.borrow);
+        const FamilyGraph& graph = state.family_graph();
+        return texts_to_py(text ? (graph.*query)(*text) : std::span<const std::string>{});
+    });
+}
+
+PyObject* gedcom_parents_of(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return relatives("parents_of", &FamilyGraph::parents_of, self, args, kwargs);
+}
+
+PyObject* gedcom_children_of(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return relatives("children_of", &FamilyGraph::children_of, self, args, kwargs);
+}
+
+PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return relatives("partners_of", &FamilyGraph::partners_of, self, args, kwargs);
+}
+
+// ----- output --------------------------------------------------------------
 
 PyObject* gedcom_to_text(PyObject* self, PyObject*) {
     return boundary([&] {
@@ -153,16 +285,42 @@ PyCFunction as_cfunction(Function function) {
 }
 
 // In the order of the class surface; the members of later areas (editing,
-// views, relatives, conversion) slot in between.
+// conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
     {"parse", as_cfunction(gedcom_parse), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "parse(data)\n--\n\n"
      "Reads a document from a file's bytes: encoding sniffed and reported,\n"
      "then parsed. Raises `ValueError` for input the bounds refuse."},
+    {"records", as_cfunction(gedcom_records), METH_NOARGS,
+     "records($self)\n--\n\n"
+     "Every record as a view dict, nothing omitted \u2014 unknown tags included."},
+    {"record", as_cfunction(gedcom_record), METH_VARARGS | METH_KEYWORDS,
+     "record($self, xref)\n--\n\n"
+     "One record's view dict, by cross-reference identifier."},
+    {"individuals", as_cfunction(gedcom_individuals), METH_NOARGS,
+     "individuals($self)\n--\n\n"
+     "Every individual, read for display: names, events, families, IDs."},
+    {"families", as_cfunction(gedcom_families), METH_NOARGS,
+     "families($self)\n--\n\n"
+     "Every family record's view."},
+    {"validate", as_cfunction(gedcom_validate), METH_NOARGS,
+     "validate($self)\n--\n\n"
+     "Plausibility findings: contradictions, questions, and what cites\n"
+     "nothing \u2014 reported with the numbers they were drawn from."},
     {"unresolved_pointers", as_cfunction(gedcom_unresolved_pointers), METH_NOARGS,
      "unresolved_pointers($self)\n--\n\n"
      "Pointers with no record behind them, addressed precisely enough to\n"
      "repair."},
+    {"parents_of", as_cfunction(gedcom_parents_of), METH_VARARGS | METH_KEYWORDS,
+     "parents_of($self, xref)\n--\n\n"
+     "Parents from both directions of the family link \u2014 a one-sided file\n"
+     "still answers."},
+    {"children_of", as_cfunction(gedcom_children_of), METH_VARARGS | METH_KEYWORDS,
+     "children_of($self, xref)\n--\n\n"
+     "Children from both directions of the family link."},
+    {"partners_of", as_cfunction(gedcom_partners_of), METH_VARARGS | METH_KEYWORDS,
+     "partners_of($self, xref)\n--\n\n"
+     "Partners across every family this person appears in."},
     {"to_text", as_cfunction(gedcom_to_text), METH_NOARGS,
      "to_text($self)\n--\n\n"
      "The document as text, untouched lines byte for byte."},
