@@ -75,5 +75,53 @@ TEST(corpus, every_file_round_trips_or_is_refused_with_its_line) {
     EXPECT_GT(read, 30);
 }
 
+// Byte-exact fixtures of our own, named by the axis they exercise.
+struct Fixture {
+    const char* file;
+    const char* summary;
+    const char* text;
+};
+
+TEST(fixtures, read_to_the_expected_text_and_report) {
+    const Fixture fixtures[] = {
+        {"ansel_cr.ged", "Read as ANSEL, declared ANSEL",
+         "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xCC\x82\n1 CONC et\xCC\x81\n0 @I1@ INDI\n"
+         "1 NAME Jose\xCC\x81 /Mu\xCC\x88ller/\n0 TRLR\n"},
+        {"windows1252_cr.ged", "Read as ANSI (Windows-1252), declared ANSI",
+         "0 HEAD\n1 CHAR ANSI\n0 @I1@ INDI\n1 NAME Jos\xC3\xA9 /Pe\xC3\xB1" "a/\n0 TRLR\n"},
+        {"utf16le_bom_crlf.ged", "Read as UTF-16 (little-endian) (byte-order mark), declared UNICODE",
+         "0 HEAD\n1 CHAR UNICODE\n0 @I1@ INDI\n1 NAME Ana /\xC5\x81ukasiewicz/\n"
+         "1 NOTE \xF0\x92\x8D\x85\n0 TRLR\n"},
+        {"utf16be_nobom_lf.ged", "Read as UTF-16 (big-endian), declared UNICODE",
+         "0 HEAD\n1 CHAR UNICODE\n0 @I1@ INDI\n1 NAME Ana /\xC5\x81ukasiewicz/\n"
+         "1 NOTE \xF0\x92\x8D\x85\n0 TRLR\n"},
+    };
+    for (const Fixture& fixture : fixtures) {
+        const std::string bytes = slurp(fs::path(LIGNOR_TEST_DATA_DIR) / fixture.file);
+        ASSERT_FALSE(bytes.empty()) << fixture.file;
+        auto loaded = Document::from_bytes(bytes);
+        ASSERT_TRUE(loaded) << fixture.file << ": " << loaded.error().display();
+        EXPECT_EQ(loaded->report.summary(), fixture.summary) << fixture.file;
+        EXPECT_EQ(loaded->document.to_text(), fixture.text) << fixture.file;
+        // Written for disk, the text is UTF-8 and says so.
+        auto again = Document::from_bytes(loaded->document.to_bytes());
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->report.encoding, GedcomEncoding::Utf8) << fixture.file;
+        EXPECT_EQ(again->report.declared, "UTF-8") << fixture.file;
+    }
+}
+
+TEST(fixtures, decoded_text_is_bounded_as_well_as_the_raw_bytes) {
+    // 24 ANSEL bytes decode to 28 bytes of UTF-8: within a 24-byte raw
+    // limit, beyond it once decoded.
+    ParseLimits limits;
+    limits.max_file_bytes = 24;
+    auto refused = Document::from_bytes_with("0 HEAD\n1 CHAR ANSEL\n\xB2\xB2\xB2\xB2", limits);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().display(), "the file is 0 MB and the limit is 0 MB");
+    limits.max_file_bytes = 30;
+    EXPECT_TRUE(Document::from_bytes_with("0 HEAD\n1 CHAR ANSEL\n0 X \xB2\xB2", limits));
+}
+
 }  // namespace
 }  // namespace lignor
