@@ -1,6 +1,7 @@
 // The `lignor` extension module: multi-phase initialisation with one
 // execution step that registers the module's classes, functions and
 // version, in order, stopping at the first failure.
+#include "archive.hpp"
 #include "functions.hpp"
 #include "gedcom.hpp"
 #include "pyref.hpp"
@@ -18,8 +19,9 @@ int lignor_exec(PyObject* module) noexcept {
         return -1;
     }
     if (gedcom_type_init(module) < 0) return -1;
-    // Next, in this order: the classes ArchiveWriter and ArchiveFileWriter,
-    // then the function archive_total_size.
+    if (archive_writer_type_init(module) < 0) return -1;
+    if (archive_file_writer_type_init(module) < 0) return -1;
+    if (archive_total_size_init(module) < 0) return -1;
     if (parse_date_init(module) < 0) return -1;
     return PyModule_AddStringConstant(module, "__version__", LIGNOR_VERSION);
 }

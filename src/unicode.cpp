@@ -1,8 +1,10 @@
 #include "unicode.hpp"
 
 #include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unicode/ustring.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace lignor::unicode {
@@ -47,6 +49,22 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) {
     }
     pos += length;
     return cp;
+}
+
+bool is_valid_utf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
+    std::int64_t i = 0;
+    while (i < length) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 cp;
+        U8_NEXT(bytes, i, length, cp);
+        if (cp < 0) return false;
+    }
+    return true;
 }
 
 void append_utf8(std::string& out, char32_t cp) {

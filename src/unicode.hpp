@@ -17,6 +17,10 @@ inline constexpr char32_t replacement_character = 0xFFFD;
 // and skipped so that callers can never loop forever.
 char32_t next_code_point(std::string_view text, std::size_t& pos);
 
+// True when `text` is well-formed UTF-8: no stray or missing continuation
+// bytes, no overlong forms, no surrogates and nothing past U+10FFFF.
+bool is_valid_utf8(std::string_view text);
+
 // Appends the UTF-8 form of `cp` (surrogates and values past U+10FFFF become U+FFFD).
 void append_utf8(std::string& out, char32_t cp);
 

@@ -10,7 +10,8 @@ MODULE_DOC = (
 )
 
 # Registration order of the module; names of later areas are added as they land.
-REGISTERED = ["Gedcom", "parse_date", "__version__"]
+REGISTERED = ["Gedcom", "ArchiveWriter", "ArchiveFileWriter", "archive_total_size", "parse_date",
+              "__version__"]
 
 DOCSTRINGS = {
     "Gedcom": "A parsed GEDCOM document and the report of how its bytes were read.",
