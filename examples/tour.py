@@ -4,8 +4,10 @@ Usage: tour.py [PATH]   (the bundled sample.ged when no path is given)
 
 Prints how the bytes were read, the declared version, the number of
 records, every pointer that leads nowhere, a few of the file's dates read
-and rewritten for GEDCOM 5.5.1 and 7.0, and whether the document written
-back as UTF-8 reproduces the file.
+and rewritten for GEDCOM 5.5.1 and 7.0, the individuals with their birth
+and death, the parents, children and partners of one person, the
+plausibility findings, and whether the document written back as UTF-8
+reproduces the file.
 """
 
 import pathlib
@@ -35,6 +37,9 @@ def main(argv):
         print(f"  {pointer['record']} [{path_text}] {pointer['tag']} -> {pointer['pointer']}")
 
     show_dates(document)
+    show_individuals(document)
+    show_relatives(document)
+    show_findings(document)
 
     written = document.to_bytes()
     if written == data:
@@ -57,6 +62,50 @@ def show_dates(document, most=6):
         reading = lignor.parse_date(text)
         print(f"  {text!r} -> {reading['display']!r} | {reading['gedcom551']!r} | "
               f"{reading['gedcom7']!r}")
+
+
+def show_individuals(document, most=20):
+    """Each individual's display name with its first birth and death."""
+    individuals = document.individuals()
+    print(f"Individuals: {len(individuals)}" + (f" (first {most})" if len(individuals) > most else ""))
+    for person in individuals[:most]:
+        name = person["names"][0]["display"] if person["names"] else "(no name)"
+        life = ", ".join(f"{label} {text}" for label, text in (
+            ("born", event_text(person, "BIRT")), ("died", event_text(person, "DEAT"))) if text)
+        print(f"  {person['xref'] or '(no identifier)'} {name}" + (f": {life}" if life else ""))
+
+
+def event_text(person, tag):
+    """The first `tag` event's date for display and its place, or None."""
+    event = next((e for e in person["events"] if e["tag"] == tag), None)
+    if event is None:
+        return None
+    parts = [event["dateDisplay"] or "undated"]
+    if event["place"]:
+        parts.append(f"in {event['place']}")
+    return " ".join(parts)
+
+
+def show_relatives(document):
+    """Parents, children and partners of the first individual that has any."""
+    for person in document.individuals():
+        xref = person["xref"]
+        relatives = {"parents": document.parents_of(xref), "children": document.children_of(xref),
+                     "partners": document.partners_of(xref)}
+        if any(relatives.values()):
+            print(f"Relatives of {xref}:")
+            for kind, people in relatives.items():
+                print(f"  {kind + ':':<10}{', '.join(people) or 'none'}")
+            return
+    print("Relatives: nobody in the file has any")
+
+
+def show_findings(document, most=20):
+    """The plausibility findings, in the order validate() gives them."""
+    findings = document.validate()
+    print(f"Findings: {len(findings)}" + (f" (first {most})" if len(findings) > most else ""))
+    for finding in findings[:most]:
+        print(f"  {finding['record']} {finding['severity']} {finding['check']}: {finding['message']}")
 
 
 if __name__ == "__main__":
