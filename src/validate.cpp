@@ -53,31 +53,26 @@ bool may_follow_death(std::string_view tag) {
     return std::find(tags.begin(), tags.end(), tag) != tags.end();
 }
 
-struct Person {
-    const Node* record = nullptr;
-    IndividualView view;
-    Life life;
-};
-
-// Everybody, in document order, and where to find them by identifier.
-struct People {
-    std::vector<Person> people;
-    std::unordered_map<std::string, std::size_t> by_key;
-
-    explicit People(const Document& document) {
-        for (const Node& record : document.records) {
-            if (record.tag() != "INDI") continue;
-            Person person{&record, IndividualView::from_node(record), {}};
-            person.life = life_of(person.view);
-            by_key.insert_or_assign(xref_key(person.view.xref), people.size());
-            people.push_back(std::move(person));
+// The Life of everybody, found by identifier (ASCII case ignored). A later
+// record with the same identifier replaces an earlier one.
+class Lives {
+public:
+    void add(std::string_view xref, Life life) {
+        const auto [at, fresh] = by_key_.try_emplace(xref_key(xref), lives_.size());
+        if (fresh) {
+            lives_.push_back(std::move(life));
+        } else {
+            lives_[at->second] = std::move(life);
         }
     }
-
-    const Person* find(std::string_view pointer) const {
-        const auto found = by_key.find(xref_key(pointer));
-        return found == by_key.end() ? nullptr : &people[found->second];
+    const Life* find(std::string_view pointer) const {
+        const auto found = by_key_.find(xref_key(pointer));
+        return found == by_key_.end() ? nullptr : &lives_[found->second];
     }
+
+private:
+    std::vector<Life> lives_;
+    std::unordered_map<std::string, std::size_t> by_key_;
 };
 
 // ---- Individuals ------------------------------------------------------------------
@@ -105,26 +100,31 @@ void check_burial(std::vector<Finding>& findings, const Node& record, const Life
         "died " + life.death->display() + " and buried " + life.burial->display());
 }
 
-void check_events_after_death(std::vector<Finding>& findings, const Person& person) {
-    const auto& death = person.life.death;
+void check_events_after_death(std::vector<Finding>& findings, const Node& record,
+                              const IndividualView& individual, const Life& life) {
+    const auto& death = life.death;
     if (!death || !death->hi) return;
-    for (const EventView& event : person.view.events) {
+    for (const EventView& event : individual.events) {
         if (may_follow_death(event.tag)) continue;
         const auto years = years_of(event);
         if (!years || !ends_before(*death, *years)) continue;
-        add(findings, *person.record, "event-after-death", Severity::Contradiction,
+        add(findings, record, "event-after-death", Severity::Contradiction,
             "died " + death->display() + ", and " + event.label + " is dated " + years->display());
     }
 }
 
-void check_individual(std::vector<Finding>& findings, const Person& person) {
-    check_lifespan(findings, *person.record, person.life);
-    check_burial(findings, *person.record, person.life);
-    check_events_after_death(findings, person);
-    if (!cites_a_source(*person.record)) {
-        add(findings, *person.record, "no-source", Severity::Missing,
+// Checks one individual against its own dates and returns its Life.
+Life check_individual(std::vector<Finding>& findings, const Node& record) {
+    const IndividualView individual = IndividualView::from_node(record);
+    Life life = life_of(individual);
+    check_lifespan(findings, record, life);
+    check_burial(findings, record, life);
+    check_events_after_death(findings, record, individual, life);
+    if (!cites_a_source(record)) {
+        add(findings, record, "no-source", Severity::Missing,
             "nothing on this record cites a source");
     }
+    return life;
 }
 
 // ---- Families ----------------------------------------------------------------------
@@ -183,12 +183,12 @@ void check_parent_age(std::vector<Finding>& findings, const Node& family, const 
 }
 
 void check_children_of(std::vector<Finding>& findings, const Node& family,
-                       const FamilyView& view, const People& people, const Life& partner,
+                       const FamilyView& view, const Lives& lives, const Life& partner,
                        bool mother) {
     for (const std::string& pointer : view.children) {
-        const Person* child = people.find(pointer);
-        if (!child || !child->life.birth) continue;
-        const Years& born = *child->life.birth;
+        const Life* child = lives.find(pointer);
+        if (!child || !child->birth) continue;
+        const Years& born = *child->birth;
         if (mother && partner.death && ends_before(*partner.death, born)) {
             add(findings, family, "child-born-after-mother-died", Severity::Contradiction,
                 "a mother who died " + partner.death->display() + " with a child born " +
@@ -208,17 +208,17 @@ void check_repeated_children(std::vector<Finding>& findings, const Node& family,
     }
 }
 
-void check_family(std::vector<Finding>& findings, const Node& family, const People& people) {
+void check_family(std::vector<Finding>& findings, const Node& family, const Lives& lives) {
     const FamilyView view = FamilyView::from_node(family);
     const std::optional<Years> marriage = marriage_years(family);
     const std::optional<std::string> mother = mother_pointer(family);
     const std::vector<std::string> partners = view.partners();
     for (const std::string& pointer : partners) {
-        const Person* partner = people.find(pointer);
+        const Life* partner = lives.find(pointer);
         if (!partner) continue;
-        check_marriage(findings, family, marriage, partner->life);
+        check_marriage(findings, family, marriage, *partner);
         const bool is_mother = mother && same_xref(*mother, pointer);
-        check_children_of(findings, family, view, people, partner->life, is_mother);
+        check_children_of(findings, family, view, lives, *partner, is_mother);
     }
     check_repeated_children(findings, family, view);
     if (partners.empty() && view.children.empty()) {
@@ -303,11 +303,16 @@ void add(std::vector<Finding>& findings, const Node& record, std::string_view ch
 }
 
 std::vector<Finding> inspect(const Document& document) {
-    const People people(document);
+    // Individuals are checked as they are gathered: each against its own
+    // dates, so a second record that reuses an identifier cannot lend its
+    // dates to the first. Only the Lives are kept for the families.
     std::vector<Finding> findings;
-    for (const Person& person : people.people) check_individual(findings, person);
+    Lives lives;
     for (const Node& record : document.records) {
-        if (record.tag() == "FAM") check_family(findings, record, people);
+        if (record.tag() == "INDI") lives.add(record.xref().value_or(""), check_individual(findings, record));
+    }
+    for (const Node& record : document.records) {
+        if (record.tag() == "FAM") check_family(findings, record, lives);
     }
     return findings;
 }
