@@ -1,0 +1,419 @@
+"""GEDZIP archives from Python: ArchiveWriter, ArchiveFileWriter, archive_total_size.
+
+Python's zipfile, unzip and 7-Zip are the judges of what the writers make."""
+
+import inspect
+import io
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import sys
+import zipfile
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from conftest import CORPUS
+
+FINISHED = "finish() was already called"
+POISONED_ADD = ("a previous write to this archive's sink failed, so the sink may hold a partial record; "
+                "no further entries can be added")
+POISONED_FINISH = ("a previous write to this archive's sink failed, so the sink may hold a partial record; "
+                   "the archive cannot be finished")
+TREE = b"0 HEAD\n1 GEDC\n2 VERS 7.0\n" + b"0 @I1@ INDI\n1 NAME Ann /Smith/\n" * 400 + b"0 TRLR\n"
+
+
+def archive_bytes(lignor, entries):
+    writer = lignor.ArchiveWriter.new()
+    for name, data in entries.items():
+        writer.add(name, data)
+    return writer.finish()
+
+
+def read_back(data):
+    """The entries zipfile finds, after it has checked every CRC."""
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        assert archive.testzip() is None
+        return {info.filename: archive.read(info) for info in archive.infolist()}
+
+
+# ----- what the writers make, judged by tools nobody here wrote -------------------
+
+def make_empty(lignor, folder):
+    return {}, archive_bytes(lignor, {})
+
+
+def make_stored(lignor, folder):
+    entries = {"media/photo.jpg": bytes(range(256)) * 40}
+    return entries, archive_bytes(lignor, entries)
+
+
+def make_deflated(lignor, folder):
+    entries = {"gedcom.ged": TREE, "notes/readme.md": b"# notes\n" * 100, "media/": b""}
+    return entries, archive_bytes(lignor, entries)
+
+
+def make_streamed(lignor, folder):
+    text, media = folder / "tree.ged", folder / "scan.tiff"
+    text.write_bytes(TREE * 50)
+    media.write_bytes(os.urandom(200_000))
+    path = folder / "streamed.gdz"
+    writer = lignor.ArchiveFileWriter(path)
+    writer.add_file("gedcom.ged", text)
+    writer.add_file("media/scan.tiff", str(media))
+    writer.add("media/empty.txt", b"")
+    writer.finish()
+    return {"gedcom.ged": TREE * 50, "media/scan.tiff": media.read_bytes(), "media/empty.txt": b""}, \
+        path.read_bytes()
+
+
+def make_utf8_names(lignor, folder):
+    entries = {"médias/Ærøskøbing.jpg": b"\xff\xd8\xff" * 10, "notes/\u4e2d\u6587.txt": "\u4e2d".encode() * 99}
+    return entries, archive_bytes(lignor, entries)
+
+
+def make_many(lignor, folder):
+    entries = {f"m/{i:05d}.jpg": b"" for i in range(65535)}
+    entries["m/00007.jpg"] = b"seven"
+    return entries, archive_bytes(lignor, entries)
+
+
+MAKERS = {"empty": make_empty, "stored": make_stored, "deflated": make_deflated, "streamed": make_streamed,
+          "utf8-names": make_utf8_names, "65535-entries": make_many}
+
+
+@pytest.fixture(params=sorted(MAKERS))
+def written(request, lignor, tmp_path):
+    entries, data = MAKERS[request.param](lignor, tmp_path)
+    path = tmp_path / "archive.gdz"
+    path.write_bytes(data)
+    return entries, data, path
+
+
+def test_zipfile_reads_back_exactly_what_was_written(lignor, written):
+    entries, data, _ = written
+    assert read_back(data) == entries
+    assert lignor.archive_total_size(data) == sum(len(v) for v in entries.values())
+
+
+@pytest.mark.skipif(shutil.which("unzip") is None, reason="unzip is not installed")
+def test_unzip_tests_the_archive_clean(written):
+    entries, _, path = written
+    result = subprocess.run(["unzip", "-tqq", str(path)], capture_output=True)
+    # unzip reports an archive without entries as "zipfile is empty" (exit 1).
+    assert result.returncode == (1 if not entries else 0), result.stdout + result.stderr
+
+
+@pytest.mark.skipif(shutil.which("7z") is None, reason="7z is not installed")
+def test_7z_tests_the_archive_clean(written):
+    _, _, path = written
+    result = subprocess.run(["7z", "t", str(path)], capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "Everything is Ok" in result.stdout
+
+
+def test_deflates_text_and_stores_media(lignor):
+    data = archive_bytes(lignor, {"tree.ged": b"0 HEAD\n" * 2000, "photo.jpg": b"j" * 100, "x.txt": b"abc"})
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        methods = {info.filename: info.compress_type for info in archive.infolist()}
+        dates = {info.date_time for info in archive.infolist()}
+    assert methods == {"tree.ged": zipfile.ZIP_DEFLATED, "photo.jpg": zipfile.ZIP_STORED, "x.txt": zipfile.ZIP_STORED}
+    assert dates == {(1980, 1, 1, 0, 0, 0)}
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.dictionaries(
+    st.from_regex(r"[A-Za-z0-9_\-]{1,12}(/[A-Za-z0-9_\-]{1,12}){0,2}\.(ged|txt|jpg|png|json)", fullmatch=True),
+    st.one_of(st.binary(max_size=3000), st.text(alphabet="0 HEADINDI@\n", max_size=3000).map(str.encode)),
+    max_size=12))
+def test_any_entries_read_back_exactly_and_write_identically(lignor, entries):
+    seen, unique = set(), {}
+    for name, data in entries.items():  # names equal but for case collide, as they should
+        if name.lower() not in seen:
+            seen.add(name.lower())
+            unique[name] = data
+    first = archive_bytes(lignor, unique)
+    assert archive_bytes(lignor, unique) == first
+    assert read_back(first) == unique
+
+
+def test_file_writer_add_writes_what_the_memory_writer_writes(lignor, tmp_path):
+    entries = {"gedcom.ged": TREE, "media/a.jpg": b"\x89PNG" * 300}
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    for name, data in entries.items():
+        writer.add(name=name, data=data)
+    size = writer.finish()
+    assert (tmp_path / "a.gdz").read_bytes() == archive_bytes(lignor, entries)
+    assert size == os.path.getsize(tmp_path / "a.gdz")
+
+
+# ----- the surface ------------------------------------------------------------
+
+DOCS = {
+    ("ArchiveWriter", "new"): ("()", "Starts a new archive under the default bounds\n(`lignor.gedzip.ArchiveLimits` "
+                               "has no Python binding yet; this\nuses the library's defaults)."),
+    ("ArchiveWriter", "add"): ("($self, name, data)", "Adds one entry. Raises `ValueError` for an unsafe or repeated "
+                               "path,\none that exceeds the writer's per-entry limit, or a call after\n`finish`."),
+    ("ArchiveWriter", "finish"): ("($self)", "Writes the central directory and returns the finished archive's\n"
+                                  "bytes. Valid to call once; raises `ValueError` on a second call."),
+    ("ArchiveFileWriter", "add"): ("($self, name, data)", "Adds one entry from bytes. Raises `ValueError` for an "
+                                   "unsafe or\nrepeated path, one past the per-entry limit, a failed write, or a "
+                                   "call\nafter `finish`."),
+    ("ArchiveFileWriter", "finish"): ("($self)", "Writes the central directory, flushes, and closes the file, "
+                                      "returning\nits size in bytes. Valid to call once."),
+    ("ArchiveFileWriter", "add_file"): ("($self, name, source)", "Adds one entry read from the regular file at "
+                                        "`source`, without the\nbytes ever passing through Python"),
+    (None, "archive_total_size"): ("(data)", "The sum of a GEDZIP archive's entries' claimed decompressed sizes, "
+                                   "read\nfrom its central directory alone \u2014 nothing is decompressed to answer"
+                                   "\nthis. Raises `ValueError` for bytes that do not open as an archive."),
+    (None, "ArchiveFileWriter"): ("(path)", "Writes a GEDZIP archive straight to a file, one entry at a time, so\n"
+                                  "memory stays a small multiple of the largest entry passed as bytes to\n`add` "
+                                  "\u2014 and one 64 KiB buffer for an entry streamed with `add_file` \u2014\n"),
+}
+
+
+@pytest.mark.parametrize("owner, name", sorted(DOCS, key=str))
+def test_docstrings_carry_their_text_signatures(lignor, owner, name):
+    target = getattr(getattr(lignor, owner), name) if owner else getattr(lignor, name)
+    signature, text = DOCS[owner, name]
+    assert target.__text_signature__ == signature
+    assert target.__doc__.startswith(text)
+    expected = [p.lstrip("$") for p in signature.strip("()").split(", ") if p]
+    assert list(inspect.signature(target).parameters) == expected
+
+
+def test_archive_writer_doc_and_construction(lignor):
+    assert "one entry at a time" in lignor.ArchiveWriter.__doc__
+    assert lignor.ArchiveWriter.__text_signature__ is None
+    with pytest.raises(TypeError, match=r"^cannot create 'lignor.ArchiveWriter' instances$"):
+        lignor.ArchiveWriter()
+    with pytest.raises(TypeError):
+        type("Sub", (lignor.ArchiveFileWriter,), {})
+
+
+@pytest.mark.parametrize("call", [
+    lambda w: w.add("a.txt", "text"),
+    lambda w: w.add("a.txt", bytearray(b"x")),
+    lambda w: w.add("a.txt", memoryview(b"x")),
+    lambda w: w.add(b"a.txt", b"x"),
+    lambda w: w.add("a.txt"),
+    lambda w: w.add("a.txt", b"x", b"y"),
+    lambda w: w.finish(1),
+], ids=["str-data", "bytearray", "memoryview", "bytes-name", "missing", "surplus", "finish-argument"])
+def test_wrong_arguments_raise_type_error(lignor, call):
+    with pytest.raises(TypeError):
+        call(lignor.ArchiveWriter.new())
+
+
+def test_finish_is_valid_once(lignor, tmp_path):
+    writer = lignor.ArchiveWriter.new()
+    assert len(writer.finish()) == 22
+    for call in (writer.finish, lambda: writer.add("a.txt", b"x")):
+        with pytest.raises(ValueError) as caught:
+            call()
+        assert caught.value.args == (FINISHED,)
+    source = tmp_path / "a.txt"
+    source.write_bytes(b"a")
+    file_writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    assert file_writer.finish() == 22 == os.path.getsize(tmp_path / "a.gdz")
+    for call in (file_writer.finish, lambda: file_writer.add("a.txt", b"x"),
+                 lambda: file_writer.add_file("a.txt", source)):
+        with pytest.raises(ValueError) as caught:
+            call()
+        assert caught.value.args == (FINISHED,)
+
+
+@pytest.mark.parametrize("name, message", [
+    ("../x.ged", "../x.ged contains an unsafe path component"),
+    ("/abs.jpg", "/abs.jpg is an absolute path"),
+    ("a\\b.jpg", "a\\b.jpg uses a backslash, which a ZIP path may not"),
+    ("media/nul.jpg", "media/nul.jpg contains a path component that is unsafe on Windows"),
+    ("A.TXT", "the archive contains the same path more than once (A.TXT)"),
+])
+def test_refused_names_raise_value_error_and_leave_the_writer_usable(lignor, name, message):
+    writer = lignor.ArchiveWriter.new()
+    writer.add("a.txt", b"first")
+    with pytest.raises(ValueError) as caught:
+        writer.add(name, b"x")
+    assert caught.value.args == (message,)
+    writer.add("b.txt", b"second")
+    assert read_back(writer.finish()) == {"a.txt": b"first", "b.txt": b"second"}
+
+
+# ----- files --------------------------------------------------------------------
+
+def test_paths_may_be_path_like_but_not_bytes(lignor, tmp_path):
+    class PathLike:
+        def __fspath__(self):
+            return str(tmp_path / "p.gdz")
+
+    lignor.ArchiveFileWriter(PathLike()).finish()
+    lignor.ArchiveFileWriter(path=pathlib.Path(tmp_path / "q.gdz")).finish()
+    assert os.path.getsize(tmp_path / "p.gdz") == os.path.getsize(tmp_path / "q.gdz") == 22
+    for bad in (str(tmp_path / "b.gdz").encode(), 3, None):
+        with pytest.raises(TypeError):
+            lignor.ArchiveFileWriter(bad)
+    writer = lignor.ArchiveFileWriter(tmp_path / "r.gdz")
+    with pytest.raises(TypeError):
+        writer.add_file("a.txt", str(tmp_path / "p.gdz").encode())
+
+
+def test_file_errors_raise_os_error_with_the_path(lignor, tmp_path):
+    missing_folder = tmp_path / "no" / "a.gdz"
+    with pytest.raises(OSError) as caught:
+        lignor.ArchiveFileWriter(missing_folder)
+    assert caught.value.args == (f"{missing_folder}: No such file or directory",)
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    with pytest.raises(OSError) as caught:
+        writer.add_file("a.txt", tmp_path / "absent.txt")
+    assert caught.value.args == (f"{tmp_path / 'absent.txt'}: No such file or directory",)
+    with pytest.raises(ValueError) as caught:
+        writer.add_file("a.txt", tmp_path)
+    assert caught.value.args == (f"{tmp_path} is not a regular file",)
+    writer.add("a.txt", b"still usable")
+    writer.finish()
+    assert read_back((tmp_path / "a.gdz").read_bytes()) == {"a.txt": b"still usable"}
+
+
+def test_a_named_pipe_is_refused_without_waiting(lignor, tmp_path):
+    pipe = tmp_path / "pipe"
+    os.mkfifo(pipe)
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    with pytest.raises(ValueError, match=r"is not a regular file$"):
+        writer.add_file("a.txt", pipe)
+
+
+# Kernel files that report one size and yield another: /proc files say 0
+# bytes and hold text, many /sys files say 4096 and hold a line.
+CHANGING_SOURCES = [
+    ("/proc/self/status", r"^s\.txt yielded more than the 0 bytes declared for it$"),
+    ("/sys/kernel/mm/transparent_hugepage/enabled", r"^s\.txt ended after \d+ of the 4096 bytes declared for it$"),
+]
+
+
+@pytest.mark.parametrize("source, message", CHANGING_SOURCES, ids=["grows", "shrinks"])
+def test_a_source_that_changes_size_poisons_the_writer(lignor, tmp_path, source, message):
+    if not os.path.isfile(source) or os.path.getsize(source) == len(open(source, "rb").read()):
+        pytest.skip(f"{source} does not change size here")
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    writer.add("first.txt", b"kept")
+    with pytest.raises(ValueError, match=message):
+        writer.add_file("s.txt", source)
+    with pytest.raises(ValueError) as caught:
+        writer.add("later.txt", b"x")
+    assert caught.value.args == (POISONED_ADD,)
+    with pytest.raises(ValueError) as caught:
+        writer.finish()
+    assert caught.value.args == (POISONED_FINISH,)
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full")
+def test_a_full_disk_poisons_the_writer(lignor):
+    writer = lignor.ArchiveFileWriter("/dev/full")
+    with pytest.raises(ValueError) as caught:
+        writer.add("a.jpg", b"x" * 100_000)
+    assert caught.value.args == ("the archive could not be written: No space left on device",)
+    with pytest.raises(ValueError) as caught:
+        writer.finish()
+    assert caught.value.args == (POISONED_FINISH,)
+
+
+def test_an_abandoned_file_writer_leaves_a_partial_file(lignor, tmp_path):
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    writer.add("a.jpg", b"x" * 10)
+    del writer
+    partial = (tmp_path / "a.gdz").read_bytes()
+    assert partial.startswith(b"PK\x03\x04") and len(partial) == 30 + 5 + 10
+    with pytest.raises(ValueError, match="^the file does not end like a ZIP archive$"):
+        lignor.archive_total_size(partial)
+
+
+# ----- measuring ------------------------------------------------------------------
+
+def central(name, compressed, uncompressed, flags=0x800, method=0, external=0):
+    raw = name.encode()
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method, 0, 0x21, 0, compressed,
+                       uncompressed, len(raw), 0, 0, 0, 0, external, 0) + raw
+
+
+def directory(*records, count=None):
+    body = b"".join(records)
+    count = len(records) if count is None else count
+    return body + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(body), 0, 0)
+
+
+@pytest.mark.parametrize("data, message", [
+    (b"", "the file does not end like a ZIP archive"),
+    (directory(*(central(f"{i}.jpg", 1 << 29, 1 << 30) for i in range(5))),
+     "the archive expands to more than the 4294967296 byte limit"),
+    (directory(central("bomb.ged", 1000, 10_000_000)), "bomb.ged claims a compression ratio over the 1000-fold limit"),
+    (directory(count=65000), "file 1 of the archive has no directory record"),
+    (directory(central("../up.ged", 1, 1)), "../up.ged contains an unsafe path component"),
+    (directory(central("a.txt", 1, 1, flags=0x801)), "encrypted entries are not supported"),
+    (directory(central("link", 1, 1, external=0xA1FF0000)),
+     "the archive contains a symbolic link (link), which is not extracted"),
+], ids=["empty", "total", "ratio", "forged-count", "traversal", "encrypted", "symlink"])
+def test_archive_total_size_refuses_what_does_not_open(lignor, data, message):
+    with pytest.raises(ValueError) as caught:
+        lignor.archive_total_size(data)
+    assert caught.value.args == (message,)
+
+
+def test_archive_total_size_takes_bytes_only(lignor):
+    with pytest.raises(TypeError):
+        lignor.archive_total_size(bytearray(directory()))
+    assert lignor.archive_total_size(data=directory(central("a.jpg", 4, 4))) == 4
+
+
+@pytest.mark.parametrize("name", ["minimal70.gdz", "maximal70.gdz"])
+def test_corpus_archives_open_and_measure(lignor, name):
+    path = CORPUS / name
+    if not path.is_file():
+        pytest.skip(f"{path} is absent")
+    data = path.read_bytes()
+    with zipfile.ZipFile(path) as archive:
+        expected = sum(info.file_size for info in archive.infolist())
+        assert "gedcom.ged" in archive.namelist()
+    assert lignor.archive_total_size(data) == expected
+
+
+# ----- reference counts -------------------------------------------------------------
+
+def test_reference_counts_stay_flat(lignor, tmp_path):
+    source = tmp_path / "s.jpg"
+    source.write_bytes(b"s" * 1000)
+    name, data, archive = "a.txt", b"0 HEAD\n" * 100, archive_bytes(lignor, {"a.txt": b"x"})
+    W, F = lignor.ArchiveWriter, lignor.ArchiveFileWriter
+
+    def counts():
+        total = sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else 0
+        return (sys.getrefcount(W), sys.getrefcount(F), sys.getrefcount(name), sys.getrefcount(data),
+                sys.getrefcount(archive), sys.getrefcount(source), sys.getrefcount(None), total)
+
+    def round_of_calls(i):
+        writer = W.new()
+        writer.add(name, data)
+        with pytest.raises(ValueError):
+            writer.add(name, data)
+        writer.finish()
+        file_writer = F(tmp_path / f"{i % 2}.gdz")
+        file_writer.add(name, data)
+        file_writer.add_file("s.jpg", source)
+        with pytest.raises(ValueError):
+            file_writer.add_file("t.jpg", tmp_path)
+        file_writer.finish()
+        lignor.archive_total_size(archive)
+        with pytest.raises(ValueError):
+            lignor.archive_total_size(data)
+
+    round_of_calls(0)
+    before = counts()
+    for i in range(200):
+        round_of_calls(i)
+    after = counts()
+    assert after[:-2] == before[:-2]
+    assert abs(after[-2] - before[-2]) < 10  # None is shared by everything
+    assert after[-1] - before[-1] < 50
