@@ -1,0 +1,43 @@
+// Opens arbitrary bytes as a GEDZIP archive under small bounds. Any refusal
+// is fine; a crash, a hang or unbounded memory is not, and neither is an
+// accepted archive that breaks the bounds it was opened under or whose
+// names the writer would refuse. Every accepted directory is written out
+// again (names only) and must open to the same names.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "gedzip.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    lignor::ArchiveLimits limits;
+    limits.max_entries = 256;
+    limits.max_entry_bytes = 1 << 20;
+    limits.max_total_bytes = 4 << 20;
+    limits.max_ratio = 100;
+    auto archive = lignor::Archive::open_with(bytes, limits);
+    if (!archive) {
+        if (archive.error().message.empty() || archive.error().kind != lignor::ErrorKind::Zip) std::abort();
+        return 0;
+    }
+    const auto& entries = archive->entries();
+    if (entries.size() > limits.max_entries || archive->total_size() > limits.max_total_bytes) std::abort();
+
+    lignor::ArchiveWriter<lignor::MemorySink> writer{lignor::MemorySink{}, limits};
+    for (const lignor::ArchiveEntry& entry : entries) {
+        if (entry.uncompressed_size > limits.max_entry_bytes) std::abort();
+        if (entry.method != 0 && entry.method != 8) std::abort();
+        if (!writer.add(entry.name, {})) std::abort();
+    }
+    auto written = std::move(writer).finish();
+    if (!written) std::abort();
+    const std::string copy = written->take();
+    auto again = lignor::Archive::open_with(copy, limits);
+    if (!again || again->entries().size() != entries.size()) std::abort();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (again->entries()[i].name != entries[i].name) std::abort();
+    }
+    return 0;
+}
