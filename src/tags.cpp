@@ -214,9 +214,54 @@ constexpr auto pedigree_words = std::to_array<PedigreeWord>({
     {"other", "Other", "OTHER"},
 });
 
+// Every view asks several questions of every tag, so the vocabulary is also
+// kept as an open-addressed hash table built at compile time: one probe,
+// usually, answers all of them.
+struct Known {
+    std::string_view tag;
+    std::string_view label;
+    bool event = false;
+    bool attribute = false;
+    bool record = false;
+};
+
+constexpr std::uint32_t hash_of(std::string_view tag) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (char c : tag) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+constexpr std::size_t slot_count = 512;  // a power of two, well over 150
+
 template <std::size_t N>
-bool contains(const std::array<std::string_view, N>& sorted, std::string_view tag) noexcept {
-    return std::ranges::binary_search(sorted, tag);
+constexpr bool listed(const std::array<std::string_view, N>& tags, std::string_view tag) {
+    return std::ranges::find(tags, tag) != tags.end();
+}
+
+constexpr auto known_table = [] {
+    std::array<Known, slot_count> slots{};
+    for (const Labelled& entry : labels) {
+        std::size_t slot = hash_of(entry.tag) & (slot_count - 1);
+        while (!slots[slot].tag.empty()) slot = (slot + 1) & (slot_count - 1);
+        slots[slot] = {entry.tag, entry.label, listed(event_tags, entry.tag),
+                       listed(attribute_tags, entry.tag), listed(record_tags, entry.tag)};
+    }
+    return slots;
+}();
+
+// Every event, attribute and record tag has a label, so the table holds them all.
+static_assert(std::ranges::all_of(event_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
+static_assert(std::ranges::all_of(attribute_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
+static_assert(std::ranges::all_of(record_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
+
+const Known* find_known(std::string_view tag) noexcept {
+    if (tag.empty()) return nullptr;
+    std::size_t slot = hash_of(tag) & (slot_count - 1);
+    while (!known_table[slot].tag.empty()) {
+        if (known_table[slot].tag == tag) return &known_table[slot];
+        slot = (slot + 1) & (slot_count - 1);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -238,27 +283,31 @@ std::string_view kind_text(TagKind kind) noexcept {
 }
 
 std::optional<std::string_view> label(std::string_view tag) noexcept {
-    const auto found = std::ranges::lower_bound(labels, tag, {}, &Labelled::tag);
-    if (found == labels.end() || found->tag != tag) return std::nullopt;
-    return found->label;
+    const Known* known = find_known(tag);
+    if (!known) return std::nullopt;
+    return known->label;
 }
 
 bool is_event(std::string_view tag) noexcept {
-    return contains(event_tags, tag);
+    const Known* known = find_known(tag);
+    return known && known->event;
 }
 bool is_attribute(std::string_view tag) noexcept {
-    return contains(attribute_tags, tag);
+    const Known* known = find_known(tag);
+    return known && known->attribute;
 }
 bool is_record(std::string_view tag) noexcept {
-    return contains(record_tags, tag);
+    const Known* known = find_known(tag);
+    return known && known->record;
 }
 
 TagKind kind(std::string_view tag, bool nested) noexcept {
-    if (!nested) return is_record(tag) ? TagKind::Record : TagKind::Unknown;
-    if (is_event(tag)) return TagKind::Event;
-    if (is_attribute(tag)) return TagKind::Attribute;
-    if (label(tag)) return TagKind::Structure;
-    return TagKind::Unknown;
+    const Known* known = find_known(tag);
+    if (!nested) return known && known->record ? TagKind::Record : TagKind::Unknown;
+    if (!known) return TagKind::Unknown;
+    if (known->event) return TagKind::Event;
+    if (known->attribute) return TagKind::Attribute;
+    return TagKind::Structure;
 }
 
 std::string_view pedigree_label(std::string_view value) {
