@@ -27,64 +27,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench_input.hpp"
 #include "decode.hpp"
 #include "document.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-int size_mb() {
-    const char* text = std::getenv("LIGNOR_BENCH_SIZE_MB");
-    return text ? std::atoi(text) : 50;
-}
-
-fs::path data_folder() {
-    const char* folder = std::getenv("LIGNOR_BENCH_DATA");
-    return folder ? fs::path(folder) : fs::path(LIGNOR_BENCH_DATA_DIR);
-}
-
-std::string shell_quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-void generate(const fs::path& file, const std::string& encoding) {
-    fs::create_directories(file.parent_path());
-    const fs::path partial = file.string() + ".partial";
-    const std::string command = "/usr/bin/python3 " +
-                                shell_quoted(std::string(LIGNOR_BENCH_DIR) + "/generate_gedcom.py") +
-                                " --size-mb " + std::to_string(size_mb()) + " --encoding " +
-                                encoding + " --output " + shell_quoted(partial.string());
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-    // Renamed only when complete, so an interrupted run never leaves a short file.
-    fs::rename(partial, file);
-}
-
-// The bytes of one generated file, read once per run.
-const std::string& input(const std::string& encoding) {
-    static std::map<std::string, std::string> loaded;
-    if (auto found = loaded.find(encoding); found != loaded.end()) return found->second;
-    const fs::path file =
-        data_folder() / ("document-" + encoding + "-" + std::to_string(size_mb()) + "mb.ged");
-    if (!fs::exists(file)) generate(file, encoding);
-    std::string bytes(fs::file_size(file), '\0');
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-        throw std::runtime_error("cannot read " + file.string());
-    }
-    return loaded.emplace(encoding, std::move(bytes)).first->second;
-}
-
-// One parsed document per encoding, for the writing benchmarks.
-const lignor::Document& document(const std::string& encoding) {
-    static std::map<std::string, lignor::Document> parsed;
-    if (auto found = parsed.find(encoding); found != parsed.end()) return found->second;
-    auto loaded = lignor::Document::from_bytes(input(encoding));
-    if (!loaded) throw std::runtime_error(encoding + ": " + loaded.error().display());
-    return parsed.emplace(encoding, std::move(loaded->document)).first->second;
-}
+using bench::document;
+using bench::input;
 
 // The floor for any reader: find every line break and do nothing else.
 void memchr_line_breaks(benchmark::State& state, const std::string& encoding) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -17,13 +18,46 @@
 
 namespace lignor {
 
-// The writer's output: a growing text that starts with room for 128 bytes.
-struct JsonSink {
+// The writer's output: a growing buffer that starts with room for 128 bytes.
+// Its appends are inline and unchecked but for capacity, since the writer
+// calls them for every comma, colon and quote.
+class JsonSink {
+public:
     using Ch = char;
-    JsonSink() { text.reserve(128); }
-    void Put(char c) { text.push_back(c); }
+
+    JsonSink() : bytes_(std::make_unique<char[]>(128)), capacity_(128) {}
+
+    void Put(char c) {
+        if (size_ == capacity_) grow(1);
+        bytes_[size_++] = c;
+    }
     void Flush() {}
-    std::string text;
+
+    void append(const char* data, std::size_t length) {
+        if (capacity_ - size_ < length) grow(length);
+        std::memcpy(bytes_.get() + size_, data, length);
+        size_ += length;
+    }
+    void append(std::string_view text) { append(text.data(), text.size()); }
+
+    std::string take() {
+        std::string text(bytes_.get(), size_);
+        size_ = 0;
+        return text;
+    }
+
+private:
+    void grow(std::size_t needed) {
+        const std::size_t capacity = std::max(capacity_ * 2, size_ + needed);
+        auto bytes = std::make_unique<char[]>(capacity);
+        std::memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_;
 };
 
 namespace {
@@ -31,6 +65,23 @@ namespace {
 constexpr bool must_escape(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == '"' || byte == '\\';
+}
+
+constexpr std::uint64_t ones = 0x0101010101010101ULL;
+constexpr std::uint64_t highs = 0x8080808080808080ULL;
+
+// True when one of the eight bytes is a control character, '"' or '\'.
+constexpr bool word_needs_escape(std::uint64_t word) {
+    const std::uint64_t control = (word - 0x20 * ones) & ~word & highs;
+    const std::uint64_t quote = word ^ (0x22 * ones);
+    const std::uint64_t backslash = word ^ (0x5C * ones);
+    const std::uint64_t special = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash);
+    return ((control | special) & highs) != 0;
+}
+
+const char* scan_bytes(const char* p, const char* end) {
+    while (p < end && !must_escape(*p)) ++p;
+    return p;
 }
 
 // The end of the run at `p` that JSON can hold as it is.
@@ -48,8 +99,21 @@ const char* end_of_plain_run(const char* p, const char* end) {
         p += 16;
     }
 #endif
-    while (p < end && !must_escape(*p)) ++p;
-    return p;
+    // Whole words, the last one overlapping what was already checked, so no
+    // byte outside the string is read.
+    const char* const start = p;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word_needs_escape(word)) return scan_bytes(p, end);
+        p += 8;
+    }
+    if (p != end && end - start >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, end - 8, 8);
+        if (!word_needs_escape(word)) return end;
+    }
+    return scan_bytes(p, end);
 }
 
 }  // namespace
@@ -60,7 +124,7 @@ namespace {
 
 // Appends `text` as a JSON string body: plain runs whole, the rest escaped
 // as the JSON grammar requires (the short escapes where they exist).
-void append_escaped(std::string& out, std::string_view text) {
+void append_escaped(JsonSink& out, std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
@@ -69,13 +133,13 @@ void append_escaped(std::string& out, std::string_view text) {
         if (run_end == end) break;
         const auto c = static_cast<unsigned char>(*run_end);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"': out.append("\\\""); break;
+            case '\\': out.append("\\\\"); break;
+            case '\b': out.append("\\b"); break;
+            case '\f': out.append("\\f"); break;
+            case '\n': out.append("\\n"); break;
+            case '\r': out.append("\\r"); break;
+            case '\t': out.append("\\t"); break;
             default: {
                 static constexpr char hex[] = "0123456789ABCDEF";
                 const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
@@ -94,10 +158,19 @@ public:
 
     void plain_string(std::string_view text) {
         Prefix(rapidjson::kStringType);
-        std::string& out = os_->text;
-        out.push_back('"');
+        JsonSink& out = *os_;
+        out.Put('"');
         append_escaped(out, text);
-        out.push_back('"');
+        out.Put('"');
+    }
+
+    // Keys are the library's own lower camel case words: nothing to escape.
+    void plain_key(std::string_view name) {
+        Prefix(rapidjson::kStringType);
+        JsonSink& out = *os_;
+        out.Put('"');
+        out.append(name);
+        out.Put('"');
     }
 };
 
@@ -128,7 +201,7 @@ JsonWriter& JsonWriter::end_array() {
     return *this;
 }
 JsonWriter& JsonWriter::key(std::string_view name) {
-    impl_->writer.plain_string(name);
+    impl_->writer.plain_key(name);
     return *this;
 }
 JsonWriter& JsonWriter::string(std::string_view text) {
@@ -160,8 +233,7 @@ JsonWriter& JsonWriter::raw(std::string_view json) {
 }
 
 std::string JsonWriter::take() {
-    std::string out = std::move(impl_->sink.text);
-    impl_->sink = JsonSink();
+    std::string out = impl_->sink.take();
     impl_->writer.Reset(impl_->sink);
     return out;
 }

@@ -105,4 +105,54 @@ TEST(json_reader, bounds_the_nesting_of_descriptions_without_recursing) {
 }
 
 }  // namespace
+// The plain escaping rule, one byte at a time: what the writer's word-wise
+// scan must agree with wherever the special byte falls.
+std::string escaped_reference(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\b') out += "\\b";
+        else if (c == '\f') out += "\\f";
+        else if (c < 0x20) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else out += ch;
+    }
+    return out + "\"";
+}
+
+TEST(json_writer, escapes_every_special_byte_at_every_position) {
+    const std::string specials = std::string("\"\\\n\r\t\b\f\x01\x1F", 9) + std::string(1, '\0');
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t at = 0; at < std::max<std::size_t>(length, 1); ++at) {
+            for (const char special : specials) {
+                std::string text(length, 'a');
+                for (std::size_t i = 0; i < length; i += 5) text[i] = static_cast<char>(0xC3);  // UTF-8 lead bytes pass
+                if (length > 0) text[at] = special;
+                JsonWriter json;
+                json.start_array().string(text).end_array();
+                ASSERT_EQ(json.take(), "[" + escaped_reference(text) + "]") << length << " " << at;
+            }
+        }
+    }
+}
+
+TEST(json_writer, keeps_declared_key_order_and_nulls) {
+    JsonWriter json;
+    json.start_object().key("b").integer(-1).key("a").optional_string(std::nullopt);
+    json.key("list").start_array().unsigned_integer(18446744073709551615ULL).boolean(true).null().end_array();
+    json.end_object();
+    EXPECT_EQ(json.take(), R"({"b":-1,"a":null,"list":[18446744073709551615,true,null]})");
+    // A writer starts afresh after take().
+    json.start_array().string(std::string(300, 'x')).end_array();
+    EXPECT_EQ(json.take(), "[\"" + std::string(300, 'x') + "\"]");
+}
+
 }  // namespace lignor
