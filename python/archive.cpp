@@ -17,43 +17,6 @@
 namespace lignor::python {
 namespace {
 
-template <typename Function>
-PyCFunction as_cfunction(Function function) {
-    // CPython calls every method through the PyCFunction pointer type and
-    // the flags say which signature it really has.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-[[noreturn]] void raise_type_error(const char* function, const char* name, const char* expected, PyObject* object) {
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.100s", function, name, expected,
-                 Py_TYPE(object)->tp_name);
-    throw PythonErrorSet{};
-}
-
-// The UTF-8 text of a `str` argument.
-std::string_view text_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyUnicode_Check(object)) raise_type_error(function, name, "str", object);
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-    if (utf8 == nullptr) throw PythonErrorSet{};
-    return {utf8, static_cast<std::size_t>(size)};
-}
-
-// The contents of a `bytes` argument (not bytearray or memoryview).
-std::string_view bytes_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyBytes_Check(object)) raise_type_error(function, name, "bytes", object);
-    return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
-}
-
-// A path argument: whatever `os.fspath` turns into a `str`, encoded with the
-// file-system encoding for the operating system.
-std::string path_argument(const char* function, const char* name, PyObject* object) {
-    PyRef path = checked(PyOS_FSPath(object));
-    if (!PyUnicode_Check(path.get())) raise_type_error(function, name, "str or a path-like object", path.get());
-    PyRef encoded = checked(PyUnicode_EncodeFSDefault(path.get()));
-    return {PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
-}
-
 [[noreturn]] void finished_already() {
     throw GedcomError::whole(ErrorKind::Zip, "finish() was already called");
 }
@@ -323,12 +286,6 @@ PyMethodDef archive_total_size_def = {
     "from its central directory alone \xE2\x80\x94 nothing is decompressed to answer\n"
     "this. Raises `ValueError` for bytes that do not open as an archive."};
 
-int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept {
-    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, spec, nullptr));
-    if (!type) return -1;
-    return PyModule_AddObjectRef(module, name, type.get());
-}
-
 }  // namespace
 
 int archive_writer_type_init(PyObject* module) noexcept {
@@ -340,11 +297,7 @@ int archive_file_writer_type_init(PyObject* module) noexcept {
 }
 
 int archive_total_size_init(PyObject* module) noexcept {
-    const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return -1;
-    const PyRef function = PyRef::steal(PyCFunction_NewEx(&archive_total_size_def, nullptr, module_name.get()));
-    if (!function) return -1;
-    return PyModule_AddObjectRef(module, "archive_total_size", function.get());
+    return add_function(module, &archive_total_size_def);
 }
 
 }  // namespace lignor::python

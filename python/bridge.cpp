@@ -130,16 +130,52 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
     return bound;
 }
 
+namespace {
+
+[[noreturn]] void wrong_argument_type(const char* function, const char* name, const char* expected,
+                                      PyObject* object) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.100s", function, name,
+                 expected, Py_TYPE(object)->tp_name);
+    throw PythonErrorSet{};
+}
+
+}  // namespace
+
 std::string_view text_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyUnicode_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %.100s", function, name,
-                     Py_TYPE(object)->tp_name);
-        throw PythonErrorSet{};
-    }
+    if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
     if (utf8 == nullptr) throw PythonErrorSet{};
     return {utf8, static_cast<std::size_t>(size)};
+}
+
+std::string_view bytes_argument(const char* function, const char* name, PyObject* object) {
+    if (!PyBytes_Check(object)) wrong_argument_type(function, name, "bytes", object);
+    return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+}
+
+std::string path_argument(const char* function, const char* name, PyObject* object) {
+    PyRef path = checked(PyOS_FSPath(object));
+    if (!PyUnicode_Check(path.get())) {
+        wrong_argument_type(function, name, "str or a path-like object", path.get());
+    }
+    PyRef encoded = checked(PyUnicode_EncodeFSDefault(path.get()));
+    return {PyBytes_AS_STRING(encoded.get()),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
+}
+
+int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept {
+    const PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, spec, nullptr));
+    if (!type) return -1;
+    return PyModule_AddObjectRef(module, name, type.get());
+}
+
+int add_function(PyObject* module, PyMethodDef* definition) noexcept {
+    const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    const PyRef function = PyRef::steal(PyCFunction_NewEx(definition, nullptr, module_name.get()));
+    if (!function) return -1;
+    return PyModule_AddObjectRef(module, definition->ml_name, function.get());
 }
 
 std::size_t size_from_py(PyObject* object) {

@@ -100,6 +100,27 @@ struct Parameter {
 std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
                                       PyObject* args, PyObject* kwargs);
 
+// The UTF-8 text of a `str` argument; TypeError naming the argument otherwise.
+std::string_view text_argument(const char* function, const char* name, PyObject* object);
+// The contents of a `bytes` argument (not bytearray or memoryview).
+std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
+// A path argument: whatever `os.fspath` turns into a `str`, encoded with the
+// file-system encoding.
+std::string path_argument(const char* function, const char* name, PyObject* object);
+
+// A method function of any of CPython's signatures as the PyCFunction pointer
+// type that PyMethodDef holds; the flags say which signature it really has.
+template <typename Function>
+PyCFunction as_cfunction(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// Adds the type made from `spec` to `module` under `name`; -1 with a Python
+// error set on failure.
+int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept;
+// Adds the function of `definition` to `module`, bound to the module.
+int add_function(PyObject* module, PyMethodDef* definition) noexcept;
+
 // A `str` from UTF-8 text.
 PyRef text_to_py(std::string_view text);
 // A `bytes` object holding a copy of `bytes`.

@@ -75,13 +75,7 @@ PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"data"}};
         PyObject* data = bind_arguments("parse", parameters, args, kwargs)[0];
-        if (!PyBytes_Check(data)) {
-            PyErr_Format(PyExc_TypeError, "parse() argument 'data' must be bytes, not %.100s",
-                         Py_TYPE(data)->tp_name);
-            throw PythonErrorSet{};
-        }
-        const std::string_view bytes(PyBytes_AS_STRING(data),
-                                     static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        const std::string_view bytes = bytes_argument("parse", "data", data);
         return make_gedcom(reinterpret_cast<PyTypeObject*>(cls), unwrap(Document::from_bytes(bytes)));
     });
 }
@@ -277,13 +271,6 @@ PyObject* gedcom_repr(PyObject* self) {
 
 // ----- the type ------------------------------------------------------------
 
-template <typename Function>
-PyCFunction as_cfunction(Function function) {
-    // CPython calls every method through the PyCFunction pointer type and
-    // the flags say which signature it really has.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // In the order of the class surface; the members of later areas (editing,
 // conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
@@ -365,10 +352,6 @@ PyType_Spec gedcom_spec = {
 
 }  // namespace
 
-int gedcom_type_init(PyObject* module) noexcept {
-    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &gedcom_spec, nullptr));
-    if (!type) return -1;
-    return PyModule_AddObjectRef(module, "Gedcom", type.get());
-}
+int gedcom_type_init(PyObject* module) noexcept { return add_type(module, &gedcom_spec, "Gedcom"); }
 
 }  // namespace lignor::python
