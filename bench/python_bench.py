@@ -18,35 +18,12 @@ ratio of parse time to split time.
 import argparse
 import gc
 import pathlib
-import subprocess
-import sys
 import timeit
 
 import lignor
+from bench_common import best_seconds, sample_file
 
-HERE = pathlib.Path(__file__).resolve().parent
 MIB = 1024 * 1024
-
-
-def sample_file(size_mb):
-    path = pathlib.Path("/tmp/lignor-bench") / f"document-utf8-{size_mb:g}mb.ged"
-    if not path.exists():
-        path.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run([sys.executable, str(HERE / "generate_gedcom.py"), "--size-mb", str(size_mb),
-                        "--encoding", "utf8", "--output", str(path)], check=True)
-    return path
-
-
-def best_seconds(make, repeat):
-    """Best time of `make()`; its result is freed outside the timing."""
-    best = float("inf")
-    for _ in range(repeat):
-        gc.collect()
-        start = timeit.default_timer()
-        result = make()
-        best = min(best, timeit.default_timer() - start)
-        del result
-    return best
 
 
 def best_seconds_freed(make, repeat):

@@ -1,0 +1,31 @@
+"""What the Python benchmarks share: the generated input file and best-of timing."""
+
+import gc
+import pathlib
+import subprocess
+import sys
+import timeit
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def sample_file(size_mb):
+    """The generated UTF-8 file of about `size_mb` MiB, written once into /tmp/lignor-bench."""
+    path = pathlib.Path("/tmp/lignor-bench") / f"document-utf8-{size_mb:g}mb.ged"
+    if not path.exists():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([sys.executable, str(HERE / "generate_gedcom.py"), "--size-mb", str(size_mb),
+                        "--encoding", "utf8", "--output", str(path)], check=True)
+    return path
+
+
+def best_seconds(make, repeat):
+    """Best time of `make()`; its result is freed outside the timing."""
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        start = timeit.default_timer()
+        result = make()
+        best = min(best, timeit.default_timer() - start)
+        del result
+    return best
