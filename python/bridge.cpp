@@ -149,6 +149,13 @@ std::string_view text_argument(const char* function, const char* name, PyObject*
     return {utf8, static_cast<std::size_t>(size)};
 }
 
+std::string any_text_argument(const char* function, const char* name, PyObject* object) {
+    if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
+    const PyRef encoded = checked(PyUnicode_AsEncodedString(object, "utf-8", "surrogatepass"));
+    return {PyBytes_AS_STRING(encoded.get()),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
+}
+
 std::string_view bytes_argument(const char* function, const char* name, PyObject* object) {
     if (!PyBytes_Check(object)) wrong_argument_type(function, name, "bytes", object);
     return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
@@ -197,7 +204,10 @@ PyRef json_function(const char* name) {
 
 PyRef to_py(std::string_view json) {
     PyRef loads = json_function("loads");
-    PyRef text = text_to_py(json);
+    // "surrogatepass" gives back a lone surrogate that a caller's text
+    // carried in (see any_text_argument); core text is otherwise valid UTF-8.
+    PyRef text = checked(
+        PyUnicode_DecodeUTF8(json.data(), static_cast<Py_ssize_t>(json.size()), "surrogatepass"));
     return checked(PyObject_CallOneArg(loads.get(), text.get()));
 }
 

@@ -102,6 +102,10 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
 
 // The UTF-8 text of a `str` argument; TypeError naming the argument otherwise.
 std::string_view text_argument(const char* function, const char* name, PyObject* object);
+// Any `str`, lone surrogates included (encoded as "surrogatepass" does), for
+// readers that take every text and never fail; `to_py` hands such bytes back
+// as the same surrogates.
+std::string any_text_argument(const char* function, const char* name, PyObject* object);
 // The contents of a `bytes` argument (not bytearray or memoryview).
 std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
 // A path argument: whatever `os.fspath` turns into a `str`, encoded with the

@@ -10,7 +10,7 @@ PyObject* parse_date(PyObject*, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"text"}};
         PyObject* text = bind_arguments("parse_date", parameters, args, kwargs)[0];
-        const GedcomDate date = GedcomDate::parse(text_argument("parse_date", "text", text));
+        const GedcomDate date = GedcomDate::parse(any_text_argument("parse_date", "text", text));
         return to_py(date.to_json_with_forms());
     });
 }
