@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "storage.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
@@ -409,7 +410,7 @@ NodeList& NodeList::operator=(const NodeList& other) {
 NodeList& NodeList::operator=(NodeList&& other) noexcept {
     if (this != &other) {
         clear();
-        ::operator delete(data_);
+        storage::release(data_);
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
@@ -419,7 +420,7 @@ NodeList& NodeList::operator=(NodeList&& other) noexcept {
 
 NodeList::~NodeList() {
     clear();
-    ::operator delete(data_);
+    storage::release(data_);
 }
 
 Node& NodeList::at(std::size_t index) {
@@ -432,16 +433,42 @@ const Node& NodeList::at(std::size_t index) const {
     return data_[index];
 }
 
+namespace {
+
+// Copies the bytes of `count` nodes to uninitialised storage; the source
+// bytes are then dead and no destructor may run on them.
+void relocate(Node* to, Node* from, std::size_t count) {
+    if (count > 0) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(Node));
+}
+
+}  // namespace
+
 void NodeList::grow_to(std::size_t capacity) {
     if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
-    Node* fresh = static_cast<Node*>(::operator new(capacity * sizeof(Node)));
-    for (std::uint32_t i = 0; i < size_; ++i) {
-        new (fresh + i) Node(std::move(data_[i]));
-        data_[i].~Node();
-    }
-    ::operator delete(data_);
+    Node* fresh = static_cast<Node*>(storage::allocate(capacity * sizeof(Node)));
+    relocate(fresh, data_, size_);
+    storage::release(data_);
     data_ = fresh;
     capacity_ = static_cast<std::uint32_t>(capacity);
+}
+
+Node& NodeList::emplace_back(const ParsedLine& line) {
+    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
+    Node* node = new (data_ + size_) Node(line);
+    ++size_;
+    return *node;
+}
+
+void NodeList::take_tail(NodeList& source, std::size_t first) {
+    NodeList taken;
+    const std::size_t count = source.size_ - first;
+    if (count > 0) {
+        taken.data_ = static_cast<Node*>(storage::allocate(count * sizeof(Node)));
+        relocate(taken.data_, source.data_ + first, count);
+        taken.size_ = taken.capacity_ = static_cast<std::uint32_t>(count);
+        source.size_ = static_cast<std::uint32_t>(first);
+    }
+    *this = std::move(taken);
 }
 
 void NodeList::reserve(std::size_t capacity) {
@@ -530,11 +557,7 @@ private:
             const std::size_t first_child = at + 1;
             if (scratch_.size() > first_child) {
                 NodeList children;
-                children.reserve(scratch_.size() - first_child);
-                for (std::size_t i = first_child; i < scratch_.size(); ++i)
-                    children.push_back(std::move(scratch_[i]));
-                scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(first_child),
-                               scratch_.end());
+                children.take_tail(scratch_, first_child);
                 scratch_[at].adopt_children(std::move(children));
             }
             if (open_.empty()) {
@@ -547,7 +570,7 @@ private:
     std::uint64_t max_records_;
     std::uint64_t records_started_ = 0;
     std::vector<std::size_t> open_;
-    std::vector<Node> scratch_;
+    NodeList scratch_;
 };
 
 }  // namespace
@@ -635,6 +658,8 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
         return GedcomError::whole(ErrorKind::Limit,
                                   megabytes_message(text.size(), limits.max_file_bytes));
     }
+    // Node parts of one read are cut from shared slabs (see storage.hpp).
+    const storage::SlabScope slabs;
     Document document;
     TreeBuilder builder(limits.max_records);
     // Line errors outrank nesting errors wherever they stand, so the first

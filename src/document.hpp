@@ -54,6 +54,11 @@ class Node;
 
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
+//
+// Nodes are relocated by copying their bytes: none of a node's parts (inline
+// or heap text, a list pointer, a unique_ptr) points into the node itself,
+// so a node's bytes mean the same thing at any address. Growing a list and
+// closing a node while reading are then one memcpy each.
 class NodeList {
 public:
     using value_type = Node;
@@ -89,10 +94,15 @@ public:
     void reserve(std::size_t capacity);
     void push_back(Node&& node);
     void push_back(const Node& node);
+    Node& emplace_back(const ParsedLine& line);
     iterator insert(const_iterator position, Node&& node);
     iterator erase(const_iterator position);
     iterator erase(const_iterator first, const_iterator last);
     void clear() noexcept;
+
+    // Makes this list hold exactly the nodes of `source` from `first` on,
+    // which leave `source`. Used by the reader to close a node.
+    void take_tail(NodeList& source, std::size_t first);
 
 private:
     void grow_to(std::size_t capacity);

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "storage.hpp"
+
 namespace lignor {
 
 template <std::size_t Size>
@@ -103,7 +105,7 @@ private:
         if constexpr (Size == 16) {
             if (text.size() > UINT32_MAX) throw std::bad_alloc();
         }
-        char* block = new char[text.size()];
+        char* block = static_cast<char*>(storage::allocate(text.size()));
         std::memcpy(block, text.data(), text.size());
         const auto size = static_cast<SizeField>(text.size());
         std::memcpy(bytes_, &block, sizeof block);
@@ -120,7 +122,7 @@ private:
     }
 
     void release() noexcept {
-        if (marker() == heap_marker) delete[] heap_pointer();
+        if (marker() == heap_marker) storage::release(const_cast<char*>(heap_pointer()));
         set_absent();
     }
 

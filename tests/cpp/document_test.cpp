@@ -434,6 +434,23 @@ TEST(document_read, build_node_assembles_one_subtree_and_guards_its_level) {
     EXPECT_EQ(wrong.error().line, 5u);
 }
 
+TEST(document_read, nodes_outlive_the_document_they_were_read_into) {
+    const string long_value(100, 'x');
+    Node kept = Node::make("X");
+    std::vector<Node> copies;
+    {
+        auto document = read("0 @I1@ INDI\n1 NOTE " + long_value + "\n2 CONC " + long_value + "\n0 @I2@ INDI\n");
+        ASSERT_TRUE(document);
+        kept = std::move(document->records[0]);
+        copies.push_back(document->records[1]);
+    }
+    EXPECT_EQ(kept.children()[0].logical_value(), long_value + long_value);
+    kept.children_mut()[0].set_value("short");
+    kept.children_mut().push_back(Node::with_value("NOTE", long_value));
+    EXPECT_EQ(render(kept), "0 @I1@ INDI\n1 NOTE short\n2 CONC " + long_value + "\n1 NOTE " + long_value + "\n");
+    EXPECT_EQ(copies[0].xref(), "@I2@");
+}
+
 TEST(document_write, reading_writing_reading_is_stable) {
     const string_view text = "0 HEAD\r\n1 CHAR ANSEL\r\n01  NOTE  x \r\n0 @I1@ INDI\n1 NAME a /b/\n2 CONC c\n0 TRLR";
     auto first = read(text);

@@ -1,0 +1,118 @@
+#include "storage.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace lignor::storage {
+namespace {
+
+// Under AddressSanitizer every piece comes from the heap, so that a read or
+// write past a piece's end is caught rather than landing in its neighbour.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool use_slabs = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool use_slabs = false;
+#else
+constexpr bool use_slabs = true;
+#endif
+#else
+constexpr bool use_slabs = true;
+#endif
+
+constexpr std::size_t slab_bytes = 1 << 20;
+constexpr std::size_t largest_cut = slab_bytes / 16;  // bigger pieces go to the heap
+constexpr std::size_t alignment = alignof(std::max_align_t);
+
+struct Slab {
+    // Pieces still alive, plus one while the slab is the one being cut from.
+    std::atomic<std::uint64_t> alive{1};
+};
+
+// Every piece is preceded by one word naming its slab, or null for the heap.
+struct Prefix {
+    Slab* slab;
+    std::uint64_t padding;  // keeps the piece itself aligned to 16
+};
+static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
+
+void drop(Slab* slab) noexcept {
+    if (slab->alive.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        slab->~Slab();
+        std::free(slab);
+    }
+}
+
+}  // namespace
+
+struct SlabScope::Cutter {
+    Slab* slab = nullptr;
+    char* next = nullptr;
+    char* end = nullptr;
+
+    void* cut(std::size_t bytes) {
+        const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
+        if (static_cast<std::size_t>(end - next) < needed) start_slab();
+        auto* prefix = reinterpret_cast<Prefix*>(next);
+        prefix->slab = slab;
+        slab->alive.fetch_add(1, std::memory_order_relaxed);
+        next += needed;
+        return prefix + 1;
+    }
+
+    void start_slab() {
+        void* memory = std::malloc(slab_bytes);
+        if (!memory) throw std::bad_alloc();
+        finish();
+        slab = new (memory) Slab();
+        next = static_cast<char*>(memory) + alignment;
+        end = static_cast<char*>(memory) + slab_bytes;
+    }
+
+    void finish() noexcept {
+        if (slab) drop(slab);
+        slab = nullptr;
+        next = end = nullptr;
+    }
+};
+
+namespace {
+
+thread_local SlabScope::Cutter* active = nullptr;
+
+void* from_heap(std::size_t bytes) {
+    void* memory = std::malloc(sizeof(Prefix) + bytes);
+    if (!memory) throw std::bad_alloc();
+    auto* prefix = static_cast<Prefix*>(memory);
+    prefix->slab = nullptr;
+    return prefix + 1;
+}
+
+}  // namespace
+
+void* allocate(std::size_t bytes) {
+    if (use_slabs && active && bytes <= largest_cut) return active->cut(bytes);
+    return from_heap(bytes);
+}
+
+void release(void* piece) noexcept {
+    if (!piece) return;
+    Prefix* prefix = static_cast<Prefix*>(piece) - 1;
+    if (prefix->slab) {
+        drop(prefix->slab);
+    } else {
+        std::free(prefix);
+    }
+}
+
+SlabScope::SlabScope() : cutter_(new Cutter()), outer_(active) { active = cutter_; }
+
+SlabScope::~SlabScope() {
+    active = outer_;
+    cutter_->finish();
+    delete cutter_;
+}
+
+}  // namespace lignor::storage
