@@ -251,16 +251,6 @@ void Node::drop_rare_if_empty() noexcept {
     if (rare_ && rare_->empty()) rare_.reset();
 }
 
-std::optional<std::string_view> Node::xref() const noexcept {
-    if (!rare_) return std::nullopt;
-    return rare_->xref.optional();
-}
-
-std::optional<std::string_view> Node::verbatim() const noexcept {
-    if (!rare_) return std::nullopt;
-    return rare_->verbatim.optional();
-}
-
 void Node::push(Node child) { children_.push_back(std::move(child)); }
 
 const Node* Node::first(std::string_view tag) const noexcept {
@@ -376,16 +366,104 @@ std::size_t Node::rendered_size(std::uint16_t depth) const noexcept {
     return size;
 }
 
-void Node::render_into(std::uint16_t depth, std::string& out) const {
-    if (const auto kept = verbatim()) {
-        out.append(*kept);
-    } else {
-        render_line(depth, xref(), tag_.view(), value_.optional(), out);
+namespace {
+
+// The level as written before the tag: the depth in decimal and one space.
+struct LevelText {
+    explicit LevelText(std::uint16_t depth) {
+        std::string digits;
+        append_level(depth, digits);
+        size = static_cast<std::uint8_t>(digits.size() + 1);
+        std::memcpy(text, digits.data(), digits.size());
+        text[digits.size()] = ' ';
     }
-    out.push_back('\n');
+    char text[8] = {};  // read as one 8-byte block by the line writer
+    std::uint8_t size;
+};
+
+// Appends lines to a text through a raw pointer. The text is grown ahead in
+// large steps (the caller usually reserved the whole size already) and cut
+// back to what was written at the end, so a line costs a few copies and no
+// per-piece size bookkeeping.
+class LineWriter {
+public:
+    // `whole_capacity`: the caller reserved room for everything to come, so
+    // the writer takes it at once rather than growing into it.
+    explicit LineWriter(std::string& out, bool whole_capacity = false)
+        : out_(out), used_(out.size()) {
+        out_.resize(std::max(whole_capacity ? out_.capacity() : 0, used_ + 256));
+    }
+    ~LineWriter() { out_.resize(used_); }
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    void line(const LevelText& level, const Node& node) {
+        if (const auto kept = node.verbatim()) {
+            room(kept->size() + 1);
+            put(*kept);
+            put('\n');
+            return;
+        }
+        const CompactText<24>& value = node.value_text();
+        const CompactText<24>* xref = node.xref_text();
+        const bool has_xref = xref && xref->present();
+        // Fixed-size copies write up to a whole inline buffer past each
+        // field; the room asked for covers that slack.
+        room(level.size + node.tag_text().heap_bytes() + value.heap_bytes() +
+             (has_xref ? xref->view().size() : 0) + 96);
+        char* p = out_.data() + used_;
+        std::memcpy(p, level.text, sizeof level.text);
+        p += level.size;
+        if (has_xref) {
+            p += xref->write_to(p);
+            *p++ = ' ';
+        }
+        p += node.tag_text().write_to(p);
+        if (value.present()) {
+            *p++ = ' ';
+            p += value.write_to(p);
+        }
+        *p++ = '\n';
+        used_ = static_cast<std::size_t>(p - out_.data());
+    }
+
+private:
+    void room(std::size_t bytes) {
+        if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
+    }
+    void put(std::string_view text) {
+        std::memcpy(out_.data() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+    void put(char c) { out_[used_++] = c; }
+
+    std::string& out_;
+    std::size_t used_;
+};
+
+void write_subtree(const Node& node, std::uint16_t depth, LineWriter& writer) {
+    const LevelText level(depth);
+    writer.line(level, node);
+    if (node.children().empty()) return;
     const auto child_depth = static_cast<std::uint16_t>(depth + 1);
-    for (const Node& child : children_) child.render_into(child_depth, out);
+    const LevelText child_level(child_depth);
+    for (const Node& child : node.children()) {
+        // Leaves, most lines of a file, are written here without a call.
+        if (child.children().empty()) {
+            writer.line(child_level, child);
+        } else {
+            write_subtree(child, child_depth, writer);
+        }
+    }
 }
+
+}  // namespace
+
+void Node::render_into(std::uint16_t depth, std::string& out) const {
+    LineWriter writer(out);
+    write_subtree(*this, depth, writer);
+}
+
 
 // ---- NodeList ----------------------------------------------------------------
 
@@ -723,7 +801,10 @@ std::size_t Document::rendered_size_estimate() const noexcept {
 std::string Document::to_text() const {
     std::string out;
     out.reserve(rendered_size_estimate());
-    for (const Node& record : records) record.render_into(0, out);
+    {
+        LineWriter writer(out, true);
+        for (const Node& record : records) write_subtree(record, 0, writer);
+    }
     return out;
 }
 
@@ -746,15 +827,13 @@ std::string Document::to_bytes() const {
     declared.set_value("UTF-8");
     std::string out;
     out.reserve(rendered_size_estimate() + 8);
-    render_line(0, header.xref(), header.tag(), header.value(), out);
-    if (const auto kept = header.verbatim()) {
-        out.clear();
-        out.append(*kept);
+    {
+        LineWriter writer(out, true);
+        writer.line(LevelText(0), header);
+        for (const Node& child : header.children())
+            write_subtree(&child == charset ? declared : child, 1, writer);
+        for (std::size_t i = 1; i < records.size(); ++i) write_subtree(records[i], 0, writer);
     }
-    out.push_back('\n');
-    for (const Node& child : header.children())
-        (&child == charset ? declared : child).render_into(1, out);
-    for (std::size_t i = 1; i < records.size(); ++i) records[i].render_into(0, out);
     return out;
 }
 

@@ -154,6 +154,11 @@ public:
     // Bytes that render_into would append.
     std::size_t rendered_size(std::uint16_t depth) const noexcept;
 
+    // The stored fields, for writers that copy them wholesale.
+    const CompactText<16>& tag_text() const noexcept { return tag_; }
+    const CompactText<24>& value_text() const noexcept { return value_; }
+    const CompactText<24>* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
+
     // Replaces the children with exactly sized storage (used by the parser).
     void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
 
@@ -174,6 +179,16 @@ private:
     NodeList children_;
     std::unique_ptr<Rare> rare_;
 };
+
+inline std::optional<std::string_view> Node::xref() const noexcept {
+    if (!rare_) return std::nullopt;
+    return rare_->xref.optional();
+}
+
+inline std::optional<std::string_view> Node::verbatim() const noexcept {
+    if (!rare_) return std::nullopt;
+    return rare_->verbatim.optional();
+}
 
 inline NodeList::iterator NodeList::end() noexcept { return data_ + size_; }
 inline NodeList::const_iterator NodeList::end() const noexcept { return data_ + size_; }

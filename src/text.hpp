@@ -73,6 +73,23 @@ public:
         *this = std::move(fresh);
     }
 
+    // Copies the text to `out` and returns its length (0 when absent). An
+    // inline text is copied as the whole inline buffer, a fixed-size copy the
+    // compiler turns into two moves, so `out` must have room for `Size - 1`
+    // bytes beyond the text.
+    std::size_t write_to(char* out) const noexcept {
+        const unsigned char m = marker();
+        if (m < Size) {
+            std::memcpy(out, bytes_, Size - 1);
+            return m;
+        }
+        if (m == heap_marker) {
+            std::memcpy(out, heap_pointer(), heap_size());
+            return heap_size();
+        }
+        return 0;
+    }
+
     // Heap bytes owned beyond the object itself (for memory accounting).
     std::size_t heap_bytes() const noexcept { return marker() == heap_marker ? heap_size() : 0; }
 
