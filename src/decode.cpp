@@ -324,10 +324,18 @@ std::string EncodingReport::summary() const {
 }
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
+    const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         pos = skip_ascii(bytes, pos);
         if (pos >= bytes.size()) break;
+        // Two-byte letters (Latin, Greek, Cyrillic) are the usual non-ASCII
+        // text of a GEDCOM file: checked inline.
+        if (data[pos] >= 0xC2 && data[pos] <= 0xDF && pos + 1 < bytes.size() &&
+            (data[pos + 1] & 0xC0) == 0x80) {
+            pos += 2;
+            continue;
+        }
         bool complete = false;
         pos += utf8_sequence(bytes, pos, complete);
         if (!complete) return false;

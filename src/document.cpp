@@ -5,6 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "storage.hpp"
 #include "unicode.hpp"
@@ -219,6 +222,15 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
 }
 
 Node Node::from_parsed(const ParsedLine& line) { return Node(line); }
+
+Node::Node(const ParsedLine& line, const char* text_end)
+    : tag_(line.tag, text_end), value_(line.value, text_end) {
+    if (line.xref || line.verbatim) {
+        rare_ = std::make_unique<Rare>();
+        rare_->xref = CompactText<24>(line.xref);
+        rare_->verbatim = CompactText<24>(line.verbatim);
+    }
+}
 
 Node::Node(const ParsedLine& line) : tag_(line.tag), value_(line.value) {
     if (line.xref || line.verbatim) {
@@ -530,9 +542,9 @@ void NodeList::grow_to(std::size_t capacity) {
     capacity_ = static_cast<std::uint32_t>(capacity);
 }
 
-Node& NodeList::emplace_back(const ParsedLine& line) {
+Node& NodeList::emplace_back(const ParsedLine& line, const char* text_end) {
     if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-    Node* node = new (data_ + size_) Node(line);
+    Node* node = new (data_ + size_) Node(line, text_end);
     ++size_;
     return *node;
 }
@@ -600,7 +612,10 @@ namespace {
 // and the node itself stays put as a child of its parent.
 class TreeBuilder {
 public:
-    explicit TreeBuilder(std::uint64_t max_records) : max_records_(max_records) {}
+    // `text_end`: the end of the text the lines were read from (the lines'
+    // fields may be copied in fixed-size blocks up to it).
+    TreeBuilder(std::uint64_t max_records, const char* text_end)
+        : max_records_(max_records), text_end_(text_end) {}
 
     // Adds one line; a finished record, if this line closed one, goes to `records`.
     Status add(const ParsedLine& line, std::vector<Node>& records) {
@@ -621,7 +636,7 @@ public:
             ++records_started_;
         }
         open_.push_back(scratch_.size());
-        scratch_.emplace_back(line);
+        scratch_.emplace_back(line, text_end_);
         return ok();
     }
 
@@ -646,6 +661,7 @@ private:
     }
 
     std::uint64_t max_records_;
+    const char* text_end_;
     std::uint64_t records_started_ = 0;
     std::vector<std::size_t> open_;
     NodeList scratch_;
@@ -661,7 +677,7 @@ Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
                                     line);
     }
     // Assemble as if `level` were 0; the builder only sees relative levels.
-    TreeBuilder builder(UINT64_MAX);
+    TreeBuilder builder(UINT64_MAX, nullptr);
     std::vector<Node> done;
     ParsedLine shifted = lines[cursor];
     shifted.level = 0;
@@ -689,6 +705,24 @@ std::string megabytes_message(std::uint64_t size, std::uint64_t limit) {
 
 // Cuts text into lines at LF, CR LF and lone CR, numbering every line the way
 // an editor does (empty lines count).
+// The first LF (or, when `with_cr`, LF or CR) at or after `p`. Lines are
+// short, so an inline 16-byte scan beats a library call per line.
+const char* find_line_break(const char* p, const char* const end, bool with_cr) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8(with_cr ? '\r' : '\n');
+    while (end - p >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '\n' && !(with_cr && *p == '\r')) ++p;
+    return p;
+}
+
 class LineCutter {
 public:
     explicit LineCutter(std::string_view text)
@@ -698,21 +732,11 @@ public:
     bool next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
         ++number_;
-        if (!has_cr_) {
-            const std::size_t end = find_byte(text_, '\n', pos_);
-            if (end == std::string_view::npos) {
-                line = text_.substr(pos_);
-                pos_ = text_.size();
-            } else {
-                line = text_.substr(pos_, end - pos_);
-                pos_ = end + 1;
-            }
-            return true;
-        }
-        std::size_t end = pos_;
-        while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r') ++end;
-        line = text_.substr(pos_, end - pos_);
-        pos_ = end;
+        const char* const begin = text_.data();
+        const char* const end = find_line_break(begin + pos_, begin + text_.size(), has_cr_);
+        const auto stop = static_cast<std::size_t>(end - begin);
+        line = text_.substr(pos_, stop - pos_);
+        pos_ = stop;
         if (pos_ < text_.size()) {
             const bool crlf = text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
             pos_ += crlf ? 2 : 1;
@@ -739,7 +763,7 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     // Node parts of one read are cut from shared slabs (see storage.hpp).
     const storage::SlabScope slabs;
     Document document;
-    TreeBuilder builder(limits.max_records);
+    TreeBuilder builder(limits.max_records, text.data() + text.size());
     // Line errors outrank nesting errors wherever they stand, so the first
     // nesting error waits until every line has been read.
     std::optional<GedcomError> nesting_error;

@@ -94,7 +94,7 @@ public:
     void reserve(std::size_t capacity);
     void push_back(Node&& node);
     void push_back(const Node& node);
-    Node& emplace_back(const ParsedLine& line);
+    Node& emplace_back(const ParsedLine& line, const char* text_end);
     iterator insert(const_iterator position, Node&& node);
     iterator erase(const_iterator position);
     iterator erase(const_iterator first, const_iterator last);
@@ -121,6 +121,8 @@ public:
     // A node from a parsed line: fields are copied, nothing is validated again.
     static Node from_parsed(const ParsedLine& line);
     explicit Node(const ParsedLine& line);
+    // The same, for a line inside a text that ends at `text_end`.
+    Node(const ParsedLine& line, const char* text_end);
 
     Node(const Node& other);
     Node(Node&&) noexcept = default;

@@ -26,9 +26,14 @@ constexpr std::size_t slab_bytes = 1 << 20;
 constexpr std::size_t largest_cut = slab_bytes / 16;  // bigger pieces go to the heap
 constexpr std::size_t alignment = alignof(std::max_align_t);
 
+// While a slab is being cut from, its count carries a large bias and the
+// cutter counts its pieces privately, so a cut costs no atomic operation; a
+// release meanwhile only lowers the bias. Finishing the slab trades the bias
+// for the pieces cut, and the last release frees it.
+constexpr std::uint64_t cutting_bias = std::uint64_t{1} << 48;
+
 struct Slab {
-    // Pieces still alive, plus one while the slab is the one being cut from.
-    std::atomic<std::uint64_t> alive{1};
+    std::atomic<std::uint64_t> alive{cutting_bias};
 };
 
 // Every piece is preceded by one word naming its slab, or null for the heap.
@@ -38,8 +43,8 @@ struct Prefix {
 };
 static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
 
-void drop(Slab* slab) noexcept {
-    if (slab->alive.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+void drop(Slab* slab, std::uint64_t count = 1) noexcept {
+    if (slab->alive.fetch_sub(count, std::memory_order_acq_rel) == count) {
         slab->~Slab();
         std::free(slab);
     }
@@ -51,13 +56,14 @@ struct SlabScope::Cutter {
     Slab* slab = nullptr;
     char* next = nullptr;
     char* end = nullptr;
+    std::uint64_t cut_count = 0;
 
     void* cut(std::size_t bytes) {
         const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
         if (static_cast<std::size_t>(end - next) < needed) start_slab();
         auto* prefix = reinterpret_cast<Prefix*>(next);
         prefix->slab = slab;
-        slab->alive.fetch_add(1, std::memory_order_relaxed);
+        ++cut_count;
         next += needed;
         return prefix + 1;
     }
@@ -72,9 +78,10 @@ struct SlabScope::Cutter {
     }
 
     void finish() noexcept {
-        if (slab) drop(slab);
+        if (slab) drop(slab, cutting_bias - cut_count);
         slab = nullptr;
         next = end = nullptr;
+        cut_count = 0;
     }
 };
 

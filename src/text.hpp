@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -31,6 +32,20 @@ public:
     explicit CompactText(std::optional<std::string_view> text) {
         if (text) assign_present(*text);
         else set_absent();
+    }
+    // As the constructor above, for a text that lies inside a larger buffer
+    // ending at `readable_end`: a short text is then copied as a whole inline
+    // buffer when the bytes after it may be read, a fixed-size copy.
+    CompactText(std::optional<std::string_view> text, const char* readable_end) {
+        if (!text) {
+            set_absent();
+        } else if (text->size() <= inline_capacity && readable_end != nullptr &&
+                   readable_end - text->data() >= static_cast<std::ptrdiff_t>(inline_capacity)) {
+            std::memcpy(bytes_, text->data(), inline_capacity);
+            bytes_[Size - 1] = static_cast<unsigned char>(text->size());
+        } else {
+            assign_present(*text);
+        }
     }
     CompactText(const CompactText& other) { copy_from(other); }
     CompactText(CompactText&& other) noexcept {
