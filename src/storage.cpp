@@ -2,8 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace lignor::storage {
 namespace {
@@ -22,8 +27,11 @@ constexpr bool use_slabs = true;
 constexpr bool use_slabs = true;
 #endif
 
-constexpr std::size_t slab_bytes = 1 << 20;
-constexpr std::size_t largest_cut = slab_bytes / 16;  // bigger pieces go to the heap
+// A read's slabs grow from 64 KiB to 1 MiB, so a small file costs little
+// while a large one is cut from large slabs.
+constexpr std::size_t first_slab_bytes = std::size_t{1} << 16;
+constexpr std::size_t largest_slab_bytes = std::size_t{1} << 20;
+constexpr std::size_t largest_cut = first_slab_bytes / 4;  // bigger pieces go to the heap
 constexpr std::size_t alignment = alignof(std::max_align_t);
 
 // While a slab is being cut from, its count carries a large bias and the
@@ -33,7 +41,9 @@ constexpr std::size_t alignment = alignof(std::max_align_t);
 constexpr std::uint64_t cutting_bias = std::uint64_t{1} << 48;
 
 struct Slab {
+    explicit Slab(std::size_t bytes) : bytes(bytes) {}
     std::atomic<std::uint64_t> alive{cutting_bias};
+    std::size_t bytes;
 };
 
 // Every piece is preceded by one word naming its slab, or null for the heap.
@@ -42,11 +52,35 @@ struct Prefix {
     std::uint64_t padding;  // keeps the piece itself aligned to 16
 };
 static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
+static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
+
+// Slabs are mapped with their pages populated in one call where the system
+// allows: a fresh slab would otherwise cost a page fault per 4 KiB, a large
+// part of reading a big file.
+void* map_slab(std::size_t bytes) {
+#if defined(__linux__)
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+#else
+    return std::malloc(bytes);
+#endif
+}
+
+void unmap_slab(void* memory, std::size_t bytes) noexcept {
+#if defined(__linux__)
+    munmap(memory, bytes);
+#else
+    (void)bytes;
+    std::free(memory);
+#endif
+}
 
 void drop(Slab* slab, std::uint64_t count = 1) noexcept {
     if (slab->alive.fetch_sub(count, std::memory_order_acq_rel) == count) {
+        const std::size_t bytes = slab->bytes;
         slab->~Slab();
-        std::free(slab);
+        unmap_slab(slab, bytes);
     }
 }
 
@@ -57,6 +91,7 @@ struct SlabScope::Cutter {
     char* next = nullptr;
     char* end = nullptr;
     std::uint64_t cut_count = 0;
+    std::size_t next_bytes = first_slab_bytes;
 
     void* cut(std::size_t bytes) {
         const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
@@ -69,12 +104,14 @@ struct SlabScope::Cutter {
     }
 
     void start_slab() {
-        void* memory = std::malloc(slab_bytes);
+        const std::size_t bytes = next_bytes;
+        void* memory = map_slab(bytes);
         if (!memory) throw std::bad_alloc();
         finish();
-        slab = new (memory) Slab();
+        next_bytes = std::min(bytes * 2, largest_slab_bytes);
+        slab = new (memory) Slab(bytes);
         next = static_cast<char*>(memory) + alignment;
-        end = static_cast<char*>(memory) + slab_bytes;
+        end = static_cast<char*>(memory) + bytes;
     }
 
     void finish() noexcept {
