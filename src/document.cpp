@@ -403,6 +403,7 @@ public:
     // the writer takes it at once rather than growing into it.
     explicit LineWriter(std::string& out, bool whole_capacity = false)
         : out_(out), used_(out.size()) {
+        if (whole_capacity) storage::prefault(out_.data() + used_, out_.capacity() - used_);
         out_.resize(std::max(whole_capacity ? out_.capacity() : 0, used_ + 256));
     }
     ~LineWriter() { out_.resize(used_); }

@@ -136,6 +136,21 @@ void* from_heap(std::size_t bytes) {
 
 }  // namespace
 
+void prefault(void* start, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t page = 4096;
+    const auto first = (reinterpret_cast<std::uintptr_t>(start) + page - 1) & ~(page - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(page - 1);
+    // Worth a system call only for large buffers; older kernels refuse it.
+    if (last > first && last - first >= 64 * page) {
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 void* allocate(std::size_t bytes) {
     if (use_slabs && active && bytes <= largest_cut) return active->cut(bytes);
     return from_heap(bytes);

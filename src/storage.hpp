@@ -18,6 +18,11 @@ void* allocate(std::size_t bytes);
 // Gives back what `allocate` returned; null is ignored.
 void release(void* piece) noexcept;
 
+// Asks the system to back `bytes` of freshly reserved memory at `start` with
+// pages now, in one call, rather than one page fault per page as they are
+// first written. A hint: where the system cannot, nothing happens.
+void prefault(void* start, std::size_t bytes) noexcept;
+
 // While alive, allocations on this thread are cut from slabs of its own.
 class SlabScope {
 public:
