@@ -100,7 +100,9 @@ struct Parameter {
 std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
                                       PyObject* args, PyObject* kwargs);
 
-// The UTF-8 text of a `str` argument; TypeError naming the argument otherwise.
+// The text of a `str` argument as UTF-8, borrowed from the object; TypeError
+// naming the function and the argument for anything else, UnicodeEncodeError
+// for a `str` holding a lone surrogate.
 std::string_view text_argument(const char* function, const char* name, PyObject* object);
 // Any `str`, lone surrogates included (encoded as "surrogatepass" does), for
 // readers that take every text and never fail; `to_py` hands such bytes back
@@ -129,10 +131,6 @@ int add_function(PyObject* module, PyMethodDef* definition) noexcept;
 PyRef text_to_py(std::string_view text);
 // A `bytes` object holding a copy of `bytes`.
 PyRef bytes_to_py(std::string_view bytes);
-// The text of a `str` argument as UTF-8, borrowed from the object; TypeError
-// naming the function and the argument for anything else, UnicodeEncodeError
-// for a `str` holding a lone surrogate.
-std::string_view text_argument(const char* function, const char* name, PyObject* object);
 // An unsigned size or index; OverflowError for negative or too large values,
 // TypeError for anything that is not an integer.
 std::size_t size_from_py(PyObject* object);
