@@ -165,10 +165,8 @@ std::optional<std::string> event_value(const Node& event) {
 
 }  // namespace
 
-bool is_pointer_shaped(std::string_view payload) noexcept {
-    if (payload.size() < 3 || payload.front() != '@' || payload.back() != '@') return false;
-    return payload.substr(1, payload.size() - 2).find('@') == std::string_view::npos;
-}
+// The identifier rule, so "@VOID@" counts too.
+bool is_pointer_shaped(std::string_view payload) noexcept { return is_valid_xref(payload); }
 
 std::optional<std::string> pointer_of(const Node& node) {
     const auto payload = node.value();
