@@ -28,10 +28,11 @@ std::optional<Years> years_of(const EventView& event) {
     return Years::from_date(GedcomDate::parse(*event.date));
 }
 
-std::optional<Years> first_event_years(const IndividualView& individual, std::string_view tag) {
-    const auto found = std::find_if(individual.events.begin(), individual.events.end(),
+// The years of the first event tagged `tag`.
+std::optional<Years> first_event_years(const std::vector<EventView>& events, std::string_view tag) {
+    const auto found = std::find_if(events.begin(), events.end(),
                                     [tag](const EventView& event) { return event.tag == tag; });
-    if (found == individual.events.end()) return std::nullopt;
+    if (found == events.end()) return std::nullopt;
     return years_of(*found);
 }
 
@@ -129,19 +130,6 @@ Life check_individual(std::vector<Finding>& findings, const Node& record) {
 
 // ---- Families ----------------------------------------------------------------------
 
-std::optional<Years> marriage_years(const Node& family) {
-    const Node* marriage = family.first("MARR");
-    const Node* date = marriage ? marriage->first("DATE") : nullptr;
-    if (!date) return std::nullopt;
-    return Years::from_date(GedcomDate::parse(date->logical_value()));
-}
-
-// The pointer of the family's first WIFE line, if it has one.
-std::optional<std::string> mother_pointer(const Node& family) {
-    const Node* wife = family.first("WIFE");
-    return wife ? pointer_of(*wife) : std::nullopt;
-}
-
 void check_marriage(std::vector<Finding>& findings, const Node& family,
                     const std::optional<Years>& marriage, const Life& partner) {
     if (!marriage || !partner.birth) return;
@@ -210,8 +198,8 @@ void check_repeated_children(std::vector<Finding>& findings, const Node& family,
 
 void check_family(std::vector<Finding>& findings, const Node& family, const Lives& lives) {
     const FamilyView view = FamilyView::from_node(family);
-    const std::optional<Years> marriage = marriage_years(family);
-    const std::optional<std::string> mother = mother_pointer(family);
+    const std::optional<Years> marriage = first_event_years(view.events, "MARR");
+    const std::optional<std::string>& mother = view.wife;
     const std::vector<std::string> partners = view.partners();
     for (const std::string& pointer : partners) {
         const Life* partner = lives.find(pointer);
@@ -292,8 +280,9 @@ std::string age(const Years& birth, const Years& other) {
 }
 
 Life life_of(const IndividualView& individual) {
-    return Life{first_event_years(individual, "BIRT"), first_event_years(individual, "DEAT"),
-                first_event_years(individual, "BURI")};
+    const auto& events = individual.events;
+    return Life{first_event_years(events, "BIRT"), first_event_years(events, "DEAT"),
+                first_event_years(events, "BURI")};
 }
 
 void add(std::vector<Finding>& findings, const Node& record, std::string_view check,
