@@ -922,30 +922,33 @@ std::optional<DualYear> dual_year(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Writing.
 
-std::string DatePoint::display() const {
-    std::string out;
-    if (month && *month >= 1 && *month <= 12) {
-        if (day) {
-            append_number(out, *day);
-            out.push_back(' ');
-        }
-        out.append(display_months[*month - 1]);
+namespace {
+
+// "5 January " or "January " with the month named from `months`; nothing
+// without a month (a day alone is not shown).
+void append_day_and_month(std::string& out, const DatePoint& point,
+                          const std::string_view (&months)[12]) {
+    if (!point.month || *point.month < 1 || *point.month > 12) return;
+    if (point.day) {
+        append_number(out, *point.day);
         out.push_back(' ');
     }
+    out.append(months[*point.month - 1]);
+    out.push_back(' ');
+}
+
+}  // namespace
+
+std::string DatePoint::display() const {
+    std::string out;
+    append_day_and_month(out, *this, display_months);
     append_number(out, year);
     return out;
 }
 
 std::string DatePoint::to_gedcom() const {
     std::string out;
-    if (month && *month >= 1 && *month <= 12) {
-        if (day) {
-            append_number(out, *day);
-            out.push_back(' ');
-        }
-        out.append(gedcom_months[*month - 1]);
-        out.push_back(' ');
-    }
+    append_day_and_month(out, *this, gedcom_months);
     append_number(out, std::llabs(static_cast<long long>(year)));
     if (year < 0) out.append(" BCE");
     return out;
@@ -1058,7 +1061,7 @@ void GedcomDate::write_json_fields(JsonWriter& json) const {
     write_point_json(json, earliest);
     json.key("latest");
     write_point_json(json, latest);
-    json.key("phrase").optional_string(phrase ? std::optional<std::string_view>(*phrase) : std::nullopt);
+    json.key("phrase").optional_string(phrase);
 }
 
 void GedcomDate::write_json(JsonWriter& json) const {
@@ -1074,15 +1077,12 @@ std::string GedcomDate::to_json() const {
 }
 
 std::string GedcomDate::to_json_with_forms() const {
-    const auto optional_view = [](const std::optional<std::string>& text) {
-        return text ? std::optional<std::string_view>(*text) : std::nullopt;
-    };
     JsonWriter json;
     json.start_object();
     write_json_fields(json);
     json.key("display").string(display());
-    json.key("gedcom551").optional_string(optional_view(to_gedcom_5_5_1()));
-    json.key("gedcom7").optional_string(optional_view(to_gedcom_7()));
+    json.key("gedcom551").optional_string(to_gedcom_5_5_1());
+    json.key("gedcom7").optional_string(to_gedcom_7());
     json.end_object();
     return json.take();
 }
