@@ -133,17 +133,6 @@ std::string_view trim_non_digits(std::string_view text) noexcept {
     return text;
 }
 
-// The start of the code point that ends at `end`; a byte that is not the end
-// of a well-formed sequence counts as a code point of its own.
-std::size_t code_point_start(std::string_view text, std::size_t end) noexcept {
-    std::size_t start = end - 1;
-    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
-        --start;
-    std::size_t probe = start;
-    unicode::next_code_point(text, probe);
-    return probe == end ? start : end - 1;
-}
-
 bool is_alphanumeric_at(std::string_view text, std::size_t start, std::size_t& next) noexcept {
     next = start;
     const char32_t cp = unicode::next_code_point(text, next);
@@ -170,7 +159,7 @@ std::string_view trim_non_alphanumeric(std::string_view text) noexcept {
             --end;
             continue;
         }
-        const std::size_t cp_start = code_point_start(text, end);
+        const std::size_t cp_start = unicode::previous_code_point_start(text, end);
         std::size_t next = 0;
         if (is_alphanumeric_at(text, cp_start, next) && next == end) break;
         end = cp_start;

@@ -17,15 +17,16 @@ constexpr bool is_ascii_white_space(unsigned char c) {
 
 constexpr bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// Length of the code point that ends just before `end`, or 0 for none.
-std::size_t last_code_point_start(std::string_view text, std::size_t end) {
+}  // namespace
+
+std::size_t previous_code_point_start(std::string_view text, std::size_t end) {
     std::size_t start = end - 1;
     while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(text[start])))
         --start;
-    return start;
+    std::size_t probe = start;
+    next_code_point(text, probe);
+    return probe == end ? start : end - 1;
 }
-
-}  // namespace
 
 char32_t next_code_point(std::string_view text, std::size_t& pos) {
     const auto lead = static_cast<unsigned char>(text[pos]);
@@ -120,10 +121,9 @@ std::string_view trim_end(std::string_view text) {
             --end;
             continue;
         }
-        std::size_t start = last_code_point_start(text, end);
+        const std::size_t start = previous_code_point_start(text, end);
         std::size_t probe = start;
-        const char32_t cp = next_code_point(text, probe);
-        if (probe != end || !is_white_space(cp)) break;
+        if (!is_white_space(next_code_point(text, probe))) break;
         end = start;
     }
     return text.substr(0, end);

@@ -17,6 +17,11 @@ inline constexpr char32_t replacement_character = 0xFFFD;
 // and skipped so that callers can never loop forever.
 char32_t next_code_point(std::string_view text, std::size_t& pos);
 
+// Where the code point that ends just before `end` (at least 1) starts. A
+// byte that does not end a well-formed sequence counts as a code point of
+// its own, so stepping back one code point at a time always ends.
+std::size_t previous_code_point_start(std::string_view text, std::size_t end);
+
 // True when `text` is well-formed UTF-8: no stray or missing continuation
 // bytes, no overlong forms, no surrogates and nothing past U+10FFFF.
 bool is_valid_utf8(std::string_view text);
