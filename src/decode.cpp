@@ -229,11 +229,6 @@ std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
 
 // ---- detection ---------------------------------------------------------------
 
-std::string megabytes_message(std::uint64_t size, std::uint64_t limit) {
-    return "the file is " + std::to_string(size / 1'048'576) + " MB and the limit is " +
-           std::to_string(limit / 1'048'576) + " MB";
-}
-
 bool starts_with(std::string_view bytes, std::string_view prefix) {
     return bytes.size() >= prefix.size() && bytes.substr(0, prefix.size()) == prefix;
 }
@@ -421,7 +416,7 @@ std::optional<std::string> declared_charset(std::string_view bytes,
 Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits) {
     if (bytes.size() > limits.max_file_bytes) {
         return GedcomError::whole(ErrorKind::Limit,
-                                  megabytes_message(bytes.size(), limits.max_file_bytes));
+                                  file_size_message(bytes.size(), limits.max_file_bytes));
     }
     EncodingReport report;
     std::string_view body = bytes;

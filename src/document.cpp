@@ -699,11 +699,6 @@ Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
 
 namespace {
 
-std::string megabytes_message(std::uint64_t size, std::uint64_t limit) {
-    return "the file is " + std::to_string(size / 1'048'576) + " MB and the limit is " +
-           std::to_string(limit / 1'048'576) + " MB";
-}
-
 // Cuts text into lines at LF, CR LF and lone CR, numbering every line the way
 // an editor does (empty lines count).
 // The first LF (or, when `with_cr`, LF or CR) at or after `p`. Lines are
@@ -759,7 +754,7 @@ private:
 Result<Document> Document::parse_with(std::string_view text, const ParseLimits& limits) {
     if (text.size() > limits.max_file_bytes) {
         return GedcomError::whole(ErrorKind::Limit,
-                                  megabytes_message(text.size(), limits.max_file_bytes));
+                                  file_size_message(text.size(), limits.max_file_bytes));
     }
     // Node parts of one read are cut from shared slabs (see storage.hpp).
     const storage::SlabScope slabs;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace lignor {
 
@@ -13,5 +14,12 @@ struct ParseLimits {
     std::uint64_t max_lines = 20'000'000;        // non-empty lines
     std::uint16_t max_depth = 64;                // highest level number a line may carry
 };
+
+// Why input over `max_file_bytes` is refused, in whole mebibytes:
+// "the file is {size} MB and the limit is {limit} MB".
+inline std::string file_size_message(std::uint64_t size, std::uint64_t limit) {
+    return "the file is " + std::to_string(size / 1'048'576) + " MB and the limit is " +
+           std::to_string(limit / 1'048'576) + " MB";
+}
 
 }  // namespace lignor
