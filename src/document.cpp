@@ -699,8 +699,6 @@ Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
 
 namespace {
 
-// Cuts text into lines at LF, CR LF and lone CR, numbering every line the way
-// an editor does (empty lines count).
 // The first LF (or, when `with_cr`, LF or CR) at or after `p`. Lines are
 // short, so an inline 16-byte scan beats a library call per line.
 const char* find_line_break(const char* p, const char* const end, bool with_cr) {
@@ -719,6 +717,8 @@ const char* find_line_break(const char* p, const char* const end, bool with_cr) 
     return p;
 }
 
+// Cuts text into lines at LF, CR LF and lone CR, numbering every line the way
+// an editor does (empty lines count).
 class LineCutter {
 public:
     explicit LineCutter(std::string_view text)
