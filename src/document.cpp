@@ -232,13 +232,8 @@ Node::Node(const ParsedLine& line, const char* text_end)
     }
 }
 
-Node::Node(const ParsedLine& line) : tag_(line.tag), value_(line.value) {
-    if (line.xref || line.verbatim) {
-        rare_ = std::make_unique<Rare>();
-        rare_->xref = CompactText<24>(line.xref);
-        rare_->verbatim = CompactText<24>(line.verbatim);
-    }
-}
+// Without a known end of text, every field is copied exactly.
+Node::Node(const ParsedLine& line) : Node(line, nullptr) {}
 
 Node::Node(const Node& other)
     : tag_(other.tag_),
