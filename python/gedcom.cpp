@@ -344,7 +344,7 @@ PyType_Spec gedcom_spec = {
     "lignor.Gedcom",
     sizeof(GedcomObject),
     0,
-    // Objects come only from the static methods; calling the class raises
+    // Objects come only from `parse`; calling the class raises
     // "cannot create 'lignor.Gedcom' instances".
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     gedcom_slots,
