@@ -132,28 +132,36 @@ std::vector<UnresolvedPointer> Document::unresolved_pointers() const {
         if (const auto id = record.xref()) targets.insert(xref_key(*id));
 
     std::vector<UnresolvedPointer> found;
-    struct Visit {
+    // Depth first, parents before children, with one path that grows and
+    // shrinks as the walk goes: a copy is made only for a finding.
+    struct Frame {
         const Node* node;
-        StructurePath path;
+        std::size_t next_child;
     };
-    std::vector<Visit> stack;
+    std::vector<Frame> open;
+    StructurePath path;
     for (const Node& record : records) {
-        const std::string name(record.xref().value_or(record.tag()));
-        stack.push_back({&record, {}});
-        while (!stack.empty()) {
-            Visit visit = std::move(stack.back());
-            stack.pop_back();
-            const auto payload = visit.node->value();
+        const auto check = [&](const Node& node) {
+            const auto payload = node.value();
             if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
-                found.push_back({name, visit.path, std::string(visit.node->tag()), std::string(*payload)});
+                found.push_back({std::string(record.xref().value_or(record.tag())), path,
+                                 std::string(node.tag()), std::string(*payload)});
             }
-            // Pushed in reverse so that the first child is visited next.
-            const auto& children = visit.node->children();
-            for (std::size_t i = children.size(); i-- > 0;) {
-                StructurePath child_path = visit.path;
-                child_path.push_back(i);
-                stack.push_back({&children[i], std::move(child_path)});
+        };
+        check(record);
+        open.push_back({&record, 0});
+        while (!open.empty()) {
+            Frame& top = open.back();
+            if (top.next_child == top.node->children().size()) {
+                open.pop_back();
+                if (!path.empty()) path.pop_back();
+                continue;
             }
+            const std::size_t index = top.next_child++;
+            const Node& child = top.node->children()[index];
+            path.push_back(index);
+            check(child);
+            open.push_back({&child, 0});
         }
     }
     return found;
