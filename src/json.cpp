@@ -227,10 +227,6 @@ JsonWriter& JsonWriter::unsigned_integer(std::uint64_t value) {
 JsonWriter& JsonWriter::optional_string(std::optional<std::string_view> text) {
     return text ? string(*text) : null();
 }
-JsonWriter& JsonWriter::raw(std::string_view json) {
-    impl_->writer.RawValue(json.data(), json.size(), rapidjson::kObjectType);
-    return *this;
-}
 
 std::string JsonWriter::take() {
     std::string out = impl_->sink.take();

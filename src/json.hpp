@@ -37,8 +37,6 @@ public:
     JsonWriter& unsigned_integer(std::uint64_t value);
     // A string, or null when absent.
     JsonWriter& optional_string(std::optional<std::string_view> text);
-    // Writes already-serialised JSON text as one value.
-    JsonWriter& raw(std::string_view json);
 
     // The compact JSON text written so far.
     std::string take();
