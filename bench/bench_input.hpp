@@ -40,10 +40,10 @@ inline std::string shell_quoted(const std::string& text) {
 inline void generate(const fs::path& file, const std::string& encoding) {
     fs::create_directories(file.parent_path());
     const fs::path partial = file.string() + ".partial";
-    const std::string command = "/usr/bin/python3 " +
-                                shell_quoted(std::string(LIGNOR_BENCH_DIR) + "/generate_gedcom.py") +
-                                " --size-mb " + std::to_string(size_mb()) + " --encoding " +
-                                encoding + " --output " + shell_quoted(partial.string());
+    const std::string command =
+        "/usr/bin/python3 " + shell_quoted(std::string(LIGNOR_BENCH_DIR) + "/generate_gedcom.py") +
+        " --size-mb " + std::to_string(size_mb()) + " --encoding " + encoding + " --output " +
+        shell_quoted(partial.string());
     if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
     // Renamed only when complete, so an interrupted run never leaves a short file.
     fs::rename(partial, file);

@@ -28,7 +28,9 @@
 
 namespace {
 
-const lignor::Document& document() { return bench::document("utf8"); }
+const lignor::Document& document() {
+    return bench::document("utf8");
+}
 
 // Views every record that `wanted` accepts with `View` and serialises it.
 template <typename View, typename Wanted>
@@ -45,19 +47,30 @@ void views_to_json(benchmark::State& state, Wanted wanted) {
             benchmark::DoNotOptimize(json.data());
         }
     }
-    state.counters["views"] = benchmark::Counter(static_cast<double>(views), benchmark::Counter::kIsRate);
+    state.counters["views"] =
+        benchmark::Counter(static_cast<double>(views), benchmark::Counter::kIsRate);
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-bool any_record(const lignor::Node&) { return true; }
-bool individual(const lignor::Node& record) { return record.tag() == "INDI"; }
-bool family(const lignor::Node& record) { return record.tag() == "FAM"; }
+bool any_record(const lignor::Node&) {
+    return true;
+}
+bool individual(const lignor::Node& record) {
+    return record.tag() == "INDI";
+}
+bool family(const lignor::Node& record) {
+    return record.tag() == "FAM";
+}
 
-void record_views(benchmark::State& state) { views_to_json<lignor::RecordView>(state, any_record); }
+void record_views(benchmark::State& state) {
+    views_to_json<lignor::RecordView>(state, any_record);
+}
 void individual_views(benchmark::State& state) {
     views_to_json<lignor::IndividualView>(state, individual);
 }
-void family_views(benchmark::State& state) { views_to_json<lignor::FamilyView>(state, family); }
+void family_views(benchmark::State& state) {
+    views_to_json<lignor::FamilyView>(state, family);
+}
 
 // Writing alone: every record view built once, untimed, then serialised.
 // This is the JSON the bridge hands to json.loads, so its rate is the one to
@@ -89,7 +102,8 @@ void record_views_unserialised(benchmark::State& state) {
             ++views;
         }
     }
-    state.counters["views"] = benchmark::Counter(static_cast<double>(views), benchmark::Counter::kIsRate);
+    state.counters["views"] =
+        benchmark::Counter(static_cast<double>(views), benchmark::Counter::kIsRate);
 }
 
 void inspect(benchmark::State& state) {
@@ -101,19 +115,24 @@ void inspect(benchmark::State& state) {
         benchmark::DoNotOptimize(found.data());
     }
     state.counters["findings"] = static_cast<double>(findings);
-    state.counters["records"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * parsed.records.size()), benchmark::Counter::kIsRate);
+    state.counters["records"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * parsed.records.size()),
+                           benchmark::Counter::kIsRate);
 }
 
 }  // namespace
 
 BENCHMARK(record_views)->Unit(benchmark::kMillisecond);
 BENCHMARK(record_views_unserialised)->Unit(benchmark::kMillisecond);
-void record_views_json_only(benchmark::State& state) { views_json_only<lignor::RecordView>(state, any_record); }
+void record_views_json_only(benchmark::State& state) {
+    views_json_only<lignor::RecordView>(state, any_record);
+}
 void individual_views_json_only(benchmark::State& state) {
     views_json_only<lignor::IndividualView>(state, individual);
 }
-void family_views_json_only(benchmark::State& state) { views_json_only<lignor::FamilyView>(state, family); }
+void family_views_json_only(benchmark::State& state) {
+    views_json_only<lignor::FamilyView>(state, family);
+}
 BENCHMARK(record_views_json_only)->Unit(benchmark::kMillisecond);
 BENCHMARK(individual_views_json_only)->Unit(benchmark::kMillisecond);
 BENCHMARK(family_views_json_only)->Unit(benchmark::kMillisecond);

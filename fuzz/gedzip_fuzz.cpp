@@ -19,11 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.max_ratio = 100;
     auto archive = lignor::Archive::open_with(bytes, limits);
     if (!archive) {
-        if (archive.error().message.empty() || archive.error().kind != lignor::ErrorKind::Zip) std::abort();
+        if (archive.error().message.empty() || archive.error().kind != lignor::ErrorKind::Zip)
+            std::abort();
         return 0;
     }
     const auto& entries = archive->entries();
-    if (entries.size() > limits.max_entries || archive->total_size() > limits.max_total_bytes) std::abort();
+    if (entries.size() > limits.max_entries || archive->total_size() > limits.max_total_bytes)
+        std::abort();
 
     lignor::ArchiveWriter<lignor::MemorySink> writer{lignor::MemorySink{}, limits};
     for (const lignor::ArchiveEntry& entry : entries) {

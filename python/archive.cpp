@@ -23,7 +23,7 @@ namespace {
 
 // Closes a descriptor on every path out of a call.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
     ~Descriptor() {
         if (descriptor_ >= 0) ::close(descriptor_);
@@ -32,7 +32,7 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return descriptor_; }
 
-private:
+  private:
     int descriptor_;
 };
 
@@ -47,8 +47,7 @@ struct WriterState {
 
 template <typename Sink>
 struct WriterObject {
-    PyObject_HEAD
-    WriterState<Sink>* state;
+    PyObject_HEAD WriterState<Sink>* state;
 };
 
 template <typename Sink>
@@ -174,7 +173,8 @@ PyObject* archive_file_writer_construct(PyTypeObject* type, PyObject* args, PyOb
         PyObject* argument = bind_arguments("ArchiveFileWriter", parameters, args, kwargs)[0];
         auto state = std::make_unique<WriterState<FileSink>>();
         state->path = path_argument("ArchiveFileWriter", "path", argument);
-        const int descriptor = ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int descriptor =
+            ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (descriptor < 0) throw FileSystemFailure{state->path, errno};
         state->writer.emplace(FileSink(descriptor));
         return make_writer(type, std::move(state));
@@ -200,7 +200,8 @@ PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject*
         }
         if (!state.writer) finished_already();
         FileSource reader(file.get());
-        unwrap(state.writer->add_streamed_reserving(name, reader, static_cast<std::uint64_t>(metadata.st_size)));
+        unwrap(state.writer->add_streamed_reserving(name, reader,
+                                                    static_cast<std::uint64_t>(metadata.st_size)));
         return PyRef::new_reference(Py_None);
     });
 }
@@ -213,7 +214,8 @@ PyObject* archive_file_writer_finish(PyObject* self, PyObject*) {
         if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
         struct stat metadata {};
         if (::stat(state.path.c_str(), &metadata) != 0) throw FileSystemFailure{state.path, errno};
-        return checked(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
+        return checked(
+            PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
     });
 }
 
@@ -274,7 +276,8 @@ PyObject* archive_total_size(PyObject*, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"data"}};
         PyObject* data = bind_arguments("archive_total_size", parameters, args, kwargs)[0];
-        const Archive archive = unwrap(Archive::open(bytes_argument("archive_total_size", "data", data)));
+        const Archive archive =
+            unwrap(Archive::open(bytes_argument("archive_total_size", "data", data)));
         return checked(PyLong_FromUnsignedLongLong(archive.total_size()));
     });
 }

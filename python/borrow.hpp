@@ -22,7 +22,7 @@ struct BorrowConflict {
 };
 
 class BorrowFlag {
-public:
+  public:
     static constexpr std::string_view already_borrowed = "Already borrowed";
     static constexpr std::string_view already_mutably_borrowed = "Already mutably borrowed";
 
@@ -46,14 +46,14 @@ public:
     }
     std::intptr_t state() const noexcept { return state_.load(); }
 
-private:
+  private:
     static constexpr std::intptr_t exclusive = -1;
     std::atomic<std::intptr_t> state_{0};
 };
 
 // A read of the object for the guard's scope.
 class SharedBorrow {
-public:
+  public:
     explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
         if (!flag_.try_share()) throw BorrowConflict{BorrowFlag::already_mutably_borrowed};
     }
@@ -61,13 +61,13 @@ public:
     SharedBorrow(const SharedBorrow&) = delete;
     SharedBorrow& operator=(const SharedBorrow&) = delete;
 
-private:
+  private:
     BorrowFlag& flag_;
 };
 
 // An edit of the object (or a fill of its caches) for the guard's scope.
 class ExclusiveBorrow {
-public:
+  public:
     explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
         if (!flag_.try_exclusive()) throw BorrowConflict{BorrowFlag::already_borrowed};
     }
@@ -75,7 +75,7 @@ public:
     ExclusiveBorrow(const ExclusiveBorrow&) = delete;
     ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
 
-private:
+  private:
     BorrowFlag& flag_;
 };
 

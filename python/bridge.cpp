@@ -30,8 +30,8 @@ PyObject* internal_failure_type() noexcept {
 namespace {
 
 void raise_text(PyObject* type, std::string_view text) noexcept {
-    PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                             "replace");
+    PyObject* message =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
     if (message == nullptr) return;  // MemoryError is set
     PyErr_SetObject(type, message);
     Py_DECREF(message);
@@ -87,7 +87,8 @@ void translate_current_exception() noexcept {
 }
 
 PyRef text_to_py(std::string_view text) {
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+    return checked(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
 PyRef bytes_to_py(std::string_view bytes) {
@@ -106,17 +107,20 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
         type_error("%s() takes at most %zd argument(s) (%zd given)",
                    static_cast<Py_ssize_t>(parameters.size()), given);
     }
-    for (Py_ssize_t i = 0; i < given; ++i) bound[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+    for (Py_ssize_t i = 0; i < given; ++i)
+        bound[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (kwargs != nullptr && PyDict_Next(kwargs, &position, &key, &value)) {
         std::size_t index = 0;
         while (index < parameters.size() &&
-               !(PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, parameters[index].name) == 0)) {
+               !(PyUnicode_Check(key) &&
+                 PyUnicode_CompareWithASCIIString(key, parameters[index].name) == 0)) {
             ++index;
         }
-        if (index == parameters.size()) type_error("%s() got an unexpected keyword argument %R", key);
+        if (index == parameters.size())
+            type_error("%s() got an unexpected keyword argument %R", key);
         if (bound[index] != nullptr) {
             type_error("%s() got multiple values for argument '%s'", parameters[index].name);
         }
@@ -215,7 +219,8 @@ std::vector<NodeSpec> from_py(PyObject* descriptions) {
     PyRef dumps = json_function("dumps");
     PyRef text = checked(PyObject_CallOneArg(dumps.get(), descriptions));
     if (!PyUnicode_Check(text.get())) {
-        PyErr_Format(PyExc_TypeError, "json.dumps returned %.100s, not str", Py_TYPE(text.get())->tp_name);
+        PyErr_Format(PyExc_TypeError, "json.dumps returned %.100s, not str",
+                     Py_TYPE(text.get())->tp_name);
         throw PythonErrorSet{};
     }
     Py_ssize_t size = 0;

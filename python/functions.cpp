@@ -16,8 +16,7 @@ PyObject* parse_date(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef parse_date_def = {
-    "parse_date", as_cfunction(parse_date),
-    METH_VARARGS | METH_KEYWORDS,
+    "parse_date", as_cfunction(parse_date), METH_VARARGS | METH_KEYWORDS,
     "parse_date(text)\n--\n\n"
     "Reads a date as the library reads any `DATE` payload \xE2\x80\x94 every language\n"
     "and spelling it knows \xE2\x80\x94 and returns the reading as a dict: `original`,\n"
@@ -29,6 +28,8 @@ PyMethodDef parse_date_def = {
 
 }  // namespace
 
-int parse_date_init(PyObject* module) noexcept { return add_function(module, &parse_date_def); }
+int parse_date_init(PyObject* module) noexcept {
+    return add_function(module, &parse_date_def);
+}
 
 }  // namespace lignor::python

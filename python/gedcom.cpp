@@ -40,8 +40,7 @@ struct GedcomState {
 };
 
 struct GedcomObject {
-    PyObject_HEAD
-    GedcomState* state;
+    PyObject_HEAD GedcomState* state;
 };
 
 GedcomState& state_of(PyObject* self) {
@@ -59,7 +58,8 @@ void gedcom_dealloc(PyObject* self) {
 
 // A new `Gedcom` of `type` owning `loaded`.
 PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
-    auto state = std::make_unique<GedcomState>(std::move(loaded.document), std::move(loaded.report));
+    auto state =
+        std::make_unique<GedcomState>(std::move(loaded.document), std::move(loaded.report));
     PyRef object = checked(type->tp_alloc(type, 0));
     reinterpret_cast<GedcomObject*>(object.get())->state = state.release();
     return object;
@@ -76,7 +76,8 @@ PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"data"}};
         PyObject* data = bind_arguments("parse", parameters, args, kwargs)[0];
         const std::string_view bytes = bytes_argument("parse", "data", data);
-        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls), unwrap(Document::from_bytes(bytes)));
+        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
+                           unwrap(Document::from_bytes(bytes)));
     });
 }
 
@@ -323,8 +324,8 @@ PyGetSetDef gedcom_properties[] = {
      "What decoding decided, one line \u2014 show it before accepting an import.", nullptr},
     {"version", gedcom_version, nullptr, "The GEDCOM version the header declares, as written.",
      nullptr},
-    {"content_records", gedcom_content_records, nullptr, "Records other than the header and trailer.",
-     nullptr},
+    {"content_records", gedcom_content_records, nullptr,
+     "Records other than the header and trailer.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -352,6 +353,8 @@ PyType_Spec gedcom_spec = {
 
 }  // namespace
 
-int gedcom_type_init(PyObject* module) noexcept { return add_type(module, &gedcom_spec, "Gedcom"); }
+int gedcom_type_init(PyObject* module) noexcept {
+    return add_type(module, &gedcom_spec, "Gedcom");
+}
 
 }  // namespace lignor::python

@@ -46,4 +46,6 @@ PyModuleDef lignor_module = {
 }  // namespace
 }  // namespace lignor::python
 
-PyMODINIT_FUNC PyInit_lignor() { return PyModuleDef_Init(&lignor::python::lignor_module); }
+PyMODINIT_FUNC PyInit_lignor() {
+    return PyModuleDef_Init(&lignor::python::lignor_module);
+}

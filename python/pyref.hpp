@@ -15,7 +15,7 @@
 namespace lignor::python {
 
 class PyRef {
-public:
+  public:
     PyRef() noexcept = default;
     static PyRef steal(PyObject* object) noexcept { return PyRef(object); }
     static PyRef new_reference(PyObject* object) noexcept {
@@ -36,7 +36,7 @@ public:
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
     explicit operator bool() const noexcept { return object_ != nullptr; }
 
-private:
+  private:
     explicit PyRef(PyObject* object) noexcept : object_(object) {}
     PyObject* object_ = nullptr;
 };

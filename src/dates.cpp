@@ -23,14 +23,15 @@ constexpr std::string_view from_words[] = {"FROM", "DE", "DU", "VON", "FRA"};
 constexpr std::string_view opening_words[] = {"FROM", "SINCE"};
 constexpr std::string_view closing_words[] = {"TO", "UNTIL"};
 constexpr std::string_view about_words[] = {
-    "ABT",    "ABOUT",  "CIRCA",         "CA",    "APPROX",  "ENVIRON",         "UM",
-    "RUNDT",  "OMKRING", "CERCA",        "VERSO", "VERS",    "AROUND",          "APPROXIMATELY",
-    "APROXIMADAMENTE", "OMTRENT", "CIRKA", "CIR", "C",       "PROBABLY",        "PROBABLEMENT"};
+    "ABT",    "ABOUT",         "CIRCA",           "CA",      "APPROX", "ENVIRON",
+    "UM",     "RUNDT",         "OMKRING",         "CERCA",   "VERSO",  "VERS",
+    "AROUND", "APPROXIMATELY", "APROXIMADAMENTE", "OMTRENT", "CIRKA",  "CIR",
+    "C",      "PROBABLY",      "PROBABLEMENT"};
 constexpr std::string_view calculated_words[] = {"CAL", "CALCULATED"};
 constexpr std::string_view estimated_words[] = {"EST", "ESTIMATED"};
-constexpr std::string_view before_words[] = {"BEF", "BEFORE", "AVANT", "VOR", "PRIMA", "ANTES",
-                                             "FØR"};
-constexpr std::string_view after_words[] = {"AFT",  "AFTER", "APRES",   "APRÈS", "NACH",
+constexpr std::string_view before_words[] = {"BEF",   "BEFORE", "AVANT", "VOR",
+                                             "PRIMA", "ANTES",  "FØR"};
+constexpr std::string_view after_words[] = {"AFT",  "AFTER",   "APRES", "APRÈS", "NACH",
                                             "DOPO", "DESPUES", "ETTER", "EFTER"};
 constexpr std::string_view interpreted_words[] = {"INT", "INTERPRETED"};
 
@@ -39,9 +40,9 @@ struct Qualifier {
     Keywords words;
 };
 constexpr Qualifier qualifier_lists[] = {
-    {DateKind::About, about_words},       {DateKind::Calculated, calculated_words},
+    {DateKind::About, about_words},         {DateKind::Calculated, calculated_words},
     {DateKind::Estimated, estimated_words}, {DateKind::Before, before_words},
-    {DateKind::After, after_words},       {DateKind::Interpreted, interpreted_words},
+    {DateKind::After, after_words},         {DateKind::Interpreted, interpreted_words},
 };
 
 // Words that sit between the parts of a spelled-out date ("5 de enero de
@@ -53,39 +54,39 @@ struct MonthName {
     std::uint8_t month;
 };
 constexpr MonthName month_names[] = {
-    {"jan", 1},        {"janv", 1},       {"enero", 1},     {"januar", 1},     {"january", 1},
-    {"janvier", 1},    {"januari", 1},    {"gennaio", 1},   {"jänner", 1},     {"feb", 2},
-    {"fév", 2},        {"févr", 2},       {"february", 2},  {"février", 2},    {"februari", 2},
-    {"febbraio", 2},   {"fevrier", 2},    {"februar", 2},   {"febrero", 2},    {"mar", 3},
-    {"mars", 3},       {"marz", 3},       {"march", 3},     {"märz", 3},       {"maerz", 3},
-    {"marzo", 3},      {"marts", 3},      {"apr", 4},       {"avr", 4},        {"april", 4},
-    {"avril", 4},      {"abril", 4},      {"aprile", 4},    {"may", 5},        {"mai", 5},
-    {"mei", 5},        {"mayo", 5},       {"maggio", 5},    {"jun", 6},        {"june", 6},
-    {"juin", 6},       {"juni", 6},       {"junio", 6},     {"giugno", 6},     {"jul", 7},
-    {"july", 7},       {"juil", 7},       {"juli", 7},      {"julio", 7},      {"luglio", 7},
-    {"juillet", 7},    {"aug", 8},        {"aout", 8},      {"août", 8},       {"august", 8},
-    {"agosto", 8},     {"augusti", 8},    {"sep", 9},       {"sept", 9},       {"september", 9},
-    {"septembre", 9},  {"settembre", 9},  {"septiembre", 9}, {"oct", 10},      {"okt", 10},
-    {"october", 10},   {"octobre", 10},   {"oktober", 10},  {"ottobre", 10},   {"octubre", 10},
-    {"nov", 11},       {"november", 11},  {"novembre", 11}, {"noviembre", 11}, {"dec", 12},
-    {"des", 12},       {"déc", 12},       {"december", 12}, {"decembre", 12},  {"décembre", 12},
-    {"dezember", 12},  {"desember", 12},  {"dicembre", 12}, {"diciembre", 12},
+    {"jan", 1},       {"janv", 1},      {"enero", 1},      {"januar", 1},     {"january", 1},
+    {"janvier", 1},   {"januari", 1},   {"gennaio", 1},    {"jänner", 1},     {"feb", 2},
+    {"fév", 2},       {"févr", 2},      {"february", 2},   {"février", 2},    {"februari", 2},
+    {"febbraio", 2},  {"fevrier", 2},   {"februar", 2},    {"febrero", 2},    {"mar", 3},
+    {"mars", 3},      {"marz", 3},      {"march", 3},      {"märz", 3},       {"maerz", 3},
+    {"marzo", 3},     {"marts", 3},     {"apr", 4},        {"avr", 4},        {"april", 4},
+    {"avril", 4},     {"abril", 4},     {"aprile", 4},     {"may", 5},        {"mai", 5},
+    {"mei", 5},       {"mayo", 5},      {"maggio", 5},     {"jun", 6},        {"june", 6},
+    {"juin", 6},      {"juni", 6},      {"junio", 6},      {"giugno", 6},     {"jul", 7},
+    {"july", 7},      {"juil", 7},      {"juli", 7},       {"julio", 7},      {"luglio", 7},
+    {"juillet", 7},   {"aug", 8},       {"aout", 8},       {"août", 8},       {"august", 8},
+    {"agosto", 8},    {"augusti", 8},   {"sep", 9},        {"sept", 9},       {"september", 9},
+    {"septembre", 9}, {"settembre", 9}, {"septiembre", 9}, {"oct", 10},       {"okt", 10},
+    {"october", 10},  {"octobre", 10},  {"oktober", 10},   {"ottobre", 10},   {"octubre", 10},
+    {"nov", 11},      {"november", 11}, {"novembre", 11},  {"noviembre", 11}, {"dec", 12},
+    {"des", 12},      {"déc", 12},      {"december", 12},  {"decembre", 12},  {"décembre", 12},
+    {"dezember", 12}, {"desember", 12}, {"dicembre", 12},  {"diciembre", 12},
 };
 
 // English month names of which any prefix of three or more letters names the
 // month ("sept", "octob"). May is absent: "may" is in the table above.
 constexpr std::pair<std::string_view, std::uint8_t> english_months[] = {
-    {"january", 1}, {"february", 2}, {"march", 3},     {"april", 4},
-    {"june", 6},    {"july", 7},     {"august", 8},    {"september", 9},
+    {"january", 1},  {"february", 2},  {"march", 3},     {"april", 4},
+    {"june", 6},     {"july", 7},      {"august", 8},    {"september", 9},
     {"october", 10}, {"november", 11}, {"december", 12},
 };
 
 // No month name is longer than this many bytes, even lower-cased.
 constexpr std::size_t longest_month_name = 12;
 
-constexpr std::string_view display_months[] = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
+constexpr std::string_view display_months[] = {"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
 constexpr std::string_view gedcom_months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -94,8 +95,12 @@ constexpr std::int32_t max_year = 9999;
 // ---------------------------------------------------------------------------
 // Small byte helpers.
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+constexpr bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+constexpr bool is_ascii(char c) noexcept {
+    return static_cast<unsigned char>(c) < 0x80;
+}
 constexpr char ascii_lower(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
@@ -195,10 +200,11 @@ void append_number(std::string& out, std::int64_t value) {
 // lower-cased on its own, with the offset in the text where each one ends.
 // Built at most once per keyword search, and only on the slow path.
 class LoweredPrefix {
-public:
+  public:
     explicit LoweredPrefix(std::string_view text) {
         std::size_t pos = 0;
-        while (pos < text.size() && cuts_count_ < cuts_.size() && lowered_.size() <= longest_keyword) {
+        while (pos < text.size() && cuts_count_ < cuts_.size() &&
+               lowered_.size() <= longest_keyword) {
             const std::size_t start = pos;
             const char32_t cp = unicode::next_code_point(text, pos);
             if (cp < 0x80) {
@@ -228,7 +234,7 @@ public:
 
     static constexpr std::size_t longest_keyword = 16;
 
-private:
+  private:
     std::string lowered_;
     std::array<std::pair<std::size_t, std::size_t>, longest_keyword + 1> cuts_{};
     std::size_t cuts_count_ = 0;
@@ -236,7 +242,7 @@ private:
 
 // A keyword list together with the keywords' full lower-case forms.
 class KeywordList {
-public:
+  public:
     explicit KeywordList(Keywords words) : words_(words) {
         for (std::string_view word : words) {
             lowered_.push_back(unicode::to_lower(word));
@@ -252,7 +258,7 @@ public:
         return !is_ascii(c) || ascii_starts_[static_cast<unsigned char>(ascii_lower(c))];
     }
 
-private:
+  private:
     Keywords words_;
     std::vector<std::string> lowered_;
     std::array<bool, 128> ascii_starts_{};
@@ -273,7 +279,8 @@ std::optional<std::size_t> keyword_end(std::string_view text, std::string_view l
     return slow->match(lowered_keyword);
 }
 
-std::optional<std::string_view> strip_keyword_in(std::string_view text, const KeywordList& keywords) {
+std::optional<std::string_view> strip_keyword_in(std::string_view text,
+                                                 const KeywordList& keywords) {
     text = unicode::trim(text);
     if (text.empty() || !keywords.may_start(text.front())) return std::nullopt;
     std::optional<LoweredPrefix> slow;
@@ -324,7 +331,8 @@ std::string_view trim_point(std::string_view text) {
 std::optional<std::string_view> strip_era(std::string_view text) {
     if (text.size() <= 2) return std::nullopt;
     for (std::string_view suffix : {"BCE", "bce", "B.C", "b.c"}) {
-        if (text.ends_with(suffix)) return unicode::trim_end(text.substr(0, text.size() - suffix.size()));
+        if (text.ends_with(suffix))
+            return unicode::trim_end(text.substr(0, text.size() - suffix.size()));
     }
     return std::nullopt;
 }
@@ -401,8 +409,10 @@ date_parts::TokenList tokens_of(std::string_view text) {
     std::size_t start = 0;
     for (std::size_t pos = 0; pos <= text.size();) {
         std::size_t width = 0;
-        if (pos == text.size() || text[pos] == ' ' || text[pos] == ',') width = 1;
-        else if (text.substr(pos, 2) == no_break_space) width = 2;
+        if (pos == text.size() || text[pos] == ' ' || text[pos] == ',')
+            width = 1;
+        else if (text.substr(pos, 2) == no_break_space)
+            width = 2;
         if (width == 0) {
             ++pos;
             continue;
@@ -421,37 +431,37 @@ std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens) 
     std::optional<std::uint8_t> month;
     std::optional<std::uint8_t> day;
     switch (tokens.size()) {
-    case 1:
-        year = parse_year(tokens[0]);
-        if (!year) return std::nullopt;
-        return DatePoint{*year, std::nullopt, std::nullopt};
-    case 2:
-        year = parse_year(tokens[1]);
-        month = month_number(tokens[0]);
-        if (!year || !month) return std::nullopt;
-        return DatePoint{*year, month, std::nullopt};
-    case 3: {
-        year = parse_year(tokens[2]);
-        if (!year) return std::nullopt;
-        const bool second_is_number = all_digits(tokens[1]);
-        if (!second_is_number || (all_digits(tokens[0]) && month_number(tokens[1]))) {
-            month = month_number(tokens[1]);  // "5 JAN 1900", "05 01 1900"
-            day = parse_day(tokens[0]);
-        } else {
-            month = month_number(tokens[0]);  // "JAN 5 1900"
-            day = parse_day(tokens[1]);
+        case 1:
+            year = parse_year(tokens[0]);
+            if (!year) return std::nullopt;
+            return DatePoint{*year, std::nullopt, std::nullopt};
+        case 2:
+            year = parse_year(tokens[1]);
+            month = month_number(tokens[0]);
+            if (!year || !month) return std::nullopt;
+            return DatePoint{*year, month, std::nullopt};
+        case 3: {
+            year = parse_year(tokens[2]);
+            if (!year) return std::nullopt;
+            const bool second_is_number = all_digits(tokens[1]);
+            if (!second_is_number || (all_digits(tokens[0]) && month_number(tokens[1]))) {
+                month = month_number(tokens[1]);  // "5 JAN 1900", "05 01 1900"
+                day = parse_day(tokens[0]);
+            } else {
+                month = month_number(tokens[0]);  // "JAN 5 1900"
+                day = parse_day(tokens[1]);
+            }
+            break;
         }
-        break;
-    }
-    case 4:
-        year = parse_year(tokens[3]);  // "January 5th, 1900"
-        month = month_number(tokens[0]);
-        if (!month) month = month_number(tokens[1]);
-        day = parse_day(tokens[1]);
-        if (!day) day = parse_day(tokens[2]);
-        break;
-    default:
-        return std::nullopt;
+        case 4:
+            year = parse_year(tokens[3]);  // "January 5th, 1900"
+            month = month_number(tokens[0]);
+            if (!month) month = month_number(tokens[1]);
+            day = parse_day(tokens[1]);
+            if (!day) day = parse_day(tokens[2]);
+            break;
+        default:
+            return std::nullopt;
     }
     if (!year || !month || !day) return std::nullopt;
     return DatePoint{*year, month, day};
@@ -508,7 +518,8 @@ Calendar calendar_named(std::string_view name) {
     if (equals_ignoring_ascii_case(name, "GREGORIAN")) return Calendar::Gregorian;
     if (equals_ignoring_ascii_case(name, "JULIAN")) return Calendar::Julian;
     if (equals_ignoring_ascii_case(name, "HEBREW")) return Calendar::Hebrew;
-    if (equals_ignoring_ascii_case(name, "FRENCH R") || equals_ignoring_ascii_case(name, "FRENCH_R"))
+    if (equals_ignoring_ascii_case(name, "FRENCH R") ||
+        equals_ignoring_ascii_case(name, "FRENCH_R"))
         return Calendar::FrenchRepublican;
     if (equals_ignoring_ascii_case(name, "ROMAN")) return Calendar::Roman;
     return Calendar::Unknown;
@@ -536,7 +547,8 @@ std::optional<CalendarPrefix> read_calendar_prefix(std::string_view text) {
         {"ROMAN ", Calendar::Roman},
     };
     for (const auto& [word, calendar] : words)
-        if (text.starts_with(word)) return CalendarPrefix{calendar, unicode::trim(text.substr(word.size()))};
+        if (text.starts_with(word))
+            return CalendarPrefix{calendar, unicode::trim(text.substr(word.size()))};
     return std::nullopt;
 }
 
@@ -556,7 +568,7 @@ struct Reading {
 // may carry one; a point whose calendar contradicts one already given does
 // not read.
 class BodyReader {
-public:
+  public:
     BodyReader(Calendar calendar, bool calendar_given)
         : calendar_(calendar), calendar_given_(calendar_given) {}
 
@@ -578,7 +590,7 @@ public:
         return read_plain(body);
     }
 
-private:
+  private:
     std::optional<DatePoint> point(std::string_view text) {
         const auto prefix = read_calendar_prefix(text);
         if (!prefix) return date_parts::parse_point(text);
@@ -606,15 +618,19 @@ private:
     static Reading qualified(DateKind kind, std::optional<DatePoint> read) {
         if (!read) return {};
         switch (kind) {
-        case DateKind::Before: return {kind, std::nullopt, read};
-        case DateKind::After: return {kind, read, std::nullopt};
-        default: return {kind, read, read};
+            case DateKind::Before:
+                return {kind, std::nullopt, read};
+            case DateKind::After:
+                return {kind, read, std::nullopt};
+            default:
+                return {kind, read, read};
         }
     }
 
     Reading read_plain(std::string_view body) {
         if (body.size() > 1 && body.front() == '<' && body.back() == '>') {
-            if (auto inner = point(body.substr(1, body.size() - 2))) return {DateKind::About, inner, inner};
+            if (auto inner = point(body.substr(1, body.size() - 2)))
+                return {DateKind::About, inner, inner};
         }
         if (auto whole = point(body)) return {DateKind::Exact, whole, whole};
         return {};
@@ -630,7 +646,8 @@ std::string_view cut_phrase(std::string_view body, std::optional<std::string>& p
                             std::string& storage) {
     const std::size_t open = body.find('(');
     const std::size_t close = body.rfind(')');
-    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return body;
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return body;
     const std::string_view inside = unicode::trim(body.substr(open + 1, close - open - 1));
     if (!inside.empty()) phrase.emplace(inside);
     storage.assign(body.substr(0, open));
@@ -651,19 +668,28 @@ bool writable(const DatePoint& point) noexcept {
     return true;
 }
 
-bool has_month(const std::optional<DatePoint>& point) noexcept { return point && point->month; }
-bool is_negative(const std::optional<DatePoint>& point) noexcept { return point && point->year < 0; }
+bool has_month(const std::optional<DatePoint>& point) noexcept {
+    return point && point->month;
+}
+bool is_negative(const std::optional<DatePoint>& point) noexcept {
+    return point && point->year < 0;
+}
 
 // Whether the reading has the points its kind's payload needs, all writable.
 bool has_writable_points(const GedcomDate& date) {
     if ((date.earliest && !writable(*date.earliest)) || (date.latest && !writable(*date.latest)))
         return false;
     switch (date.kind) {
-    case DateKind::Unparsed: return false;
-    case DateKind::Between: return date.earliest && date.latest;
-    case DateKind::Before: return date.latest.has_value();
-    case DateKind::Period: return date.earliest || date.latest;
-    default: return date.earliest.has_value();
+        case DateKind::Unparsed:
+            return false;
+        case DateKind::Between:
+            return date.earliest && date.latest;
+        case DateKind::Before:
+            return date.latest.has_value();
+        case DateKind::Period:
+            return date.earliest || date.latest;
+        default:
+            return date.earliest.has_value();
     }
 }
 
@@ -671,16 +697,23 @@ bool has_writable_points(const GedcomDate& date) {
 std::string keyword_payload(DateKind kind, const std::string& earliest, const std::string& latest,
                             bool has_earliest, bool has_latest) {
     switch (kind) {
-    case DateKind::About: return "ABT " + earliest;
-    case DateKind::Calculated: return "CAL " + earliest;
-    case DateKind::Estimated: return "EST " + earliest;
-    case DateKind::Before: return "BEF " + latest;
-    case DateKind::After: return "AFT " + earliest;
-    case DateKind::Between: return "BET " + earliest + " AND " + latest;
-    case DateKind::Period:
-        if (has_earliest && has_latest) return "FROM " + earliest + " TO " + latest;
-        return has_earliest ? "FROM " + earliest : "TO " + latest;
-    default: return earliest;
+        case DateKind::About:
+            return "ABT " + earliest;
+        case DateKind::Calculated:
+            return "CAL " + earliest;
+        case DateKind::Estimated:
+            return "EST " + earliest;
+        case DateKind::Before:
+            return "BEF " + latest;
+        case DateKind::After:
+            return "AFT " + earliest;
+        case DateKind::Between:
+            return "BET " + earliest + " AND " + latest;
+        case DateKind::Period:
+            if (has_earliest && has_latest) return "FROM " + earliest + " TO " + latest;
+            return has_earliest ? "FROM " + earliest : "TO " + latest;
+        default:
+            return earliest;
     }
 }
 
@@ -703,9 +736,11 @@ DualYearPlacement place_dual_year(const GedcomDate& date) {
     const bool negative = is_negative(date.earliest) || is_negative(date.latest);
     // "9/10" would read back as a day and a month.
     const bool readable = dual->first >= 100;
-    if (!negative && readable && date.calendar == Calendar::Gregorian && dual->second == dual->first + 1) {
+    if (!negative && readable && date.calendar == Calendar::Gregorian &&
+        dual->second == dual->first + 1) {
         placement.on_earliest = date.earliest && date.earliest->year == dual->first;
-        placement.on_latest = !placement.on_earliest && date.latest && date.latest->year == dual->first;
+        placement.on_latest =
+            !placement.on_earliest && date.latest && date.latest->year == dual->first;
         placement.second = dual->second;
     }
     placement.lost = !placement.on_earliest && !placement.on_latest;
@@ -715,27 +750,38 @@ DualYearPlacement place_dual_year(const GedcomDate& date) {
 std::string bracketed(std::string_view phrase) {
     std::string out(phrase);
     for (char& c : out) {
-        if (c == '(') c = '[';
-        else if (c == ')') c = ']';
+        if (c == '(')
+            c = '[';
+        else if (c == ')')
+            c = ']';
     }
     return out;
 }
 
 std::string_view display_word(DateKind kind) {
     switch (kind) {
-    case DateKind::About: return "about";
-    case DateKind::Calculated: return "calculated";
-    case DateKind::Estimated: return "estimated";
-    case DateKind::Before: return "before";
-    case DateKind::After: return "after";
-    case DateKind::Interpreted: return "interpreted as";
-    default: return {};
+        case DateKind::About:
+            return "about";
+        case DateKind::Calculated:
+            return "calculated";
+        case DateKind::Estimated:
+            return "estimated";
+        case DateKind::Before:
+            return "before";
+        case DateKind::After:
+            return "after";
+        case DateKind::Interpreted:
+            return "interpreted as";
+        default:
+            return {};
     }
 }
 
 void write_point_json(JsonWriter& json, const std::optional<DatePoint>& point) {
-    if (point) point->write_json(json);
-    else json.null();
+    if (point)
+        point->write_json(json);
+    else
+        json.null();
 }
 
 }  // namespace
@@ -745,28 +791,44 @@ void write_point_json(JsonWriter& json, const std::optional<DatePoint>& point) {
 
 std::string_view to_string(Calendar calendar) noexcept {
     switch (calendar) {
-    case Calendar::Gregorian: return "Gregorian";
-    case Calendar::Julian: return "Julian";
-    case Calendar::Hebrew: return "Hebrew";
-    case Calendar::FrenchRepublican: return "FrenchRepublican";
-    case Calendar::Roman: return "Roman";
-    case Calendar::Unknown: return "Unknown";
+        case Calendar::Gregorian:
+            return "Gregorian";
+        case Calendar::Julian:
+            return "Julian";
+        case Calendar::Hebrew:
+            return "Hebrew";
+        case Calendar::FrenchRepublican:
+            return "FrenchRepublican";
+        case Calendar::Roman:
+            return "Roman";
+        case Calendar::Unknown:
+            return "Unknown";
     }
     return "Unknown";
 }
 
 std::string_view to_string(DateKind kind) noexcept {
     switch (kind) {
-    case DateKind::Exact: return "Exact";
-    case DateKind::About: return "About";
-    case DateKind::Calculated: return "Calculated";
-    case DateKind::Estimated: return "Estimated";
-    case DateKind::Before: return "Before";
-    case DateKind::After: return "After";
-    case DateKind::Between: return "Between";
-    case DateKind::Period: return "Period";
-    case DateKind::Interpreted: return "Interpreted";
-    case DateKind::Unparsed: return "Unparsed";
+        case DateKind::Exact:
+            return "Exact";
+        case DateKind::About:
+            return "About";
+        case DateKind::Calculated:
+            return "Calculated";
+        case DateKind::Estimated:
+            return "Estimated";
+        case DateKind::Before:
+            return "Before";
+        case DateKind::After:
+            return "After";
+        case DateKind::Between:
+            return "Between";
+        case DateKind::Period:
+            return "Period";
+        case DateKind::Interpreted:
+            return "Interpreted";
+        case DateKind::Unparsed:
+            return "Unparsed";
     }
     return "Unparsed";
 }
@@ -800,7 +862,9 @@ GedcomDate GedcomDate::parse(std::string_view text) {
 
 namespace date_parts {
 
-std::optional<DatePoint> parse_point(std::string_view text) { return read_point(text, true); }
+std::optional<DatePoint> parse_point(std::string_view text) {
+    return read_point(text, true);
+}
 
 std::optional<std::uint8_t> month_number(std::string_view token) {
     token = trim_non_alphanumeric(token);
@@ -836,7 +900,8 @@ std::optional<DatePoint> parse_dual_year(std::string_view text) {
     const std::string_view first = text.substr(0, slash);
     if (first.size() < 3 || first.size() > 4 || !all_digits(first)) return std::nullopt;
     if (!all_digits(text.substr(slash + 1))) return std::nullopt;
-    return DatePoint{static_cast<std::int32_t>(digits_value(first, 10000)), std::nullopt, std::nullopt};
+    return DatePoint{static_cast<std::int32_t>(digits_value(first, 10000)), std::nullopt,
+                     std::nullopt};
 }
 
 std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::string_view text,
@@ -891,13 +956,15 @@ std::optional<DualYear> dual_year(std::string_view text) {
                             text[run_end] == '/' && after_length > 0 &&
                             (after_end == text.size() || text[after_end] != '/');
         if (shaped) {
-            const auto first = static_cast<std::int32_t>(digits_value(text.substr(pos, run_length), 10000));
+            const auto first =
+                static_cast<std::int32_t>(digits_value(text.substr(pos, run_length), 10000));
             const std::string_view after = text.substr(run_end + 1, after_length);
             if (after_length >= run_length)
                 return DualYear{first, static_cast<std::int32_t>(digits_value(after, 1000000000))};
             std::int32_t scale = 1;
             for (std::size_t i = 0; i < after_length; ++i) scale *= 10;
-            std::int32_t second = first - first % scale + static_cast<std::int32_t>(digits_value(after, 10000));
+            std::int32_t second =
+                first - first % scale + static_cast<std::int32_t>(digits_value(after, 10000));
             if (second <= first) second += scale;
             return DualYear{first, second};
         }
@@ -945,32 +1012,42 @@ std::string DatePoint::to_gedcom() const {
 
 void DatePoint::write_json(JsonWriter& json) const {
     json.start_object().key("year").integer(year).key("month");
-    if (month) json.integer(*month);
-    else json.null();
+    if (month)
+        json.integer(*month);
+    else
+        json.null();
     json.key("day");
-    if (day) json.integer(*day);
-    else json.null();
+    if (day)
+        json.integer(*day);
+    else
+        json.null();
     json.end_object();
 }
 
 std::string GedcomDate::display() const {
-    if (kind == DateKind::Unparsed || (!earliest && !latest)) return std::string(unicode::trim(original));
+    if (kind == DateKind::Unparsed || (!earliest && !latest))
+        return std::string(unicode::trim(original));
     switch (kind) {
-    case DateKind::Exact: return earliest ? earliest->display() : latest->display();
-    case DateKind::Between:
-        if (earliest && latest) return "between " + earliest->display() + " and " + latest->display();
-        return "between " + (earliest ? earliest : latest)->display();
-    case DateKind::Period:
-        if (earliest && latest) return "from " + earliest->display() + " to " + latest->display();
-        return earliest ? "from " + earliest->display() : "to " + latest->display();
-    default:
-        return std::string(display_word(kind)) + " " + (earliest ? earliest : latest)->display();
+        case DateKind::Exact:
+            return earliest ? earliest->display() : latest->display();
+        case DateKind::Between:
+            if (earliest && latest)
+                return "between " + earliest->display() + " and " + latest->display();
+            return "between " + (earliest ? earliest : latest)->display();
+        case DateKind::Period:
+            if (earliest && latest)
+                return "from " + earliest->display() + " to " + latest->display();
+            return earliest ? "from " + earliest->display() : "to " + latest->display();
+        default:
+            return std::string(display_word(kind)) + " " +
+                   (earliest ? earliest : latest)->display();
     }
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_7() const {
     if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
-    const bool other_months = calendar == Calendar::Hebrew || calendar == Calendar::FrenchRepublican;
+    const bool other_months =
+        calendar == Calendar::Hebrew || calendar == Calendar::FrenchRepublican;
     if (other_months && (has_month(earliest) || has_month(latest))) return std::nullopt;
     if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
         return std::nullopt;
@@ -978,9 +1055,12 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
     if (!has_writable_points(*this)) return std::nullopt;
 
     std::string_view prefix;
-    if (calendar == Calendar::Julian) prefix = "JULIAN ";
-    else if (calendar == Calendar::Hebrew) prefix = "HEBREW ";
-    else if (calendar == Calendar::FrenchRepublican) prefix = "FRENCH_R ";
+    if (calendar == Calendar::Julian)
+        prefix = "JULIAN ";
+    else if (calendar == Calendar::Hebrew)
+        prefix = "HEBREW ";
+    else if (calendar == Calendar::FrenchRepublican)
+        prefix = "FRENCH_R ";
     const auto write_point = [&](const std::optional<DatePoint>& point) {
         return point ? std::string(prefix) + point->to_gedcom() : std::string();
     };
@@ -999,7 +1079,8 @@ std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
     const std::string_view prefix = calendar == Calendar::Julian ? "@#DJULIAN@ " : "";
     const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
         if (!point) return std::string();
-        if (point->year < 0) return DatePoint{-point->year, point->month, point->day}.to_gedcom() + " B.C.";
+        if (point->year < 0)
+            return DatePoint{-point->year, point->month, point->day}.to_gedcom() + " B.C.";
         std::string out = std::string(prefix) + point->to_gedcom();
         if (carries_dual) {
             const std::int32_t last_two = dual.second % 100;
@@ -1034,7 +1115,8 @@ std::optional<std::int32_t> GedcomDate::year_hint() const {
         std::size_t end = pos;
         while (end < original.size() && is_digit(original[end])) ++end;
         if (end - pos == 4) {
-            const auto value = static_cast<std::int32_t>(digits_value(std::string_view(original).substr(pos, 4), 10000));
+            const auto value = static_cast<std::int32_t>(
+                digits_value(std::string_view(original).substr(pos, 4), 10000));
             if (value >= 1000 && value <= 2999) return value;
         }
         pos = end;

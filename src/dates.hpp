@@ -45,7 +45,7 @@ std::string_view to_string(DateKind kind) noexcept;
 
 // One point in time. The calendar belongs to the whole date, not to a point.
 struct DatePoint {
-    std::int32_t year = 0;  // negative before the common era
+    std::int32_t year = 0;              // negative before the common era
     std::optional<std::uint8_t> month;  // 1 to 12
     std::optional<std::uint8_t> day;    // 1 to 31
 
@@ -100,7 +100,7 @@ namespace date_parts {
 // inline slots suffice; `count` keeps counting past them so that a caller
 // can still tell how many there were.
 class TokenList {
-public:
+  public:
     static constexpr std::size_t capacity = 8;
 
     void push(std::string_view token) noexcept {
@@ -114,7 +114,7 @@ public:
     }
     std::string_view operator[](std::size_t index) const noexcept { return items_[index]; }
 
-private:
+  private:
     std::array<std::string_view, capacity> items_{};
     std::size_t count_ = 0;
 };

@@ -167,21 +167,75 @@ std::string decode_windows_1252(std::string_view bytes) {
 constexpr std::array<char16_t, 96> ansel_high = [] {
     std::array<char16_t, 96> t{};
     const std::pair<unsigned, char16_t> spacing[] = {
-        {0xA1, 0x0141}, {0xA2, 0x00D8}, {0xA3, 0x0110}, {0xA4, 0x00DE}, {0xA5, 0x00C6},
-        {0xA6, 0x0152}, {0xA7, 0x02B9}, {0xA8, 0x00B7}, {0xA9, 0x266D}, {0xAA, 0x00AE},
-        {0xAB, 0x00B1}, {0xAC, 0x01A0}, {0xAD, 0x01AF}, {0xAE, 0x02BB}, {0xB0, 0x02BC},
-        {0xB1, 0x0142}, {0xB2, 0x00F8}, {0xB3, 0x0111}, {0xB4, 0x00FE}, {0xB5, 0x00E6},
-        {0xB6, 0x0153}, {0xB7, 0x02BA}, {0xB8, 0x0131}, {0xB9, 0x00A3}, {0xBA, 0x00F0},
-        {0xBC, 0x01A1}, {0xBD, 0x01B0}, {0xBE, 0x25A1}, {0xBF, 0x25A0}, {0xC0, 0x00B0},
-        {0xC1, 0x2113}, {0xC2, 0x2117}, {0xC3, 0x00A9}, {0xC4, 0x266F}, {0xC5, 0x00BF},
-        {0xC6, 0x00A1}, {0xCD, 0x0065}, {0xCE, 0x006F}, {0xCF, 0x00DF},
+        {0xA1, 0x0141},
+        {0xA2, 0x00D8},
+        {0xA3, 0x0110},
+        {0xA4, 0x00DE},
+        {0xA5, 0x00C6},
+        {0xA6, 0x0152},
+        {0xA7, 0x02B9},
+        {0xA8, 0x00B7},
+        {0xA9, 0x266D},
+        {0xAA, 0x00AE},
+        {0xAB, 0x00B1},
+        {0xAC, 0x01A0},
+        {0xAD, 0x01AF},
+        {0xAE, 0x02BB},
+        {0xB0, 0x02BC},
+        {0xB1, 0x0142},
+        {0xB2, 0x00F8},
+        {0xB3, 0x0111},
+        {0xB4, 0x00FE},
+        {0xB5, 0x00E6},
+        {0xB6, 0x0153},
+        {0xB7, 0x02BA},
+        {0xB8, 0x0131},
+        {0xB9, 0x00A3},
+        {0xBA, 0x00F0},
+        {0xBC, 0x01A1},
+        {0xBD, 0x01B0},
+        {0xBE, 0x25A1},
+        {0xBF, 0x25A0},
+        {0xC0, 0x00B0},
+        {0xC1, 0x2113},
+        {0xC2, 0x2117},
+        {0xC3, 0x00A9},
+        {0xC4, 0x266F},
+        {0xC5, 0x00BF},
+        {0xC6, 0x00A1},
+        {0xCD, 0x0065},
+        {0xCE, 0x006F},
+        {0xCF, 0x00DF},
         // Combining marks, written before their base letter in ANSEL.
-        {0xE0, 0x0309}, {0xE1, 0x0300}, {0xE2, 0x0301}, {0xE3, 0x0302}, {0xE4, 0x0303},
-        {0xE5, 0x0304}, {0xE6, 0x0306}, {0xE7, 0x0307}, {0xE8, 0x0308}, {0xE9, 0x030C},
-        {0xEA, 0x030A}, {0xEB, 0xFE20}, {0xEC, 0xFE21}, {0xED, 0x0315}, {0xEE, 0x030B},
-        {0xEF, 0x0310}, {0xF0, 0x0327}, {0xF1, 0x0328}, {0xF2, 0x0323}, {0xF3, 0x0324},
-        {0xF4, 0x0325}, {0xF5, 0x0333}, {0xF6, 0x0332}, {0xF7, 0x0326}, {0xF8, 0x031C},
-        {0xF9, 0x032E}, {0xFA, 0xFE22}, {0xFB, 0xFE23}, {0xFE, 0x0313},
+        {0xE0, 0x0309},
+        {0xE1, 0x0300},
+        {0xE2, 0x0301},
+        {0xE3, 0x0302},
+        {0xE4, 0x0303},
+        {0xE5, 0x0304},
+        {0xE6, 0x0306},
+        {0xE7, 0x0307},
+        {0xE8, 0x0308},
+        {0xE9, 0x030C},
+        {0xEA, 0x030A},
+        {0xEB, 0xFE20},
+        {0xEC, 0xFE21},
+        {0xED, 0x0315},
+        {0xEE, 0x030B},
+        {0xEF, 0x0310},
+        {0xF0, 0x0327},
+        {0xF1, 0x0328},
+        {0xF2, 0x0323},
+        {0xF3, 0x0324},
+        {0xF4, 0x0325},
+        {0xF5, 0x0333},
+        {0xF6, 0x0332},
+        {0xF7, 0x0326},
+        {0xF8, 0x031C},
+        {0xF9, 0x032E},
+        {0xFA, 0xFE22},
+        {0xFB, 0xFE23},
+        {0xFE, 0x0313},
     };
     for (const auto& [byte, cp] : spacing) t[byte - 0xA0] = cp;
     return t;
@@ -236,8 +290,10 @@ bool starts_with(std::string_view bytes, std::string_view prefix) {
 std::string normalised_charset(std::string_view declared) {
     std::string key;
     for (char c : declared) {
-        if (c >= 'a' && c <= 'z') key.push_back(static_cast<char>(c - 32));
-        else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) key.push_back(c);
+        if (c >= 'a' && c <= 'z')
+            key.push_back(static_cast<char>(c - 32));
+        else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            key.push_back(c);
     }
     return key;
 }
@@ -272,7 +328,8 @@ Choice choose_by_declaration(const std::optional<std::string>& declared, bool va
                 "File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
                 "as UTF-8."};
     }
-    return {GedcomEncoding::Utf8, "Unrecognized CHAR value " + quoted(*declared) + "; read as UTF-8."};
+    return {GedcomEncoding::Utf8,
+            "Unrecognized CHAR value " + quoted(*declared) + "; read as UTF-8."};
 }
 
 std::string latin1_to_utf8(std::string_view bytes) {
@@ -294,12 +351,18 @@ std::optional<std::string> charset_of_line(std::string_view line) {
 
 std::string_view display_name(GedcomEncoding encoding) noexcept {
     switch (encoding) {
-        case GedcomEncoding::Ascii: return "ASCII";
-        case GedcomEncoding::Utf8: return "UTF-8";
-        case GedcomEncoding::Utf16Be: return "UTF-16 (big-endian)";
-        case GedcomEncoding::Utf16Le: return "UTF-16 (little-endian)";
-        case GedcomEncoding::Ansel: return "ANSEL";
-        case GedcomEncoding::Windows1252: return "ANSI (Windows-1252)";
+        case GedcomEncoding::Ascii:
+            return "ASCII";
+        case GedcomEncoding::Utf8:
+            return "UTF-8";
+        case GedcomEncoding::Utf16Be:
+            return "UTF-16 (big-endian)";
+        case GedcomEncoding::Utf16Le:
+            return "UTF-16 (little-endian)";
+        case GedcomEncoding::Ansel:
+            return "ANSEL";
+        case GedcomEncoding::Windows1252:
+            return "ANSI (Windows-1252)";
     }
     return "unknown";
 }
@@ -377,17 +440,22 @@ std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport
 
 std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingReport& report) {
     switch (encoding) {
-        case GedcomEncoding::Ascii: return decode_ascii(bytes, report);
+        case GedcomEncoding::Ascii:
+            return decode_ascii(bytes, report);
         case GedcomEncoding::Utf8: {
             if (is_valid_utf8(bytes)) return std::string(bytes);
             std::string text = utf8_lossy(bytes);
             report.undecodable += count_replacements(text);
             return text;
         }
-        case GedcomEncoding::Utf16Be: return decode_utf16(bytes, true, report);
-        case GedcomEncoding::Utf16Le: return decode_utf16(bytes, false, report);
-        case GedcomEncoding::Ansel: return decode_ansel(bytes, report);
-        case GedcomEncoding::Windows1252: return decode_windows_1252(bytes);
+        case GedcomEncoding::Utf16Be:
+            return decode_utf16(bytes, true, report);
+        case GedcomEncoding::Utf16Le:
+            return decode_utf16(bytes, false, report);
+        case GedcomEncoding::Ansel:
+            return decode_ansel(bytes, report);
+        case GedcomEncoding::Windows1252:
+            return decode_windows_1252(bytes);
     }
     return std::string(bytes);
 }

@@ -37,7 +37,7 @@ struct EncodingReport {
 // view of the caller's bytes (minus any byte-order mark) and no copy is made;
 // the view then lives as long as those bytes.
 class DecodedText {
-public:
+  public:
     DecodedText(std::string owned, EncodingReport report)
         : owned_(std::move(owned)), borrowed_(std::nullopt), report(std::move(report)) {}
     DecodedText(std::string_view borrowed, EncodingReport report)
@@ -45,11 +45,11 @@ public:
 
     std::string_view text() const noexcept { return borrowed_ ? *borrowed_ : owned_; }
 
-private:
+  private:
     std::string owned_;
     std::optional<std::string_view> borrowed_;
 
-public:
+  public:
     EncodingReport report;
 };
 

@@ -50,7 +50,9 @@ std::size_t level_width(std::uint16_t level) {
     return level >= 10000 ? 5 : level >= 1000 ? 4 : level >= 100 ? 3 : level >= 10 ? 2 : 1;
 }
 
-[[noreturn]] void fail_precondition(std::string message) { throw InternalFailure(message); }
+[[noreturn]] void fail_precondition(std::string message) {
+    throw InternalFailure(message);
+}
 
 void require_tag(std::string_view tag, const char* rule) {
     if (!is_valid_tag(tag)) fail_precondition(quoted(tag) + rule);
@@ -60,7 +62,9 @@ bool has_line_break(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-bool is_continuation_tag(std::string_view tag) { return tag == "CONT" || tag == "CONC"; }
+bool is_continuation_tag(std::string_view tag) {
+    return tag == "CONT" || tag == "CONC";
+}
 
 }  // namespace
 
@@ -93,17 +97,21 @@ enum class LineFault : std::uint8_t {
 
 GedcomError line_error(LineFault fault, std::uint64_t line) {
     switch (fault) {
-        case LineFault::NoTag: return syntax("the line has no tag", line);
-        case LineFault::NoLevel: return syntax("the line does not begin with a level", line);
+        case LineFault::NoTag:
+            return syntax("the line has no tag", line);
+        case LineFault::NoLevel:
+            return syntax("the line does not begin with a level", line);
         case LineFault::TooDeep:
-            return GedcomError::at_line(ErrorKind::Limit, "the line is nested deeper than the limit",
-                                        line);
+            return GedcomError::at_line(ErrorKind::Limit,
+                                        "the line is nested deeper than the limit", line);
         case LineFault::BadXref:
-            return syntax("the cross-reference identifier is not closed, or contains a space", line);
+            return syntax("the cross-reference identifier is not closed, or contains a space",
+                          line);
         case LineFault::XrefWithoutTag:
             return syntax("the record has an identifier but no tag", line);
         case LineFault::BadTag:
-        case LineFault::None: break;
+        case LineFault::None:
+            break;
     }
     return syntax("a tag must be ASCII letters, digits, or underscore", line);
 }
@@ -116,7 +124,7 @@ LineFault read_line(std::string_view text, std::uint16_t max_depth, ParsedLine& 
     // Whatever is wrong with the level, a line without any space has no tag.
     const auto level_fault = [&](const char* from) {
         return std::memchr(from, ' ', static_cast<std::size_t>(end - from)) ? LineFault::NoLevel
-                                                                               : LineFault::NoTag;
+                                                                            : LineFault::NoTag;
     };
     const bool plus = p < end && *p == '+';
     const char* const digits = p + (plus ? 1 : 0);
@@ -221,7 +229,9 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
     return node;
 }
 
-Node Node::from_parsed(const ParsedLine& line) { return Node(line); }
+Node Node::from_parsed(const ParsedLine& line) {
+    return Node(line);
+}
 
 Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
@@ -258,7 +268,9 @@ void Node::drop_rare_if_empty() noexcept {
     if (rare_ && rare_->empty()) rare_.reset();
 }
 
-void Node::push(Node child) { children_.push_back(std::move(child)); }
+void Node::push(Node child) {
+    children_.push_back(std::move(child));
+}
 
 const Node* Node::first(std::string_view tag) const noexcept {
     for (const Node& child : children_)
@@ -393,7 +405,7 @@ struct LevelText {
 // back to what was written at the end, so a line costs a few copies and no
 // per-piece size bookkeeping.
 class LineWriter {
-public:
+  public:
     // `whole_capacity`: the caller reserved room for everything to come, so
     // the writer takes it at once rather than growing into it.
     explicit LineWriter(std::string& out, bool whole_capacity = false)
@@ -435,7 +447,7 @@ public:
         used_ = static_cast<std::size_t>(p - out_.data());
     }
 
-private:
+  private:
     void room(std::size_t bytes) {
         if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
     }
@@ -471,7 +483,6 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
     LineWriter writer(out);
     write_subtree(*this, depth, writer);
 }
-
 
 // ---- NodeList ----------------------------------------------------------------
 
@@ -524,7 +535,8 @@ namespace {
 // Copies the bytes of `count` nodes to uninitialised storage; the source
 // bytes are then dead and no destructor may run on them.
 void relocate(Node* to, Node* from, std::size_t count) {
-    if (count > 0) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(Node));
+    if (count > 0)
+        std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(Node));
 }
 
 }  // namespace
@@ -590,7 +602,9 @@ NodeList::iterator NodeList::erase(const_iterator first, const_iterator last) {
     return data_ + from;
 }
 
-NodeList::iterator NodeList::erase(const_iterator position) { return erase(position, position + 1); }
+NodeList::iterator NodeList::erase(const_iterator position) {
+    return erase(position, position + 1);
+}
 
 void NodeList::clear() noexcept {
     for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
@@ -607,7 +621,7 @@ namespace {
 // far; when a node closes, its children move once into exactly sized storage
 // and the node itself stays put as a child of its parent.
 class TreeBuilder {
-public:
+  public:
     // `text_end`: the end of the text the lines were read from (the lines'
     // fields may be copied in fixed-size blocks up to it).
     TreeBuilder(std::uint64_t max_records, const char* text_end)
@@ -638,7 +652,7 @@ public:
 
     void finish(std::vector<Node>& records) { close_down_to(0, records); }
 
-private:
+  private:
     void close_down_to(std::size_t level, std::vector<Node>& records) {
         while (open_.size() > level) {
             const std::size_t at = open_.back();
@@ -702,8 +716,8 @@ const char* find_line_break(const char* p, const char* const end, bool with_cr) 
     const __m128i cr = _mm_set1_epi8(with_cr ? '\r' : '\n');
     while (end - p >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int mask = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
         if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
         p += 16;
     }
@@ -715,7 +729,7 @@ const char* find_line_break(const char* p, const char* const end, bool with_cr) 
 // Cuts text into lines at LF, CR LF and lone CR, numbering every line the way
 // an editor does (empty lines count).
 class LineCutter {
-public:
+  public:
     explicit LineCutter(std::string_view text)
         : text_(text), has_cr_(find_byte(text, '\r') != std::string_view::npos) {}
 
@@ -729,7 +743,8 @@ public:
         line = text_.substr(pos_, stop - pos_);
         pos_ = stop;
         if (pos_ < text_.size()) {
-            const bool crlf = text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
+            const bool crlf =
+                text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
             pos_ += crlf ? 2 : 1;
         }
         return true;
@@ -737,7 +752,7 @@ public:
 
     std::uint64_t number() const { return number_; }
 
-private:
+  private:
     std::string_view text_;
     bool has_cr_;
     std::size_t pos_ = 0;

@@ -60,7 +60,7 @@ class Node;
 // so a node's bytes mean the same thing at any address. Growing a list and
 // closing a node while reading are then one memcpy each.
 class NodeList {
-public:
+  public:
     using value_type = Node;
     using iterator = Node*;
     using const_iterator = const Node*;
@@ -104,7 +104,7 @@ public:
     // which leave `source`. Used by the reader to close a node.
     void take_tail(NodeList& source, std::size_t first);
 
-private:
+  private:
     void grow_to(std::size_t capacity);
 
     Node* data_ = nullptr;
@@ -113,7 +113,7 @@ private:
 };
 
 class Node {
-public:
+  public:
     // `Node::new` of the GEDCOM model (`new` is reserved in C++).
     static Node make(std::string_view tag);
     static Node record(std::string_view xref, std::string_view tag);
@@ -164,7 +164,7 @@ public:
     // Replaces the children with exactly sized storage (used by the parser).
     void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
 
-private:
+  private:
     // Fields that most nodes lack live out of line: one pointer per node.
     struct Rare {
         CompactText<24> xref;
@@ -192,10 +192,18 @@ inline std::optional<std::string_view> Node::verbatim() const noexcept {
     return rare_->verbatim.optional();
 }
 
-inline NodeList::iterator NodeList::end() noexcept { return data_ + size_; }
-inline NodeList::const_iterator NodeList::end() const noexcept { return data_ + size_; }
-inline Node& NodeList::operator[](std::size_t index) noexcept { return data_[index]; }
-inline const Node& NodeList::operator[](std::size_t index) const noexcept { return data_[index]; }
+inline NodeList::iterator NodeList::end() noexcept {
+    return data_ + size_;
+}
+inline NodeList::const_iterator NodeList::end() const noexcept {
+    return data_ + size_;
+}
+inline Node& NodeList::operator[](std::size_t index) noexcept {
+    return data_[index];
+}
+inline const Node& NodeList::operator[](std::size_t index) const noexcept {
+    return data_[index];
+}
 
 // Assembles the node at `cursor` (which must be at `level`) and its subtree,
 // advancing `cursor` past everything consumed. Uses no recursion.
@@ -234,7 +242,7 @@ struct UnresolvedPointer {
 };
 
 class Document {
-public:
+  public:
     std::vector<Node> records;
 
     static Result<LoadedDocument> from_bytes(std::string_view bytes);
@@ -265,7 +273,7 @@ public:
     // already; true when the line changed. Adds no CHAR line.
     bool declare_utf8_encoding();
 
-private:
+  private:
     std::size_t rendered_size_estimate() const noexcept;
 
     // Bytes of the text the document was read from: a good first guess for

@@ -39,7 +39,7 @@ struct GedcomError {
 // A violated precondition. Its message is one of the fixed texts of the
 // operation that was misused.
 class InternalFailure : public std::logic_error {
-public:
+  public:
     using std::logic_error::logic_error;
 };
 
@@ -50,7 +50,7 @@ std::string quoted(std::string_view text);
 // Either a value or the error that prevented it.
 template <typename T>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(GedcomError error) : state_(std::in_place_index<1>, std::move(error)) {}
 
@@ -74,7 +74,7 @@ public:
         return std::get<1>(std::move(state_));
     }
 
-private:
+  private:
     T& checked_value() {
         if (!has_value()) throw InternalFailure("a failed result holds no value");
         return std::get<0>(state_);
@@ -85,6 +85,8 @@ private:
 // The result of an operation that yields nothing but may fail.
 struct Done {};
 using Status = Result<Done>;
-inline Status ok() { return Done{}; }
+inline Status ok() {
+    return Done{};
+}
 
 }  // namespace lignor

@@ -41,15 +41,23 @@ constexpr std::uint16_t fixed_date = 0x0021;
 constexpr int deflate_level = 6;
 constexpr std::size_t stream_buffer_size = 65536;
 
-GedcomError zip_error(std::string message) { return GedcomError::whole(ErrorKind::Zip, std::move(message)); }
-
-std::string number(std::uint64_t value) { return std::to_string(value); }
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
+GedcomError zip_error(std::string message) {
+    return GedcomError::whole(ErrorKind::Zip, std::move(message));
 }
 
-std::string system_text(int error_number) { return std::strerror(error_number); }
+std::string number(std::uint64_t value) {
+    return std::to_string(value);
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a + b;
+}
+
+std::string system_text(int error_number) {
+    return std::strerror(error_number);
+}
 
 // ----- little-endian fields --------------------------------------------------
 
@@ -60,9 +68,15 @@ std::uint64_t read_le(std::string_view bytes, std::uint64_t at, int width) {
     }
     return value;
 }
-std::uint16_t read16(std::string_view b, std::uint64_t at) { return static_cast<std::uint16_t>(read_le(b, at, 2)); }
-std::uint32_t read32(std::string_view b, std::uint64_t at) { return static_cast<std::uint32_t>(read_le(b, at, 4)); }
-std::uint64_t read64(std::string_view b, std::uint64_t at) { return read_le(b, at, 8); }
+std::uint16_t read16(std::string_view b, std::uint64_t at) {
+    return static_cast<std::uint16_t>(read_le(b, at, 2));
+}
+std::uint32_t read32(std::string_view b, std::uint64_t at) {
+    return static_cast<std::uint32_t>(read_le(b, at, 4));
+}
+std::uint64_t read64(std::string_view b, std::uint64_t at) {
+    return read_le(b, at, 8);
+}
 
 // Whether `length` bytes starting at `at` lie inside `bytes`.
 bool fits(std::string_view bytes, std::uint64_t at, std::uint64_t length) {
@@ -72,20 +86,31 @@ bool fits(std::string_view bytes, std::uint64_t at, std::uint64_t length) {
 void put_le(std::string& out, std::uint64_t value, int width) {
     for (int i = 0; i < width; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
-void put16(std::string& out, std::uint64_t value) { put_le(out, value, 2); }
-void put32(std::string& out, std::uint64_t value) { put_le(out, value, 4); }
-void put64(std::string& out, std::uint64_t value) { put_le(out, value, 8); }
+void put16(std::string& out, std::uint64_t value) {
+    put_le(out, value, 2);
+}
+void put32(std::string& out, std::uint64_t value) {
+    put_le(out, value, 4);
+}
+void put64(std::string& out, std::uint64_t value) {
+    put_le(out, value, 8);
+}
 
 // A 32-bit field's value, or the marker that sends readers to ZIP64.
-std::uint64_t field32(std::uint64_t value) { return value >= overflow32 ? overflow32 : value; }
+std::uint64_t field32(std::uint64_t value) {
+    return value >= overflow32 ? overflow32 : value;
+}
 
 // ----- reading -----------------------------------------------------------------
 
-GedcomError truncated() { return zip_error("the archive is truncated"); }
+GedcomError truncated() {
+    return zip_error("the archive is truncated");
+}
 
 std::optional<std::size_t> find_end_record(std::string_view bytes) {
     if (bytes.size() < end_record_size) return std::nullopt;
-    const std::size_t first = bytes.size() > end_search_window ? bytes.size() - end_search_window : 0;
+    const std::size_t first =
+        bytes.size() > end_search_window ? bytes.size() - end_search_window : 0;
     for (std::size_t at = bytes.size() - end_record_size + 1; at-- > first;) {
         if (read32(bytes, at) == end_signature) return at;
     }
@@ -101,9 +126,11 @@ Result<DirectoryLocation> locate_directory(std::string_view bytes, std::size_t e
     const std::uint16_t count = read16(bytes, end_at + 10);
     const std::uint32_t size = read32(bytes, end_at + 12);
     const std::uint32_t offset = read32(bytes, end_at + 16);
-    if (count != overflow16 && size != overflow32 && offset != overflow32) return DirectoryLocation{count, offset};
+    if (count != overflow16 && size != overflow32 && offset != overflow32)
+        return DirectoryLocation{count, offset};
 
-    if (end_at < zip64_locator_size || read32(bytes, end_at - zip64_locator_size) != zip64_locator_signature) {
+    if (end_at < zip64_locator_size ||
+        read32(bytes, end_at - zip64_locator_size) != zip64_locator_signature) {
         return zip_error("the archive needs a Zip64 directory and has none");
     }
     const std::uint64_t record_at = read64(bytes, end_at - zip64_locator_size + 8);
@@ -131,7 +158,8 @@ void apply_zip64_extra(std::string_view extra, ArchiveEntry& entry) {
         }
         const std::string_view data = extra.substr(at, std::min(size, extra.size() - at));
         std::size_t used = 0;
-        for (std::uint64_t* field : {&entry.uncompressed_size, &entry.compressed_size, &entry.local_header_offset}) {
+        for (std::uint64_t* field :
+             {&entry.uncompressed_size, &entry.compressed_size, &entry.local_header_offset}) {
             if (*field != overflow32) continue;
             if (used + 8 > data.size()) break;
             *field = read64(data, used);
@@ -142,16 +170,18 @@ void apply_zip64_extra(std::string_view extra, ArchiveEntry& entry) {
 }
 
 // Whether an entry of `compressed` bytes may plausibly expand to `uncompressed`.
-bool plausible_ratio(std::uint64_t compressed, std::uint64_t uncompressed, std::uint64_t max_ratio) {
+bool plausible_ratio(std::uint64_t compressed, std::uint64_t uncompressed,
+                     std::uint64_t max_ratio) {
     if (uncompressed == 0) return true;
     if (compressed == 0) return false;
-    if (max_ratio != 0 && compressed > std::numeric_limits<std::uint64_t>::max() / max_ratio) return true;
+    if (max_ratio != 0 && compressed > std::numeric_limits<std::uint64_t>::max() / max_ratio)
+        return true;
     return compressed * max_ratio >= uncompressed;
 }
 
 // Reads the central record at `at`, checks it and advances `at` past it.
 class DirectoryReader {
-public:
+  public:
     DirectoryReader(std::string_view bytes, const ArchiveLimits& limits, std::uint64_t count)
         : bytes_(bytes), limits_(limits) {
         keys_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, reserve_cap)));
@@ -174,7 +204,8 @@ public:
         const std::uint16_t comment_length = read16(bytes_, at + 32);
         const std::uint32_t external = read32(bytes_, at + 38);
         entry.local_header_offset = read32(bytes_, at + 42);
-        if (!fits(bytes_, at + central_header_size, std::uint64_t{name_length} + extra_length)) return truncated();
+        if (!fits(bytes_, at + central_header_size, std::uint64_t{name_length} + extra_length))
+            return truncated();
         if ((entry.flags & 1) != 0) return zip_error("encrypted entries are not supported");
 
         const std::size_t name_at = static_cast<std::size_t>(at) + central_header_size;
@@ -183,9 +214,11 @@ public:
             return zip_error("a file in the archive has a name that is not valid UTF-8");
         }
         apply_zip64_extra(bytes_.substr(name_at + name_length, extra_length), entry);
-        if (Status accepted = check(entry, external); !accepted) return std::move(accepted).take_error();
+        if (Status accepted = check(entry, external); !accepted)
+            return std::move(accepted).take_error();
 
-        const std::uint64_t record_length = central_header_size + std::uint64_t{name_length} + extra_length + comment_length;
+        const std::uint64_t record_length =
+            central_header_size + std::uint64_t{name_length} + extra_length + comment_length;
         if (at > std::numeric_limits<std::uint64_t>::max() - record_length) {
             return zip_error("an archive offset is too large");
         }
@@ -195,11 +228,12 @@ public:
 
     std::uint64_t total() const { return total_; }
 
-private:
+  private:
     Status check(ArchiveEntry& entry, std::uint32_t external) {
         const std::string& name = entry.name;
         if ((external >> 28) == 0xA) {
-            return zip_error("the archive contains a symbolic link (" + name + "), which is not extracted");
+            return zip_error("the archive contains a symbolic link (" + name +
+                             "), which is not extracted");
         }
         if (Status safe = validate_entry_path(name); !safe) return safe;
         entry.is_dir = name.ends_with('/');
@@ -211,16 +245,17 @@ private:
                              " bytes and the per-file limit is " + number(limits_.max_entry_bytes));
         }
         if (!plausible_ratio(entry.compressed_size, entry.uncompressed_size, limits_.max_ratio)) {
-            return zip_error(name + " claims a compression ratio over the " + number(limits_.max_ratio) +
-                             "-fold limit");
+            return zip_error(name + " claims a compression ratio over the " +
+                             number(limits_.max_ratio) + "-fold limit");
         }
         total_ = saturating_add(total_, entry.uncompressed_size);
         if (total_ > limits_.max_total_bytes) {
-            return zip_error("the archive expands to more than the " + number(limits_.max_total_bytes) +
-                             " byte limit");
+            return zip_error("the archive expands to more than the " +
+                             number(limits_.max_total_bytes) + " byte limit");
         }
         if (entry.method != method_stored && entry.method != method_deflate) {
-            return zip_error(name + " uses compression method " + number(entry.method) + ", which is not supported");
+            return zip_error(name + " uses compression method " + number(entry.method) +
+                             ", which is not supported");
         }
         return ok();
     }
@@ -233,7 +268,9 @@ private:
 
 }  // namespace
 
-Result<Archive> Archive::open(std::string_view bytes) { return open_with(bytes, ArchiveLimits{}); }
+Result<Archive> Archive::open(std::string_view bytes) {
+    return open_with(bytes, ArchiveLimits{});
+}
 
 Result<Archive> Archive::open_with(std::string_view bytes, const ArchiveLimits& limits) {
     const std::optional<std::size_t> end_at = find_end_record(bytes);
@@ -242,7 +279,8 @@ Result<Archive> Archive::open_with(std::string_view bytes, const ArchiveLimits& 
     if (!location) return std::move(location).take_error();
     const std::uint64_t count = location->count;
     if (count > limits.max_entries) {
-        return zip_error("the archive holds " + number(count) + " files and the limit is " + number(limits.max_entries));
+        return zip_error("the archive holds " + number(count) + " files and the limit is " +
+                         number(limits.max_entries));
     }
 
     Archive archive(bytes, limits);
@@ -261,7 +299,8 @@ Result<Archive> Archive::open_with(std::string_view bytes, const ArchiveLimits& 
 
 std::uint64_t Archive::total_size() const {
     std::uint64_t total = 0;
-    for (const ArchiveEntry& entry : entries_) total = saturating_add(total, entry.uncompressed_size);
+    for (const ArchiveEntry& entry : entries_)
+        total = saturating_add(total, entry.uncompressed_size);
     return total;
 }
 
@@ -269,7 +308,9 @@ std::uint64_t Archive::total_size() const {
 
 namespace {
 
-bool is_control(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+bool is_control(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+}
 
 bool is_windows_device(std::string_view component) {
     const std::string_view stem = component.substr(0, component.find('.'));
@@ -281,8 +322,8 @@ bool is_windows_device(std::string_view component) {
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (upper == device) return true;
     }
-    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
-           upper[3] <= '9';
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           upper[3] >= '1' && upper[3] <= '9';
 }
 
 Status check_component(std::string_view path, std::string_view component) {
@@ -290,7 +331,8 @@ Status check_component(std::string_view path, std::string_view component) {
         return zip_error(std::string(path) + " contains an unsafe path component");
     }
     if (component.back() == ' ' || component.back() == '.' || is_windows_device(component)) {
-        return zip_error(std::string(path) + " contains a path component that is unsafe on Windows");
+        return zip_error(std::string(path) +
+                         " contains a path component that is unsafe on Windows");
     }
     return ok();
 }
@@ -307,10 +349,13 @@ std::string ascii_lower(std::string_view text) {
 
 Status validate_entry_path(std::string_view path) {
     if (path.empty()) return zip_error("the archive contains a file with no name");
-    if (path.size() > 4096) return zip_error("the archive contains a file with an unreasonably long path");
+    if (path.size() > 4096)
+        return zip_error("the archive contains a file with an unreasonably long path");
     const std::string text(path);
-    if (path.front() == '/' || path.front() == '\\') return zip_error(text + " is an absolute path");
-    if (path.find('\\') != std::string_view::npos) return zip_error(text + " uses a backslash, which a ZIP path may not");
+    if (path.front() == '/' || path.front() == '\\')
+        return zip_error(text + " is an absolute path");
+    if (path.find('\\') != std::string_view::npos)
+        return zip_error(text + " uses a backslash, which a ZIP path may not");
     for (std::size_t at = 0; at < path.size();) {
         if (is_control(unicode::next_code_point(path, at))) {
             return zip_error("the archive contains a control character in a file path");
@@ -348,7 +393,9 @@ IoOutcome MemorySink::write(std::string_view bytes) {
     return {bytes.size(), 0};
 }
 
-FileSink::FileSink(int descriptor) : descriptor_(descriptor) { buffer_.reserve(buffer_size); }
+FileSink::FileSink(int descriptor) : descriptor_(descriptor) {
+    buffer_.reserve(buffer_size);
+}
 
 FileSink::FileSink(FileSink&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)), buffer_(std::move(other.buffer_)) {}
@@ -446,9 +493,10 @@ std::uint32_t crc32_of(std::uint32_t crc, std::string_view data) {
 
 // A raw DEFLATE stream (no zlib or gzip wrapper) at level 6.
 class Deflater {
-public:
+  public:
     Deflater() {
-        const int status = deflateInit2(&stream_, deflate_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        const int status =
+            deflateInit2(&stream_, deflate_level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
         if (status == Z_MEM_ERROR) throw std::bad_alloc();
         if (status != Z_OK) throw InternalFailure("the DEFLATE encoder could not be set up");
     }
@@ -468,7 +516,7 @@ public:
     std::size_t input_left() const { return stream_.avail_in; }
     std::size_t output_left() const { return stream_.avail_out; }
 
-private:
+  private:
     z_stream stream_{};
 };
 
@@ -501,7 +549,8 @@ bool local_zip64_sizes(std::uint64_t compressed, std::uint64_t uncompressed) {
 
 // The central record's ZIP64 extra field: each value that overflowed its
 // 32-bit field, in the fixed order; empty when none did.
-std::string zip64_extra(std::uint64_t uncompressed, std::uint64_t compressed, std::uint64_t offset) {
+std::string zip64_extra(std::uint64_t uncompressed, std::uint64_t compressed,
+                        std::uint64_t offset) {
     std::string values;
     for (const std::uint64_t value : {uncompressed, compressed, offset}) {
         if (value >= overflow32) put64(values, value);
@@ -514,15 +563,19 @@ std::string zip64_extra(std::uint64_t uncompressed, std::uint64_t compressed, st
 }
 
 std::string not_in_place() {
-    return "the sink did not overwrite its bytes in place after a seek (a file opened for appending cannot "
+    return "the sink did not overwrite its bytes in place after a seek (a file opened for "
+           "appending cannot "
            "hold a streamed entry)";
 }
 
-GedcomError write_failure(const std::string& error) { return zip_error("the archive could not be written: " + error); }
+GedcomError write_failure(const std::string& error) {
+    return zip_error("the archive could not be written: " + error);
+}
 
 // Writes all of `bytes`, retrying interrupted and partial writes; adds what
 // the sink took to `counter` when given. Returns the failure's text.
-std::optional<std::string> write_fully(ArchiveSink& sink, std::string_view bytes, std::uint64_t* counter) {
+std::optional<std::string> write_fully(ArchiveSink& sink, std::string_view bytes,
+                                       std::uint64_t* counter) {
     while (!bytes.empty()) {
         const IoOutcome outcome = sink.write(bytes);
         if (outcome.error == EINTR) continue;
@@ -562,17 +615,20 @@ Status ArchiveWriterState::fail(GedcomError error) {
 
 Result<std::string> ArchiveWriterState::admit(std::string_view name) const {
     if (failed_) {
-        return zip_error("a previous write to this archive's sink failed, so the sink may hold a partial record; "
-                         "no further entries can be added");
+        return zip_error(
+            "a previous write to this archive's sink failed, so the sink may hold a partial "
+            "record; "
+            "no further entries can be added");
     }
     if (Status safe = validate_entry_path(name); !safe) return std::move(safe).take_error();
     std::string key = entry_path_key(name);
     if (keys_.contains(key)) {
-        return zip_error("the archive contains the same path more than once (" + std::string(name) + ")");
+        return zip_error("the archive contains the same path more than once (" + std::string(name) +
+                         ")");
     }
     if (keys_.size() >= limits_.max_entries) {
-        return zip_error("the archive already holds " + number(keys_.size()) + " files and the limit is " +
-                         number(limits_.max_entries));
+        return zip_error("the archive already holds " + number(keys_.size()) +
+                         " files and the limit is " + number(limits_.max_entries));
     }
     return key;
 }
@@ -622,9 +678,9 @@ void ArchiveWriterState::append_central_record(const CentralRecord& record) {
     put32(out, field32(record.uncompressed));
     put16(out, record.name.size());
     put16(out, extra.size());
-    put16(out, 0);  // comment length
-    put16(out, 0);  // disk number start
-    put16(out, 0);  // internal attributes
+    put16(out, 0);                                      // comment length
+    put16(out, 0);                                      // disk number start
+    put16(out, 0);                                      // internal attributes
     put32(out, record.name.ends_with('/') ? 0x10 : 0);  // the MS-DOS directory bit
     put32(out, field32(record.offset));
     out.append(record.name);
@@ -637,17 +693,19 @@ Status ArchiveWriterState::add(ArchiveSink& sink, std::string_view name, std::st
     // The bytes are already in memory and cannot change under us, so the
     // bound is checked on them directly instead of on a copy.
     if (data.size() > limits_.max_entry_bytes) {
-        return zip_error(std::string(name) + " is larger than the " + number(limits_.max_entry_bytes) +
-                         " byte per-entry limit");
+        return zip_error(std::string(name) + " is larger than the " +
+                         number(limits_.max_entry_bytes) + " byte per-entry limit");
     }
     const std::uint32_t crc = crc32_of(0, data);
-    const std::optional<std::string> deflated = should_deflate(name) ? deflate_if_shorter(data) : std::nullopt;
+    const std::optional<std::string> deflated =
+        should_deflate(name) ? deflate_if_shorter(data) : std::nullopt;
     const std::string_view payload = deflated ? std::string_view(*deflated) : data;
     const std::uint16_t method = deflated ? method_deflate : method_stored;
 
     const std::uint64_t offset = written_;
-    const LocalHeader header{name, method, crc, payload.size(), data.size(),
-                             local_zip64_sizes(payload.size(), data.size())};
+    const LocalHeader header{name,        method,
+                             crc,         payload.size(),
+                             data.size(), local_zip64_sizes(payload.size(), data.size())};
     if (Status done = write_local_header(sink, header); !done) return done;
     if (Status done = write_all(sink, payload); !done) return done;
     append_central_record({name, method, crc, payload.size(), data.size(), offset});
@@ -655,8 +713,9 @@ Status ArchiveWriterState::add(ArchiveSink& sink, std::string_view name, std::st
     return ok();
 }
 
-Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view name, ArchiveSource& reader,
-                                          std::uint64_t declared, bool deflate, std::uint32_t& crc) {
+Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view name,
+                                          ArchiveSource& reader, std::uint64_t declared,
+                                          bool deflate, std::uint32_t& crc) {
     const std::string label(name);
     std::string buffer(stream_buffer_size, '\0');
     std::optional<Deflater> deflater;
@@ -667,7 +726,8 @@ Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view na
         if (!deflater) return write_all(sink, chunk);
         for (;;) {
             const int status = deflater->run(chunk, compressed.data(), compressed.size(), finish);
-            if (status == Z_STREAM_ERROR) throw InternalFailure("the DEFLATE encoder refused its input");
+            if (status == Z_STREAM_ERROR)
+                throw InternalFailure("the DEFLATE encoder refused its input");
             chunk.remove_prefix(chunk.size() - deflater->input_left());
             const std::size_t produced = compressed.size() - deflater->output_left();
             if (Status done = write_all(sink, {compressed.data(), produced}); !done) return done;
@@ -678,14 +738,17 @@ Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view na
     crc = crc32_of(0, {});
     std::uint64_t total = 0;
     for (;;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(declared - total + 1, buffer.size()));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(declared - total + 1, buffer.size()));
         const IoOutcome got = reader.read(buffer.data(), want);
         if (got.error == EINTR) continue;
-        if (got.error != 0) return fail(zip_error(label + " could not be read: " + system_text(got.error)));
+        if (got.error != 0)
+            return fail(zip_error(label + " could not be read: " + system_text(got.error)));
         if (got.count == 0) break;
         total += got.count;
         if (total > declared) {
-            return fail(zip_error(label + " yielded more than the " + number(declared) + " bytes declared for it"));
+            return fail(zip_error(label + " yielded more than the " + number(declared) +
+                                  " bytes declared for it"));
         }
         const std::string_view chunk(buffer.data(), got.count);
         crc = crc32_of(crc, chunk);
@@ -695,14 +758,15 @@ Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view na
         if (Status done = write_payload({}, true); !done) return done;
     }
     if (total < declared) {
-        return fail(zip_error(label + " ended after " + number(total) + " of the " + number(declared) +
-                              " bytes declared for it"));
+        return fail(zip_error(label + " ended after " + number(total) + " of the " +
+                              number(declared) + " bytes declared for it"));
     }
     return ok();
 }
 
 Status ArchiveWriterState::complete_local_header(ArchiveSink& sink, const LocalHeader& header,
-                                                 std::uint64_t header_start, std::uint64_t entry_length) {
+                                                 std::uint64_t header_start,
+                                                 std::uint64_t entry_length) {
     const auto sink_failure = [&](int error) { return fail(write_failure(system_text(error))); };
     const auto seek_to = [&](std::uint64_t at) -> Status {
         if (const int error = sink.seek(at)) return sink_failure(error);
@@ -747,36 +811,43 @@ Status ArchiveWriterState::complete_local_header(ArchiveSink& sink, const LocalH
     return expect_position(header_start + entry_length);
 }
 
-Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string_view name, ArchiveSource& reader,
-                                                  std::uint64_t declared, std::optional<std::uint64_t> reserve) {
+Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string_view name,
+                                                  ArchiveSource& reader, std::uint64_t declared,
+                                                  std::optional<std::uint64_t> reserve) {
     Result<std::string> key = admit(name);
     if (!key) return std::move(key).take_error();
     if (declared > limits_.max_entry_bytes) {
-        return zip_error(std::string(name) + " is larger than the " + number(limits_.max_entry_bytes) +
-                         " byte per-entry limit");
+        return zip_error(std::string(name) + " is larger than the " +
+                         number(limits_.max_entry_bytes) + " byte per-entry limit");
     }
     const bool deflate = declared > 0 && should_deflate(name);
     // The header's room is fixed before any data is seen, from DEFLATE's
     // worst case, so that it never has to grow.
     const std::uint64_t reserved =
-        reserve ? *reserve : deflate ? saturating_add(saturating_add(declared, declared / 8), 1024) : declared;
+        reserve   ? *reserve
+        : deflate ? saturating_add(saturating_add(declared, declared / 8), 1024)
+                  : declared;
 
     const std::uint64_t offset = written_;
     const IoOutcome start = sink.position();
     if (start.error != 0) {
-        return fail(zip_error("the archive's position could not be read: " + system_text(start.error)));
+        return fail(
+            zip_error("the archive's position could not be read: " + system_text(start.error)));
     }
-    LocalHeader header{name, deflate ? method_deflate : method_stored, 0, reserved, declared,
-                       local_zip64_sizes(reserved, declared)};
+    LocalHeader header{name,     deflate ? method_deflate : method_stored, 0, reserved,
+                       declared, local_zip64_sizes(reserved, declared)};
     if (Status done = write_local_header(sink, header); !done) return done;
     const std::uint64_t data_start = written_;
-    if (Status done = stream_payload(sink, name, reader, declared, deflate, header.crc); !done) return done;
+    if (Status done = stream_payload(sink, name, reader, declared, deflate, header.crc); !done)
+        return done;
 
     header.compressed = written_ - data_start;
     if (!header.zip64 && header.compressed >= overflow32) {
-        return fail(zip_error(std::string(name) + " compressed to more than its header reserved room for"));
+        return fail(
+            zip_error(std::string(name) + " compressed to more than its header reserved room for"));
     }
-    if (Status done = complete_local_header(sink, header, start.count, written_ - offset); !done) return done;
+    if (Status done = complete_local_header(sink, header, start.count, written_ - offset); !done)
+        return done;
     append_central_record({name, header.method, header.crc, header.compressed, declared, offset});
     keys_.insert(std::move(key).value());
     return ok();
@@ -784,8 +855,10 @@ Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string
 
 Status ArchiveWriterState::finish(ArchiveSink& sink) {
     if (failed_) {
-        return zip_error("a previous write to this archive's sink failed, so the sink may hold a partial record; "
-                         "the archive cannot be finished");
+        return zip_error(
+            "a previous write to this archive's sink failed, so the sink may hold a partial "
+            "record; "
+            "the archive cannot be finished");
     }
     const std::uint64_t directory_offset = written_;
     const std::uint64_t directory_size = central_directory_.size();

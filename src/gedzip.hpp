@@ -51,7 +51,7 @@ struct ArchiveEntry {
 // An archive whose central directory passed every check. It borrows the
 // caller's bytes, so it must not outlive them.
 class Archive {
-public:
+  public:
     static Result<Archive> open(std::string_view bytes);
     static Result<Archive> open_with(std::string_view bytes, const ArchiveLimits& limits);
 
@@ -62,7 +62,7 @@ public:
     // The sum of the entries' uncompressed sizes, saturating.
     std::uint64_t total_size() const;
 
-private:
+  private:
     Archive(std::string_view bytes, const ArchiveLimits& limits) : bytes_(bytes), limits_(limits) {}
 
     std::string_view bytes_;
@@ -98,7 +98,7 @@ struct IoOutcome {
 // Only a sink that can flush, tell and seek can hold streamed entries; the
 // defaults refuse with ESPIPE.
 class ArchiveSink {
-public:
+  public:
     virtual ~ArchiveSink() = default;
     virtual IoOutcome write(std::string_view bytes) = 0;
     virtual int flush() { return 0; }
@@ -109,19 +109,19 @@ public:
 
 // A growable byte buffer.
 class MemorySink final : public ArchiveSink {
-public:
+  public:
     IoOutcome write(std::string_view bytes) override;
     std::string& bytes() { return bytes_; }
     std::string take() { return std::move(bytes_); }
 
-private:
+  private:
     std::string bytes_;
 };
 
 // A file descriptor behind an 8 KiB write buffer. The sink owns the
 // descriptor and closes it when destroyed (after a best-effort flush).
 class FileSink final : public ArchiveSink {
-public:
+  public:
     static constexpr std::size_t buffer_size = 8192;
 
     explicit FileSink(int descriptor);
@@ -138,7 +138,7 @@ public:
     // Flushes and closes now; returns the first errno met, or 0.
     int close();
 
-private:
+  private:
     int descriptor_;
     std::string buffer_;
 };
@@ -146,7 +146,7 @@ private:
 // Where a streamed entry's bytes come from. A read of zero bytes is the end;
 // EINTR asks for a retry.
 class ArchiveSource {
-public:
+  public:
     virtual ~ArchiveSource() = default;
     virtual IoOutcome read(char* buffer, std::size_t size) = 0;
 };
@@ -154,13 +154,13 @@ public:
 // A file descriptor behind an 8 KiB read buffer. It does not own the
 // descriptor.
 class FileSource final : public ArchiveSource {
-public:
+  public:
     static constexpr std::size_t buffer_size = 8192;
 
     explicit FileSource(int descriptor) : descriptor_(descriptor) {}
     IoOutcome read(char* buffer, std::size_t size) override;
 
-private:
+  private:
     int descriptor_;
     std::string buffer_ = std::string(buffer_size, '\0');
     std::size_t start_ = 0;
@@ -173,7 +173,7 @@ private:
 // far, the central directory records, the names used and whether a write
 // failed part-way. `ArchiveWriter` pairs one with its sink.
 class ArchiveWriterState {
-public:
+  public:
     explicit ArchiveWriterState(const ArchiveLimits& limits) : limits_(limits) {}
 
     Status add(ArchiveSink& sink, std::string_view name, std::string_view data);
@@ -186,7 +186,7 @@ public:
     std::size_t entry_count() const { return keys_.size(); }
     const ArchiveLimits& limits() const { return limits_; }
 
-private:
+  private:
     struct LocalHeader;
     struct CentralRecord;
 
@@ -195,8 +195,8 @@ private:
     Status write_local_header(ArchiveSink& sink, const LocalHeader& header);
     Status stream_payload(ArchiveSink& sink, std::string_view name, ArchiveSource& reader,
                           std::uint64_t declared, bool deflate, std::uint32_t& crc);
-    Status complete_local_header(ArchiveSink& sink, const LocalHeader& header, std::uint64_t header_start,
-                                 std::uint64_t entry_length);
+    Status complete_local_header(ArchiveSink& sink, const LocalHeader& header,
+                                 std::uint64_t header_start, std::uint64_t entry_length);
     void append_central_record(const CentralRecord& record);
     Status fail(GedcomError error);
 
@@ -211,18 +211,21 @@ private:
 // `ArchiveSink`; streamed entries need one that seeks (`FileSink`).
 template <typename Sink>
 class ArchiveWriter {
-public:
+  public:
     explicit ArchiveWriter(Sink sink, const ArchiveLimits& limits = ArchiveLimits{})
         : sink_(std::move(sink)), state_(limits) {}
 
     // One entry from bytes in memory, deflated when the name is text and
     // that makes it shorter.
-    Status add(std::string_view name, std::string_view data) { return state_.add(sink_, name, data); }
+    Status add(std::string_view name, std::string_view data) {
+        return state_.add(sink_, name, data);
+    }
 
     // One entry of `declared` bytes read from `reader` through one 64 KiB
     // buffer; the local header is written first with reserved sizes and
     // patched in place afterwards.
-    Status add_streamed_reserving(std::string_view name, ArchiveSource& reader, std::uint64_t declared,
+    Status add_streamed_reserving(std::string_view name, ArchiveSource& reader,
+                                  std::uint64_t declared,
                                   std::optional<std::uint64_t> reserve = std::nullopt) {
         return state_.add_streamed_reserving(sink_, name, reader, declared, reserve);
     }
@@ -238,7 +241,7 @@ public:
     std::size_t entry_count() const { return state_.entry_count(); }
     Sink& sink() { return sink_; }
 
-private:
+  private:
     Sink sink_;
     ArchiveWriterState state_;
 };

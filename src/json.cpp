@@ -22,7 +22,7 @@ namespace lignor {
 // Its appends are inline and unchecked but for capacity, since the writer
 // calls them for every comma, colon and quote.
 class JsonSink {
-public:
+  public:
     using Ch = char;
 
     JsonSink() : bytes_(std::make_unique<char[]>(128)), capacity_(128) {}
@@ -46,7 +46,7 @@ public:
         return text;
     }
 
-private:
+  private:
     void grow(std::size_t needed) {
         const std::size_t capacity = std::max(capacity_ * 2, size_ + needed);
         auto bytes = std::make_unique<char[]>(capacity);
@@ -93,7 +93,8 @@ const char* end_of_plain_run(const char* p, const char* end) {
     while (end - p >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, control_max), control_max);
-        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
+        const __m128i special =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
         const int mask = _mm_movemask_epi8(_mm_or_si128(control, special));
         if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
         p += 16;
@@ -133,13 +134,27 @@ void append_escaped(JsonSink& out, std::string_view text) {
         if (run_end == end) break;
         const auto c = static_cast<unsigned char>(*run_end);
         switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '\b': out.append("\\b"); break;
-            case '\f': out.append("\\f"); break;
-            case '\n': out.append("\\n"); break;
-            case '\r': out.append("\\r"); break;
-            case '\t': out.append("\\t"); break;
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\b':
+                out.append("\\b");
+                break;
+            case '\f':
+                out.append("\\f");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
             default: {
                 static constexpr char hex[] = "0123456789ABCDEF";
                 const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
@@ -153,7 +168,7 @@ void append_escaped(JsonSink& out, std::string_view text) {
 // RapidJSON's writer keeps the commas, colons and nesting right; strings,
 // nearly all of a view's bytes, are appended in runs instead of byte by byte.
 class FastWriter : public rapidjson::Writer<JsonSink> {
-public:
+  public:
     using Writer::Writer;
 
     void plain_string(std::string_view text) {
@@ -261,7 +276,7 @@ std::optional<Field> field_named(std::string_view key) {
 
 // An input stream over a text that is not NUL-terminated.
 class ViewStream {
-public:
+  public:
     using Ch = char;
     explicit ViewStream(std::string_view text) : text_(text) {}
     Ch Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
@@ -273,7 +288,7 @@ public:
     void Flush() {}
     std::size_t PutEnd(Ch*) { throw InternalFailure("the JSON reader does not parse in place"); }
 
-private:
+  private:
     std::string_view text_;
     std::size_t pos_ = 0;
 };
@@ -300,7 +315,8 @@ std::optional<unsigned> lone_surrogate(std::string_view text) {
         const auto lead = static_cast<unsigned char>(text[i]);
         const auto next = static_cast<unsigned char>(text[i + 1]);
         if (lead == 0xED && next >= 0xA0 && next <= 0xBF) {
-            return 0xD000u | ((next & 0x3Fu) << 6) | (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+            return 0xD000u | ((next & 0x3Fu) << 6) |
+                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
         }
     }
     return std::nullopt;
@@ -320,14 +336,14 @@ std::string surrogate_message(std::optional<unsigned> unit) {
 struct Frame {
     NodeSpec spec;
     bool array_form = false;
-    bool in_children = false;                // reading the `children` list
-    std::optional<Field> pending;            // object form: key read, value awaited
-    std::array<bool, field_count> seen{};    // object form: keys met so far
-    std::size_t taken = 0;                   // array form: fields read so far
+    bool in_children = false;              // reading the `children` list
+    std::optional<Field> pending;          // object form: key read, value awaited
+    std::array<bool, field_count> seen{};  // object form: keys met so far
+    std::size_t taken = 0;                 // array form: fields read so far
 };
 
 class SpecHandler {
-public:
+  public:
     explicit SpecHandler(const ViewStream& stream) : stream_(stream) {}
 
     std::vector<NodeSpec> take_specs() { return std::move(specs_); }
@@ -403,13 +419,15 @@ public:
             return true;
         }
         if (frame.taken < required_array_fields) {
-            return refuse_bracket("a description written as an array needs at least its `xref` and `tag`, "
-                          "not " + std::to_string(frame.taken) + " field(s)");
+            return refuse_bracket(
+                "a description written as an array needs at least its `xref` and `tag`, "
+                "not " +
+                std::to_string(frame.taken) + " field(s)");
         }
         return close_description();
     }
 
-private:
+  private:
     // True where the next value must be a description: an element of the
     // outer list or of a `children` list.
     bool expects_description() const {
@@ -487,9 +505,15 @@ private:
         } else if (const auto field = awaited_field()) {
             switch (*field) {
                 case Field::xref:
-                case Field::value: expected = "a string or null"; break;
-                case Field::tag: expected = "a string"; break;
-                case Field::children: expected = "a list of descriptions"; break;
+                case Field::value:
+                    expected = "a string or null";
+                    break;
+                case Field::tag:
+                    expected = "a string";
+                    break;
+                case Field::children:
+                    expected = "a list of descriptions";
+                    break;
             }
         } else {
             return "a description written as an array has at most four fields: "
@@ -503,7 +527,9 @@ private:
         return refuse_at(std::move(message), stream_.Tell() == 0 ? 0 : stream_.Tell() - 1);
     }
     // Refuses a bracket: the iterative parser reports brackets before taking them.
-    bool refuse_bracket(std::string message) { return refuse_at(std::move(message), stream_.Tell()); }
+    bool refuse_bracket(std::string message) {
+        return refuse_at(std::move(message), stream_.Tell());
+    }
     bool refuse_at(std::string message, std::size_t index) {
         refusal_ = std::move(message);
         refusal_index_ = index;
@@ -524,7 +550,8 @@ std::string syntax_message(rapidjson::ParseErrorCode code) {
         return surrogate_message(std::nullopt);
     }
     std::string text = rapidjson::GetParseError_En(code);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }
@@ -543,7 +570,8 @@ Result<std::vector<NodeSpec>> read_node_specs(std::string_view json) {
     ViewStream stream(json);
     SpecHandler handler(stream);
     rapidjson::Reader reader;
-    constexpr unsigned flags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+    constexpr unsigned flags =
+        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     const rapidjson::ParseResult result = reader.Parse<flags>(stream, handler);
     if (handler.refusal()) return refused(*handler.refusal(), handler.refusal_index());
     if (result.IsError()) return refused(syntax_message(result.Code()), result.Offset());

@@ -19,7 +19,7 @@ namespace lignor {
 struct NodeSpec;
 
 class JsonWriter {
-public:
+  public:
     JsonWriter();
     ~JsonWriter();
     JsonWriter(const JsonWriter&) = delete;
@@ -41,7 +41,7 @@ public:
     // The compact JSON text written so far.
     std::string take();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

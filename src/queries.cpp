@@ -21,7 +21,9 @@ std::uint64_t fold_word(std::uint64_t word) {
     return word | (capital >> 2);
 }
 
-char fold_byte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char fold_byte(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 #include "storage.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -166,7 +166,9 @@ void release(void* piece) noexcept {
     }
 }
 
-SlabScope::SlabScope() : cutter_(new Cutter()), outer_(active) { active = cutter_; }
+SlabScope::SlabScope() : cutter_(new Cutter()), outer_(active) {
+    active = cutter_;
+}
 
 SlabScope::~SlabScope() {
     active = outer_;

@@ -25,7 +25,7 @@ void prefault(void* start, std::size_t bytes) noexcept;
 
 // While alive, allocations on this thread are cut from slabs of its own.
 class SlabScope {
-public:
+  public:
     SlabScope();
     ~SlabScope();
     SlabScope(const SlabScope&) = delete;
@@ -33,7 +33,7 @@ public:
 
     struct Cutter;
 
-private:
+  private:
     Cutter* cutter_;
     Cutter* outer_;
 };

@@ -250,9 +250,15 @@ constexpr auto known_table = [] {
 }();
 
 // Every event, attribute and record tag has a label, so the table holds them all.
-static_assert(std::ranges::all_of(event_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
-static_assert(std::ranges::all_of(attribute_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
-static_assert(std::ranges::all_of(record_tags, [](auto t) { return std::ranges::binary_search(labels, t, {}, &Labelled::tag); }));
+static_assert(std::ranges::all_of(event_tags, [](auto t) {
+    return std::ranges::binary_search(labels, t, {}, &Labelled::tag);
+}));
+static_assert(std::ranges::all_of(attribute_tags, [](auto t) {
+    return std::ranges::binary_search(labels, t, {}, &Labelled::tag);
+}));
+static_assert(std::ranges::all_of(record_tags, [](auto t) {
+    return std::ranges::binary_search(labels, t, {}, &Labelled::tag);
+}));
 
 const Known* find_known(std::string_view tag) noexcept {
     if (tag.empty()) return nullptr;

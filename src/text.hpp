@@ -9,8 +9,8 @@
 // missing renders no space after the tag; an empty one renders the space).
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -26,12 +26,14 @@ template <std::size_t Size>
 class CompactText {
     static_assert(Size == 16 || Size == 24, "the layout below is written for 16 and 24 bytes");
 
-public:
+  public:
     CompactText() noexcept { set_absent(); }
     explicit CompactText(std::string_view text) { assign_present(text); }
     explicit CompactText(std::optional<std::string_view> text) {
-        if (text) assign_present(*text);
-        else set_absent();
+        if (text)
+            assign_present(*text);
+        else
+            set_absent();
     }
     // As the constructor above, for a text that lies inside a larger buffer
     // ending at `readable_end`: a short text is then copied as a whole inline
@@ -108,7 +110,7 @@ public:
     // Heap bytes owned beyond the object itself (for memory accounting).
     std::size_t heap_bytes() const noexcept { return marker() == heap_marker ? heap_size() : 0; }
 
-private:
+  private:
     static constexpr std::size_t inline_capacity = Size - 1;
     static constexpr unsigned char heap_marker = 0xFF;
     static constexpr unsigned char absent_marker = 0xFE;

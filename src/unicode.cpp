@@ -1,8 +1,8 @@
 #include "unicode.hpp"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 #include <cstdint>
 #include <vector>
@@ -15,7 +15,9 @@ constexpr bool is_ascii_white_space(unsigned char c) {
     return c == ' ' || (c >= 0x09 && c <= 0x0D);
 }
 
-constexpr bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+constexpr bool is_continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 }  // namespace
 
@@ -129,7 +131,9 @@ std::string_view trim_end(std::string_view text) {
     return text.substr(0, end);
 }
 
-std::string_view trim(std::string_view text) { return trim_start(trim_end(text)); }
+std::string_view trim(std::string_view text) {
+    return trim_start(trim_end(text));
+}
 
 std::string to_lower(std::string_view text) {
     bool ascii = true;
@@ -151,8 +155,7 @@ std::string to_lower(std::string_view text) {
     if (U_FAILURE(status)) return std::string(text);
     // Lower-casing can grow a text (U+0130 becomes two code points), so ask for the size first.
     status = U_ZERO_ERROR;
-    const int32_t lower_length =
-        u_strToLower(nullptr, 0, utf16.data(), utf16_length, "", &status);
+    const int32_t lower_length = u_strToLower(nullptr, 0, utf16.data(), utf16_length, "", &status);
     std::vector<UChar> lower(static_cast<std::size_t>(lower_length) + 1);
     status = U_ZERO_ERROR;
     u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), utf16.data(), utf16_length, "",

@@ -20,7 +20,9 @@ Span difference(std::optional<std::int32_t> later, std::optional<std::int32_t> e
     return *later - *earlier;
 }
 
-std::string text_of(std::int32_t number) { return std::to_string(number); }
+std::string text_of(std::int32_t number) {
+    return std::to_string(number);
+}
 
 // The years of an event's date, if it has a readable one.
 std::optional<Years> years_of(const EventView& event) {
@@ -57,7 +59,7 @@ bool may_follow_death(std::string_view tag) {
 // The Life of everybody, found by identifier (ASCII case ignored). A later
 // record with the same identifier replaces an earlier one.
 class Lives {
-public:
+  public:
     void add(std::string_view xref, Life life) {
         const auto [at, fresh] = by_key_.try_emplace(xref_key(xref), lives_.size());
         if (fresh) {
@@ -71,7 +73,7 @@ public:
         return found == by_key_.end() ? nullptr : &lives_[found->second];
     }
 
-private:
+  private:
     std::vector<Life> lives_;
     std::unordered_map<std::string, std::size_t> by_key_;
 };
@@ -170,9 +172,8 @@ void check_parent_age(std::vector<Finding>& findings, const Node& family, const 
     }
 }
 
-void check_children_of(std::vector<Finding>& findings, const Node& family,
-                       const FamilyView& view, const Lives& lives, const Life& partner,
-                       bool mother) {
+void check_children_of(std::vector<Finding>& findings, const Node& family, const FamilyView& view,
+                       const Lives& lives, const Life& partner, bool mother) {
     for (const std::string& pointer : view.children) {
         const Life* child = lives.find(pointer);
         if (!child || !child->birth) continue;
@@ -219,9 +220,12 @@ void check_family(std::vector<Finding>& findings, const Node& family, const Live
 
 std::string_view to_string(Severity severity) noexcept {
     switch (severity) {
-    case Severity::Contradiction: return "Contradiction";
-    case Severity::Question: return "Question";
-    case Severity::Missing: return "Missing";
+        case Severity::Contradiction:
+            return "Contradiction";
+        case Severity::Question:
+            return "Question";
+        case Severity::Missing:
+            return "Missing";
     }
     return "Question";
 }
@@ -248,7 +252,8 @@ std::optional<Years> Years::from_date(const GedcomDate& date) {
     }
     const auto& first = date.earliest;
     const auto& last = date.latest;
-    if (first && last) return Years{std::min(first->year, last->year), std::max(first->year, last->year)};
+    if (first && last)
+        return Years{std::min(first->year, last->year), std::max(first->year, last->year)};
     if (first) return Years{first->year, std::nullopt};
     if (last) return Years{std::nullopt, last->year};
     return std::nullopt;
@@ -298,7 +303,8 @@ std::vector<Finding> inspect(const Document& document) {
     std::vector<Finding> findings;
     Lives lives;
     for (const Node& record : document.records) {
-        if (record.tag() == "INDI") lives.add(record.xref().value_or(""), check_individual(findings, record));
+        if (record.tag() == "INDI")
+            lives.add(record.xref().value_or(""), check_individual(findings, record));
     }
     for (const Node& record : document.records) {
         if (record.tag() == "FAM") check_family(findings, record, lives);

@@ -13,7 +13,9 @@ constexpr std::size_t heading_limit = 90;
 constexpr std::size_t heading_kept = 87;
 constexpr std::string_view ellipsis = "\u2026";
 
-bool is_continuation(std::string_view tag) noexcept { return tag == "CONT" || tag == "CONC"; }
+bool is_continuation(std::string_view tag) noexcept {
+    return tag == "CONT" || tag == "CONC";
+}
 
 std::string label_or_tag(std::string_view tag) {
     return std::string(tags::label(tag).value_or(tag));
@@ -166,7 +168,9 @@ std::optional<std::string> event_value(const Node& event) {
 }  // namespace
 
 // The identifier rule, so "@VOID@" counts too.
-bool is_pointer_shaped(std::string_view payload) noexcept { return is_valid_xref(payload); }
+bool is_pointer_shaped(std::string_view payload) noexcept {
+    return is_valid_xref(payload);
+}
 
 std::optional<std::string> pointer_of(const Node& node) {
     const auto payload = node.value();
@@ -223,7 +227,9 @@ void StructureView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string StructureView::to_json() const { return json_of(*this); }
+std::string StructureView::to_json() const {
+    return json_of(*this);
+}
 
 RecordView RecordView::from_node(const Node& record) {
     RecordView view;
@@ -252,7 +258,9 @@ void RecordView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string RecordView::to_json() const { return json_of(*this); }
+std::string RecordView::to_json() const {
+    return json_of(*this);
+}
 
 std::string record_title(const Node& record) {
     if (const auto source = heading_source(record)) {
@@ -311,7 +319,9 @@ void NameView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string NameView::to_json() const { return json_of(*this); }
+std::string NameView::to_json() const {
+    return json_of(*this);
+}
 
 void FamilyLinkView::write_json(JsonWriter& json) const {
     json.start_object();
@@ -320,7 +330,9 @@ void FamilyLinkView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string FamilyLinkView::to_json() const { return json_of(*this); }
+std::string FamilyLinkView::to_json() const {
+    return json_of(*this);
+}
 
 void IdentifierView::write_json(JsonWriter& json) const {
     json.start_object();
@@ -331,7 +343,9 @@ void IdentifierView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string IdentifierView::to_json() const { return json_of(*this); }
+std::string IdentifierView::to_json() const {
+    return json_of(*this);
+}
 
 // ---- EventView ------------------------------------------------------------------
 
@@ -378,7 +392,9 @@ void EventView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string EventView::to_json() const { return json_of(*this); }
+std::string EventView::to_json() const {
+    return json_of(*this);
+}
 
 // ---- IndividualView ---------------------------------------------------------------
 
@@ -436,7 +452,9 @@ void IndividualView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string IndividualView::to_json() const { return json_of(*this); }
+std::string IndividualView::to_json() const {
+    return json_of(*this);
+}
 
 // ---- FamilyView -------------------------------------------------------------------
 
@@ -477,6 +495,8 @@ void FamilyView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string FamilyView::to_json() const { return json_of(*this); }
+std::string FamilyView::to_json() const {
+    return json_of(*this);
+}
 
 }  // namespace lignor

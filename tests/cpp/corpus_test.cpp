@@ -33,7 +33,8 @@ std::string expected_round_trip(std::string_view text) {
             out.push_back('\n');
         }
         pos = end;
-        if (pos < text.size()) pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
+        if (pos < text.size())
+            pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
     }
     return out;
 }
@@ -88,8 +89,10 @@ TEST(fixtures, read_to_the_expected_text_and_report) {
          "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xCC\x82\n1 CONC et\xCC\x81\n0 @I1@ INDI\n"
          "1 NAME Jose\xCC\x81 /Mu\xCC\x88ller/\n0 TRLR\n"},
         {"windows1252_cr.ged", "Read as ANSI (Windows-1252), declared ANSI",
-         "0 HEAD\n1 CHAR ANSI\n0 @I1@ INDI\n1 NAME Jos\xC3\xA9 /Pe\xC3\xB1" "a/\n0 TRLR\n"},
-        {"utf16le_bom_crlf.ged", "Read as UTF-16 (little-endian) (byte-order mark), declared UNICODE",
+         "0 HEAD\n1 CHAR ANSI\n0 @I1@ INDI\n1 NAME Jos\xC3\xA9 /Pe\xC3\xB1"
+         "a/\n0 TRLR\n"},
+        {"utf16le_bom_crlf.ged",
+         "Read as UTF-16 (little-endian) (byte-order mark), declared UNICODE",
          "0 HEAD\n1 CHAR UNICODE\n0 @I1@ INDI\n1 NAME Ana /\xC5\x81ukasiewicz/\n"
          "1 NOTE \xF0\x92\x8D\x85\n0 TRLR\n"},
         {"utf16be_nobom_lf.ged", "Read as UTF-16 (big-endian), declared UNICODE",

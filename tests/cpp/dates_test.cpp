@@ -14,9 +14,15 @@ namespace {
 using date_parts::DualYear;
 using std::nullopt;
 
-DatePoint ymd(std::int32_t year, std::uint8_t month, std::uint8_t day) { return {year, month, day}; }
-DatePoint ym(std::int32_t year, std::uint8_t month) { return {year, month, nullopt}; }
-DatePoint y(std::int32_t year) { return {year, nullopt, nullopt}; }
+DatePoint ymd(std::int32_t year, std::uint8_t month, std::uint8_t day) {
+    return {year, month, day};
+}
+DatePoint ym(std::int32_t year, std::uint8_t month) {
+    return {year, month, nullopt};
+}
+DatePoint y(std::int32_t year) {
+    return {year, nullopt, nullopt};
+}
 
 struct ReadCase {
     const char* name;
@@ -33,11 +39,14 @@ std::string upper(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c >= 'a' && c <= 'z') out.push_back(static_cast<char>(c - 32));
-        else if (c == '\xC3' && i + 1 < text.size()) {  // é è ä û ô ...: Latin-1 supplement capitals
+        if (c >= 'a' && c <= 'z')
+            out.push_back(static_cast<char>(c - 32));
+        else if (c == '\xC3' &&
+                 i + 1 < text.size()) {  // é è ä û ô ...: Latin-1 supplement capitals
             out.push_back(c);
             out.push_back(static_cast<char>(text[++i] - 0x20));
-        } else out.push_back(c);
+        } else
+            out.push_back(c);
     }
     return out;
 }
@@ -70,13 +79,17 @@ TEST(dates_reading, reads_the_grammar_and_common_spellings) {
         single("german day with dot", "5. Januar 1900", DateKind::Exact, ymd(1900, 1, 5)),
         single("spanish fillers", "5 de enero de 1900", DateKind::Exact, ymd(1900, 1, 5)),
         single("french article", "le 5 janvier 1900", DateKind::Exact, ymd(1900, 1, 5)),
-        single("french ordinal after the month", "janvier 1er 1900", DateKind::Exact, ymd(1900, 1, 1)),
+        single("french ordinal after the month", "janvier 1er 1900", DateKind::Exact,
+               ymd(1900, 1, 1)),
         single("english of", "5 of January 1900", DateKind::Exact, ymd(1900, 1, 5)),
         // With four tokens the first number is taken as the month.
         unparsed("french ordinal first", "1er janvier 1900"),
         unparsed("ordinal first with of", "5th of January 1900"),
         single("glued runs", "5JAN1900", DateKind::Exact, ymd(1900, 1, 5)),
-        single("no-break spaces", "5\xC2\xA0JAN\xC2\xA0" "1900", DateKind::Exact, ymd(1900, 1, 5)),
+        single("no-break spaces",
+               "5\xC2\xA0JAN\xC2\xA0"
+               "1900",
+               DateKind::Exact, ymd(1900, 1, 5)),
         single("month and year", "MAR 1900", DateKind::Exact, ym(1900, 3)),
         single("year", "1900", DateKind::Exact, y(1900)),
         single("small year", "5 JAN 50", DateKind::Exact, ymd(50, 1, 5)),
@@ -124,25 +137,32 @@ TEST(dates_reading, reads_the_grammar_and_common_spellings) {
 
 TEST(dates_reading, reads_calendars_escapes_and_bare_words) {
     const std::vector<ReadCase> cases = {
-        single("julian escape", "@#DJULIAN@ 1 JAN 1700", DateKind::Exact, ymd(1700, 1, 1), Calendar::Julian),
+        single("julian escape", "@#DJULIAN@ 1 JAN 1700", DateKind::Exact, ymd(1700, 1, 1),
+               Calendar::Julian),
         single("gregorian escape", "@#DGREGORIAN@ 1700", DateKind::Exact, y(1700)),
         single("hebrew escape", "@#DHEBREW@ 5780", DateKind::Exact, y(5780), Calendar::Hebrew),
-        unparsed("french escape with a month of its own", "@#Dfrench r@ 1 VEND 1", Calendar::FrenchRepublican),
-        single("french underscore", "@#DFRENCH_R@ 12", DateKind::Exact, y(12), Calendar::FrenchRepublican),
+        unparsed("french escape with a month of its own", "@#Dfrench r@ 1 VEND 1",
+                 Calendar::FrenchRepublican),
+        single("french underscore", "@#DFRENCH_R@ 12", DateKind::Exact, y(12),
+               Calendar::FrenchRepublican),
         single("roman", "@#DROMAN@ 500", DateKind::Exact, y(500), Calendar::Roman),
         single("unknown", "@#DUNKNOWN@ 500", DateKind::Exact, y(500), Calendar::Unknown),
         single("any other name", "@#D MAYAN @ 500", DateKind::Exact, y(500), Calendar::Unknown),
         unparsed("unclosed escape", "@#DJULIAN 1700"),
         single("bare word", "JULIAN 1700", DateKind::Exact, y(1700), Calendar::Julian),
-        single("bare french word", "FRENCH_R 12", DateKind::Exact, y(12), Calendar::FrenchRepublican),
+        single("bare french word", "FRENCH_R 12", DateKind::Exact, y(12),
+               Calendar::FrenchRepublican),
         unparsed("bare word in lower case", "julian 1700"),
-        single("escape before the keyword", "@#DJULIAN@ ABT 1700", DateKind::About, y(1700), Calendar::Julian),
-        single("escape after the keyword", "ABT @#DJULIAN@ 1700", DateKind::About, y(1700), Calendar::Julian),
-        single("bare word after the keyword", "BEF JULIAN 1700", DateKind::Before, y(1700), Calendar::Julian),
-        {"escape on both points", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710", DateKind::Between, y(1700),
-         y(1710), Calendar::Julian},
-        {"escapes that disagree", "FROM @#DJULIAN@ 1700 TO @#DHEBREW@ 5500", DateKind::Period, y(1700),
-         nullopt, Calendar::Julian},
+        single("escape before the keyword", "@#DJULIAN@ ABT 1700", DateKind::About, y(1700),
+               Calendar::Julian),
+        single("escape after the keyword", "ABT @#DJULIAN@ 1700", DateKind::About, y(1700),
+               Calendar::Julian),
+        single("bare word after the keyword", "BEF JULIAN 1700", DateKind::Before, y(1700),
+               Calendar::Julian),
+        {"escape on both points", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710", DateKind::Between,
+         y(1700), y(1710), Calendar::Julian},
+        {"escapes that disagree", "FROM @#DJULIAN@ 1700 TO @#DHEBREW@ 5500", DateKind::Period,
+         y(1700), nullopt, Calendar::Julian},
         unparsed("escape with unknown month", "@#DHEBREW@ 1 TSH 5780", Calendar::Hebrew),
     };
     for (ReadCase c : cases) {
@@ -160,8 +180,8 @@ TEST(dates_reading, reads_ranges_periods_and_lone_keywords) {
         {"french range", "entre 1900 et 1910", DateKind::Between, y(1900), y(1910)},
         {"german range", "zwischen 1900 und 1910", DateKind::Between, y(1900), y(1910)},
         {"norwegian range", "mellom 1900 og 1910", DateKind::Between, y(1900), y(1910)},
-        {"long english range", "between 5 JAN 1900 and MAR 1910", DateKind::Between, ymd(1900, 1, 5),
-         ym(1910, 3)},
+        {"long english range", "between 5 JAN 1900 and MAR 1910", DateKind::Between,
+         ymd(1900, 1, 5), ym(1910, 3)},
         {"period", "FROM 1900 TO 1910", DateKind::Period, y(1900), y(1910)},
         {"german period", "von 1900 bis 1910", DateKind::Period, y(1900), y(1910)},
         {"french period", "du 1900 au 1910", DateKind::Period, y(1900), y(1910)},
@@ -194,13 +214,15 @@ TEST(dates_reading, tries_qualifiers_in_order_and_needs_a_separator) {
         single("circa", "circa 1850", DateKind::About, y(1850)),
         single("CA does not stop CAL", "CAL 1850", DateKind::Calculated, y(1850)),
         single("CA does not stop CALCULATED", "calculated 1850", DateKind::Calculated, y(1850)),
-        single("APPROX does not stop APPROXIMATELY", "approximately 1850", DateKind::About, y(1850)),
+        single("APPROX does not stop APPROXIMATELY", "approximately 1850", DateKind::About,
+               y(1850)),
         single("CIR does not stop CIRKA", "cirka 1850", DateKind::About, y(1850)),
         single("VERS after VERSO", "vers 1850", DateKind::About, y(1850)),
         single("EST does not stop ESTIMATED", "Estimated 1850", DateKind::Estimated, y(1850)),
         single("INT", "INT 1900", DateKind::Interpreted, y(1900)),
         single("INTERPRETED", "interpreted 5 JAN 1900", DateKind::Interpreted, ymd(1900, 1, 5)),
-        // Full lower-casing: KELVIN SIGN lowers to "k"; DOTTED CAPITAL I to "i" and a combining dot.
+        // Full lower-casing: KELVIN SIGN lowers to "k"; DOTTED CAPITAL I to "i" and a combining
+        // dot.
         single("keyword with a kelvin sign", "CIR\u212AA 1850", DateKind::About, y(1850)),
         unparsed("keyword with a dotted capital I", "\u0130NT 1850"),
         unparsed("qualifier with no point", "ABT sometime"),
@@ -220,13 +242,15 @@ TEST(dates_reading, reads_every_keyword_of_every_language) {
     };
     const std::vector<List> qualifiers = {
         {DateKind::About,
-         {"ABT", "ABOUT", "CIRCA", "CA", "APPROX", "ENVIRON", "UM", "RUNDT", "OMKRING", "CERCA", "VERSO",
-          "VERS", "AROUND", "APPROXIMATELY", "APROXIMADAMENTE", "OMTRENT", "CIRKA", "CIR", "C", "PROBABLY",
-          "PROBABLEMENT"}},
+         {"ABT",    "ABOUT",         "CIRCA",           "CA",      "APPROX", "ENVIRON",
+          "UM",     "RUNDT",         "OMKRING",         "CERCA",   "VERSO",  "VERS",
+          "AROUND", "APPROXIMATELY", "APROXIMADAMENTE", "OMTRENT", "CIRKA",  "CIR",
+          "C",      "PROBABLY",      "PROBABLEMENT"}},
         {DateKind::Calculated, {"CAL", "CALCULATED"}},
         {DateKind::Estimated, {"EST", "ESTIMATED"}},
         {DateKind::Before, {"BEF", "BEFORE", "AVANT", "VOR", "PRIMA", "ANTES", "FØR"}},
-        {DateKind::After, {"AFT", "AFTER", "APRES", "APRÈS", "NACH", "DOPO", "DESPUES", "ETTER", "EFTER"}},
+        {DateKind::After,
+         {"AFT", "AFTER", "APRES", "APRÈS", "NACH", "DOPO", "DESPUES", "ETTER", "EFTER"}},
         {DateKind::Interpreted, {"INT", "INTERPRETED"}},
     };
     for (const List& list : qualifiers) {
@@ -242,12 +266,12 @@ TEST(dates_reading, reads_every_keyword_of_every_language) {
     }
     for (const char* bet : {"BET", "BETWEEN", "ENTRE", "ZWISCHEN", "MELLOM"})
         for (const char* conjunction : {"AND", "ET", "UND", "OG"})
-            expect_reading({bet, std::string(bet) + " 1900 " + conjunction + " 1910", DateKind::Between,
-                            y(1900), y(1910)});
+            expect_reading({bet, std::string(bet) + " 1900 " + conjunction + " 1910",
+                            DateKind::Between, y(1900), y(1910)});
     for (const char* from : {"FROM", "DE", "DU", "VON", "FRA"})
         for (const char* to : {"TO", "AU", "BIS", "TIL"})
-            expect_reading({from, std::string(from) + " 1900 " + to + " 1910", DateKind::Period, y(1900),
-                            y(1910)});
+            expect_reading({from, std::string(from) + " 1900 " + to + " 1910", DateKind::Period,
+                            y(1900), y(1910)});
 }
 
 TEST(dates_reading, keeps_the_phrase) {
@@ -278,7 +302,8 @@ TEST(dates_reading, keeps_the_phrase) {
 TEST(dates_months, reads_every_name_of_every_language) {
     const std::vector<std::vector<const char*>> names = {
         {"jan", "janv", "enero", "januar", "january", "janvier", "januari", "gennaio", "jänner"},
-        {"feb", "fév", "févr", "february", "février", "februari", "febbraio", "fevrier", "februar", "febrero"},
+        {"feb", "fév", "févr", "february", "février", "februari", "febbraio", "fevrier", "februar",
+         "febrero"},
         {"mar", "mars", "marz", "march", "märz", "maerz", "marzo", "marts"},
         {"apr", "avr", "april", "avril", "abril", "aprile"},
         {"may", "mai", "mei", "mayo", "maggio"},
@@ -288,7 +313,8 @@ TEST(dates_months, reads_every_name_of_every_language) {
         {"sep", "sept", "september", "septembre", "settembre", "septiembre"},
         {"oct", "okt", "october", "octobre", "oktober", "ottobre", "octubre"},
         {"nov", "november", "novembre", "noviembre"},
-        {"dec", "des", "déc", "december", "decembre", "décembre", "dezember", "desember", "dicembre", "diciembre"},
+        {"dec", "des", "déc", "december", "decembre", "décembre", "dezember", "desember",
+         "dicembre", "diciembre"},
     };
     for (std::size_t month = 1; month <= names.size(); ++month) {
         for (const char* name : names[month - 1]) {
@@ -308,11 +334,29 @@ TEST(dates_months, reads_numbers_prefixes_and_trimmed_tokens) {
         std::optional<std::uint8_t> month;
     };
     const std::vector<Case> cases = {
-        {"1", 1},          {"01", 1},       {"12", 12},      {"13", nullopt}, {"0", nullopt},
-        {"0000000000000000000007", 7},      {"sept", 9},     {"octob", 10},   {"decem", 12},
-        {"Janua", 1},      {"febr", 2},     {"septembe", 9}, {"ju", nullopt}, {"ma", nullopt},
-        {"Jan.", 1},       {"(März)", 3},   {"«août»", 8},   {"mays", nullopt}, {"augustus", nullopt},
-        {"", nullopt},     {"...", nullopt}, {"5th", nullopt}, {"abcdefghijklmnopq", nullopt},
+        {"1", 1},
+        {"01", 1},
+        {"12", 12},
+        {"13", nullopt},
+        {"0", nullopt},
+        {"0000000000000000000007", 7},
+        {"sept", 9},
+        {"octob", 10},
+        {"decem", 12},
+        {"Janua", 1},
+        {"febr", 2},
+        {"septembe", 9},
+        {"ju", nullopt},
+        {"ma", nullopt},
+        {"Jan.", 1},
+        {"(März)", 3},
+        {"«août»", 8},
+        {"mays", nullopt},
+        {"augustus", nullopt},
+        {"", nullopt},
+        {"...", nullopt},
+        {"5th", nullopt},
+        {"abcdefghijklmnopq", nullopt},
         {"\xC3", nullopt},
     };
     for (const Case& c : cases) {
@@ -414,9 +458,11 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
         {"BET sometime AND 1910", "between 1910", nullopt, nullopt},
         {"FROM sometime", "FROM sometime", nullopt, nullopt},
         // INT and phrases.
-        {"INT 1900 (nineteen hundred)", "interpreted as 1900", "INT 1900 (nineteen hundred)", "1900"},
+        {"INT 1900 (nineteen hundred)", "interpreted as 1900", "INT 1900 (nineteen hundred)",
+         "1900"},
         {"INT 1900", "interpreted as 1900", nullopt, "1900"},
-        {"1900 (a note (with parentheses))", "1900", "INT 1900 (a note [with parentheses])", "1900"},
+        {"1900 (a note (with parentheses))", "1900", "INT 1900 (a note [with parentheses])",
+         "1900"},
         {"ABT 1900 (maybe)", "about 1900", nullopt, "ABT 1900"},
         // Dual years.
         {"1700/01", "1700", "1700/01", nullopt},
@@ -433,8 +479,8 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
         // Calendars.
         {"@#DJULIAN@ 5 JAN 1700", "5 January 1700", "@#DJULIAN@ 5 JAN 1700", "JULIAN 5 JAN 1700"},
         {"ABT @#DJULIAN@ 1700", "about 1700", "ABT @#DJULIAN@ 1700", "ABT JULIAN 1700"},
-        {"@#DJULIAN@ BET 1700 AND 1710", "between 1700 and 1710", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710",
-         "BET JULIAN 1700 AND JULIAN 1710"},
+        {"@#DJULIAN@ BET 1700 AND 1710", "between 1700 and 1710",
+         "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710", "BET JULIAN 1700 AND JULIAN 1710"},
         {"@#DHEBREW@ 5780", "5780", nullopt, "HEBREW 5780"},
         {"@#DHEBREW@ 5 JAN 5780", "5 January 5780", nullopt, nullopt},
         {"@#DFRENCH R@ 12", "12", nullopt, "FRENCH_R 12"},
@@ -465,8 +511,9 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
 TEST(dates_writing, refuses_points_no_grammar_can_hold) {
     GedcomDate date;
     date.kind = DateKind::Exact;
-    for (const DatePoint& point : {y(10000), y(-10000), DatePoint{1900, 13, nullopt}, DatePoint{1900, 0, 1},
-                                   DatePoint{1900, 1, 32}, DatePoint{1900, nullopt, 5}}) {
+    for (const DatePoint& point :
+         {y(10000), y(-10000), DatePoint{1900, 13, nullopt}, DatePoint{1900, 0, 1},
+          DatePoint{1900, 1, 32}, DatePoint{1900, nullopt, 5}}) {
         SCOPED_TRACE(point.year);
         date.earliest = date.latest = point;
         EXPECT_EQ(date.to_gedcom_5_5_1(), nullopt);
@@ -490,9 +537,10 @@ TEST(dates_writing, hints_a_year) {
         std::optional<std::int32_t> year;
     };
     const std::vector<Case> cases = {
-        {"5 JAN 1900", 1900}, {"BEF 1900", 1900},   {"TO 1910", 1910},     {"in the 1890s", 1890},
-        {"19000", nullopt},   {"0999 or 1200", 1200}, {"3000", 3000},      {"in 3000 AD", nullopt},
-        {"500 BCE", -500},    {"sometime", nullopt}, {"BET x AND 1910", 1910},
+        {"5 JAN 1900", 1900},   {"BEF 1900", 1900},       {"TO 1910", 1910},
+        {"in the 1890s", 1890}, {"19000", nullopt},       {"0999 or 1200", 1200},
+        {"3000", 3000},         {"in 3000 AD", nullopt},  {"500 BCE", -500},
+        {"sometime", nullopt},  {"BET x AND 1910", 1910},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
@@ -501,20 +549,24 @@ TEST(dates_writing, hints_a_year) {
 }
 
 TEST(dates_json, writes_keys_in_order_with_nulls) {
-    EXPECT_EQ(GedcomDate::parse("ABT 5 JAN 1882").to_json(),
-              R"j({"original":"ABT 5 JAN 1882","calendar":"Gregorian","kind":"About",)j"
-              R"j("earliest":{"year":1882,"month":1,"day":5},"latest":{"year":1882,"month":1,"day":5},)j"
-              R"j("phrase":null})j");
-    EXPECT_EQ(GedcomDate::parse(" @#DJULIAN@ BEF 1700 ").to_json(),
-              R"j({"original":" @#DJULIAN@ BEF 1700 ","calendar":"Julian","kind":"Before","earliest":null,)j"
-              R"j("latest":{"year":1700,"month":null,"day":null},"phrase":null})j");
-    EXPECT_EQ(GedcomDate::parse("(\"quoted\")").to_json(),
-              R"j({"original":"(\"quoted\")","calendar":"Gregorian","kind":"Unparsed","earliest":null,)j"
-              R"j("latest":null,"phrase":"\"quoted\""})j");
-    EXPECT_EQ(GedcomDate::parse("INT 1900 (x)").to_json_with_forms(),
-              R"j({"original":"INT 1900 (x)","calendar":"Gregorian","kind":"Interpreted",)j"
-              R"j("earliest":{"year":1900,"month":null,"day":null},"latest":{"year":1900,"month":null,"day":null},)j"
-              R"j("phrase":"x","display":"interpreted as 1900","gedcom551":"INT 1900 (x)","gedcom7":"1900"})j");
+    EXPECT_EQ(
+        GedcomDate::parse("ABT 5 JAN 1882").to_json(),
+        R"j({"original":"ABT 5 JAN 1882","calendar":"Gregorian","kind":"About",)j"
+        R"j("earliest":{"year":1882,"month":1,"day":5},"latest":{"year":1882,"month":1,"day":5},)j"
+        R"j("phrase":null})j");
+    EXPECT_EQ(
+        GedcomDate::parse(" @#DJULIAN@ BEF 1700 ").to_json(),
+        R"j({"original":" @#DJULIAN@ BEF 1700 ","calendar":"Julian","kind":"Before","earliest":null,)j"
+        R"j("latest":{"year":1700,"month":null,"day":null},"phrase":null})j");
+    EXPECT_EQ(
+        GedcomDate::parse("(\"quoted\")").to_json(),
+        R"j({"original":"(\"quoted\")","calendar":"Gregorian","kind":"Unparsed","earliest":null,)j"
+        R"j("latest":null,"phrase":"\"quoted\""})j");
+    EXPECT_EQ(
+        GedcomDate::parse("INT 1900 (x)").to_json_with_forms(),
+        R"j({"original":"INT 1900 (x)","calendar":"Gregorian","kind":"Interpreted",)j"
+        R"j("earliest":{"year":1900,"month":null,"day":null},"latest":{"year":1900,"month":null,"day":null},)j"
+        R"j("phrase":"x","display":"interpreted as 1900","gedcom551":"INT 1900 (x)","gedcom7":"1900"})j");
     EXPECT_TRUE(GedcomDate::parse("1700/05").to_json_with_forms().ends_with(
         R"j("display":"1700","gedcom551":"INT 1700 (1700/05)","gedcom7":null})j"));
 }
@@ -525,31 +577,91 @@ TEST(dates_json, writes_keys_in_order_with_nulls) {
 // exact date with a phrase as INT, and 7.0 writes INT without its keyword).
 ::testing::AssertionResult reads_back_as(const GedcomDate& date, const std::string& written) {
     const GedcomDate again = GedcomDate::parse(written);
-    const auto plain = [](DateKind kind) { return kind == DateKind::Interpreted ? DateKind::Exact : kind; };
+    const auto plain = [](DateKind kind) {
+        return kind == DateKind::Interpreted ? DateKind::Exact : kind;
+    };
     if (plain(again.kind) != plain(date.kind) || again.calendar != date.calendar ||
         again.earliest != date.earliest || again.latest != date.latest)
-        return ::testing::AssertionFailure() << "\"" << written << "\" reads as " << again.to_json();
+        return ::testing::AssertionFailure()
+               << "\"" << written << "\" reads as " << again.to_json();
     return ::testing::AssertionSuccess();
 }
 
 TEST(dates_round_trip, written_dates_read_back_the_same) {
     std::vector<std::string> inputs = {
-        "5 JAN 1900", "Jan 5, 1900", "January 5th, 1900", "5. Januar 1900", "le 5 janvier 1900",
-        "1900-01-05", "05.01.1900", "01/05/1900", "15/01/1900", "MAR 1900", "1900", "0", "9999", "5 JAN 50",
-        "1700/01", "5 JAN 1700/01", "1700/05", "ABT 1700/01", "ABT 1700/05", "1699/1700", "BEF 1700/01",
-        "BET 1700/01 AND 1710", "MAY 009/10", "099/100", "BET 1700 AND 1710/11", "FROM 1699/00 TO 1700/01", "500 BCE", "500 B.C.",
-        "5 JAN 500 B.C.", "JAN 500 BCE", "ABT 500 BCE", "BET 500 BCE AND 400 BCE", "500/01 BCE",
-        "INT 1900 (x)", "INT 1900", "1900 (a (nested) note)", "ABT 1900 (maybe)", "<1850>", "c.1850",
-        "BET 1900 AND 1910", "BET 1900 AND sometime", "FROM 1900 TO 1910", "FROM 1900", "TO 1910",
-        "FROM 1900 TO later", "since 1900", "until 1910", "entre 1900 et 1910", "von 1900 bis 1910",
-        "@#DJULIAN@ 5 JAN 1700", "@#DJULIAN@ ABT 1700", "ABT @#DJULIAN@ 1700", "@#DJULIAN@ 1700/01",
-        "@#DJULIAN@ FROM 1700 TO 1710", "JULIAN 1700", "@#DHEBREW@ 5780", "@#DHEBREW@ BEF 5780",
-        "@#DFRENCH R@ 12", "FRENCH_R FROM 1 TO 12", "@#DROMAN@ 500", "@#DJULIAN@ 500 B.C.",
-        "INT @#DJULIAN@ 1700 (x)", "AFT 1 JAN 1900", "CAL 1900", "EST 1900", "før 1900", "après 1900",
-        "sometime", "",
+        "5 JAN 1900",
+        "Jan 5, 1900",
+        "January 5th, 1900",
+        "5. Januar 1900",
+        "le 5 janvier 1900",
+        "1900-01-05",
+        "05.01.1900",
+        "01/05/1900",
+        "15/01/1900",
+        "MAR 1900",
+        "1900",
+        "0",
+        "9999",
+        "5 JAN 50",
+        "1700/01",
+        "5 JAN 1700/01",
+        "1700/05",
+        "ABT 1700/01",
+        "ABT 1700/05",
+        "1699/1700",
+        "BEF 1700/01",
+        "BET 1700/01 AND 1710",
+        "MAY 009/10",
+        "099/100",
+        "BET 1700 AND 1710/11",
+        "FROM 1699/00 TO 1700/01",
+        "500 BCE",
+        "500 B.C.",
+        "5 JAN 500 B.C.",
+        "JAN 500 BCE",
+        "ABT 500 BCE",
+        "BET 500 BCE AND 400 BCE",
+        "500/01 BCE",
+        "INT 1900 (x)",
+        "INT 1900",
+        "1900 (a (nested) note)",
+        "ABT 1900 (maybe)",
+        "<1850>",
+        "c.1850",
+        "BET 1900 AND 1910",
+        "BET 1900 AND sometime",
+        "FROM 1900 TO 1910",
+        "FROM 1900",
+        "TO 1910",
+        "FROM 1900 TO later",
+        "since 1900",
+        "until 1910",
+        "entre 1900 et 1910",
+        "von 1900 bis 1910",
+        "@#DJULIAN@ 5 JAN 1700",
+        "@#DJULIAN@ ABT 1700",
+        "ABT @#DJULIAN@ 1700",
+        "@#DJULIAN@ 1700/01",
+        "@#DJULIAN@ FROM 1700 TO 1710",
+        "JULIAN 1700",
+        "@#DHEBREW@ 5780",
+        "@#DHEBREW@ BEF 5780",
+        "@#DFRENCH R@ 12",
+        "FRENCH_R FROM 1 TO 12",
+        "@#DROMAN@ 500",
+        "@#DJULIAN@ 500 B.C.",
+        "INT @#DJULIAN@ 1700 (x)",
+        "AFT 1 JAN 1900",
+        "CAL 1900",
+        "EST 1900",
+        "før 1900",
+        "après 1900",
+        "sometime",
+        "",
     };
     for (const char* qualifier : {"ABT", "CAL", "EST", "BEF", "AFT", "INT", "FROM", "TO"})
-        for (const char* point : {"1900", "MAR 1900", "5 MAR 1900", "5 MAR 1900 BCE", "1900/01", "7 DEC 99"})
+        for (const char* point :
+             {"1900", "MAR 1900", "5 MAR 1900", "5 MAR 1900 BCE", "1900/01", "7 DEC 99"})
             inputs.push_back(std::string(qualifier) + " " + point + " (phrase)"),
                 inputs.push_back(std::string(qualifier) + " " + point);
 

@@ -61,73 +61,153 @@ const string no_char_ansel =
 INSTANTIATE_TEST_SUITE_P(
     cases, decode_detects,
     testing::Values(
-        DetectCase{"empty", "", GedcomEncoding::Utf8, false, {}, {}, "Read as UTF-8, no CHAR declared"},
-        DetectCase{"one_byte", "0", GedcomEncoding::Utf8, false, {}, {}, "Read as UTF-8, no CHAR declared"},
-        DetectCase{"utf8_bom_wins_over_declaration", "\xEF\xBB\xBF" "0 HEAD\n1 CHAR ANSEL\n",
-                   GedcomEncoding::Utf8, true, "ANSEL", {},
+        DetectCase{
+            "empty", "", GedcomEncoding::Utf8, false, {}, {}, "Read as UTF-8, no CHAR declared"},
+        DetectCase{"one_byte",
+                   "0",
+                   GedcomEncoding::Utf8,
+                   false,
+                   {},
+                   {},
+                   "Read as UTF-8, no CHAR declared"},
+        DetectCase{"utf8_bom_wins_over_declaration",
+                   "\xEF\xBB\xBF"
+                   "0 HEAD\n1 CHAR ANSEL\n",
+                   GedcomEncoding::Utf8,
+                   true,
+                   "ANSEL",
+                   {},
                    "Read as UTF-8 (byte-order mark), declared ANSEL"},
-        DetectCase{"utf16le_bom", "\xFF\xFE" + utf16("0 HEAD\n1 CHAR ANSEL\n", false),
-                   GedcomEncoding::Utf16Le, true, "ANSEL", {},
+        DetectCase{"utf16le_bom",
+                   "\xFF\xFE" + utf16("0 HEAD\n1 CHAR ANSEL\n", false),
+                   GedcomEncoding::Utf16Le,
+                   true,
+                   "ANSEL",
+                   {},
                    "Read as UTF-16 (little-endian) (byte-order mark), declared ANSEL"},
-        DetectCase{"utf16be_bom", "\xFE\xFF" + utf16("0 HEAD\n", true), GedcomEncoding::Utf16Be,
-                   true, {}, {}, "Read as UTF-16 (big-endian) (byte-order mark), no CHAR declared"},
-        DetectCase{"utf16le_by_structure", utf16("0 HEAD\r\n1 CHAR UNICODE\r\n", false),
-                   GedcomEncoding::Utf16Le, false, "UNICODE",
+        DetectCase{"utf16be_bom",
+                   "\xFE\xFF" + utf16("0 HEAD\n", true),
+                   GedcomEncoding::Utf16Be,
+                   true,
+                   {},
+                   {},
+                   "Read as UTF-16 (big-endian) (byte-order mark), no CHAR declared"},
+        DetectCase{"utf16le_by_structure",
+                   utf16("0 HEAD\r\n1 CHAR UNICODE\r\n", false),
+                   GedcomEncoding::Utf16Le,
+                   false,
+                   "UNICODE",
                    {"File is UTF-16 (little-endian) but carries no byte-order mark."},
                    "Read as UTF-16 (little-endian), declared UNICODE"},
-        DetectCase{"utf16be_odd_length", utf16("0 HEAD\n", true) + "x", GedcomEncoding::Utf16Be,
-                   false, {},
+        DetectCase{"utf16be_odd_length",
+                   utf16("0 HEAD\n", true) + "x",
+                   GedcomEncoding::Utf16Be,
+                   false,
+                   {},
                    {"File is UTF-16 (big-endian) but carries no byte-order mark.",
                     "UTF-16 file has an odd number of bytes; the final byte was ignored."},
                    "Read as UTF-16 (big-endian), no CHAR declared"},
-        DetectCase{"two_zero_bytes_go_to_the_declaration", string("\0\0abc", 5),
-                   GedcomEncoding::Utf8, false, {}, {}, "Read as UTF-8, no CHAR declared"},
-        DetectCase{"no_char_invalid_utf8", "0 HEAD\n1 NOTE \xE2" "e\n", GedcomEncoding::Ansel, false,
-                   {}, {no_char_ansel}, "Read as ANSEL, no CHAR declared"},
-        DetectCase{"declared_utf8_invalid", "0 HEAD\n1 CHAR utf-8\n1 NOTE caf\xE9\n",
-                   GedcomEncoding::Windows1252, false, "utf-8",
-                   {"File declares UTF-8 but contains invalid UTF-8; read as Windows-1252 instead."},
-                   "Read as ANSI (Windows-1252), declared utf-8"},
-        DetectCase{"ansi_z39_47_is_ascii", "0 HEAD\n1 CHAR ANSI Z39.47\n", GedcomEncoding::Ascii,
-                   false, "ANSI Z39.47", {}, "Read as ASCII, declared ANSI Z39.47"},
-        DetectCase{"unicode_without_structure", "0 HEAD\r\n1 CHAR UNICODE\r\n", GedcomEncoding::Utf8,
-                   false, "UNICODE",
-                   {"File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
-                    "as UTF-8."},
-                   "Read as UTF-8, declared UNICODE"},
-        DetectCase{"utf16_word", "0 HEAD\n1 CHAR UTF-16\n", GedcomEncoding::Utf8, false, "UTF-16",
-                   {"File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
-                    "as UTF-8."},
-                   "Read as UTF-8, declared UTF-16"},
-        DetectCase{"unrecognised", "0 HEAD\n1 CHAR IBMPC\n", GedcomEncoding::Utf8, false, "IBMPC",
-                   {"Unrecognized CHAR value \"IBMPC\"; read as UTF-8."}, "Read as UTF-8, declared IBMPC"},
-        DetectCase{"ascii_undecodable", "0 HEAD\n1 CHAR ASCII\n1 NOTE \x80\xFF\n", GedcomEncoding::Ascii,
-                   false, "ASCII",
+        DetectCase{"two_zero_bytes_go_to_the_declaration",
+                   string("\0\0abc", 5),
+                   GedcomEncoding::Utf8,
+                   false,
+                   {},
+                   {},
+                   "Read as UTF-8, no CHAR declared"},
+        DetectCase{"no_char_invalid_utf8",
+                   "0 HEAD\n1 NOTE \xE2"
+                   "e\n",
+                   GedcomEncoding::Ansel,
+                   false,
+                   {},
+                   {no_char_ansel},
+                   "Read as ANSEL, no CHAR declared"},
+        DetectCase{
+            "declared_utf8_invalid",
+            "0 HEAD\n1 CHAR utf-8\n1 NOTE caf\xE9\n",
+            GedcomEncoding::Windows1252,
+            false,
+            "utf-8",
+            {"File declares UTF-8 but contains invalid UTF-8; read as Windows-1252 instead."},
+            "Read as ANSI (Windows-1252), declared utf-8"},
+        DetectCase{"ansi_z39_47_is_ascii",
+                   "0 HEAD\n1 CHAR ANSI Z39.47\n",
+                   GedcomEncoding::Ascii,
+                   false,
+                   "ANSI Z39.47",
+                   {},
+                   "Read as ASCII, declared ANSI Z39.47"},
+        DetectCase{
+            "unicode_without_structure",
+            "0 HEAD\r\n1 CHAR UNICODE\r\n",
+            GedcomEncoding::Utf8,
+            false,
+            "UNICODE",
+            {"File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
+             "as UTF-8."},
+            "Read as UTF-8, declared UNICODE"},
+        DetectCase{
+            "utf16_word",
+            "0 HEAD\n1 CHAR UTF-16\n",
+            GedcomEncoding::Utf8,
+            false,
+            "UTF-16",
+            {"File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
+             "as UTF-8."},
+            "Read as UTF-8, declared UTF-16"},
+        DetectCase{"unrecognised",
+                   "0 HEAD\n1 CHAR IBMPC\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "IBMPC",
+                   {"Unrecognized CHAR value \"IBMPC\"; read as UTF-8."},
+                   "Read as UTF-8, declared IBMPC"},
+        DetectCase{"ascii_undecodable",
+                   "0 HEAD\n1 CHAR ASCII\n1 NOTE \x80\xFF\n",
+                   GedcomEncoding::Ascii,
+                   false,
+                   "ASCII",
                    {"2 byte(s) had no mapping in ASCII and were replaced with U+FFFD."},
                    "Read as ASCII, declared ASCII, 2 byte(s) undecodable"},
-        DetectCase{"utf8_bom_invalid_counts_replacements", "\xEF\xBB\xBF" "0 A \xFF\xEF\xBF\xBD\n",
-                   GedcomEncoding::Utf8, true, {},
+        DetectCase{"utf8_bom_invalid_counts_replacements",
+                   "\xEF\xBB\xBF"
+                   "0 A \xFF\xEF\xBF\xBD\n",
+                   GedcomEncoding::Utf8,
+                   true,
+                   {},
                    {"2 byte(s) had no mapping in UTF-8 and were replaced with U+FFFD."},
                    "Read as UTF-8 (byte-order mark), no CHAR declared, 2 byte(s) undecodable"},
-        DetectCase{"utf16_notes_in_order",
-                   utf16("0 A", false) + string("\x00\xD8", 2) + "x",
-                   GedcomEncoding::Utf16Le, false, {},
-                   {"File is UTF-16 (little-endian) but carries no byte-order mark.",
-                    "UTF-16 file has an odd number of bytes; the final byte was ignored.",
-                    "1 byte(s) had no mapping in UTF-16 (little-endian) and were replaced with U+FFFD."},
-                   "Read as UTF-16 (little-endian), no CHAR declared, 1 byte(s) undecodable"},
+        DetectCase{
+            "utf16_notes_in_order",
+            utf16("0 A", false) + string("\x00\xD8", 2) + "x",
+            GedcomEncoding::Utf16Le,
+            false,
+            {},
+            {"File is UTF-16 (little-endian) but carries no byte-order mark.",
+             "UTF-16 file has an odd number of bytes; the final byte was ignored.",
+             "1 byte(s) had no mapping in UTF-16 (little-endian) and were replaced with U+FFFD."},
+            "Read as UTF-16 (little-endian), no CHAR declared, 1 byte(s) undecodable"},
         DetectCase{"lone_cr_lines_show_their_declaration",
-                   "0 HEAD\r1 CHAR ANSI\r1 NOTE Jos\xE9\r0 TRLR\r", GedcomEncoding::Windows1252, false,
-                   "ANSI", {}, "Read as ANSI (Windows-1252), declared ANSI"}),
+                   "0 HEAD\r1 CHAR ANSI\r1 NOTE Jos\xE9\r0 TRLR\r",
+                   GedcomEncoding::Windows1252,
+                   false,
+                   "ANSI",
+                   {},
+                   "Read as ANSI (Windows-1252), declared ANSI"}),
     [](const auto& info) { return string(info.param.name); });
 
 TEST(decode_declaration, spellings_normalise_to_one_encoding) {
     const std::pair<string_view, GedcomEncoding> table[] = {
-        {"UTF-8", GedcomEncoding::Utf8},        {"utf8", GedcomEncoding::Utf8},
-        {"UTF 8", GedcomEncoding::Utf8},        {"Utf_8", GedcomEncoding::Utf8},
-        {"ANSEL", GedcomEncoding::Ansel},       {"ansel", GedcomEncoding::Ansel},
-        {"ASCII", GedcomEncoding::Ascii},       {"US-ASCII", GedcomEncoding::Ascii},
-        {"ANSI", GedcomEncoding::Windows1252},  {"CP1252", GedcomEncoding::Windows1252},
+        {"UTF-8", GedcomEncoding::Utf8},
+        {"utf8", GedcomEncoding::Utf8},
+        {"UTF 8", GedcomEncoding::Utf8},
+        {"Utf_8", GedcomEncoding::Utf8},
+        {"ANSEL", GedcomEncoding::Ansel},
+        {"ansel", GedcomEncoding::Ansel},
+        {"ASCII", GedcomEncoding::Ascii},
+        {"US-ASCII", GedcomEncoding::Ascii},
+        {"ANSI", GedcomEncoding::Windows1252},
+        {"CP1252", GedcomEncoding::Windows1252},
         {"Windows-1252", GedcomEncoding::Windows1252},
         {"IBM WINDOWS", GedcomEncoding::Windows1252},
         {"ibm_windows", GedcomEncoding::Windows1252},
@@ -142,14 +222,20 @@ TEST(decode_declaration, spellings_normalise_to_one_encoding) {
 }
 
 TEST(decode_declaration, only_an_exact_level_one_char_line_counts) {
-    const string_view misses[] = {"0 HEAD\n 1 CHAR ANSEL\n",  "0 HEAD\n2 CHAR ANSEL\n",
-                                  "0 HEAD\n1 char ANSEL\n",   "0 HEAD\n1 CHAR\tANSEL\n",
-                                  "0 HEAD\n1 CHAR \n",        "0 HEAD\n1  CHAR ANSEL\n"};
-    for (string_view bytes : misses) EXPECT_EQ(declared_charset(bytes, std::nullopt), std::nullopt) << bytes;
-    EXPECT_EQ(declared_charset("0 HEAD\n1 CHAR  ANSEL \t\r\n1 CHAR UTF-8\n", std::nullopt), "ANSEL");
+    const string_view misses[] = {"0 HEAD\n 1 CHAR ANSEL\n", "0 HEAD\n2 CHAR ANSEL\n",
+                                  "0 HEAD\n1 char ANSEL\n",  "0 HEAD\n1 CHAR\tANSEL\n",
+                                  "0 HEAD\n1 CHAR \n",       "0 HEAD\n1  CHAR ANSEL\n"};
+    for (string_view bytes : misses)
+        EXPECT_EQ(declared_charset(bytes, std::nullopt), std::nullopt) << bytes;
+    EXPECT_EQ(declared_charset("0 HEAD\n1 CHAR  ANSEL \t\r\n1 CHAR UTF-8\n", std::nullopt),
+              "ANSEL");
     EXPECT_EQ(declared_charset("0 @I1@ INDI\n1 CHAR X Y\n", std::nullopt), "X Y");
     // High bytes outside UTF-16 are read as Latin-1.
-    EXPECT_EQ(declared_charset("1 CHAR \xC9" "A\n", std::nullopt), "\xC3\x89" "A");
+    EXPECT_EQ(declared_charset("1 CHAR \xC9"
+                               "A\n",
+                               std::nullopt),
+              "\xC3\x89"
+              "A");
 }
 
 TEST(decode_declaration, looks_only_at_the_first_8192_bytes) {
@@ -190,28 +276,49 @@ TEST_P(decode_ansel, moves_marks_after_their_letter) {
 
 INSTANTIATE_TEST_SUITE_P(
     cases, decode_ansel,
-    testing::Values(
-        BytesCase{"acute_before_e", "\xE2" "e", "e\xCC\x81", 0},
-        BytesCase{"stacked_marks_keep_their_order", "\xE2\xE8" "a", "a\xCC\x81\xCC\x88", 0},
-        BytesCase{"mark_at_the_very_end", "ab\xE2", "ab\xCC\x81", 0},
-        BytesCase{"mark_before_lf_stays_on_its_line", "arr\xE3\n3 CONC et", "arr\xCC\x82\n3 CONC et", 0},
-        BytesCase{"mark_before_crlf_stays_on_its_line", "arr\xE3\r\n3 CONC et",
-                  "arr\xCC\x82\r\n3 CONC et", 0},
-        BytesCase{"mark_before_lone_cr", "x\xE8\ry", "x\xCC\x88\ry", 0},
-        BytesCase{"spacing_characters", "\xA1\xB2\xC3\xCF\xCD\xCE\xB9", "\xC5\x81\xC3\xB8\xC2\xA9\xC3\x9F" "eo\xC2\xA3", 0},
-        BytesCase{"mark_on_a_special_letter", "\xE2\xA2", "\xC3\x98\xCC\x81", 0},
-        BytesCase{"undefined_bytes_count", "\xAF\x80\xBB\xFF\xFC", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", 5},
-        BytesCase{"undefined_byte_releases_marks", "\xE2\xAF", "\xEF\xBF\xBD\xCC\x81", 1},
-        BytesCase{"double_ligature_and_high_comma", "\xEB" "t\xEC" "s\xFE" "c",
-                  "t\xEF\xB8\xA0s\xEF\xB8\xA1" "c\xCC\x93", 0}),
+    testing::Values(BytesCase{"acute_before_e",
+                              "\xE2"
+                              "e",
+                              "e\xCC\x81", 0},
+                    BytesCase{"stacked_marks_keep_their_order",
+                              "\xE2\xE8"
+                              "a",
+                              "a\xCC\x81\xCC\x88", 0},
+                    BytesCase{"mark_at_the_very_end", "ab\xE2", "ab\xCC\x81", 0},
+                    BytesCase{"mark_before_lf_stays_on_its_line", "arr\xE3\n3 CONC et",
+                              "arr\xCC\x82\n3 CONC et", 0},
+                    BytesCase{"mark_before_crlf_stays_on_its_line", "arr\xE3\r\n3 CONC et",
+                              "arr\xCC\x82\r\n3 CONC et", 0},
+                    BytesCase{"mark_before_lone_cr", "x\xE8\ry", "x\xCC\x88\ry", 0},
+                    BytesCase{"spacing_characters", "\xA1\xB2\xC3\xCF\xCD\xCE\xB9",
+                              "\xC5\x81\xC3\xB8\xC2\xA9\xC3\x9F"
+                              "eo\xC2\xA3",
+                              0},
+                    BytesCase{"mark_on_a_special_letter", "\xE2\xA2", "\xC3\x98\xCC\x81", 0},
+                    BytesCase{"undefined_bytes_count", "\xAF\x80\xBB\xFF\xFC",
+                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", 5},
+                    BytesCase{"undefined_byte_releases_marks", "\xE2\xAF", "\xEF\xBF\xBD\xCC\x81",
+                              1},
+                    BytesCase{"double_ligature_and_high_comma",
+                              "\xEB"
+                              "t\xEC"
+                              "s\xFE"
+                              "c",
+                              "t\xEF\xB8\xA0s\xEF\xB8\xA1"
+                              "c\xCC\x93",
+                              0}),
     [](const auto& info) { return string(info.param.name); });
 
 TEST(decode_ansel, reads_a_whole_file_split_after_an_accent) {
     // A word split across CONC right after its accent byte, with CR LF endings.
-    auto loaded = Document::from_bytes("0 HEAD\r\n1 CHAR ANSEL\r\n0 @N1@ NOTE arr\xE3\r\n1 CONC et\xE2\r\n0 TRLR");
+    auto loaded = Document::from_bytes(
+        "0 HEAD\r\n1 CHAR ANSEL\r\n0 @N1@ NOTE arr\xE3\r\n1 CONC et\xE2\r\n0 TRLR");
     ASSERT_TRUE(loaded) << loaded.error().display();
-    EXPECT_EQ(loaded->document.records[1].logical_value(), "arr\xCC\x82" "et\xCC\x81");
-    auto lf = Document::from_bytes("0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xE3\n1 CONC et\n0 @N2@ NOTE x\xE2");
+    EXPECT_EQ(loaded->document.records[1].logical_value(),
+              "arr\xCC\x82"
+              "et\xCC\x81");
+    auto lf = Document::from_bytes(
+        "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xE3\n1 CONC et\n0 @N2@ NOTE x\xE2");
     ASSERT_TRUE(lf) << lf.error().display();
     EXPECT_EQ(lf->document.to_text(),
               "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xCC\x82\n1 CONC et\n0 @N2@ NOTE x\xCC\x81\n");
@@ -226,10 +333,12 @@ TEST(decode_windows_1252, maps_the_0x80_block_and_keeps_undefined_positions) {
     const string expected =
         "\xE2\x82\xAC\xC2\x81\xE2\x80\x9A\xC6\x92\xE2\x80\x9E\xE2\x80\xA6\xE2\x80\xA0\xE2\x80\xA1"
         "\xCB\x86\xE2\x80\xB0\xC5\xA0\xE2\x80\xB9\xC5\x92\xC2\x8D\xC5\xBD\xC2\x8F"
-        "\xC2\x90\xE2\x80\x98\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80\x94"
+        "\xC2\x90\xE2\x80\x98\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80"
+        "\x94"
         "\xCB\x9C\xE2\x84\xA2\xC5\xA1\xE2\x80\xBA\xC5\x93\xC2\x9D\xC5\xBE\xC5\xB8";
     EXPECT_EQ(text, expected);
-    EXPECT_EQ(decode_as("a\xA0\xE9\xFF", GedcomEncoding::Windows1252, report), "a\xC2\xA0\xC3\xA9\xC3\xBF");
+    EXPECT_EQ(decode_as("a\xA0\xE9\xFF", GedcomEncoding::Windows1252, report),
+              "a\xC2\xA0\xC3\xA9\xC3\xBF");
 }
 
 class decode_utf16_units : public testing::TestWithParam<BytesCase> {};
@@ -250,17 +359,30 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BytesCase{"ascii_and_bmp", string("A\0\xB6\0:\x26", 6), "A\xC2\xB6\xE2\x98\xBA", 0},
         BytesCase{"surrogate_pair", string("\x08\xD8\x45\xDF", 4), "\xF0\x92\x8D\x85", 0},
-        BytesCase{"high_then_letter", string("\x08\xD8" "A\0", 4), "\xEF\xBF\xBD" "A", 1},
+        BytesCase{"high_then_letter",
+                  string("\x08\xD8"
+                         "A\0",
+                         4),
+                  "\xEF\xBF\xBD"
+                  "A",
+                  1},
         BytesCase{"high_then_high_then_low", string("\x08\xD8\x08\xD8\x45\xDF", 6),
                   "\xEF\xBF\xBD\xF0\x92\x8D\x85", 1},
         BytesCase{"high_at_the_end", string("A\0\x08\xD8", 4), "A\xEF\xBF\xBD", 1},
-        BytesCase{"lone_low", string("\x45\xDF" "A\0", 4), "\xEF\xBF\xBD" "A", 1}),
+        BytesCase{"lone_low",
+                  string("\x45\xDF"
+                         "A\0",
+                         4),
+                  "\xEF\xBF\xBD"
+                  "A",
+                  1}),
     [](const auto& info) { return string(info.param.name); });
 
 TEST(decode_utf16_units, odd_length_drops_the_last_byte_with_a_note) {
     EncodingReport report;
     EXPECT_EQ(decode_utf16(string("A\0B", 3), false, report), "A");
-    EXPECT_EQ(report.notes, Notes{"UTF-16 file has an odd number of bytes; the final byte was ignored."});
+    EXPECT_EQ(report.notes,
+              Notes{"UTF-16 file has an odd number of bytes; the final byte was ignored."});
 }
 
 TEST(decode_utf8, each_maximal_invalid_sequence_becomes_one_replacement) {

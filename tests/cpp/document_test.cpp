@@ -86,40 +86,44 @@ TEST_P(line_grammar_refuses, with_message_kind_and_line) {
 constexpr string_view no_tag = "the line has no tag";
 constexpr string_view no_level = "the line does not begin with a level";
 constexpr string_view too_deep = "the line is nested deeper than the limit";
-constexpr string_view bad_xref = "the cross-reference identifier is not closed, or contains a space";
+constexpr string_view bad_xref =
+    "the cross-reference identifier is not closed, or contains a space";
 constexpr string_view xref_no_tag = "the record has an identifier but no tag";
 constexpr string_view bad_tag = "a tag must be ASCII letters, digits, or underscore";
 
 INSTANTIATE_TEST_SUITE_P(
     cases, line_grammar_refuses,
-    testing::Values(
-        LineErrorCase{"no_space", "0HEAD", no_tag, ErrorKind::Syntax},
-        LineErrorCase{"level_only", "0", no_tag, ErrorKind::Syntax},
-        LineErrorCase{"tag_only", "HEAD", no_tag, ErrorKind::Syntax},
-        LineErrorCase{"only_spaces_after_level", "1   ", no_tag, ErrorKind::Syntax},
-        LineErrorCase{"level_space_nothing", "1 ", no_tag, ErrorKind::Syntax},
-        LineErrorCase{"starts_with_space", " 0 HEAD", no_level, ErrorKind::Syntax},
-        LineErrorCase{"lone_plus", "+ HEAD", no_level, ErrorKind::Syntax},
-        LineErrorCase{"negative", "-1 HEAD", no_level, ErrorKind::Syntax},
-        LineErrorCase{"letter", "1a HEAD", no_level, ErrorKind::Syntax},
-        LineErrorCase{"overflow", "65536 X", no_level, ErrorKind::Syntax},
-        LineErrorCase{"huge_overflow", "99999999999999999999 X", no_level, ErrorKind::Syntax},
-        LineErrorCase{"byte_order_mark", "\xEF\xBB\xBF" "0 HEAD", no_level, ErrorKind::Syntax},
-        LineErrorCase{"spaces_only", "   ", no_level, ErrorKind::Syntax},
-        LineErrorCase{"past_depth", "65 X", too_deep, ErrorKind::Limit},
-        LineErrorCase{"max_level_past_depth", "65535 X", too_deep, ErrorKind::Limit},
-        LineErrorCase{"depth_before_tag", "65 @x", too_deep, ErrorKind::Limit},
-        LineErrorCase{"lone_at", "0 @ INDI", bad_xref, ErrorKind::Syntax},
-        LineErrorCase{"double_at", "0 @@ INDI", bad_xref, ErrorKind::Syntax},
-        LineErrorCase{"unclosed", "0 @I1 INDI", bad_xref, ErrorKind::Syntax},
-        LineErrorCase{"inner_at", "0 @I@1@ INDI", bad_xref, ErrorKind::Syntax},
-        LineErrorCase{"xref_with_space", "0 @I 1@ INDI", bad_xref, ErrorKind::Syntax},
-        LineErrorCase{"xref_alone", "0 @I1@", xref_no_tag, ErrorKind::Syntax},
-        LineErrorCase{"xref_space", "0 @I1@ ", xref_no_tag, ErrorKind::Syntax},
-        LineErrorCase{"xref_two_spaces", "0 @I1@  INDI", bad_tag, ErrorKind::Syntax},
-        LineErrorCase{"non_ascii_tag", "1 N\xC3\x84ME x", bad_tag, ErrorKind::Syntax},
-        LineErrorCase{"dash_tag", "1 NA-ME x", bad_tag, ErrorKind::Syntax},
-        LineErrorCase{"tab_after_tag", "1 NAME\tx", bad_tag, ErrorKind::Syntax}),
+    testing::Values(LineErrorCase{"no_space", "0HEAD", no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"level_only", "0", no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"tag_only", "HEAD", no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"only_spaces_after_level", "1   ", no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"level_space_nothing", "1 ", no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"starts_with_space", " 0 HEAD", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"lone_plus", "+ HEAD", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"negative", "-1 HEAD", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"letter", "1a HEAD", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"overflow", "65536 X", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"huge_overflow", "99999999999999999999 X", no_level,
+                                  ErrorKind::Syntax},
+                    LineErrorCase{"byte_order_mark",
+                                  "\xEF\xBB\xBF"
+                                  "0 HEAD",
+                                  no_level, ErrorKind::Syntax},
+                    LineErrorCase{"spaces_only", "   ", no_level, ErrorKind::Syntax},
+                    LineErrorCase{"past_depth", "65 X", too_deep, ErrorKind::Limit},
+                    LineErrorCase{"max_level_past_depth", "65535 X", too_deep, ErrorKind::Limit},
+                    LineErrorCase{"depth_before_tag", "65 @x", too_deep, ErrorKind::Limit},
+                    LineErrorCase{"lone_at", "0 @ INDI", bad_xref, ErrorKind::Syntax},
+                    LineErrorCase{"double_at", "0 @@ INDI", bad_xref, ErrorKind::Syntax},
+                    LineErrorCase{"unclosed", "0 @I1 INDI", bad_xref, ErrorKind::Syntax},
+                    LineErrorCase{"inner_at", "0 @I@1@ INDI", bad_xref, ErrorKind::Syntax},
+                    LineErrorCase{"xref_with_space", "0 @I 1@ INDI", bad_xref, ErrorKind::Syntax},
+                    LineErrorCase{"xref_alone", "0 @I1@", xref_no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"xref_space", "0 @I1@ ", xref_no_tag, ErrorKind::Syntax},
+                    LineErrorCase{"xref_two_spaces", "0 @I1@  INDI", bad_tag, ErrorKind::Syntax},
+                    LineErrorCase{"non_ascii_tag", "1 N\xC3\x84ME x", bad_tag, ErrorKind::Syntax},
+                    LineErrorCase{"dash_tag", "1 NA-ME x", bad_tag, ErrorKind::Syntax},
+                    LineErrorCase{"tab_after_tag", "1 NAME\tx", bad_tag, ErrorKind::Syntax}),
     [](const auto& info) { return string(info.param.name); });
 
 TEST(line_grammar, renders_canonically) {
@@ -291,8 +295,9 @@ TEST(document_read, empty_input_and_bare_line_breaks_give_no_records) {
 }
 
 TEST(document_read, line_numbers_count_empty_lines_whatever_the_terminator) {
-    for (string_view text : {"0 HEAD\r\n1 CHAR ANSEL\r\n\r\n0 TRLR x y", "0 HEAD\n1 CHAR ANSEL\n\n0 TRLR x y",
-                             "0 HEAD\r1 CHAR ANSEL\r\r0 TRLR x y"}) {
+    for (string_view text :
+         {"0 HEAD\r\n1 CHAR ANSEL\r\n\r\n0 TRLR x y", "0 HEAD\n1 CHAR ANSEL\n\n0 TRLR x y",
+          "0 HEAD\r1 CHAR ANSEL\r\r0 TRLR x y"}) {
         auto ok = read(text);
         ASSERT_TRUE(ok);
         EXPECT_EQ(ok->records.size(), 2u);
@@ -369,7 +374,8 @@ TEST(document_read, bounds_hold_at_the_limit_and_refuse_one_past) {
     limits = {};
     limits.max_depth = 3;
     EXPECT_TRUE(read("0 A\n1 B\n2 C\n3 D\n", limits));
-    expect_error(read("0 A\n1 B\n2 C\n3 D\n4 E\n", limits), "the line is nested deeper than the limit", 5);
+    expect_error(read("0 A\n1 B\n2 C\n3 D\n4 E\n", limits),
+                 "the line is nested deeper than the limit", 5);
 
     limits = {};
     limits.max_file_bytes = 8;
@@ -411,12 +417,15 @@ TEST(document_read, deep_nesting_to_the_depth_limit_does_not_recurse_unboundedly
 
 TEST(document_read, hostile_depth_stops_at_the_default_limit) {
     string text;
-    for (unsigned level = 0; level < 100000; ++level) text += std::to_string(level % 65536) + " X\n";
+    for (unsigned level = 0; level < 100000; ++level)
+        text += std::to_string(level % 65536) + " X\n";
     expect_error(read(text), "the line is nested deeper than the limit", 66);
 }
 
 TEST(document_read, a_leftover_byte_order_mark_is_not_skipped) {
-    expect_error(read("\xEF\xBB\xBF" "0 HEAD\n"), "the line does not begin with a level", 1);
+    expect_error(read("\xEF\xBB\xBF"
+                      "0 HEAD\n"),
+                 "the line does not begin with a level", 1);
 }
 
 TEST(document_read, build_node_assembles_one_subtree_and_guards_its_level) {
@@ -439,7 +448,8 @@ TEST(document_read, nodes_outlive_the_document_they_were_read_into) {
     Node kept = Node::make("X");
     std::vector<Node> copies;
     {
-        auto document = read("0 @I1@ INDI\n1 NOTE " + long_value + "\n2 CONC " + long_value + "\n0 @I2@ INDI\n");
+        auto document = read("0 @I1@ INDI\n1 NOTE " + long_value + "\n2 CONC " + long_value +
+                             "\n0 @I2@ INDI\n");
         ASSERT_TRUE(document);
         kept = std::move(document->records[0]);
         copies.push_back(document->records[1]);
@@ -447,16 +457,19 @@ TEST(document_read, nodes_outlive_the_document_they_were_read_into) {
     EXPECT_EQ(kept.children()[0].logical_value(), long_value + long_value);
     kept.children_mut()[0].set_value("short");
     kept.children_mut().push_back(Node::with_value("NOTE", long_value));
-    EXPECT_EQ(render(kept), "0 @I1@ INDI\n1 NOTE short\n2 CONC " + long_value + "\n1 NOTE " + long_value + "\n");
+    EXPECT_EQ(render(kept),
+              "0 @I1@ INDI\n1 NOTE short\n2 CONC " + long_value + "\n1 NOTE " + long_value + "\n");
     EXPECT_EQ(copies[0].xref(), "@I2@");
 }
 
 TEST(document_write, reading_writing_reading_is_stable) {
-    const string_view text = "0 HEAD\r\n1 CHAR ANSEL\r\n01  NOTE  x \r\n0 @I1@ INDI\n1 NAME a /b/\n2 CONC c\n0 TRLR";
+    const string_view text =
+        "0 HEAD\r\n1 CHAR ANSEL\r\n01  NOTE  x \r\n0 @I1@ INDI\n1 NAME a /b/\n2 CONC c\n0 TRLR";
     auto first = read(text);
     ASSERT_TRUE(first);
     const string written = first->to_text();
-    EXPECT_EQ(written, "0 HEAD\n1 CHAR ANSEL\n01  NOTE  x \n0 @I1@ INDI\n1 NAME a /b/\n2 CONC c\n0 TRLR\n");
+    EXPECT_EQ(written,
+              "0 HEAD\n1 CHAR ANSEL\n01  NOTE  x \n0 @I1@ INDI\n1 NAME a /b/\n2 CONC c\n0 TRLR\n");
     auto second = read(written);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->to_text(), written);
@@ -469,9 +482,9 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     EXPECT_EQ(ansel->to_bytes(), "0 HEAD\n1  SOUR x\n1 CHAR UTF-8\n2 VERS 1\n0 TRLR\n");
     EXPECT_EQ(ansel->records[0].children()[1].value(), "ANSEL");
 
-    for (string_view unchanged : {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
-                                  "0 @I1@ INDI\n0 HEAD\n1 CHAR ANSEL\n",
-                                  "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
+    for (string_view unchanged :
+         {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
+          "0 @I1@ INDI\n0 HEAD\n1 CHAR ANSEL\n", "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
         auto document = read(unchanged);
         ASSERT_TRUE(document);
         EXPECT_EQ(document->to_bytes(), document->to_text());

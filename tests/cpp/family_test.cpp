@@ -17,7 +17,9 @@ Document read(string_view text) {
     return std::move(document).value();
 }
 
-List listed(std::span<const string> answer) { return {answer.begin(), answer.end()}; }
+List listed(std::span<const string> answer) {
+    return {answer.begin(), answer.end()};
+}
 
 List sorted(std::span<const string> answer) {
     List list = listed(answer);
@@ -70,7 +72,11 @@ const Case cases[] = {
     {"asked in lower case", both_sides, "@i2@", {}, {"@i3@"}, {"@i1@"}},
     {"order of partners", ordered, "@C1@", {"@H1@", "@H2@", "@W1@", "@P3@"}, {}, {}},
     {"order of children", ordered, "@W1@", {}, {"@C2@", "@C1@", "@C3@"}, {"@H1@", "@H2@", "@P3@"}},
-    {"order of other partners", ordered, "@P3@", {}, {"@C2@", "@C1@", "@C3@"},
+    {"order of other partners",
+     ordered,
+     "@P3@",
+     {},
+     {"@C2@", "@C1@", "@C3@"},
      {"@H1@", "@H2@", "@W1@"}},
     {"void and malformed links", voids, "@I3@", {"@I2@"}, {}, {}},
     {"a lone partner has no partner", voids, "@I2@", {}, {"@I3@"}, {}},
@@ -93,22 +99,22 @@ TEST_P(family_graph, answers_for_one_person_in_order) {
     EXPECT_EQ(listed(graph.partners_of(c.person)), c.partners);
 }
 
-INSTANTIATE_TEST_SUITE_P(family, family_graph, ::testing::ValuesIn(cases),
-                         [](const auto& info) {
-                             string name = info.param.name;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(family, family_graph, ::testing::ValuesIn(cases), [](const auto& info) {
+    string name = info.param.name;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+});
 
 TEST(family_graph_build, a_child_of_two_families_gets_the_partners_of_both_once) {
-    const FamilyGraph graph = FamilyGraph::make(read(
-        "0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 CHIL @I5@\n"
-        "0 @F2@ FAM\n1 HUSB @I1@\n1 WIFE @I3@\n1 CHIL @i5@\n"
-        "0 @I5@ INDI\n1 FAMC @F1@\n1 FAMC @F2@\n"));
+    const FamilyGraph graph =
+        FamilyGraph::make(read("0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 CHIL @I5@\n"
+                               "0 @F2@ FAM\n1 HUSB @I1@\n1 WIFE @I3@\n1 CHIL @i5@\n"
+                               "0 @I5@ INDI\n1 FAMC @F1@\n1 FAMC @F2@\n"));
     // The order between the two families is not fixed; within one it is.
     const List parents = listed(graph.parents_of("@I5@"));
-    EXPECT_TRUE(parents == (List{"@I1@", "@I2@", "@I3@"}) || parents == (List{"@I1@", "@I3@", "@I2@"}))
+    EXPECT_TRUE(parents == (List{"@I1@", "@I2@", "@I3@"}) ||
+                parents == (List{"@I1@", "@I3@", "@I2@"}))
         << ::testing::PrintToString(parents);
     EXPECT_EQ(sorted(graph.partners_of("@I1@")), (List{"@I2@", "@I3@"}));
     // One entry, spelt as the family visited first spells it.
@@ -119,9 +125,9 @@ TEST(family_graph_build, a_child_of_two_families_gets_the_partners_of_both_once)
 }
 
 TEST(family_graph_build, families_are_keyed_upper_case_and_shared_across_spellings) {
-    const FamilyGraph graph = FamilyGraph::make(read(
-        "0 @f1@ FAM\n1 HUSB @I1@\n0 @F1@ FAM\n1 WIFE @I2@\n1 HUSB @i1@\n"
-        "0 @I3@ INDI\n1 FAMC @f1@\n0 @I4@ INDI\n1 FAMS @F9@\n"));
+    const FamilyGraph graph =
+        FamilyGraph::make(read("0 @f1@ FAM\n1 HUSB @I1@\n0 @F1@ FAM\n1 WIFE @I2@\n1 HUSB @i1@\n"
+                               "0 @I3@ INDI\n1 FAMC @f1@\n0 @I4@ INDI\n1 FAMS @F9@\n"));
     ASSERT_EQ(graph.families.size(), 2u);
     const FamilyMembers& shared = graph.families.at("@F1@");
     EXPECT_EQ(shared.partners, (List{"@I1@", "@I2@"}));

@@ -30,7 +30,8 @@ void put(std::string& out, std::uint64_t value, int width) {
 
 std::uint64_t get(std::string_view bytes, std::size_t at, int width) {
     std::uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    for (int i = width - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
     return value;
 }
 
@@ -65,7 +66,8 @@ std::string central_record(const Record& r) {
     return out + r.name + r.extra;
 }
 
-std::string end_record(std::uint64_t count, std::uint64_t size, std::uint64_t offset, std::string_view comment = {}) {
+std::string end_record(std::uint64_t count, std::uint64_t size, std::uint64_t offset,
+                       std::string_view comment = {}) {
     std::string out;
     put(out, 0x06054b50, 4);
     put(out, 0, 4);
@@ -108,7 +110,8 @@ TEST(gedzip_reading, refuses_hostile_central_directories_with_their_message) {
         {"empty input", "", "the file does not end like a ZIP archive"},
         {"21 bytes", std::string(21, 'P'), "the file does not end like a ZIP archive"},
         {"no end record", std::string(5000, '\0'), "the file does not end like a ZIP archive"},
-        {"zip64 count, no locator", end_record(0xFFFF, 0, 0), "the archive needs a Zip64 directory and has none"},
+        {"zip64 count, no locator", end_record(0xFFFF, 0, 0),
+         "the archive needs a Zip64 directory and has none"},
         {"zip64 offset, no locator", end_record(1, 0, 0xFFFFFFFF),
          "the archive needs a Zip64 directory and has none"},
         {"zip bomb ratio", archive_of({{.name = "a.ged", .compressed = 9, .uncompressed = 10000}}),
@@ -122,25 +125,32 @@ TEST(gedzip_reading, refuses_hostile_central_directories_with_their_message) {
                      {.name = "d", .compressed = 1 << 29, .uncompressed = 1 << 30},
                      {.name = "e", .compressed = 1 << 29, .uncompressed = 1 << 30}}),
          "the archive expands to more than the 4294967296 byte limit"},
-        {"entry too large", archive_of({{.name = "big.jpg", .compressed = 1u << 30, .uncompressed = (1u << 30) + 1}}),
+        {"entry too large",
+         archive_of({{.name = "big.jpg", .compressed = 1u << 30, .uncompressed = (1u << 30) + 1}}),
          "big.jpg expands to 1073741825 bytes and the per-file limit is 1073741824"},
-        {"traversal", archive_of({{.name = "../evil.ged"}}), "../evil.ged contains an unsafe path component"},
+        {"traversal", archive_of({{.name = "../evil.ged"}}),
+         "../evil.ged contains an unsafe path component"},
         {"absolute", archive_of({{.name = "/etc/passwd"}}), "/etc/passwd is an absolute path"},
-        {"backslash", archive_of({{.name = "media\\a.jpg"}}), "media\\a.jpg uses a backslash, which a ZIP path may not"},
+        {"backslash", archive_of({{.name = "media\\a.jpg"}}),
+         "media\\a.jpg uses a backslash, which a ZIP path may not"},
         {"device name", archive_of({{.name = "media/CON.jpg"}}),
          "media/CON.jpg contains a path component that is unsafe on Windows"},
         {"symbolic link", archive_of({{.name = "harmless.txt", .external = symlink}}),
          "the archive contains a symbolic link (harmless.txt), which is not extracted"},
         {"link before path", archive_of({{.name = "../x", .external = symlink}}),
          "the archive contains a symbolic link (../x), which is not extracted"},
-        {"duplicate in other case", archive_of({{.name = "Photos/A.JPG"}, {.name = "photos/a.jpg"}}),
+        {"duplicate in other case",
+         archive_of({{.name = "Photos/A.JPG"}, {.name = "photos/a.jpg"}}),
          "the archive contains the same path more than once (photos/a.jpg)"},
-        {"directory and file", archive_of({{.name = "dir"}, {.name = "dir/", .compressed = 0, .uncompressed = 0}}),
+        {"directory and file",
+         archive_of({{.name = "dir"}, {.name = "dir/", .compressed = 0, .uncompressed = 0}}),
          "the archive contains the same path more than once (dir/)"},
         {"duplicate before size",
-         archive_of({{.name = "a.jpg"}, {.name = "A.jpg", .compressed = 1u << 31, .uncompressed = 1u << 31}}),
+         archive_of({{.name = "a.jpg"},
+                     {.name = "A.jpg", .compressed = 1u << 31, .uncompressed = 1u << 31}}),
          "the archive contains the same path more than once (A.jpg)"},
-        {"encrypted", archive_of({{.name = "a.txt", .flags = 0x0801}}), "encrypted entries are not supported"},
+        {"encrypted", archive_of({{.name = "a.txt", .flags = 0x0801}}),
+         "encrypted entries are not supported"},
         {"unknown method", archive_of({{.name = "a.txt", .method = 12}}),
          "a.txt uses compression method 12, which is not supported"},
         {"name not UTF-8", archive_of({{.name = "caf\xe9.txt"}}),
@@ -173,15 +183,20 @@ TEST(gedzip_reading, refuses_truncation_at_every_structure) {
     const RefusalRow rows[] = {
         // Records at the very end of the file sit in the end record's comment.
         {"directory past the end", end_record(1, 46, 1000), "the archive is truncated"},
-        {"fixed fields cut", end_record(1, 46, 22, record.substr(0, 30)), "the archive is truncated"},
+        {"fixed fields cut", end_record(1, 46, 22, record.substr(0, 30)),
+         "the archive is truncated"},
         {"name cut", end_record(1, 46, 22, record.substr(0, 48)), "the archive is truncated"},
         {"second record missing", end_record(2, 46, 22, record), "the archive is truncated"},
-        {"not a record", std::string(50, 'x') + end_record(1, 46, 0), "file 1 of the archive has no directory record"},
+        {"not a record", std::string(50, 'x') + end_record(1, 46, 0),
+         "file 1 of the archive has no directory record"},
         {"second not a record", record + std::string(50, 'x') + end_record(2, 96, 0),
          "file 2 of the archive has no directory record"},
-        {"zip64 record past the end", zip64_locator + end_record(0xFFFF, 0, 0), "the archive is truncated"},
-        {"zip64 record cut", short_zip64 + short_zip64_locator + end_record(0xFFFF, 0, 0), "the archive is truncated"},
-        {"zip64 record malformed", std::string(12, 'z') + wrong_zip64_locator + end_record(0xFFFF, 0, 0),
+        {"zip64 record past the end", zip64_locator + end_record(0xFFFF, 0, 0),
+         "the archive is truncated"},
+        {"zip64 record cut", short_zip64 + short_zip64_locator + end_record(0xFFFF, 0, 0),
+         "the archive is truncated"},
+        {"zip64 record malformed",
+         std::string(12, 'z') + wrong_zip64_locator + end_record(0xFFFF, 0, 0),
          "the archive's Zip64 directory record is malformed"},
     };
     for (const RefusalRow& row : rows) {
@@ -191,9 +206,15 @@ TEST(gedzip_reading, refuses_truncation_at_every_structure) {
 }
 
 TEST(gedzip_reading, bounds_are_inclusive) {
-    EXPECT_EQ(message_of_open(archive_of({{.name = "a.ged", .compressed = 10, .uncompressed = 10000}})), "opened");
-    EXPECT_EQ(message_of_open(archive_of({{.name = "empty.jpg", .compressed = 0, .uncompressed = 0}})), "opened");
-    EXPECT_EQ(message_of_open(archive_of({{.name = "a", .compressed = 1u << 30, .uncompressed = 1u << 30}})), "opened");
+    EXPECT_EQ(
+        message_of_open(archive_of({{.name = "a.ged", .compressed = 10, .uncompressed = 10000}})),
+        "opened");
+    EXPECT_EQ(
+        message_of_open(archive_of({{.name = "empty.jpg", .compressed = 0, .uncompressed = 0}})),
+        "opened");
+    EXPECT_EQ(message_of_open(
+                  archive_of({{.name = "a", .compressed = 1u << 30, .uncompressed = 1u << 30}})),
+              "opened");
 
     ArchiveLimits limits;
     limits.max_entries = 3;
@@ -202,9 +223,11 @@ TEST(gedzip_reading, bounds_are_inclusive) {
     EXPECT_EQ(message_of_open(archive_of(three), limits), "opened");
     std::vector<Record> four = three;
     four.push_back({.name = "d"});
-    EXPECT_EQ(message_of_open(archive_of(four), limits), "the archive holds 4 files and the limit is 3");
+    EXPECT_EQ(message_of_open(archive_of(four), limits),
+              "the archive holds 4 files and the limit is 3");
     limits.max_entries = 4;
-    EXPECT_EQ(message_of_open(archive_of(four), limits), "the archive expands to more than the 30 byte limit");
+    EXPECT_EQ(message_of_open(archive_of(four), limits),
+              "the archive expands to more than the 30 byte limit");
 }
 
 TEST(gedzip_reading, a_forged_entry_count_is_refused_before_any_record_is_read) {
@@ -250,7 +273,11 @@ TEST(gedzip_reading, applies_zip64_extra_values_and_ignores_malformed_extras) {
     put(cut_extra, 0x0001, 2);
     put(cut_extra, 8, 1);  // a block header that does not fit
     auto archive = Archive::open(archive_of({
-        {.name = "big.ged", .compressed = 0xFFFFFFFF, .uncompressed = 0xFFFFFFFF, .offset = 0xFFFFFFFF, .extra = extra},
+        {.name = "big.ged",
+         .compressed = 0xFFFFFFFF,
+         .uncompressed = 0xFFFFFFFF,
+         .offset = 0xFFFFFFFF,
+         .extra = extra},
         {.name = "b.ged", .offset = 7, .extra = cut_extra},
     }));
     ASSERT_TRUE(archive) << archive.error().message;
@@ -275,7 +302,8 @@ TEST(gedzip_reading, corpus_samples_open_and_measure) {
         const std::filesystem::path path = std::filesystem::path(LIGNOR_CORPUS_DIR) / name;
         if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is absent";
         std::ifstream in(path, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         auto archive = Archive::open(bytes);
         ASSERT_TRUE(archive) << name << ": " << archive.error().message;
         EXPECT_FALSE(archive->entries().empty()) << name;
@@ -337,10 +365,12 @@ TEST(gedzip_paths, validate_entry_path_applies_its_rules_in_order) {
 }
 
 TEST(gedzip_paths, should_deflate_text_formats_only) {
-    for (const char* name : {"tree.ged", "notes.GED", "a/b/readme.MD", "x.txt", "d.xml", "d.json", "d.csv", "i.svg"}) {
+    for (const char* name :
+         {"tree.ged", "notes.GED", "a/b/readme.MD", "x.txt", "d.xml", "d.json", "d.csv", "i.svg"}) {
         EXPECT_TRUE(should_deflate(name)) << name;
     }
-    for (const char* name : {"", ".m", "photo.jpg", "scan.tiff", "doc.pdf", "archive.zip", "ged", "Makefile"}) {
+    for (const char* name :
+         {"", ".m", "photo.jpg", "scan.tiff", "doc.pdf", "archive.zip", "ged", "Makefile"}) {
         EXPECT_FALSE(should_deflate(name)) << name;
     }
 }
@@ -353,7 +383,9 @@ std::string finished(ArchiveWriter<MemorySink>&& writer) {
     return sink ? sink->take() : std::string();
 }
 
-std::string error_of(const Status& status) { return status ? "ok" : status.error().message; }
+std::string error_of(const Status& status) {
+    return status ? "ok" : status.error().message;
+}
 
 TEST(gedzip_writer, empty_archive_is_exactly_the_end_record) {
     EXPECT_EQ(finished(ArchiveWriter<MemorySink>(MemorySink{})), end_record(0, 0, 0));
@@ -411,12 +443,16 @@ TEST(gedzip_writer, refusals_leave_the_writer_usable) {
     limits.max_entry_bytes = 4;
     ArchiveWriter<MemorySink> writer{MemorySink{}, limits};
     EXPECT_EQ(error_of(writer.add("a.txt", "1")), "ok");
-    EXPECT_EQ(error_of(writer.add("A.TXT", "2")), "the archive contains the same path more than once (A.TXT)");
+    EXPECT_EQ(error_of(writer.add("A.TXT", "2")),
+              "the archive contains the same path more than once (A.TXT)");
     EXPECT_EQ(error_of(writer.add("../x", "2")), "../x contains an unsafe path component");
-    EXPECT_EQ(error_of(writer.add("big.jpg", "12345")), "big.jpg is larger than the 4 byte per-entry limit");
+    EXPECT_EQ(error_of(writer.add("big.jpg", "12345")),
+              "big.jpg is larger than the 4 byte per-entry limit");
     EXPECT_EQ(error_of(writer.add("dir/", "")), "ok");
-    EXPECT_EQ(error_of(writer.add("dir", "")), "the archive contains the same path more than once (dir)");
-    EXPECT_EQ(error_of(writer.add("c.txt", "3")), "the archive already holds 2 files and the limit is 2");
+    EXPECT_EQ(error_of(writer.add("dir", "")),
+              "the archive contains the same path more than once (dir)");
+    EXPECT_EQ(error_of(writer.add("c.txt", "3")),
+              "the archive already holds 2 files and the limit is 2");
     EXPECT_FALSE(writer.failed());
     auto archive_bytes = finished(std::move(writer));
     auto archive = Archive::open(archive_bytes);
@@ -426,7 +462,8 @@ TEST(gedzip_writer, refusals_leave_the_writer_usable) {
 
 TEST(gedzip_writer, sixty_five_thousand_entries_get_zip64_end_records) {
     ArchiveWriter<MemorySink> writer{MemorySink{}};
-    for (int i = 0; i < 65535; ++i) ASSERT_EQ(error_of(writer.add("e" + std::to_string(i), "")), "ok");
+    for (int i = 0; i < 65535; ++i)
+        ASSERT_EQ(error_of(writer.add("e" + std::to_string(i), "")), "ok");
     const std::string bytes = finished(std::move(writer));
     const std::size_t end = bytes.size() - 22;
     EXPECT_EQ(get(bytes, end + 8, 2), 0xFFFFu);
@@ -444,7 +481,7 @@ TEST(gedzip_writer, sixty_five_thousand_entries_get_zip64_end_records) {
 // answers EINTR every other call, and fails (with `error`, or by taking
 // nothing) once `capacity` bytes are in.
 class FlakySink final : public ArchiveSink {
-public:
+  public:
     std::string bytes;
     std::size_t capacity = SIZE_MAX;
     std::size_t chunk = SIZE_MAX;
@@ -459,7 +496,7 @@ public:
         return {taken, 0};
     }
 
-private:
+  private:
     std::size_t calls_ = 0;
 };
 
@@ -487,20 +524,24 @@ TEST(gedzip_writer, a_failing_sink_poisons_the_writer) {
         int error;
         std::string text;
     };
-    for (const Row& row : {Row{ENOSPC, "No space left on device"}, Row{0, "failed to write whole buffer"}}) {
+    for (const Row& row :
+         {Row{ENOSPC, "No space left on device"}, Row{0, "failed to write whole buffer"}}) {
         FlakySink sink;
         sink.capacity = 100;
         sink.error = row.error;
         ArchiveWriter<FlakySink> writer{std::move(sink)};
-        EXPECT_EQ(error_of(writer.add("a.jpg", std::string(500, 'j'))), "the archive could not be written: " + row.text);
+        EXPECT_EQ(error_of(writer.add("a.jpg", std::string(500, 'j'))),
+                  "the archive could not be written: " + row.text);
         EXPECT_TRUE(writer.failed());
         EXPECT_EQ(error_of(writer.add("b.jpg", "b")),
-                  "a previous write to this archive's sink failed, so the sink may hold a partial record; no "
+                  "a previous write to this archive's sink failed, so the sink may hold a partial "
+                  "record; no "
                   "further entries can be added");
         auto done = std::move(writer).finish();
         ASSERT_FALSE(done);
         EXPECT_EQ(done.error().message,
-                  "a previous write to this archive's sink failed, so the sink may hold a partial record; the "
+                  "a previous write to this archive's sink failed, so the sink may hold a partial "
+                  "record; the "
                   "archive cannot be finished");
     }
 }
@@ -519,7 +560,7 @@ TEST(gedzip_writer, the_full_device_poisons_a_file_writer) {
 // A seekable in-memory file; in append mode every write lands at the end,
 // as with O_APPEND.
 class SeekableSink final : public ArchiveSink {
-public:
+  public:
     std::string bytes;
     std::size_t at = 0;
     bool append = false;
@@ -541,7 +582,7 @@ public:
 // Yields `data` in pieces of at most `piece` bytes, interrupting once, then
 // `error` instead of the end when one is set.
 class PieceSource final : public ArchiveSource {
-public:
+  public:
     PieceSource(std::string data, std::size_t piece) : data_(std::move(data)), piece_(piece) {}
     int error = 0;
 
@@ -557,7 +598,7 @@ public:
         return {count, 0};
     }
 
-private:
+  private:
     std::string data_;
     std::size_t piece_;
     std::size_t at_ = 0;
@@ -566,7 +607,8 @@ private:
 
 std::string text_of(std::size_t size) {
     std::string text;
-    for (std::size_t i = 0; text.size() < size; ++i) text += "1 NOTE line " + std::to_string(i * 7919 % 1000) + "\n";
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += "1 NOTE line " + std::to_string(i * 7919 % 1000) + "\n";
     text.resize(size);
     return text;
 }
@@ -612,7 +654,9 @@ TEST(gedzip_streaming, a_streamed_text_entry_is_deflated_and_patched_in_place) {
 TEST(gedzip_streaming, a_reserve_past_four_gib_puts_the_sizes_in_a_zip64_field) {
     ArchiveWriter<SeekableSink> writer{SeekableSink{}};
     PieceSource source(text_of(1000), 100);
-    ASSERT_EQ(error_of(writer.add_streamed_reserving("a.txt", source, 1000, std::uint64_t{1} << 32)), "ok");
+    ASSERT_EQ(
+        error_of(writer.add_streamed_reserving("a.txt", source, 1000, std::uint64_t{1} << 32)),
+        "ok");
     auto sink = std::move(writer).finish();
     ASSERT_TRUE(sink);
     const std::string& bytes = sink->bytes;
@@ -634,7 +678,8 @@ TEST(gedzip_streaming, a_source_that_changes_size_fails_and_poisons_the_writer) 
         std::string message;
     };
     const Row rows[] = {
-        {"grows", text_of(100001), 100000, 0, "tree.ged yielded more than the 100000 bytes declared for it"},
+        {"grows", text_of(100001), 100000, 0,
+         "tree.ged yielded more than the 100000 bytes declared for it"},
         {"grows from nothing", "x", 0, 0, "tree.ged yielded more than the 0 bytes declared for it"},
         {"shrinks", text_of(5), 10, 0, "tree.ged ended after 5 of the 10 bytes declared for it"},
         {"read error", text_of(5), 10, EIO, "tree.ged could not be read: Input/output error"},
@@ -644,7 +689,8 @@ TEST(gedzip_streaming, a_source_that_changes_size_fails_and_poisons_the_writer) 
         ArchiveWriter<SeekableSink> writer{SeekableSink{}};
         PieceSource source(row.data, 4096);
         source.error = row.error;
-        EXPECT_EQ(error_of(writer.add_streamed_reserving("tree.ged", source, row.declared)), row.message);
+        EXPECT_EQ(error_of(writer.add_streamed_reserving("tree.ged", source, row.declared)),
+                  row.message);
         EXPECT_TRUE(writer.failed());
         EXPECT_FALSE(std::move(writer).finish());
     }
@@ -657,14 +703,16 @@ TEST(gedzip_streaming, refusals_before_writing_leave_the_writer_usable) {
     PieceSource source("12345678901", 4);
     EXPECT_EQ(error_of(writer.add_streamed_reserving("a.jpg", source, 11)),
               "a.jpg is larger than the 10 byte per-entry limit");
-    EXPECT_EQ(error_of(writer.add_streamed_reserving("a\\b", source, 1)), "a\\b uses a backslash, which a ZIP path may not");
+    EXPECT_EQ(error_of(writer.add_streamed_reserving("a\\b", source, 1)),
+              "a\\b uses a backslash, which a ZIP path may not");
     EXPECT_FALSE(writer.failed());
     EXPECT_TRUE(writer.sink().bytes.empty());
 }
 
 TEST(gedzip_streaming, needs_a_sink_that_overwrites_in_place) {
     const std::string not_in_place =
-        "the archive could not be written: the sink did not overwrite its bytes in place after a seek (a file "
+        "the archive could not be written: the sink did not overwrite its bytes in place after a "
+        "seek (a file "
         "opened for appending cannot hold a streamed entry)";
     SeekableSink appending;
     appending.append = true;
@@ -680,10 +728,12 @@ TEST(gedzip_streaming, needs_a_sink_that_overwrites_in_place) {
     EXPECT_TRUE(memory.failed());
 
     // A real file opened for appending.
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("gedzip-" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("gedzip-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string path = (folder / "append.gdz").string();
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
     ASSERT_GE(descriptor, 0);
     ArchiveWriter<FileSink> file_writer{FileSink(descriptor)};
     PieceSource third("abc", 3);
@@ -692,7 +742,8 @@ TEST(gedzip_streaming, needs_a_sink_that_overwrites_in_place) {
 }
 
 TEST(gedzip_streaming, a_file_source_streams_a_real_file_into_a_real_file) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("gedzip-src-" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("gedzip-src-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string text = text_of(250000);
     const std::filesystem::path source_path = folder / "tree.ged";

@@ -37,7 +37,8 @@ TEST(queries, long_identifiers_compare_in_chunks_with_case_folded) {
         other[i] = other[i] == 'z' ? 'y' : static_cast<char>(other[i] + 1);
         EXPECT_FALSE(same_xref(upper, other)) << i;
     }
-    // Only ASCII letters fold: '@' (0x40) and '`' (0x60) differ by the case bit but are not letters.
+    // Only ASCII letters fold: '@' (0x40) and '`' (0x60) differ by the case bit but are not
+    // letters.
     EXPECT_FALSE(same_xref("@AAAAAAAAAAAAAAAA[@", "@aaaaaaaaaaaaaaaa{@"));
     EXPECT_FALSE(same_xref("@AAAAAAAAAAAAAAA\xC3\x89@", "@aaaaaaaaaaaaaaa\xC3\xA9@"));
     EXPECT_FALSE(same_xref("@I1@", "@I1@@"));
@@ -55,17 +56,20 @@ TEST(queries, unresolved_pointers_in_document_order) {
         {"@F1@", {0}, "CHIL", "@I2@"},
     };
     EXPECT_EQ(document.unresolved_pointers(), expected);
-    EXPECT_EQ(expected[2].to_json(), R"({"record":"@I1@","path":[5,1,0],"tag":"CONT","pointer":"@N7@"})");
+    EXPECT_EQ(expected[2].to_json(),
+              R"({"record":"@I1@","path":[5,1,0],"tag":"CONT","pointer":"@N7@"})");
 }
 
 TEST(queries, pointers_resolve_only_to_records) {
-    const Document document = read("0 @I1@ INDI\n1 @X1@ NOTE\n1 ASSO @X1@\n1 FAMS @f9@\n0 @F9@ FAM\n");
+    const Document document =
+        read("0 @I1@ INDI\n1 @X1@ NOTE\n1 ASSO @X1@\n1 FAMS @f9@\n0 @F9@ FAM\n");
     ASSERT_EQ(document.unresolved_pointers().size(), 1u);
     EXPECT_EQ(document.unresolved_pointers()[0].pointer, "@X1@");
 }
 
 TEST(queries, content_records_and_version) {
-    EXPECT_EQ(read("0 HEAD\n0 @I1@ INDI\n0 @F1@ FAM\n0 NOTE\n0 head\n0 TRLR\n").content_records(), 4u);
+    EXPECT_EQ(read("0 HEAD\n0 @I1@ INDI\n0 @F1@ FAM\n0 NOTE\n0 head\n0 TRLR\n").content_records(),
+              4u);
     EXPECT_EQ(Document::new_v7().content_records(), 0u);
     EXPECT_EQ(Document::new_v551("x").content_records(), 0u);
     EXPECT_EQ(Document::new_v7().version(), "7.0");
@@ -78,9 +82,22 @@ TEST(queries, content_records_and_version) {
 
 TEST(queries, version_seven_or_later) {
     const std::pair<string_view, bool> table[] = {
-        {"7.0", true},   {"7", true},     {" 7.0.1", true}, {"10.2", true},     {"+7.0", true},
-        {"007.1", true}, {"5.5.1", false}, {"5.5", false},  {"", false},        {"7a.0", false},
-        {"v7", false},   {"4294967296.0", false},           {"4294967295", true}, {"\xE2\x80\x83" "8 ", true},
+        {"7.0", true},
+        {"7", true},
+        {" 7.0.1", true},
+        {"10.2", true},
+        {"+7.0", true},
+        {"007.1", true},
+        {"5.5.1", false},
+        {"5.5", false},
+        {"", false},
+        {"7a.0", false},
+        {"v7", false},
+        {"4294967296.0", false},
+        {"4294967295", true},
+        {"\xE2\x80\x83"
+         "8 ",
+         true},
     };
     for (const auto& [vers, expected] : table) {
         const string text = "0 HEAD\n1 GEDC\n2 VERS " + string(vers) + "\n";
@@ -92,7 +109,8 @@ TEST(queries, version_seven_or_later) {
 TEST(queries, empty_documents) {
     EXPECT_EQ(Document::new_v7().to_text(), "0 HEAD\n1 GEDC\n2 VERS 7.0\n0 TRLR\n");
     EXPECT_EQ(Document::new_v551("lignor").to_text(),
-              "0 HEAD\n1 SOUR lignor\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n0 TRLR\n");
+              "0 HEAD\n1 SOUR lignor\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n0 "
+              "TRLR\n");
     EXPECT_EQ(Document::new_v551("").to_text().substr(0, 15), "0 HEAD\n1 SOUR \n");
     EXPECT_EQ(Document::new_v551("a\nb").to_text().substr(0, 24), "0 HEAD\n1 SOUR a\n2 CONT b");
 }

@@ -25,13 +25,15 @@ Document parsed(std::string_view text) {
 }
 
 // The first record of a one-record text.
-Node record_of(std::string_view text) { return parsed(text).records.at(0); }
+Node record_of(std::string_view text) {
+    return parsed(text).records.at(0);
+}
 
 // A small JSON reader that checks syntax and records the keys of the
 // outermost object in order (kept free of the library's JSON door on
 // purpose: it is the independent check of what that door writes).
 class JsonCheck {
-public:
+  public:
     explicit JsonCheck(std::string_view text) : text_(text) {}
 
     bool well_formed() {
@@ -42,18 +44,25 @@ public:
     }
     const std::vector<std::string>& top_keys() const { return top_keys_; }
 
-private:
+  private:
     bool value(int depth) {
         skip_space();
         if (pos_ >= text_.size()) return false;
         switch (text_[pos_]) {
-        case '{': return object(depth);
-        case '[': return array(depth);
-        case '"': return string(nullptr);
-        case 't': return literal("true");
-        case 'f': return literal("false");
-        case 'n': return literal("null");
-        default: return number();
+            case '{':
+                return object(depth);
+            case '[':
+                return array(depth);
+            case '"':
+                return string(nullptr);
+            case 't':
+                return literal("true");
+            case 'f':
+                return literal("false");
+            case 'n':
+                return literal("null");
+            default:
+                return number();
         }
     }
     bool object(int depth) {
@@ -92,7 +101,9 @@ private:
                 const char escaped = text_[pos_++];
                 if (escaped == 'u') {
                     for (int i = 0; i < 4; ++i) {
-                        if (pos_ >= text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[pos_++]))) return false;
+                        if (pos_ >= text_.size() ||
+                            !std::isxdigit(static_cast<unsigned char>(text_[pos_++])))
+                            return false;
                     }
                 } else if (std::string_view("\"\\/bfnrt").find(escaped) == std::string_view::npos) {
                     return false;
@@ -122,7 +133,9 @@ private:
         return false;
     }
     void skip_space() {
-        while (pos_ < text_.size() && std::string_view(" \t\r\n").find(text_[pos_]) != std::string_view::npos) ++pos_;
+        while (pos_ < text_.size() &&
+               std::string_view(" \t\r\n").find(text_[pos_]) != std::string_view::npos)
+            ++pos_;
     }
 
     std::string_view text_;
@@ -154,18 +167,21 @@ INSTANTIATE_TEST_SUITE_P(
     views_by_tag, views_titles,
     testing::Values(
         TitleCase{"family_is_its_label", "0 @F1@ FAM Something\n1 HUSB @I1@\n", "Family"},
-        TitleCase{"individual_by_display_name", "0 @I1@ INDI\n1 NAME John /Smith/\n1 NAME Jack /Smith/\n",
-                  "John Smith"},
-        TitleCase{"individual_name_parts_override", "0 @I1@ INDI\n1 NAME /Smith/\n2 GIVN Jo\n", "Jo Smith"},
+        TitleCase{"individual_by_display_name",
+                  "0 @I1@ INDI\n1 NAME John /Smith/\n1 NAME Jack /Smith/\n", "John Smith"},
+        TitleCase{"individual_name_parts_override", "0 @I1@ INDI\n1 NAME /Smith/\n2 GIVN Jo\n",
+                  "Jo Smith"},
         TitleCase{"nameless_individual", "0 @I1@ INDI\n1 SEX M\n", "Individual"},
-        TitleCase{"source_by_title", "0 @S1@ SOUR\n1 ABBR Short\n1 TITL  Parish\n2 CONT register \n",
+        TitleCase{"source_by_title",
+                  "0 @S1@ SOUR\n1 ABBR Short\n1 TITL  Parish\n2 CONT register \n",
                   "Parish register"},
         TitleCase{"source_by_abbreviation", "0 @S1@ SOUR\n1 ABBR Short\n", "Short"},
         TitleCase{"blank_source_title_does_not_fall_to_abbreviation",
                   "0 @S1@ SOUR\n1 TITL   \n1 ABBR Short\n", "Source"},
         TitleCase{"repository_by_name", "0 @R1@ REPO\n1 NAME Archive\n", "Archive"},
         TitleCase{"submitter_by_name", "0 @U1@ SUBM\n1 NAME Ann\n", "Ann"},
-        TitleCase{"media_by_file_title", "0 @M1@ OBJE\n1 FILE a.jpg\n2 TITL Portrait\n", "Portrait"},
+        TitleCase{"media_by_file_title", "0 @M1@ OBJE\n1 FILE a.jpg\n2 TITL Portrait\n",
+                  "Portrait"},
         TitleCase{"media_by_file_reference", "0 @M1@ OBJE\n1 FILE a.jpg\n1 FILE b.jpg\n2 TITL B\n",
                   "a.jpg"},
         TitleCase{"media_without_file", "0 @M1@ OBJE\n1 TITL Loose\n", "Media object"},
@@ -196,7 +212,8 @@ TEST(views_headings, long_titles_are_truncated_after_cleaning) {
 // ---- Generic views ---------------------------------------------------------------
 
 TEST(views_records, note_record_view_is_exact) {
-    const RecordView view = RecordView::from_node(record_of("0 @N1@ NOTE First line\n1 CONT second line\n"));
+    const RecordView view =
+        RecordView::from_node(record_of("0 @N1@ NOTE First line\n1 CONT second line\n"));
     EXPECT_EQ(view.to_json(),
               R"({"xref":"@N1@","tag":"NOTE","label":"Note","title":"First line second line",)"
               R"("structures":[],"raw":"0 @N1@ NOTE First line\n1 CONT second line\n"})");
@@ -232,20 +249,22 @@ TEST(views_structures, paths_count_continuation_lines) {
     EXPECT_EQ(view.structures[0].children[0].level, 2);
     EXPECT_EQ(view.structures[1].path, (StructurePath{2}));
     // Each path leads back to the structure it came from.
-    const Node record = record_of("0 @I1@ INDI\n1 CONC x\n1 NAME John\n2 CONT more\n2 GIVN John\n1 SEX M\n");
+    const Node record =
+        record_of("0 @I1@ INDI\n1 CONC x\n1 NAME John\n2 CONT more\n2 GIVN John\n1 SEX M\n");
     EXPECT_EQ(node_at(record, view.structures[0].children[0].path)->tag(), "GIVN");
 }
 
 TEST(views_structures, nested_view_is_exact) {
     const RecordView view =
         RecordView::from_node(record_of("0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n2 SOUR @S1@\n"));
-    EXPECT_EQ(view.structures.at(0).to_json(),
-              R"({"path":[0],"level":1,"tag":"BIRT","label":"Birth","kind":"event","value":"",)"
-              R"("pointer":null,"extension":false,"children":[)"
-              R"({"path":[0,0],"level":2,"tag":"DATE","label":"Date","kind":"structure","value":"1900",)"
-              R"("pointer":null,"extension":false,"children":[]},)"
-              R"({"path":[0,1],"level":2,"tag":"SOUR","label":"Source","kind":"structure","value":"@S1@",)"
-              R"("pointer":"@S1@","extension":false,"children":[]}]})");
+    EXPECT_EQ(
+        view.structures.at(0).to_json(),
+        R"({"path":[0],"level":1,"tag":"BIRT","label":"Birth","kind":"event","value":"",)"
+        R"("pointer":null,"extension":false,"children":[)"
+        R"({"path":[0,0],"level":2,"tag":"DATE","label":"Date","kind":"structure","value":"1900",)"
+        R"("pointer":null,"extension":false,"children":[]},)"
+        R"({"path":[0,1],"level":2,"tag":"SOUR","label":"Source","kind":"structure","value":"@S1@",)"
+        R"("pointer":"@S1@","extension":false,"children":[]}]})");
 }
 
 struct PointerCase {
@@ -267,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(views_payloads, views_pointers,
                                          PointerCase{"S1@", false}, PointerCase{"", false}));
 
 TEST(views_pointers, citations_skip_source_text) {
-    const Node record = record_of("0 @I1@ INDI\n1 SOUR @S1@\n1 SOUR a book\n1 NOTE @N1@\n1 SOUR @VOID@\n");
+    const Node record =
+        record_of("0 @I1@ INDI\n1 SOUR @S1@\n1 SOUR a book\n1 NOTE @N1@\n1 SOUR @VOID@\n");
     EXPECT_EQ(citation_list(record), (std::vector<std::string>{"@S1@", "@VOID@"}));
 }
 
@@ -295,19 +315,20 @@ TEST(views_individuals, full_view_is_exact) {
         "2 TYPE user\n"
         "1 _XID ABC\n"
         "1 AFN X\n");
-    EXPECT_EQ(IndividualView::from_node(record).to_json(),
-              R"({"xref":"@I1@","names":[{"display":"John Smith","sort":"Smith, John",)"
-              R"("original":"John /Smith/","kind":"birth","citations":["@S2@"]}],"sex":"Male",)"
-              R"("events":[{"tag":"BIRT","label":"Birth","date":"5 JAN 1882","dateDisplay":"5 January 1882",)"
-              R"("year":1882,"sortKey":18820105,"place":"Leeds","age":null,"cause":null,"attribute":false,)"
-              R"("value":null,"citations":["@S1@"],"path":[2]},)"
-              R"({"tag":"OCCU","label":"Occupation","date":null,"dateDisplay":null,"year":null,)"
-              R"("sortKey":null,"place":null,"age":null,"cause":null,"attribute":true,)"
-              R"("value":"Carpenter","citations":[],"path":[3]}],)"
-              R"("childIn":[{"family":"@F1@","pedigree":"Adopted"}],)"
-              R"("partnerIn":[{"family":"@F2@","pedigree":null}],"citations":["@S1@"],"media":["@M1@"],)"
-              R"("identifiers":[{"tag":"REFN","label":"Reference number","value":"12","kind":"user"},)"
-              R"({"tag":"_XID","label":"_XID","value":"ABC","kind":null}]})");
+    EXPECT_EQ(
+        IndividualView::from_node(record).to_json(),
+        R"({"xref":"@I1@","names":[{"display":"John Smith","sort":"Smith, John",)"
+        R"("original":"John /Smith/","kind":"birth","citations":["@S2@"]}],"sex":"Male",)"
+        R"("events":[{"tag":"BIRT","label":"Birth","date":"5 JAN 1882","dateDisplay":"5 January 1882",)"
+        R"("year":1882,"sortKey":18820105,"place":"Leeds","age":null,"cause":null,"attribute":false,)"
+        R"("value":null,"citations":["@S1@"],"path":[2]},)"
+        R"({"tag":"OCCU","label":"Occupation","date":null,"dateDisplay":null,"year":null,)"
+        R"("sortKey":null,"place":null,"age":null,"cause":null,"attribute":true,)"
+        R"("value":"Carpenter","citations":[],"path":[3]}],)"
+        R"("childIn":[{"family":"@F1@","pedigree":"Adopted"}],)"
+        R"("partnerIn":[{"family":"@F2@","pedigree":null}],"citations":["@S1@"],"media":["@M1@"],)"
+        R"("identifiers":[{"tag":"REFN","label":"Reference number","value":"12","kind":"user"},)"
+        R"({"tag":"_XID","label":"_XID","value":"ABC","kind":null}]})");
 }
 
 TEST(views_individuals, without_identifier_has_empty_xref_unlike_its_record_view) {
@@ -319,7 +340,8 @@ TEST(views_individuals, without_identifier_has_empty_xref_unlike_its_record_view
 }
 
 TEST(views_individuals, void_family_links_are_listed) {
-    const IndividualView view = IndividualView::from_node(record_of("0 @I1@ INDI\n1 FAMC @VOID@\n"));
+    const IndividualView view =
+        IndividualView::from_node(record_of("0 @I1@ INDI\n1 FAMC @VOID@\n"));
     ASSERT_EQ(view.child_in.size(), 1u);
     EXPECT_EQ(view.child_in[0].family, "@VOID@");
     EXPECT_FALSE(view.child_in[0].pedigree.has_value());
@@ -340,10 +362,11 @@ TEST_P(views_sex, is_shown_in_words_or_as_written) {
 INSTANTIATE_TEST_SUITE_P(
     views_codes, views_sex,
     testing::Values(SexCase{"1 SEX M\n", "Male"}, SexCase{"1 SEX F\n", "Female"},
-                    SexCase{"1 SEX X\n", "Neither male nor female"}, SexCase{"1 SEX U\n", "Unknown"},
-                    SexCase{"1 SEX  F \n", "Female"}, SexCase{"1 SEX m\n", "m"},
-                    SexCase{"1 SEX Male\n", "Male"}, SexCase{"1 SEX\n", ""},
-                    SexCase{"1 NAME A\n", std::nullopt}, SexCase{"1 SEX F\n1 SEX M\n", "Female"}));
+                    SexCase{"1 SEX X\n", "Neither male nor female"},
+                    SexCase{"1 SEX U\n", "Unknown"}, SexCase{"1 SEX  F \n", "Female"},
+                    SexCase{"1 SEX m\n", "m"}, SexCase{"1 SEX Male\n", "Male"},
+                    SexCase{"1 SEX\n", ""}, SexCase{"1 NAME A\n", std::nullopt},
+                    SexCase{"1 SEX F\n1 SEX M\n", "Female"}));
 
 struct SortCase {
     const char* lines;
@@ -461,10 +484,11 @@ void expect_json(const std::string& json, const std::vector<std::string>& keys,
 TEST(views_corpus, every_record_gives_well_formed_views) {
     const fs::path folder(LIGNOR_CORPUS_DIR);
     if (!fs::is_directory(folder)) GTEST_SKIP() << "no corpus at " << folder;
-    const std::vector<std::string> record_keys{"xref", "tag", "label", "title", "structures", "raw"};
-    const std::vector<std::string> individual_keys{"xref",      "names",     "sex",
-                                                   "events",    "childIn",   "partnerIn",
-                                                   "citations", "media",     "identifiers"};
+    const std::vector<std::string> record_keys{"xref",  "tag",        "label",
+                                               "title", "structures", "raw"};
+    const std::vector<std::string> individual_keys{"xref",      "names",   "sex",
+                                                   "events",    "childIn", "partnerIn",
+                                                   "citations", "media",   "identifiers"};
     const std::vector<std::string> family_keys{"xref", "husband", "wife", "children", "events"};
     int records = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {

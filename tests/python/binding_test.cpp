@@ -15,7 +15,7 @@ namespace lignor::python {
 namespace {
 
 class Interpreter : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { Py_InitializeEx(0); }
     void TearDown() override { Py_FinalizeEx(); }
 };
@@ -50,12 +50,17 @@ std::pair<std::string, std::string> through_boundary(Body body) {
 
 TEST(binding_boundary, maps_every_failure_to_its_python_exception) {
     using Expected = std::pair<std::string, std::string>;
-    EXPECT_EQ(through_boundary([] { throw GedcomError::at_line(ErrorKind::Syntax, "the line has no tag", 3); }),
+    EXPECT_EQ(through_boundary(
+                  [] { throw GedcomError::at_line(ErrorKind::Syntax, "the line has no tag", 3); }),
               Expected("ValueError", "GEDCOM line 3: the line has no tag"));
-    EXPECT_EQ(through_boundary([] { throw GedcomError::whole(ErrorKind::Structure, "no record @X@"); }),
-              Expected("ValueError", "no record @X@"));
-    EXPECT_EQ(through_boundary([] { throw MissingRecord{"@i1@"}; }), Expected("KeyError", "'@i1@'"));
-    EXPECT_EQ(through_boundary([] { throw FileSystemFailure{"/no/such/file", ENOENT}; }),
+    EXPECT_EQ(
+        through_boundary([] { throw GedcomError::whole(ErrorKind::Structure, "no record @X@"); }),
+        Expected("ValueError", "no record @X@"));
+    EXPECT_EQ(through_boundary([] { throw MissingRecord{"@i1@"}; }),
+              Expected("KeyError", "'@i1@'"));
+    EXPECT_EQ(through_boundary([] {
+                  throw FileSystemFailure{"/no/such/file", ENOENT};
+              }),
               Expected("OSError", "/no/such/file: No such file or directory"));
     EXPECT_EQ(through_boundary([] { throw BorrowConflict{BorrowFlag::already_borrowed}; }),
               Expected("RuntimeError", "Already borrowed"));
@@ -95,8 +100,9 @@ TEST(binding_borrow, shared_borrows_stack_and_exclusive_excludes) {
     {
         ExclusiveBorrow edit(flag);
         EXPECT_EQ(flag.state(), -1);
-        EXPECT_EQ(through_boundary([&] { SharedBorrow read(flag); }),
-                  std::make_pair(std::string("RuntimeError"), std::string("Already mutably borrowed")));
+        EXPECT_EQ(
+            through_boundary([&] { SharedBorrow read(flag); }),
+            std::make_pair(std::string("RuntimeError"), std::string("Already mutably borrowed")));
         EXPECT_EQ(through_boundary([&] { ExclusiveBorrow again(flag); }),
                   std::make_pair(std::string("RuntimeError"), std::string("Already borrowed")));
         EXPECT_EQ(flag.state(), -1);
@@ -111,24 +117,28 @@ TEST(binding_borrow, shared_borrows_stack_and_exclusive_excludes) {
 }
 
 // Runs `from_py` on the value of a Python expression.
-std::pair<std::string, std::string> from_python(const char* expression, std::vector<NodeSpec>* out) {
+std::pair<std::string, std::string> from_python(const char* expression,
+                                                std::vector<NodeSpec>* out) {
     PyRef globals = PyRef::steal(PyDict_New());
-    PyRef value = PyRef::steal(PyRun_String(expression, Py_eval_input, globals.get(), globals.get()));
+    PyRef value =
+        PyRef::steal(PyRun_String(expression, Py_eval_input, globals.get(), globals.get()));
     EXPECT_TRUE(value) << expression;
     return through_boundary([&] { *out = from_py(value.get()); });
 }
 
 TEST(binding_bridge, descriptions_travel_through_json_dumps_and_the_reader) {
     std::vector<NodeSpec> specs;
-    EXPECT_EQ(from_python(R"([{"tag": "NOTE", "value": "M\u00fcller\nx", "children": ()}])", &specs),
-              std::make_pair(std::string(), std::string()));
+    EXPECT_EQ(
+        from_python(R"([{"tag": "NOTE", "value": "M\u00fcller\nx", "children": ()}])", &specs),
+        std::make_pair(std::string(), std::string()));
     ASSERT_EQ(specs.size(), 1u);
     EXPECT_EQ(specs[0].value, "M\xC3\xBCller\nx");
     EXPECT_EQ(from_python(R"([{"tag": "NOTE", "children": {1}}])", &specs).first, "TypeError");
-    EXPECT_EQ(from_python(R"([{"tag": "INDI", "xref": "@I1@", "sex": "M"}])", &specs),
-              std::make_pair(std::string("ValueError"),
-                             std::string("unknown field `sex`, expected one of `xref`, `tag`, `value`, "
-                                         "`children` at line 1 column 38")));
+    EXPECT_EQ(
+        from_python(R"([{"tag": "INDI", "xref": "@I1@", "sex": "M"}])", &specs),
+        std::make_pair(std::string("ValueError"),
+                       std::string("unknown field `sex`, expected one of `xref`, `tag`, `value`, "
+                                   "`children` at line 1 column 38")));
     EXPECT_EQ(from_python(R"([{"tag": "\ud800"}])", &specs).first, "ValueError");
 }
 
@@ -137,7 +147,8 @@ TEST(binding_bridge, sizes_refuse_negative_and_huge_integers) {
         {"-1", "OverflowError"}, {"2**64", "OverflowError"}, {"'3'", "TypeError"}};
     for (const auto& [expression, type] : table) {
         PyRef globals = PyRef::steal(PyDict_New());
-        PyRef value = PyRef::steal(PyRun_String(expression, Py_eval_input, globals.get(), globals.get()));
+        PyRef value =
+            PyRef::steal(PyRun_String(expression, Py_eval_input, globals.get(), globals.get()));
         EXPECT_EQ(through_boundary([&] { size_from_py(value.get()); }).first, type) << expression;
     }
     PyRef big = PyRef::steal(PyLong_FromUnsignedLongLong(18446744073709551615ull));
