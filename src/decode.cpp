@@ -84,8 +84,10 @@ std::size_t utf8_sequence(std::string_view bytes, std::size_t pos, bool& complet
     return taken;
 }
 
-// Each maximal ill-formed subsequence becomes one U+FFFD.
-std::string utf8_lossy(std::string_view bytes) {
+// Each maximal ill-formed subsequence becomes one U+FFFD, counted as one
+// replacement. A U+FFFD the file itself holds is valid text, not a
+// replacement, and is not counted.
+std::string utf8_lossy(std::string_view bytes, EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
     std::size_t pos = 0;
@@ -96,18 +98,11 @@ std::string utf8_lossy(std::string_view bytes) {
             out.append(bytes.data() + pos, length);
         } else {
             out.append("\xEF\xBF\xBD");
+            ++report.undecodable;
         }
         pos += length;
     }
     return out;
-}
-
-std::uint64_t count_replacements(std::string_view text) {
-    std::uint64_t count = 0;
-    for (std::size_t pos = text.find("\xEF\xBF\xBD"); pos != std::string_view::npos;
-         pos = text.find("\xEF\xBF\xBD", pos + 3))
-        ++count;
-    return count;
 }
 
 // ---- single-byte encodings ---------------------------------------------------
@@ -298,6 +293,12 @@ std::string normalised_charset(std::string_view declared) {
     return key;
 }
 
+// ISO-8859-1 under its common spellings. Windows-1252 is a superset of its
+// printable characters, so these files read as Windows-1252 with no note.
+bool is_latin1_name(std::string_view key) {
+    return key == "ISO88591" || key == "LATIN1" || key == "ISOLATIN1";
+}
+
 struct Choice {
     GedcomEncoding encoding;
     std::optional<std::string> note;
@@ -320,13 +321,22 @@ Choice choose_by_declaration(const std::optional<std::string>& declared, bool va
     if (key == "ASCII" || key == "USASCII" || key == "ANSIZ3947") {
         return {GedcomEncoding::Ascii, std::nullopt};
     }
-    if (key == "ANSI" || key == "CP1252" || key == "WINDOWS1252" || key == "IBMWINDOWS") {
+    if (key == "ANSI" || key == "CP1252" || key == "WINDOWS1252" || key == "IBMWINDOWS" ||
+        is_latin1_name(key)) {
         return {GedcomEncoding::Windows1252, std::nullopt};
     }
     if (key == "UNICODE" || key == "UTF16") {
         return {GedcomEncoding::Utf8,
                 "File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
                 "as UTF-8."};
+    }
+    // An unknown name on bytes that are not UTF-8 is most often a Latin code
+    // page (IBMPC, MACINTOSH, ISO-8859-15 exports): Windows-1252 keeps every
+    // byte as a character, where UTF-8 would lose each accented letter.
+    if (!valid_utf8) {
+        return {GedcomEncoding::Windows1252, "Unrecognized CHAR value " + quoted(*declared) +
+                                                 " and the file is not valid UTF-8; read as "
+                                                 "Windows-1252."};
     }
     return {GedcomEncoding::Utf8,
             "Unrecognized CHAR value " + quoted(*declared) + "; read as UTF-8."};
@@ -444,9 +454,7 @@ std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingR
             return decode_ascii(bytes, report);
         case GedcomEncoding::Utf8: {
             if (is_valid_utf8(bytes)) return std::string(bytes);
-            std::string text = utf8_lossy(bytes);
-            report.undecodable += count_replacements(text);
-            return text;
+            return utf8_lossy(bytes, report);
         }
         case GedcomEncoding::Utf16Be:
             return decode_utf16(bytes, true, report);

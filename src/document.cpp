@@ -808,10 +808,26 @@ Result<LoadedDocument> Document::from_bytes(std::string_view bytes) {
     return from_bytes_with(bytes, ParseLimits{});
 }
 
+namespace {
+
+// A ZIP file opens with a local file header, or with the end record alone
+// when it is empty. No GEDCOM text begins with "PK" and these two bytes.
+bool is_zip_archive(std::string_view bytes) noexcept {
+    return bytes.starts_with(std::string_view("PK\x03\x04", 4)) ||
+           bytes.starts_with(std::string_view("PK\x05\x06", 4));
+}
+
+}  // namespace
+
 Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes,
                                                  const ParseLimits& limits) {
     Result<DecodedText> decoded = decode_gedcom_with(bytes, limits);
     if (!decoded) return std::move(decoded).take_error();
+    if (is_zip_archive(bytes)) {
+        return GedcomError::whole(ErrorKind::Syntax,
+                                  "the data is a ZIP archive, not GEDCOM text; a GEDZIP archive "
+                                  "holds its GEDCOM file as the gedcom.ged entry");
+    }
     Result<Document> document = parse_with(decoded->text(), limits);
     if (!document) return std::move(document).take_error();
     return LoadedDocument{std::move(*document), std::move(decoded->report)};

@@ -162,6 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "IBMPC",
                    {"Unrecognized CHAR value \"IBMPC\"; read as UTF-8."},
                    "Read as UTF-8, declared IBMPC"},
+        DetectCase{"unrecognised_and_not_utf8_keeps_accents",
+                   "0 HEAD\n1 CHAR IBMPC\n1 NOTE Bront\xEB\n",
+                   GedcomEncoding::Windows1252,
+                   false,
+                   "IBMPC",
+                   {"Unrecognized CHAR value \"IBMPC\" and the file is not valid UTF-8; read as "
+                    "Windows-1252."},
+                   "Read as ANSI (Windows-1252), declared IBMPC"},
         DetectCase{"ascii_undecodable",
                    "0 HEAD\n1 CHAR ASCII\n1 NOTE \x80\xFF\n",
                    GedcomEncoding::Ascii,
@@ -169,14 +177,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "ASCII",
                    {"2 byte(s) had no mapping in ASCII and were replaced with U+FFFD."},
                    "Read as ASCII, declared ASCII, 2 byte(s) undecodable"},
+        // The file's own U+FFFD is text, not a replacement.
         DetectCase{"utf8_bom_invalid_counts_replacements",
                    "\xEF\xBB\xBF"
                    "0 A \xFF\xEF\xBF\xBD\n",
                    GedcomEncoding::Utf8,
                    true,
                    {},
-                   {"2 byte(s) had no mapping in UTF-8 and were replaced with U+FFFD."},
-                   "Read as UTF-8 (byte-order mark), no CHAR declared, 2 byte(s) undecodable"},
+                   {"1 byte(s) had no mapping in UTF-8 and were replaced with U+FFFD."},
+                   "Read as UTF-8 (byte-order mark), no CHAR declared, 1 byte(s) undecodable"},
         DetectCase{
             "utf16_notes_in_order",
             utf16("0 A", false) + string("\x00\xD8", 2) + "x",
@@ -211,6 +220,10 @@ TEST(decode_declaration, spellings_normalise_to_one_encoding) {
         {"Windows-1252", GedcomEncoding::Windows1252},
         {"IBM WINDOWS", GedcomEncoding::Windows1252},
         {"ibm_windows", GedcomEncoding::Windows1252},
+        {"ISO-8859-1", GedcomEncoding::Windows1252},
+        {"ISO8859-1", GedcomEncoding::Windows1252},
+        {"LATIN1", GedcomEncoding::Windows1252},
+        {"ISO-LATIN-1", GedcomEncoding::Windows1252},
     };
     for (const auto& [value, expected] : table) {
         const string file = "0 HEAD\n1 CHAR " + string(value) + "  \n0 TRLR\n";

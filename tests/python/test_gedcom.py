@@ -2,9 +2,11 @@
 
 import codecs
 import gc
+import io
 import json
 import sys
 import tracemalloc
+import zipfile
 
 import pytest
 from hypothesis import given, settings
@@ -52,15 +54,31 @@ def test_parse_takes_its_argument_by_keyword(lignor):
     assert lignor.Gedcom.parse(data=FAMILY).to_text() == parse(lignor, FAMILY).to_text()
 
 
+def gedzip_bytes():
+    archive = io.BytesIO()
+    with zipfile.ZipFile(archive, "w") as writer:
+        writer.writestr("gedcom.ged", "0 HEAD\n0 TRLR\n")
+    return archive.getvalue()
+
+
+ZIP_REFUSAL = (
+    "the data is a ZIP archive, not GEDCOM text; a GEDZIP archive holds its GEDCOM file as the "
+    "gedcom.ged entry"
+)
+
+
 @pytest.mark.parametrize(
     "data, message",
     [
         (b"1 HEAD\n", "GEDCOM line 1: a record must begin at level 0"),
+        (gedzip_bytes(), ZIP_REFUSAL),
+        (b"PK\x05\x06" + bytes(18), ZIP_REFUSAL),
         (b"0 HEAD\n1 BIRT\n3 DATE 1900\n", "GEDCOM line 3: the line skips a nesting level"),
         (b"0 HEAD\nx HEAD\n", "GEDCOM line 2: the line does not begin with a level"),
         (b"0 HEAD\n" + b"1 NOTE x\n" * 2 + b"1\n", "GEDCOM line 4: the line has no tag"),
     ],
-    ids=["level-one-first", "skipped-level", "no-level", "no-tag"],
+    ids=["level-one-first", "zip-archive", "empty-zip-archive", "skipped-level", "no-level",
+         "no-tag"],
 )
 def test_refused_input_raises_value_error_with_display_text(lignor, data, message):
     with pytest.raises(ValueError) as caught:
