@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 
-#include "borrow.hpp"
 #include "bridge.hpp"
 #include "decode.hpp"
 #include "document.hpp"
@@ -15,29 +14,6 @@
 
 namespace lignor::python {
 namespace {
-
-// Everything a `Gedcom` owns. It lives behind one pointer so that the
-// Python object header stays a plain C struct.
-struct GedcomState {
-    GedcomState(Document document, EncodingReport report)
-        : document(std::move(document)), report(std::move(report)) {}
-
-    // Every edit calls this once it has changed the document (under its
-    // exclusive borrow): the relatives cache describes the document as it
-    // was, so it is dropped and the next relatives query builds it afresh.
-    void document_changed() noexcept { graph.reset(); }
-
-    // The relatives cache, built on the first relatives query.
-    const FamilyGraph& family_graph() {
-        if (!graph) graph = FamilyGraph::make(document);
-        return *graph;
-    }
-
-    Document document;
-    EncodingReport report;
-    std::optional<FamilyGraph> graph;
-    BorrowFlag borrow;
-};
 
 struct GedcomObject {
     PyObject_HEAD GedcomState* state;
@@ -81,30 +57,30 @@ PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// A read method's body, run inside the boundary under the object's shared
+// borrow: `body(const GedcomState&)` returns the method's result.
+template <typename Body>
+PyObject* read_call(PyObject* self, Body&& body) {
+    return boundary([&] { return state_of(self).read(body); });
+}
+
 // ----- properties ----------------------------------------------------------
 
 PyObject* gedcom_encoding(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return text_to_py(state.report.summary());
-    });
+    return read_call(self,
+                     [](const GedcomState& state) { return text_to_py(state.report().summary()); });
 }
 
 PyObject* gedcom_version(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const auto version = state.document.version();
+    return read_call(self, [](const GedcomState& state) {
+        const auto version = state.document().version();
         return version ? text_to_py(*version) : PyRef::new_reference(Py_None);
     });
 }
 
 PyObject* gedcom_content_records(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return checked(PyLong_FromSize_t(state.document.content_records()));
+    return read_call(self, [](const GedcomState& state) {
+        return checked(PyLong_FromSize_t(state.document().content_records()));
     });
 }
 
@@ -136,10 +112,8 @@ PyRef views_to_py(const Document& document, std::string_view tag) {
 }
 
 PyObject* gedcom_records(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<RecordView>(state.document, "");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<RecordView>(state.document(), "");
     });
 }
 
@@ -148,47 +122,38 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
         const auto text = xref_argument("record", xref);
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const Node* record = text ? state.document.record(*text) : nullptr;
-        if (record == nullptr) {
-            // The caller's own object, so that the key is exactly as given.
-            PyErr_SetObject(PyExc_KeyError, xref);
-            throw PythonErrorSet{};
-        }
-        return to_py(RecordView::from_node(*record).to_json());
+        return state_of(self).read([&](const GedcomState& state) {
+            const Node* record = text ? state.document().record(*text) : nullptr;
+            if (record == nullptr) {
+                // The caller's own object, so that the key is exactly as given.
+                PyErr_SetObject(PyExc_KeyError, xref);
+                throw PythonErrorSet{};
+            }
+            return to_py(RecordView::from_node(*record).to_json());
+        });
     });
 }
 
 PyObject* gedcom_individuals(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<IndividualView>(state.document, "INDI");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<IndividualView>(state.document(), "INDI");
     });
 }
 
 PyObject* gedcom_families(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<FamilyView>(state.document, "FAM");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<FamilyView>(state.document(), "FAM");
     });
 }
 
 PyObject* gedcom_validate(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return to_py_list(inspect(state.document));
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return to_py_list(inspect(state.document())); });
 }
 
 PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return to_py_list(state.document.unresolved_pointers());
+    return read_call(self, [](const GedcomState& state) {
+        return to_py_list(state.document().unresolved_pointers());
     });
 }
 
@@ -204,18 +169,19 @@ PyRef texts_to_py(std::span<const std::string> texts) {
     return list;
 }
 
-// The relatives `query` finds for the `xref` argument. The borrow is
-// exclusive because the first query stores the graph in the object.
+// The relatives `query` finds for the `xref` argument. A read like any
+// other, though the first query fills the object's relatives cache (see
+// `GedcomState::family_graph`).
 PyObject* relatives(const char* function, RelativesQuery query, PyObject* self, PyObject* args,
                     PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments(function, parameters, args, kwargs)[0];
         const auto text = xref_argument(function, xref);
-        GedcomState& state = state_of(self);
-        ExclusiveBorrow borrow(state.borrow);
-        const FamilyGraph& graph = state.family_graph();
-        return texts_to_py(text ? (graph.*query)(*text) : std::span<const std::string>{});
+        return state_of(self).read([&](const GedcomState& state) {
+            if (!text) return texts_to_py({});
+            return texts_to_py((state.family_graph().*query)(*text));
+        });
     });
 }
 
@@ -234,39 +200,31 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 // ----- output --------------------------------------------------------------
 
 PyObject* gedcom_to_text(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return text_to_py(state.document.to_text());
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return text_to_py(state.document().to_text()); });
 }
 
 PyObject* gedcom_to_bytes(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return bytes_to_py(state.document.to_bytes());
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
 }
 
 // ----- slots ---------------------------------------------------------------
 
 Py_ssize_t gedcom_len(PyObject* self) {
     return size_boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return static_cast<Py_ssize_t>(state.document.content_records());
+        return state_of(self).read([](const GedcomState& state) {
+            return static_cast<Py_ssize_t>(state.document().content_records());
+        });
     });
 }
 
 PyObject* gedcom_repr(PyObject* self) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const auto version = state.document.version();
-        return text_to_py("<Gedcom " + std::to_string(state.document.content_records()) +
+    return read_call(self, [](const GedcomState& state) {
+        const auto version = state.document().version();
+        return text_to_py("<Gedcom " + std::to_string(state.document().content_records()) +
                           " records, version " + (version ? *version : "unstated") + ", " +
-                          state.report.summary() + ">");
+                          state.report().summary() + ">");
     });
 }
 
