@@ -230,52 +230,49 @@ PyObject* gedcom_repr(PyObject* self) {
 
 // ----- the type ------------------------------------------------------------
 
+// One method entry with its name written once: `gedcom_<name>` is the
+// function, and the docstring opens with the signature line that
+// `inspect.signature` reads, "<name>(<parameters>)\n--\n\n".
+#define GEDCOM_METHOD(name, flags, parameters, description) \
+    { #name, as_cfunction(gedcom_##name), flags, #name "(" parameters ")\n--\n\n" description }
+
+constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
+
 // In the order of the class surface; the members of later areas (editing,
 // conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
-    {"parse", as_cfunction(gedcom_parse), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "parse(data)\n--\n\n"
-     "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-     "then parsed. Raises `ValueError` for input the bounds refuse."},
-    {"records", as_cfunction(gedcom_records), METH_NOARGS,
-     "records($self)\n--\n\n"
-     "Every record as a view dict, nothing omitted \u2014 unknown tags included."},
-    {"record", as_cfunction(gedcom_record), METH_VARARGS | METH_KEYWORDS,
-     "record($self, xref)\n--\n\n"
-     "One record's view dict, by cross-reference identifier."},
-    {"individuals", as_cfunction(gedcom_individuals), METH_NOARGS,
-     "individuals($self)\n--\n\n"
-     "Every individual, read for display: names, events, families, IDs."},
-    {"families", as_cfunction(gedcom_families), METH_NOARGS,
-     "families($self)\n--\n\n"
-     "Every family record's view."},
-    {"validate", as_cfunction(gedcom_validate), METH_NOARGS,
-     "validate($self)\n--\n\n"
-     "Plausibility findings: contradictions, questions, and what cites\n"
-     "nothing \u2014 reported with the numbers they were drawn from."},
-    {"unresolved_pointers", as_cfunction(gedcom_unresolved_pointers), METH_NOARGS,
-     "unresolved_pointers($self)\n--\n\n"
-     "Pointers with no record behind them, addressed precisely enough to\n"
-     "repair."},
-    {"parents_of", as_cfunction(gedcom_parents_of), METH_VARARGS | METH_KEYWORDS,
-     "parents_of($self, xref)\n--\n\n"
-     "Parents from both directions of the family link \u2014 a one-sided file\n"
-     "still answers."},
-    {"children_of", as_cfunction(gedcom_children_of), METH_VARARGS | METH_KEYWORDS,
-     "children_of($self, xref)\n--\n\n"
-     "Children from both directions of the family link."},
-    {"partners_of", as_cfunction(gedcom_partners_of), METH_VARARGS | METH_KEYWORDS,
-     "partners_of($self, xref)\n--\n\n"
-     "Partners across every family this person appears in."},
-    {"to_text", as_cfunction(gedcom_to_text), METH_NOARGS,
-     "to_text($self)\n--\n\n"
-     "The document as text, untouched lines byte for byte."},
-    {"to_bytes", as_cfunction(gedcom_to_bytes), METH_NOARGS,
-     "to_bytes($self)\n--\n\n"
-     "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
-     "truth about them \u2014 what should be written to disk."},
+    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
+                  "Reads a document from a file's bytes: encoding sniffed and reported,\n"
+                  "then parsed. Raises `ValueError` for input the bounds refuse."),
+    GEDCOM_METHOD(records, METH_NOARGS, "$self",
+                  "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
+    GEDCOM_METHOD(record, with_arguments, "$self, xref",
+                  "One record's view dict, by cross-reference identifier."),
+    GEDCOM_METHOD(individuals, METH_NOARGS, "$self",
+                  "Every individual, read for display: names, events, families, IDs."),
+    GEDCOM_METHOD(families, METH_NOARGS, "$self", "Every family record's view."),
+    GEDCOM_METHOD(validate, METH_NOARGS, "$self",
+                  "Plausibility findings: contradictions, questions, and what cites\n"
+                  "nothing \u2014 reported with the numbers they were drawn from."),
+    GEDCOM_METHOD(unresolved_pointers, METH_NOARGS, "$self",
+                  "Pointers with no record behind them, addressed precisely enough to\n"
+                  "repair."),
+    GEDCOM_METHOD(parents_of, with_arguments, "$self, xref",
+                  "Parents from both directions of the family link \u2014 a one-sided file\n"
+                  "still answers."),
+    GEDCOM_METHOD(children_of, with_arguments, "$self, xref",
+                  "Children from both directions of the family link."),
+    GEDCOM_METHOD(partners_of, with_arguments, "$self, xref",
+                  "Partners across every family this person appears in."),
+    GEDCOM_METHOD(to_text, METH_NOARGS, "$self",
+                  "The document as text, untouched lines byte for byte."),
+    GEDCOM_METHOD(to_bytes, METH_NOARGS, "$self",
+                  "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
+                  "truth about them \u2014 what should be written to disk."),
     {nullptr, nullptr, 0, nullptr},
 };
+
+#undef GEDCOM_METHOD
 
 PyGetSetDef gedcom_properties[] = {
     {"encoding", gedcom_encoding, nullptr,
