@@ -37,7 +37,8 @@ struct Gathering {
     void add_child(std::string_view xref) { push_unique(members.children, child_keys, xref); }
 };
 
-// The families of passes 1 and 2, in the order the document first names them.
+// The families of passes 1 and 2, in the order first met: family records
+// in document order, then the families only individuals name.
 class Families {
   public:
     Gathering& operator[](std::string_view xref) {

@@ -61,8 +61,9 @@ struct FamilyGraph {
     // Time is linear in the links read plus the entries of the answers.
     static FamilyGraph make(const Document& document);
 
-    // Each answer is grouped family by family, families in the order the
-    // document first names them. Unknown identifiers give an empty list.
+    // Each answer is grouped family by family: family records in document
+    // order, then the families only individuals name, in the order named.
+    // Unknown identifiers give an empty list.
     std::span<const std::string> parents_of(std::string_view xref) const;
     std::span<const std::string> children_of(std::string_view xref) const;
     std::span<const std::string> partners_of(std::string_view xref) const;
