@@ -1,8 +1,9 @@
 // The per-object borrow flag.
 //
 // A document object may be read by several calls at once (a read can call
-// back into Python, which may read the same object again) but edited only
-// by one call with nobody else looking. The flag counts shared borrows in
+// back into Python, which may read the same object again, or the interpreter
+// may switch to another thread that reads it) but edited only by one call
+// with nobody else looking. The flag counts shared borrows in
 // progress, or holds -1 while an exclusive borrow is in progress; it changes
 // only by compare-and-swap. The guards below take a borrow for their scope
 // and throw `BorrowConflict` when the flag refuses; the call boundary turns
@@ -65,7 +66,7 @@ class SharedBorrow {
     BorrowFlag& flag_;
 };
 
-// An edit of the object (or a fill of its caches) for the guard's scope.
+// An edit of the object for the guard's scope.
 class ExclusiveBorrow {
   public:
     explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {

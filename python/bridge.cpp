@@ -70,8 +70,6 @@ void translate_current_exception() noexcept {
         }
     } catch (const GedcomError& error) {
         raise_value_error(error);
-    } catch (const MissingRecord& missing) {
-        raise_text(PyExc_KeyError, missing.xref);
     } catch (const FileSystemFailure& failure) {
         raise_os_error(failure);
     } catch (const BorrowConflict& conflict) {

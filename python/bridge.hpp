@@ -10,7 +10,6 @@
 //
 //   PythonErrorSet     the Python error indicator is already set; kept as is
 //   GedcomError        ValueError with the error's display text
-//   MissingRecord      KeyError with the identifier as the caller gave it
 //   FileSystemFailure  OSError "{what}: {system's description}"
 //   BorrowConflict     RuntimeError "Already borrowed" / "Already mutably borrowed"
 //   std::bad_alloc     MemoryError
@@ -32,11 +31,6 @@ namespace lignor::python {
 
 // Thrown after a CPython call failed and set the error indicator.
 struct PythonErrorSet {};
-
-// An identifier that names no record.
-struct MissingRecord {
-    std::string xref;
-};
 
 // A failed file-system call: `what` names the file, `error_number` is errno.
 struct FileSystemFailure {

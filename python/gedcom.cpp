@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 
-#include "borrow.hpp"
 #include "bridge.hpp"
 #include "decode.hpp"
 #include "document.hpp"
@@ -15,29 +14,6 @@
 
 namespace lignor::python {
 namespace {
-
-// Everything a `Gedcom` owns. It lives behind one pointer so that the
-// Python object header stays a plain C struct.
-struct GedcomState {
-    GedcomState(Document document, EncodingReport report)
-        : document(std::move(document)), report(std::move(report)) {}
-
-    // Every edit calls this once it has changed the document (under its
-    // exclusive borrow): the relatives cache describes the document as it
-    // was, so it is dropped and the next relatives query builds it afresh.
-    void document_changed() noexcept { graph.reset(); }
-
-    // The relatives cache, built on the first relatives query.
-    const FamilyGraph& family_graph() {
-        if (!graph) graph = FamilyGraph::make(document);
-        return *graph;
-    }
-
-    Document document;
-    EncodingReport report;
-    std::optional<FamilyGraph> graph;
-    BorrowFlag borrow;
-};
 
 struct GedcomObject {
     PyObject_HEAD GedcomState* state;
@@ -81,30 +57,30 @@ PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// A read method's body, run inside the boundary under the object's shared
+// borrow: `body(const GedcomState&)` returns the method's result.
+template <typename Body>
+PyObject* read_call(PyObject* self, Body&& body) {
+    return boundary([&] { return state_of(self).read(body); });
+}
+
 // ----- properties ----------------------------------------------------------
 
 PyObject* gedcom_encoding(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return text_to_py(state.report.summary());
-    });
+    return read_call(self,
+                     [](const GedcomState& state) { return text_to_py(state.report().summary()); });
 }
 
 PyObject* gedcom_version(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const auto version = state.document.version();
+    return read_call(self, [](const GedcomState& state) {
+        const auto version = state.document().version();
         return version ? text_to_py(*version) : PyRef::new_reference(Py_None);
     });
 }
 
 PyObject* gedcom_content_records(PyObject* self, void*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return checked(PyLong_FromSize_t(state.document.content_records()));
+    return read_call(self, [](const GedcomState& state) {
+        return checked(PyLong_FromSize_t(state.document().content_records()));
     });
 }
 
@@ -136,10 +112,8 @@ PyRef views_to_py(const Document& document, std::string_view tag) {
 }
 
 PyObject* gedcom_records(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<RecordView>(state.document, "");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<RecordView>(state.document(), "");
     });
 }
 
@@ -148,47 +122,38 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
         const auto text = xref_argument("record", xref);
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const Node* record = text ? state.document.record(*text) : nullptr;
-        if (record == nullptr) {
-            // The caller's own object, so that the key is exactly as given.
-            PyErr_SetObject(PyExc_KeyError, xref);
-            throw PythonErrorSet{};
-        }
-        return to_py(RecordView::from_node(*record).to_json());
+        return state_of(self).read([&](const GedcomState& state) {
+            const Node* record = text ? state.document().record(*text) : nullptr;
+            if (record == nullptr) {
+                // The caller's own object, so that the key is exactly as given.
+                PyErr_SetObject(PyExc_KeyError, xref);
+                throw PythonErrorSet{};
+            }
+            return to_py(RecordView::from_node(*record).to_json());
+        });
     });
 }
 
 PyObject* gedcom_individuals(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<IndividualView>(state.document, "INDI");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<IndividualView>(state.document(), "INDI");
     });
 }
 
 PyObject* gedcom_families(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return views_to_py<FamilyView>(state.document, "FAM");
+    return read_call(self, [](const GedcomState& state) {
+        return views_to_py<FamilyView>(state.document(), "FAM");
     });
 }
 
 PyObject* gedcom_validate(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return to_py_list(inspect(state.document));
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return to_py_list(inspect(state.document())); });
 }
 
 PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return to_py_list(state.document.unresolved_pointers());
+    return read_call(self, [](const GedcomState& state) {
+        return to_py_list(state.document().unresolved_pointers());
     });
 }
 
@@ -204,18 +169,19 @@ PyRef texts_to_py(std::span<const std::string> texts) {
     return list;
 }
 
-// The relatives `query` finds for the `xref` argument. The borrow is
-// exclusive because the first query stores the graph in the object.
+// The relatives `query` finds for the `xref` argument. A read like any
+// other, though the first query fills the object's relatives cache (see
+// `GedcomState::family_graph`).
 PyObject* relatives(const char* function, RelativesQuery query, PyObject* self, PyObject* args,
                     PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments(function, parameters, args, kwargs)[0];
         const auto text = xref_argument(function, xref);
-        GedcomState& state = state_of(self);
-        ExclusiveBorrow borrow(state.borrow);
-        const FamilyGraph& graph = state.family_graph();
-        return texts_to_py(text ? (graph.*query)(*text) : std::span<const std::string>{});
+        return state_of(self).read([&](const GedcomState& state) {
+            if (!text) return texts_to_py({});
+            return texts_to_py((state.family_graph().*query)(*text));
+        });
     });
 }
 
@@ -234,90 +200,79 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 // ----- output --------------------------------------------------------------
 
 PyObject* gedcom_to_text(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return text_to_py(state.document.to_text());
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return text_to_py(state.document().to_text()); });
 }
 
 PyObject* gedcom_to_bytes(PyObject* self, PyObject*) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return bytes_to_py(state.document.to_bytes());
-    });
+    return read_call(
+        self, [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
 }
 
 // ----- slots ---------------------------------------------------------------
 
 Py_ssize_t gedcom_len(PyObject* self) {
     return size_boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        return static_cast<Py_ssize_t>(state.document.content_records());
+        return state_of(self).read([](const GedcomState& state) {
+            return static_cast<Py_ssize_t>(state.document().content_records());
+        });
     });
 }
 
 PyObject* gedcom_repr(PyObject* self) {
-    return boundary([&] {
-        GedcomState& state = state_of(self);
-        SharedBorrow borrow(state.borrow);
-        const auto version = state.document.version();
-        return text_to_py("<Gedcom " + std::to_string(state.document.content_records()) +
+    return read_call(self, [](const GedcomState& state) {
+        const auto version = state.document().version();
+        return text_to_py("<Gedcom " + std::to_string(state.document().content_records()) +
                           " records, version " + (version ? *version : "unstated") + ", " +
-                          state.report.summary() + ">");
+                          state.report().summary() + ">");
     });
 }
 
 // ----- the type ------------------------------------------------------------
 
+// One method entry with its name written once: `gedcom_<name>` is the
+// function, and the docstring opens with the signature line that
+// `inspect.signature` reads, "<name>(<parameters>)\n--\n\n".
+#define GEDCOM_METHOD(name, flags, parameters, description) \
+    { #name, as_cfunction(gedcom_##name), flags, #name "(" parameters ")\n--\n\n" description }
+
+constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
+
 // In the order of the class surface; the members of later areas (editing,
 // conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
-    {"parse", as_cfunction(gedcom_parse), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "parse(data)\n--\n\n"
-     "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-     "then parsed. Raises `ValueError` for input the bounds refuse."},
-    {"records", as_cfunction(gedcom_records), METH_NOARGS,
-     "records($self)\n--\n\n"
-     "Every record as a view dict, nothing omitted \u2014 unknown tags included."},
-    {"record", as_cfunction(gedcom_record), METH_VARARGS | METH_KEYWORDS,
-     "record($self, xref)\n--\n\n"
-     "One record's view dict, by cross-reference identifier."},
-    {"individuals", as_cfunction(gedcom_individuals), METH_NOARGS,
-     "individuals($self)\n--\n\n"
-     "Every individual, read for display: names, events, families, IDs."},
-    {"families", as_cfunction(gedcom_families), METH_NOARGS,
-     "families($self)\n--\n\n"
-     "Every family record's view."},
-    {"validate", as_cfunction(gedcom_validate), METH_NOARGS,
-     "validate($self)\n--\n\n"
-     "Plausibility findings: contradictions, questions, and what cites\n"
-     "nothing \u2014 reported with the numbers they were drawn from."},
-    {"unresolved_pointers", as_cfunction(gedcom_unresolved_pointers), METH_NOARGS,
-     "unresolved_pointers($self)\n--\n\n"
-     "Pointers with no record behind them, addressed precisely enough to\n"
-     "repair."},
-    {"parents_of", as_cfunction(gedcom_parents_of), METH_VARARGS | METH_KEYWORDS,
-     "parents_of($self, xref)\n--\n\n"
-     "Parents from both directions of the family link \u2014 a one-sided file\n"
-     "still answers."},
-    {"children_of", as_cfunction(gedcom_children_of), METH_VARARGS | METH_KEYWORDS,
-     "children_of($self, xref)\n--\n\n"
-     "Children from both directions of the family link."},
-    {"partners_of", as_cfunction(gedcom_partners_of), METH_VARARGS | METH_KEYWORDS,
-     "partners_of($self, xref)\n--\n\n"
-     "Partners across every family this person appears in."},
-    {"to_text", as_cfunction(gedcom_to_text), METH_NOARGS,
-     "to_text($self)\n--\n\n"
-     "The document as text, untouched lines byte for byte."},
-    {"to_bytes", as_cfunction(gedcom_to_bytes), METH_NOARGS,
-     "to_bytes($self)\n--\n\n"
-     "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
-     "truth about them \u2014 what should be written to disk."},
+    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
+                  "Reads a document from a file's bytes: encoding sniffed and reported,\n"
+                  "then parsed. Raises `ValueError` for input the bounds refuse."),
+    GEDCOM_METHOD(records, METH_NOARGS, "$self",
+                  "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
+    GEDCOM_METHOD(record, with_arguments, "$self, xref",
+                  "One record's view dict, by cross-reference identifier."),
+    GEDCOM_METHOD(individuals, METH_NOARGS, "$self",
+                  "Every individual, read for display: names, events, families, IDs."),
+    GEDCOM_METHOD(families, METH_NOARGS, "$self", "Every family record's view."),
+    GEDCOM_METHOD(validate, METH_NOARGS, "$self",
+                  "Plausibility findings: contradictions, questions, and what cites\n"
+                  "nothing \u2014 reported with the numbers they were drawn from."),
+    GEDCOM_METHOD(unresolved_pointers, METH_NOARGS, "$self",
+                  "Pointers with no record behind them, addressed precisely enough to\n"
+                  "repair."),
+    GEDCOM_METHOD(parents_of, with_arguments, "$self, xref",
+                  "Parents from both directions of the family link \u2014 a one-sided file\n"
+                  "still answers."),
+    GEDCOM_METHOD(children_of, with_arguments, "$self, xref",
+                  "Children from both directions of the family link."),
+    GEDCOM_METHOD(partners_of, with_arguments, "$self, xref",
+                  "Partners across every family this person appears in."),
+    GEDCOM_METHOD(to_text, METH_NOARGS, "$self",
+                  "The document as text, untouched lines byte for byte."),
+    GEDCOM_METHOD(to_bytes, METH_NOARGS, "$self",
+                  "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
+                  "truth about them \u2014 what should be written to disk."),
     {nullptr, nullptr, 0, nullptr},
 };
+
+#undef GEDCOM_METHOD
 
 PyGetSetDef gedcom_properties[] = {
     {"encoding", gedcom_encoding, nullptr,

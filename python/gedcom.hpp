@@ -1,10 +1,70 @@
 // The `Gedcom` type: one parsed document, the report of how its bytes were
-// read, and the borrow flag that guards both.
+// read, the relatives cache, and the borrow flag that guards them.
 #pragma once
 
+#include <optional>
+#include <utility>
+
+#include "borrow.hpp"
+#include "decode.hpp"
+#include "document.hpp"
+#include "family.hpp"
 #include "pyref.hpp"
 
 namespace lignor::python {
+
+// Everything a `Gedcom` owns, behind one pointer so that the Python object
+// header stays a plain C struct. Every access goes through `read` or `edit`,
+// which hold the borrow flag for the body's run.
+class GedcomState {
+  public:
+    GedcomState(Document document, EncodingReport report)
+        : document_(std::move(document)), report_(std::move(report)) {}
+
+    // Runs `body(const GedcomState&)` under a shared borrow and returns its
+    // result. Reads may overlap: a read re-entered from Python code that
+    // another read runs (`json.loads`), or a read on another thread that the
+    // interpreter switched to while such code ran.
+    template <typename Body>
+    decltype(auto) read(Body&& body) const {
+        SharedBorrow borrow(borrow_);
+        return std::forward<Body>(body)(*this);
+    }
+
+    // Runs `body(Document&)` under the exclusive borrow and returns its
+    // result, then drops the relatives cache, which describes the document
+    // as it was. The cache goes even when the body throws, so that an edit
+    // cut short cannot leave it describing another document.
+    template <typename Body>
+    decltype(auto) edit(Body&& body) {
+        ExclusiveBorrow borrow(borrow_);
+        const DropGraphAfterwards drop{graph_};
+        return std::forward<Body>(body)(document_);
+    }
+
+    const Document& document() const noexcept { return document_; }
+    const EncodingReport& report() const noexcept { return report_; }
+
+    // The relatives cache, built on first use. A read may fill it: building
+    // runs no Python code, so the interpreter lock is held from the test to
+    // the fill and no other call sees the cache half made; once present it
+    // changes only in `edit`, which waits for every read to end.
+    const FamilyGraph& family_graph() const {
+        if (!graph_) graph_ = FamilyGraph::make(document_);
+        return *graph_;
+    }
+
+  private:
+    struct DropGraphAfterwards {
+        std::optional<FamilyGraph>& graph;
+        ~DropGraphAfterwards() { graph.reset(); }
+    };
+
+    Document document_;
+    EncodingReport report_;
+    mutable std::optional<FamilyGraph> graph_;
+    mutable BorrowFlag borrow_;
+};
 
 // Builds the `Gedcom` type from its spec and adds it to `module`.
 // Returns -1 with a Python error set on failure.

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "document.hpp"
@@ -24,6 +25,8 @@ namespace lignor {
 
 // Identifiers in the order first met, no two equal ignoring ASCII case.
 using XrefList = std::vector<std::string>;
+// The upper-cased identifiers (`xref_key`) that one `XrefList` holds.
+using XrefKeys = std::unordered_set<std::string>;
 // Upper-cased identifier to a list of identifiers.
 using RelativesMap = std::unordered_map<std::string, XrefList>;
 
@@ -33,9 +36,11 @@ struct FamilyMembers {
     XrefList children;
 };
 
-// Appends a copy of `xref` unless the list holds one equal to it ignoring
-// ASCII case. Lists are a family's few members, so a linear scan is right.
-void push_unique(XrefList& list, std::string_view xref);
+// Appends a copy of `xref` to `list` unless `keys`, the keys of the list's
+// entries, shows one equal to it ignoring ASCII case; keeps `keys` in step.
+// One hash lookup, whatever the length of the list: a family may list
+// thousands of members and a person may belong to thousands of families.
+void push_unique(XrefList& list, XrefKeys& keys, std::string_view xref);
 
 // The list stored under `xref` (looked up ignoring ASCII case), or an empty
 // one when there is none. The view lives as long as the map is unchanged.
@@ -53,10 +58,12 @@ struct FamilyGraph {
 
     // `FamilyGraph::new` of the GEDCOM model (`new` is reserved in C++).
     // Never fails: links that are not pointers ("@VOID@" included) are ignored.
+    // Time is linear in the links read plus the entries of the answers.
     static FamilyGraph make(const Document& document);
 
-    // Each answer is grouped family by family; the order of the families is
-    // not defined. Unknown identifiers give an empty list.
+    // Each answer is grouped family by family: family records in document
+    // order, then the families only individuals name, in the order named.
+    // Unknown identifiers give an empty list.
     std::span<const std::string> parents_of(std::string_view xref) const;
     std::span<const std::string> children_of(std::string_view xref) const;
     std::span<const std::string> partners_of(std::string_view xref) const;

@@ -5,6 +5,7 @@ import gc
 import io
 import json
 import sys
+import threading
 import tracemalloc
 import zipfile
 
@@ -217,6 +218,40 @@ def test_reads_may_nest_through_python_callbacks(lignor, monkeypatch):
     monkeypatch.setattr(json, "loads", reentrant_loads)
     g.unresolved_pointers()
     assert nested[0][:3] == (3, "5.5.1", True)
+
+
+def test_relatives_queries_run_while_another_thread_reads(lignor):
+    # individuals() runs json.loads once per person, so the interpreter hands
+    # the lock to the querying thread in the middle of that read.
+    people = b"".join(b"0 @P%d@ INDI\n1 FAMC @F1@\n" % i for i in range(50))
+    g = parse(lignor, FAMILY + people)
+    failures = []
+    stop = threading.Event()
+
+    def read_until_stopped():
+        while not stop.is_set():
+            try:
+                g.individuals()
+            except RuntimeError as error:
+                failures.append(("individuals", str(error)))
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    reader = threading.Thread(target=read_until_stopped)
+    reader.start()
+    try:
+        for i in range(300):
+            try:
+                assert g.parents_of(f"@P{i % 50}@") == ["@I2@", "@I1@"]
+                assert g.partners_of("@I1@") == ["@I2@"]
+                assert len(g.children_of("@I2@")) == 51
+            except RuntimeError as error:
+                failures.append(("relatives", str(error)))
+    finally:
+        stop.set()
+        reader.join()
+        sys.setswitchinterval(interval)
+    assert failures == []
 
 
 # ----- reference counts ------------------------------------------------------
