@@ -159,9 +159,9 @@ PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
 
 // ----- relatives -----------------------------------------------------------
 
-using RelativesQuery = std::span<const std::string> (FamilyGraph::*)(std::string_view) const;
+using RelativesQuery = Relatives (FamilyGraph::*)(std::string_view) const;
 
-PyRef texts_to_py(std::span<const std::string> texts) {
+PyRef texts_to_py(const Relatives& texts) {
     PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(texts.size())));
     for (std::size_t i = 0; i < texts.size(); ++i) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_to_py(texts[i]).release());

@@ -6,12 +6,6 @@ void push_unique(XrefList& list, XrefKeys& keys, std::string_view xref) {
     if (keys.insert(xref_key(xref)).second) list.emplace_back(xref);
 }
 
-std::span<const std::string> lookup(const RelativesMap& map, std::string_view xref) {
-    const auto found = map.find(xref_key(xref));
-    if (found == map.end()) return {};
-    return found->second;
-}
-
 namespace {
 
 // Calls `visit` with the payload of every direct substructure of `record`
@@ -84,81 +78,67 @@ void gather_individual_side(const Document& document, Families& families) {
     }
 }
 
-// For each person (by key), the families the person belongs to in one role,
-// in the order the families are visited.
-using Memberships = std::unordered_map<std::string, std::vector<const FamilyMembers*>>;
-
-// The `role` members of `families`, in order, each once, without `left_out`
-// (pass "" to leave nobody out: no identifier is empty).
-XrefList merged(const std::vector<const FamilyMembers*>& families, XrefList FamilyMembers::*role,
-                std::string_view left_out) {
-    XrefList relatives;
-    if (families.size() == 1) {  // one family's lists hold no repeats already
-        const XrefList& members = families.front()->*role;
-        relatives.reserve(members.size());
-        for (const std::string& xref : members)
-            if (!same_xref(xref, left_out)) relatives.push_back(xref);
-        return relatives;
-    }
-    XrefKeys keys;
-    if (!left_out.empty()) keys.insert(xref_key(left_out));
-    for (const FamilyMembers* family : families)
-        for (const std::string& xref : family->*role) push_unique(relatives, keys, xref);
-    return relatives;
-}
-
-// Fills `map` with each person's non-empty answer drawn from `memberships`.
-void answer(const Memberships& memberships, XrefList FamilyMembers::*role, bool leave_self_out,
-            RelativesMap& map) {
-    map.reserve(memberships.size());
-    for (const auto& [person, families] : memberships) {
-        XrefList relatives = merged(families, role, leave_self_out ? person : "");
-        if (!relatives.empty()) map.emplace(person, std::move(relatives));
-    }
-}
-
-// Pass 3: each person's relatives, gathered person by person from the
-// families the person belongs to. A child's parents are the partners of its
-// families; a partner's children and other partners come from the families
-// the person is a partner in.
-void relate(const std::vector<Gathering>& families, FamilyGraph& graph) {
-    Memberships child_in;
-    Memberships partner_in;
-    for (const Gathering& family : families) {
-        for (const std::string& child : family.members.children)
-            child_in[xref_key(child)].push_back(&family.members);
-        for (const std::string& partner : family.members.partners)
-            partner_in[xref_key(partner)].push_back(&family.members);
-    }
-    answer(child_in, &FamilyMembers::partners, false, graph.parents);
-    answer(partner_in, &FamilyMembers::children, false, graph.children);
-    answer(partner_in, &FamilyMembers::partners, true, graph.partners);
-}
-
 }  // namespace
 
 FamilyGraph FamilyGraph::make(const Document& document) {
-    Families families;
-    gather_family_side(document, families);
-    gather_individual_side(document, families);
+    Families gathered;
+    gather_family_side(document, gathered);
+    gather_individual_side(document, gathered);
     FamilyGraph graph;
-    relate(families.in_order(), graph);
-    graph.families.reserve(families.in_order().size());
-    for (Gathering& family : families.in_order())
-        graph.families.emplace(std::move(family.key), std::move(family.members));
+    std::vector<Gathering>& families = gathered.in_order();
+    graph.families_.reserve(families.size());
+    graph.family_index_.reserve(families.size());
+    for (Gathering& family : families) {
+        const auto position = static_cast<std::uint32_t>(graph.families_.size());
+        for (const std::string& child : family.members.children)
+            graph.child_in_[xref_key(child)].push_back(position);
+        for (const std::string& partner : family.members.partners)
+            graph.partner_in_[xref_key(partner)].push_back(position);
+        graph.family_index_.emplace(std::move(family.key), position);
+        graph.families_.push_back(std::move(family.members));
+    }
     return graph;
 }
 
-std::span<const std::string> FamilyGraph::parents_of(std::string_view xref) const {
-    return lookup(parents, xref);
+const FamilyMembers* FamilyGraph::family(std::string_view xref) const {
+    const auto found = family_index_.find(xref_key(xref));
+    return found == family_index_.end() ? nullptr : &families_[found->second];
 }
 
-std::span<const std::string> FamilyGraph::children_of(std::string_view xref) const {
-    return lookup(children, xref);
+// The `role` members of the families `xref` belongs to (per `memberships`),
+// in order, each once, and without `xref` itself when `leave_self_out`.
+Relatives FamilyGraph::gather(const Memberships& memberships, XrefList FamilyMembers::*role,
+                              std::string_view xref, bool leave_self_out) const {
+    const std::string key = xref_key(xref);
+    const auto found = memberships.find(key);
+    if (found == memberships.end()) return {};
+    const std::vector<std::uint32_t>& positions = found->second;
+    Relatives relatives;
+    if (positions.size() == 1) {  // one family's lists hold no repeats already
+        const XrefList& members = families_[positions.front()].*role;
+        relatives.reserve(members.size());
+        for (const std::string& member : members)
+            if (!leave_self_out || !same_xref(member, xref)) relatives.emplace_back(member);
+        return relatives;
+    }
+    XrefKeys seen;
+    if (leave_self_out) seen.insert(key);
+    for (const std::uint32_t position : positions)
+        for (const std::string& member : families_[position].*role)
+            if (seen.insert(xref_key(member)).second) relatives.emplace_back(member);
+    return relatives;
 }
 
-std::span<const std::string> FamilyGraph::partners_of(std::string_view xref) const {
-    return lookup(partners, xref);
+Relatives FamilyGraph::parents_of(std::string_view xref) const {
+    return gather(child_in_, &FamilyMembers::partners, xref, false);
+}
+
+Relatives FamilyGraph::children_of(std::string_view xref) const {
+    return gather(partner_in_, &FamilyMembers::children, xref, false);
+}
+
+Relatives FamilyGraph::partners_of(std::string_view xref) const {
+    return gather(partner_in_, &FamilyMembers::partners, xref, true);
 }
 
 }  // namespace lignor

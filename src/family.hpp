@@ -12,7 +12,7 @@
 // met first.
 #pragma once
 
-#include <span>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,8 +27,8 @@ namespace lignor {
 using XrefList = std::vector<std::string>;
 // The upper-cased identifiers (`xref_key`) that one `XrefList` holds.
 using XrefKeys = std::unordered_set<std::string>;
-// Upper-cased identifier to a list of identifiers.
-using RelativesMap = std::unordered_map<std::string, XrefList>;
+// One answer: identifiers that live as long as the graph they came from.
+using Relatives = std::vector<std::string_view>;
 
 // The members of one family, as gathered from both sides of its links.
 struct FamilyMembers {
@@ -42,31 +42,48 @@ struct FamilyMembers {
 // thousands of members and a person may belong to thousands of families.
 void push_unique(XrefList& list, XrefKeys& keys, std::string_view xref);
 
-// The list stored under `xref` (looked up ignoring ASCII case), or an empty
-// one when there is none. The view lives as long as the map is unchanged.
-std::span<const std::string> lookup(const RelativesMap& map, std::string_view xref);
-
-struct FamilyGraph {
-    // For a person, the partners of every family the person is a child of.
-    RelativesMap parents;
-    // For a person, the children of every family the person is a partner in.
-    RelativesMap children;
-    // For a person, the other partners of every family the person is a partner in.
-    RelativesMap partners;
-    // Every family met, whether or not a family record describes it.
-    std::unordered_map<std::string, FamilyMembers> families;
-
+// The graph stores each family's members once and, for each person, the
+// families the person is a child or a partner in; answers are drawn from
+// those when asked. Storing every answer instead would cost the square of a
+// family's size (each of a thousand partners lists the other 999), which a
+// small hostile file can push into gigabytes.
+class FamilyGraph {
+  public:
     // `FamilyGraph::new` of the GEDCOM model (`new` is reserved in C++).
-    // Never fails: links that are not pointers ("@VOID@" included) are ignored.
-    // Time is linear in the links read plus the entries of the answers.
+    // Never fails: links that are not pointers ("@VOID@" included) are
+    // ignored. Time and memory are linear in the links read.
     static FamilyGraph make(const Document& document);
 
-    // Each answer is grouped family by family: family records in document
-    // order, then the families only individuals name, in the order named.
-    // Unknown identifiers give an empty list.
-    std::span<const std::string> parents_of(std::string_view xref) const;
-    std::span<const std::string> children_of(std::string_view xref) const;
-    std::span<const std::string> partners_of(std::string_view xref) const;
+    // For a person, the partners of every family the person is a child of.
+    Relatives parents_of(std::string_view xref) const;
+    // For a person, the children of every family the person is a partner in.
+    Relatives children_of(std::string_view xref) const;
+    // For a person, the other partners of every family the person is a partner in.
+    Relatives partners_of(std::string_view xref) const;
+    // Each answer is grouped family by family, in the order families are
+    // visited: family records in document order, then the families only
+    // individuals name, in the order named. Within a family, partners come
+    // as HUSB lines, WIFE lines, then FAMS links; children as CHIL lines,
+    // then FAMC links. No answer lists anyone twice; unknown identifiers
+    // give an empty list. Time is linear in the families' sizes.
+
+    // Every family met, whether or not a family record describes it, in the
+    // order visited; `family` finds one by identifier, ignoring ASCII case.
+    const std::vector<FamilyMembers>& families() const noexcept { return families_; }
+    const FamilyMembers* family(std::string_view xref) const;
+
+  private:
+    // Upper-cased identifier of a person to the positions in `families_` of
+    // the families the person belongs to in one role, ascending.
+    using Memberships = std::unordered_map<std::string, std::vector<std::uint32_t>>;
+
+    Relatives gather(const Memberships& memberships, XrefList FamilyMembers::*role,
+                     std::string_view xref, bool leave_self_out) const;
+
+    std::vector<FamilyMembers> families_;
+    std::unordered_map<std::string, std::uint32_t> family_index_;
+    Memberships child_in_;
+    Memberships partner_in_;
 };
 
 }  // namespace lignor
