@@ -124,8 +124,7 @@ PyMethodDef archive_writer_methods[] = {
     {"new", as_cfunction(archive_writer_new), METH_NOARGS | METH_CLASS,
      "new()\n--\n\n"
      "Starts a new archive under the default bounds\n"
-     "(`lignor.gedzip.ArchiveLimits` has no Python binding yet; this\n"
-     "uses the library's defaults)."},
+     "(the library's own, which Python cannot change)."},
     {"add", as_cfunction(writer_add<MemorySink>), METH_VARARGS | METH_KEYWORDS,
      "add($self, name, data)\n--\n\n"
      "Adds one entry. Raises `ValueError` for an unsafe or repeated path,\n"
@@ -248,8 +247,8 @@ const char archive_file_writer_doc[] =
     "memory stays a small multiple of the largest entry passed as bytes to\n"
     "`add` \xE2\x80\x94 and one 64 KiB buffer for an entry streamed with `add_file` \xE2\x80\x94\n"
     "however large the archive grows. Each entry may be at most the library's\n"
-    "default per-entry limit, 1 GiB (`ArchiveLimits` has no Python binding\n"
-    "yet). Python only: the WASM binding has no filesystem.\n\n"
+    "default per-entry limit, 1 GiB, which Python cannot change. The\n"
+    "archive is written to the file at `path`.\n\n"
     "The file is created at once and is complete only after `finish`; an\n"
     "archive abandoned part-way (an error, or no `finish`) leaves a partial\n"
     "file behind. Write to a temporary path and rename it after `finish`.";
