@@ -21,6 +21,18 @@ namespace {
     throw GedcomError::whole(ErrorKind::Zip, "finish() was already called");
 }
 
+// A path argument for a system call. The call would read a C string and stop
+// at a NUL, opening some other file than the one named, so such a path is
+// refused as Python's own `open` refuses it.
+std::string file_path_argument(const char* function, const char* name, PyObject* object) {
+    std::string path = path_argument(function, name, object);
+    if (path.find('\0') != std::string::npos) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        throw PythonErrorSet{};
+    }
+    return path;
+}
+
 // Closes a descriptor on every path out of a call.
 class Descriptor {
   public:
@@ -171,7 +183,7 @@ PyObject* archive_file_writer_construct(PyTypeObject* type, PyObject* args, PyOb
         static constexpr Parameter parameters[] = {{"path"}};
         PyObject* argument = bind_arguments("ArchiveFileWriter", parameters, args, kwargs)[0];
         auto state = std::make_unique<WriterState<FileSink>>();
-        state->path = path_argument("ArchiveFileWriter", "path", argument);
+        state->path = file_path_argument("ArchiveFileWriter", "path", argument);
         const int descriptor =
             ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (descriptor < 0) throw FileSystemFailure{state->path, errno};
@@ -185,7 +197,7 @@ PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject*
         static constexpr Parameter parameters[] = {{"name"}, {"source"}};
         const auto bound = bind_arguments("add_file", parameters, args, kwargs);
         const std::string_view name = text_argument("add_file", "name", bound[0]);
-        const std::string source = path_argument("add_file", "source", bound[1]);
+        const std::string source = file_path_argument("add_file", "source", bound[1]);
         WriterState<FileSink>& state = state_of<FileSink>(self);
         ExclusiveBorrow borrow(state.borrow);
         // Non-blocking, so that a named pipe is refused below instead of

@@ -250,6 +250,22 @@ def test_refused_names_raise_value_error_and_leave_the_writer_usable(lignor, nam
     assert read_back(writer.finish()) == {"a.txt": b"first", "b.txt": b"second"}
 
 
+@pytest.mark.parametrize("where", ["path", "source"])
+def test_paths_with_a_nul_byte_are_refused_whole(lignor, tmp_path, where):
+    (tmp_path / "family").write_bytes(b"kept")
+    (tmp_path / "notes.txt").write_bytes(b"notes")
+    writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
+    with pytest.raises(ValueError) as caught:
+        if where == "path":
+            lignor.ArchiveFileWriter(str(tmp_path / "family") + "\0.gdz")
+        else:
+            writer.add_file("n.txt", str(tmp_path / "notes.txt") + "\0.jpg")
+    assert caught.value.args == ("embedded null byte",)
+    assert (tmp_path / "family").read_bytes() == b"kept"
+    writer.finish()
+    assert read_back((tmp_path / "a.gdz").read_bytes()) == {}
+
+
 # ----- files --------------------------------------------------------------------
 
 def test_paths_may_be_path_like_but_not_bytes(lignor, tmp_path):
