@@ -244,8 +244,8 @@ PyMethodDef archive_file_writer_methods[] = {
      "may be at most the writer's per-entry limit, the library's default of\n"
      "1 GiB. Raises `OSError` when it cannot be opened, `ValueError` when it\n"
      "is not a regular file or as `add` does, and `ValueError` when the\n"
-     "file changes size while it is read \xE2\x80\x94 after which the archive cannot\n"
-     "be finished."},
+     "file changes size while it is read \xE2\x80\x94 the entry is then taken off\n"
+     "the file again and the archive goes on without it."},
     {"finish", as_cfunction(archive_file_writer_finish), METH_NOARGS,
      "finish($self)\n--\n\n"
      "Writes the central directory, flushes, and closes the file, returning\n"
