@@ -564,6 +564,7 @@ class SeekableSink final : public ArchiveSink {
     std::string bytes;
     std::size_t at = 0;
     bool append = false;
+    bool truncatable = true;
 
     IoOutcome write(std::string_view data) override {
         if (append) at = bytes.size();
@@ -578,6 +579,7 @@ class SeekableSink final : public ArchiveSink {
         return 0;
     }
     int truncate(std::uint64_t length) override {
+        if (!truncatable) return EPERM;
         bytes.resize(static_cast<std::size_t>(length));
         at = bytes.size();
         return 0;
@@ -722,6 +724,16 @@ TEST(gedzip_streaming, refusals_before_writing_leave_the_writer_usable) {
               "a\\b uses a backslash, which a ZIP path may not");
     EXPECT_FALSE(writer.failed());
     EXPECT_TRUE(writer.sink().bytes.empty());
+}
+
+TEST(gedzip_streaming, an_entry_that_cannot_be_cut_off_leaves_the_writer_failed) {
+    SeekableSink sink;
+    sink.truncatable = false;
+    ArchiveWriter<SeekableSink> writer{std::move(sink)};
+    PieceSource source("xx", 2);
+    EXPECT_EQ(error_of(writer.add_streamed_reserving("a.jpg", source, 1)),
+              "a.jpg yielded more than the 1 bytes declared for it");
+    EXPECT_TRUE(writer.failed());
 }
 
 TEST(gedzip_streaming, refuses_entries_past_the_total_its_reader_accepts) {
