@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,18 @@ namespace {
 
 [[noreturn]] void finished_already() {
     throw GedcomError::whole(ErrorKind::Zip, "finish() was already called");
+}
+
+// A path argument for a system call. The call would read a C string and stop
+// at a NUL, opening some other file than the one named, so such a path is
+// refused as Python's own `open` refuses it.
+std::string file_path_argument(const char* function, const char* name, PyObject* object) {
+    std::string path = path_argument(function, name, object);
+    if (path.find('\0') != std::string::npos) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        throw PythonErrorSet{};
+    }
+    return path;
 }
 
 // Closes a descriptor on every path out of a call.
@@ -73,6 +86,31 @@ PyRef make_writer(PyTypeObject* type, std::unique_ptr<WriterState<Sink>> state) 
     return object;
 }
 
+// Runs one `add` on the object's writer under its exclusive borrow; an
+// object whose writer was finished refuses.
+template <typename Sink, typename Add>
+PyRef add_to_writer(PyObject* self, Add&& add) {
+    WriterState<Sink>& state = state_of<Sink>(self);
+    ExclusiveBorrow borrow(state.borrow);
+    if (!state.writer) finished_already();
+    unwrap(add(*state.writer));
+    return PyRef::new_reference(Py_None);
+}
+
+// Takes the writer out of the object under its exclusive borrow, so that
+// the object counts as finished whatever happens next, finishes it and
+// hands the sink (and the object's state) to `answer`.
+template <typename Sink, typename Answer>
+PyRef finish_writer(PyObject* self, Answer&& answer) {
+    WriterState<Sink>& state = state_of<Sink>(self);
+    ExclusiveBorrow borrow(state.borrow);
+    if (!state.writer) finished_already();
+    ArchiveWriter<Sink> writer = std::move(*state.writer);
+    state.writer.reset();
+    Sink sink = unwrap(std::move(writer).finish());
+    return answer(sink, state);
+}
+
 // `add(name, data)`, the same for both classes.
 template <typename Sink>
 PyObject* writer_add(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -81,22 +119,27 @@ PyObject* writer_add(PyObject* self, PyObject* args, PyObject* kwargs) {
         const auto bound = bind_arguments("add", parameters, args, kwargs);
         const std::string_view name = text_argument("add", "name", bound[0]);
         const std::string_view data = bytes_argument("add", "data", bound[1]);
-        WriterState<Sink>& state = state_of<Sink>(self);
-        ExclusiveBorrow borrow(state.borrow);
-        if (!state.writer) finished_already();
-        unwrap(state.writer->add(name, data));
-        return PyRef::new_reference(Py_None);
+        return add_to_writer<Sink>(
+            self, [&](ArchiveWriter<Sink>& writer) { return writer.add(name, data); });
     });
 }
 
-// The writer taken out of the object, so that it counts as finished
-// whatever happens next.
+// Registers a writer class over `Sink` under its qualified name. A class
+// without `construct` cannot be called: its writers come from a factory.
 template <typename Sink>
-ArchiveWriter<Sink> take_writer(WriterState<Sink>& state) {
-    if (!state.writer) finished_already();
-    ArchiveWriter<Sink> writer = std::move(*state.writer);
-    state.writer.reset();
-    return writer;
+int add_writer_type(PyObject* module, const char* qualified_name, const char* doc,
+                    PyMethodDef* methods, newfunc construct = nullptr) noexcept {
+    PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>(doc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(writer_dealloc<Sink>)},
+        {Py_tp_methods, methods},
+        {construct ? Py_tp_new : 0, reinterpret_cast<void*>(construct)},
+        {0, nullptr},
+    };
+    const unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                           (construct ? 0 : Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    PyType_Spec spec = {qualified_name, sizeof(WriterObject<Sink>), 0, flags, slots};
+    return add_type(module, &spec, std::strrchr(qualified_name, '.') + 1);
 }
 
 // ----- ArchiveWriter -------------------------------------------------------
@@ -111,10 +154,9 @@ PyObject* archive_writer_new(PyObject* cls, PyObject*) {
 
 PyObject* archive_writer_finish(PyObject* self, PyObject*) {
     return boundary([&] {
-        WriterState<MemorySink>& state = state_of<MemorySink>(self);
-        ExclusiveBorrow borrow(state.borrow);
-        MemorySink sink = unwrap(take_writer(state).finish());
-        return bytes_to_py(sink.bytes());
+        return finish_writer<MemorySink>(self, [](MemorySink& sink, WriterState<MemorySink>&) {
+            return bytes_to_py(sink.bytes());
+        });
     });
 }
 
@@ -124,8 +166,7 @@ PyMethodDef archive_writer_methods[] = {
     {"new", as_cfunction(archive_writer_new), METH_NOARGS | METH_CLASS,
      "new()\n--\n\n"
      "Starts a new archive under the default bounds\n"
-     "(`lignor.gedzip.ArchiveLimits` has no Python binding yet; this\n"
-     "uses the library's defaults)."},
+     "(the library's own, which Python cannot change)."},
     {"add", as_cfunction(writer_add<MemorySink>), METH_VARARGS | METH_KEYWORDS,
      "add($self, name, data)\n--\n\n"
      "Adds one entry. Raises `ValueError` for an unsafe or repeated path,\n"
@@ -149,22 +190,6 @@ const char archive_writer_doc[] =
     "for a whole list of entries already in memory: build one writer and\n"
     "call `add` in a loop.";
 
-PyType_Slot archive_writer_slots[] = {
-    {Py_tp_doc, const_cast<char*>(archive_writer_doc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(writer_dealloc<MemorySink>)},
-    {Py_tp_methods, archive_writer_methods},
-    {0, nullptr},
-};
-
-PyType_Spec archive_writer_spec = {
-    "lignor.ArchiveWriter",
-    sizeof(WriterObject<MemorySink>),
-    0,
-    // Writers come only from `new()`; calling the class raises TypeError.
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-    archive_writer_slots,
-};
-
 // ----- ArchiveFileWriter ---------------------------------------------------
 
 PyObject* archive_file_writer_construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -172,7 +197,7 @@ PyObject* archive_file_writer_construct(PyTypeObject* type, PyObject* args, PyOb
         static constexpr Parameter parameters[] = {{"path"}};
         PyObject* argument = bind_arguments("ArchiveFileWriter", parameters, args, kwargs)[0];
         auto state = std::make_unique<WriterState<FileSink>>();
-        state->path = path_argument("ArchiveFileWriter", "path", argument);
+        state->path = file_path_argument("ArchiveFileWriter", "path", argument);
         const int descriptor =
             ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (descriptor < 0) throw FileSystemFailure{state->path, errno};
@@ -186,9 +211,7 @@ PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject*
         static constexpr Parameter parameters[] = {{"name"}, {"source"}};
         const auto bound = bind_arguments("add_file", parameters, args, kwargs);
         const std::string_view name = text_argument("add_file", "name", bound[0]);
-        const std::string source = path_argument("add_file", "source", bound[1]);
-        WriterState<FileSink>& state = state_of<FileSink>(self);
-        ExclusiveBorrow borrow(state.borrow);
+        const std::string source = file_path_argument("add_file", "source", bound[1]);
         // Non-blocking, so that a named pipe is refused below instead of
         // waiting for a writer; reads of a regular file never block anyway.
         const Descriptor file(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -198,24 +221,24 @@ PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject*
         if (!S_ISREG(metadata.st_mode)) {
             throw GedcomError::whole(ErrorKind::Zip, source + " is not a regular file");
         }
-        if (!state.writer) finished_already();
         FileSource reader(file.get());
-        unwrap(state.writer->add_streamed_reserving(name, reader,
-                                                    static_cast<std::uint64_t>(metadata.st_size)));
-        return PyRef::new_reference(Py_None);
+        const auto size = static_cast<std::uint64_t>(metadata.st_size);
+        return add_to_writer<FileSink>(self, [&](ArchiveWriter<FileSink>& writer) {
+            return writer.add_streamed_reserving(name, reader, size);
+        });
     });
 }
 
 PyObject* archive_file_writer_finish(PyObject* self, PyObject*) {
     return boundary([&] {
-        WriterState<FileSink>& state = state_of<FileSink>(self);
-        ExclusiveBorrow borrow(state.borrow);
-        FileSink sink = unwrap(take_writer(state).finish());
-        if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
-        struct stat metadata {};
-        if (::stat(state.path.c_str(), &metadata) != 0) throw FileSystemFailure{state.path, errno};
-        return checked(
-            PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
+        return finish_writer<FileSink>(self, [](FileSink& sink, WriterState<FileSink>& state) {
+            if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
+            struct stat metadata {};
+            if (::stat(state.path.c_str(), &metadata) != 0)
+                throw FileSystemFailure{state.path, errno};
+            return checked(
+                PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
+        });
     });
 }
 
@@ -233,8 +256,8 @@ PyMethodDef archive_file_writer_methods[] = {
      "may be at most the writer's per-entry limit, the library's default of\n"
      "1 GiB. Raises `OSError` when it cannot be opened, `ValueError` when it\n"
      "is not a regular file or as `add` does, and `ValueError` when the\n"
-     "file changes size while it is read \xE2\x80\x94 after which the archive cannot\n"
-     "be finished."},
+     "file changes size while it is read \xE2\x80\x94 the entry is then taken off\n"
+     "the file again and the archive goes on without it."},
     {"finish", as_cfunction(archive_file_writer_finish), METH_NOARGS,
      "finish($self)\n--\n\n"
      "Writes the central directory, flushes, and closes the file, returning\n"
@@ -248,27 +271,11 @@ const char archive_file_writer_doc[] =
     "memory stays a small multiple of the largest entry passed as bytes to\n"
     "`add` \xE2\x80\x94 and one 64 KiB buffer for an entry streamed with `add_file` \xE2\x80\x94\n"
     "however large the archive grows. Each entry may be at most the library's\n"
-    "default per-entry limit, 1 GiB (`ArchiveLimits` has no Python binding\n"
-    "yet). Python only: the WASM binding has no filesystem.\n\n"
+    "default per-entry limit, 1 GiB, which Python cannot change. The\n"
+    "archive is written to the file at `path`.\n\n"
     "The file is created at once and is complete only after `finish`; an\n"
     "archive abandoned part-way (an error, or no `finish`) leaves a partial\n"
     "file behind. Write to a temporary path and rename it after `finish`.";
-
-PyType_Slot archive_file_writer_slots[] = {
-    {Py_tp_doc, const_cast<char*>(archive_file_writer_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(archive_file_writer_construct)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(writer_dealloc<FileSink>)},
-    {Py_tp_methods, archive_file_writer_methods},
-    {0, nullptr},
-};
-
-PyType_Spec archive_file_writer_spec = {
-    "lignor.ArchiveFileWriter",
-    sizeof(WriterObject<FileSink>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    archive_file_writer_slots,
-};
 
 // ----- archive_total_size --------------------------------------------------
 
@@ -292,11 +299,14 @@ PyMethodDef archive_total_size_def = {
 }  // namespace
 
 int archive_writer_type_init(PyObject* module) noexcept {
-    return add_type(module, &archive_writer_spec, "ArchiveWriter");
+    // Writers come only from `new()`; calling the class raises TypeError.
+    return add_writer_type<MemorySink>(module, "lignor.ArchiveWriter", archive_writer_doc,
+                                       archive_writer_methods);
 }
 
 int archive_file_writer_type_init(PyObject* module) noexcept {
-    return add_type(module, &archive_file_writer_spec, "ArchiveFileWriter");
+    return add_writer_type<FileSink>(module, "lignor.ArchiveFileWriter", archive_file_writer_doc,
+                                     archive_file_writer_methods, archive_file_writer_construct);
 }
 
 int archive_total_size_init(PyObject* module) noexcept {

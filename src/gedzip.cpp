@@ -448,6 +448,14 @@ int FileSink::seek(std::uint64_t offset) {
     return 0;
 }
 
+int FileSink::truncate(std::uint64_t length) {
+    if (const int error = flush()) return error;
+    if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return EOVERFLOW;
+    if (::ftruncate(descriptor_, static_cast<off_t>(length)) != 0) return errno;
+    if (::lseek(descriptor_, static_cast<off_t>(length), SEEK_SET) < 0) return errno;
+    return 0;
+}
+
 int FileSink::close() {
     if (descriptor_ < 0) return 0;
     int error = flush();
@@ -562,6 +570,25 @@ std::string zip64_extra(std::uint64_t uncompressed, std::uint64_t compressed,
     return extra + values;
 }
 
+// The writer's key for a path: the reader's key (trailing `/`s removed,
+// ASCII lower-cased) of the name in normalization form C. File systems such
+// as macOS's store a name's accents in one form whichever form they are
+// given in, so two names that differ only there extract to one file.
+std::string written_path_key(std::string_view name) {
+    return entry_path_key(unicode::to_nfc(name));
+}
+
+// Calls `visit` with each folder `name` lies in, outermost first: `a` and
+// `a/b` for both `a/b/c` and `a/b/c/`.
+template <typename Visit>
+void for_each_parent(std::string_view name, Visit visit) {
+    for (std::size_t slash = name.find('/');
+         slash != std::string_view::npos && slash + 1 < name.size();
+         slash = name.find('/', slash + 1)) {
+        visit(name.substr(0, slash));
+    }
+}
+
 std::string not_in_place() {
     return "the sink did not overwrite its bytes in place after a seek (a file opened for "
            "appending cannot "
@@ -613,7 +640,7 @@ Status ArchiveWriterState::fail(GedcomError error) {
     return error;
 }
 
-Result<std::string> ArchiveWriterState::admit(std::string_view name) const {
+Result<std::string> ArchiveWriterState::admit(std::string_view name, std::uint64_t size) const {
     if (failed_) {
         return zip_error(
             "a previous write to this archive's sink failed, so the sink may hold a partial "
@@ -621,16 +648,59 @@ Result<std::string> ArchiveWriterState::admit(std::string_view name) const {
             "no further entries can be added");
     }
     if (Status safe = validate_entry_path(name); !safe) return std::move(safe).take_error();
-    std::string key = entry_path_key(name);
-    if (keys_.contains(key)) {
+    std::string key = written_path_key(name);
+    if (const auto found = paths_.find(key); found != paths_.end()) {
+        const std::string& other = found->second.name;
+        if (entry_path_key(other) != entry_path_key(name)) {
+            return zip_error(std::string(name) + " is the same path as " + quoted(other) +
+                             " in another Unicode normal form");
+        }
         return zip_error("the archive contains the same path more than once (" + std::string(name) +
                          ")");
     }
-    if (keys_.size() >= limits_.max_entries) {
-        return zip_error("the archive already holds " + number(keys_.size()) +
+    if (paths_.size() >= limits_.max_entries) {
+        return zip_error("the archive already holds " + number(paths_.size()) +
                          " files and the limit is " + number(limits_.max_entries));
     }
+    if (size > limits_.max_entry_bytes) {
+        return zip_error(std::string(name) + " is larger than the " +
+                         number(limits_.max_entry_bytes) + " byte per-entry limit");
+    }
+    if (Status extractable = check_extractable(name, key, size); !extractable)
+        return std::move(extractable).take_error();
+    if (saturating_add(total_, size) > limits_.max_total_bytes) {
+        return zip_error(std::string(name) + " would make the archive expand to more than the " +
+                         number(limits_.max_total_bytes) + " byte limit");
+    }
     return key;
+}
+
+Status ArchiveWriterState::check_extractable(std::string_view name, const std::string& key,
+                                             std::uint64_t size) const {
+    const std::string text(name);
+    if (name.ends_with('/')) {
+        if (size > 0) return zip_error(text + " names a folder, which cannot hold data");
+    } else if (parent_folders_.contains(key)) {
+        return zip_error(text + " is already a folder in the archive");
+    }
+    std::optional<std::string_view> file_above;
+    for_each_parent(name, [&](std::string_view parent) {
+        const auto found = paths_.find(written_path_key(parent));
+        const bool is_file = found != paths_.end() && !found->second.folder;
+        if (is_file && !file_above) file_above = parent;
+    });
+    if (file_above) {
+        return zip_error(text + " lies under " + quoted(*file_above) +
+                         ", which the archive holds as a file");
+    }
+    return ok();
+}
+
+Status ArchiveWriterState::check_ratio(std::string_view name, std::uint64_t compressed,
+                                       std::uint64_t uncompressed) const {
+    if (plausible_ratio(compressed, uncompressed, limits_.max_ratio)) return ok();
+    return zip_error(std::string(name) + " compresses more than the " + number(limits_.max_ratio) +
+                     "-fold limit allows");
 }
 
 Status ArchiveWriterState::write_all(ArchiveSink& sink, std::string_view bytes) {
@@ -687,20 +757,39 @@ void ArchiveWriterState::append_central_record(const CentralRecord& record) {
     out.append(extra);
 }
 
+void ArchiveWriterState::complete_entry(const CentralRecord& record, std::string key) {
+    append_central_record(record);
+    for_each_parent(record.name, [&](std::string_view parent) {
+        parent_folders_.insert(written_path_key(parent));
+    });
+    paths_.emplace(std::move(key),
+                   WrittenPath{std::string(record.name), record.name.ends_with('/')});
+    total_ = saturating_add(total_, record.uncompressed);
+}
+
+// An entry that failed for a reason of its own (its source, its size, its
+// compression) is cut off the sink, so the archive is as it was before. When
+// the sink itself failed, or cannot be cut back, the writer stays failed.
+Status ArchiveWriterState::take_back(ArchiveSink& sink, std::uint64_t header_start,
+                                     std::uint64_t offset, GedcomError error) {
+    if (failed_) return error;
+    if (sink.truncate(header_start) != 0) return fail(std::move(error));
+    written_ = offset;
+    return error;
+}
+
 Status ArchiveWriterState::add(ArchiveSink& sink, std::string_view name, std::string_view data) {
-    Result<std::string> key = admit(name);
-    if (!key) return std::move(key).take_error();
     // The bytes are already in memory and cannot change under us, so the
-    // bound is checked on them directly instead of on a copy.
-    if (data.size() > limits_.max_entry_bytes) {
-        return zip_error(std::string(name) + " is larger than the " +
-                         number(limits_.max_entry_bytes) + " byte per-entry limit");
-    }
+    // bounds are checked on them directly instead of on a copy.
+    Result<std::string> key = admit(name, data.size());
+    if (!key) return std::move(key).take_error();
     const std::uint32_t crc = crc32_of(0, data);
     const std::optional<std::string> deflated =
         should_deflate(name) ? deflate_if_shorter(data) : std::nullopt;
     const std::string_view payload = deflated ? std::string_view(*deflated) : data;
     const std::uint16_t method = deflated ? method_deflate : method_stored;
+    if (Status plausible = check_ratio(name, payload.size(), data.size()); !plausible)
+        return plausible;
 
     const std::uint64_t offset = written_;
     const LocalHeader header{name,        method,
@@ -708,8 +797,8 @@ Status ArchiveWriterState::add(ArchiveSink& sink, std::string_view name, std::st
                              data.size(), local_zip64_sizes(payload.size(), data.size())};
     if (Status done = write_local_header(sink, header); !done) return done;
     if (Status done = write_all(sink, payload); !done) return done;
-    append_central_record({name, method, crc, payload.size(), data.size(), offset});
-    keys_.insert(std::move(key).value());
+    complete_entry({name, method, crc, payload.size(), data.size(), offset},
+                   std::move(key).value());
     return ok();
 }
 
@@ -743,12 +832,12 @@ Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view na
         const IoOutcome got = reader.read(buffer.data(), want);
         if (got.error == EINTR) continue;
         if (got.error != 0)
-            return fail(zip_error(label + " could not be read: " + system_text(got.error)));
+            return zip_error(label + " could not be read: " + system_text(got.error));
         if (got.count == 0) break;
         total += got.count;
         if (total > declared) {
-            return fail(zip_error(label + " yielded more than the " + number(declared) +
-                                  " bytes declared for it"));
+            return zip_error(label + " yielded more than the " + number(declared) +
+                             " bytes declared for it");
         }
         const std::string_view chunk(buffer.data(), got.count);
         crc = crc32_of(crc, chunk);
@@ -758,8 +847,8 @@ Status ArchiveWriterState::stream_payload(ArchiveSink& sink, std::string_view na
         if (Status done = write_payload({}, true); !done) return done;
     }
     if (total < declared) {
-        return fail(zip_error(label + " ended after " + number(total) + " of the " +
-                              number(declared) + " bytes declared for it"));
+        return zip_error(label + " ended after " + number(total) + " of the " + number(declared) +
+                         " bytes declared for it");
     }
     return ok();
 }
@@ -814,12 +903,8 @@ Status ArchiveWriterState::complete_local_header(ArchiveSink& sink, const LocalH
 Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string_view name,
                                                   ArchiveSource& reader, std::uint64_t declared,
                                                   std::optional<std::uint64_t> reserve) {
-    Result<std::string> key = admit(name);
+    Result<std::string> key = admit(name, declared);
     if (!key) return std::move(key).take_error();
-    if (declared > limits_.max_entry_bytes) {
-        return zip_error(std::string(name) + " is larger than the " +
-                         number(limits_.max_entry_bytes) + " byte per-entry limit");
-    }
     const bool deflate = declared > 0 && should_deflate(name);
     // The header's room is fixed before any data is seen, from DEFLATE's
     // worst case, so that it never has to grow.
@@ -839,17 +924,20 @@ Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string
     if (Status done = write_local_header(sink, header); !done) return done;
     const std::uint64_t data_start = written_;
     if (Status done = stream_payload(sink, name, reader, declared, deflate, header.crc); !done)
-        return done;
+        return take_back(sink, start.count, offset, std::move(done).take_error());
 
     header.compressed = written_ - data_start;
     if (!header.zip64 && header.compressed >= overflow32) {
-        return fail(
+        return take_back(
+            sink, start.count, offset,
             zip_error(std::string(name) + " compressed to more than its header reserved room for"));
     }
+    if (Status plausible = check_ratio(name, header.compressed, declared); !plausible)
+        return take_back(sink, start.count, offset, std::move(plausible).take_error());
     if (Status done = complete_local_header(sink, header, start.count, written_ - offset); !done)
         return done;
-    append_central_record({name, header.method, header.crc, header.compressed, declared, offset});
-    keys_.insert(std::move(key).value());
+    complete_entry({name, header.method, header.crc, header.compressed, declared, offset},
+                   std::move(key).value());
     return ok();
 }
 
@@ -862,7 +950,7 @@ Status ArchiveWriterState::finish(ArchiveSink& sink) {
     }
     const std::uint64_t directory_offset = written_;
     const std::uint64_t directory_size = central_directory_.size();
-    const std::uint64_t count = keys_.size();
+    const std::uint64_t count = paths_.size();
     if (Status done = write_all(sink, central_directory_); !done) return done;
 
     std::string end;

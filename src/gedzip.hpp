@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -95,8 +96,8 @@ struct IoOutcome {
 
 // Where archive bytes go. `write` takes a prefix of the bytes and says how
 // many it took; taking none is a failure, and EINTR asks for a retry.
-// Only a sink that can flush, tell and seek can hold streamed entries; the
-// defaults refuse with ESPIPE.
+// Only a sink that can flush, tell, seek and truncate can hold streamed
+// entries; the defaults refuse with ESPIPE.
 class ArchiveSink {
   public:
     virtual ~ArchiveSink() = default;
@@ -105,6 +106,9 @@ class ArchiveSink {
     // The physical position of the next byte written, in `count`.
     virtual IoOutcome position() { return {0, ESPIPE}; }
     virtual int seek(std::uint64_t) { return ESPIPE; }
+    // Cuts the sink back to its first `length` bytes and writes on from
+    // there: how a streamed entry that could not be completed is taken back.
+    virtual int truncate(std::uint64_t) { return ESPIPE; }
 };
 
 // A growable byte buffer.
@@ -134,6 +138,7 @@ class FileSink final : public ArchiveSink {
     int flush() override;
     IoOutcome position() override;
     int seek(std::uint64_t offset) override;
+    int truncate(std::uint64_t length) override;
 
     // Flushes and closes now; returns the first errno met, or 0.
     int close();
@@ -170,8 +175,13 @@ class FileSource final : public ArchiveSource {
 // ----- writing -----------------------------------------------------------------
 
 // Everything a writer keeps besides its sink: the byte count of the sink so
-// far, the central directory records, the names used and whether a write
+// far, the central directory records, the paths used and whether a write
 // failed part-way. `ArchiveWriter` pairs one with its sink.
+//
+// The writer refuses whatever its own reader (`Archive::open_with` under the
+// same limits) would refuse, and whatever extraction would lose: data under
+// a folder's name, a path that is a file for one entry and a folder for
+// another, and two names that differ only in Unicode normal form.
 class ArchiveWriterState {
   public:
     explicit ArchiveWriterState(const ArchiveLimits& limits) : limits_(limits) {}
@@ -183,27 +193,42 @@ class ArchiveWriterState {
 
     bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
-    std::size_t entry_count() const { return keys_.size(); }
+    std::size_t entry_count() const { return paths_.size(); }
     const ArchiveLimits& limits() const { return limits_; }
 
   private:
     struct LocalHeader;
     struct CentralRecord;
 
-    Result<std::string> admit(std::string_view name) const;
+    Result<std::string> admit(std::string_view name, std::uint64_t size) const;
+    Status check_extractable(std::string_view name, const std::string& key,
+                             std::uint64_t size) const;
+    Status check_ratio(std::string_view name, std::uint64_t compressed,
+                       std::uint64_t uncompressed) const;
     Status write_all(ArchiveSink& sink, std::string_view bytes);
     Status write_local_header(ArchiveSink& sink, const LocalHeader& header);
     Status stream_payload(ArchiveSink& sink, std::string_view name, ArchiveSource& reader,
                           std::uint64_t declared, bool deflate, std::uint32_t& crc);
     Status complete_local_header(ArchiveSink& sink, const LocalHeader& header,
                                  std::uint64_t header_start, std::uint64_t entry_length);
+    Status take_back(ArchiveSink& sink, std::uint64_t header_start, std::uint64_t offset,
+                     GedcomError error);
     void append_central_record(const CentralRecord& record);
+    void complete_entry(const CentralRecord& record, std::string key);
     Status fail(GedcomError error);
 
     ArchiveLimits limits_;
     std::uint64_t written_ = 0;
+    std::uint64_t total_ = 0;  // the entries' uncompressed sizes, saturating
     std::string central_directory_;
-    std::unordered_set<std::string> keys_;
+    struct WrittenPath {
+        std::string name;
+        bool folder = false;
+    };
+    // Each entry by its key (see `written_path_key`).
+    std::unordered_map<std::string, WrittenPath> paths_;
+    // The keys of the folders that entries lie in.
+    std::unordered_set<std::string> parent_folders_;
     bool failed_ = false;
 };
 

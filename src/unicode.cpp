@@ -1,10 +1,12 @@
 #include "unicode.hpp"
 
 #include <unicode/uchar.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace lignor::unicode {
@@ -135,40 +137,89 @@ std::string_view trim(std::string_view text) {
     return trim_start(trim_end(text));
 }
 
+namespace {
+
+bool is_ascii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// The text as UTF-16 for ICU, malformed bytes read as U+FFFD.
+std::optional<std::vector<UChar>> to_utf16(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8Lenient(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()),
+                         &status);
+    status = U_ZERO_ERROR;
+    std::vector<UChar> utf16(static_cast<std::size_t>(length) + 1);
+    u_strFromUTF8Lenient(utf16.data(), static_cast<int32_t>(utf16.size()), &length, text.data(),
+                         static_cast<int32_t>(text.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    utf16.resize(static_cast<std::size_t>(length));
+    return utf16;
+}
+
+std::string from_utf16(const std::vector<UChar>& utf16, std::size_t size_hint) {
+    std::string out;
+    out.reserve(size_hint);
+    const auto length = static_cast<int32_t>(utf16.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 cp;
+        U16_NEXT(utf16.data(), i, length, cp);
+        append_utf8(out, static_cast<char32_t>(cp));
+    }
+    return out;
+}
+
+// Runs one of ICU's preflighting string transforms (called with no room
+// first to learn the size, then with room).
+template <typename Transform>
+std::optional<std::vector<UChar>> transformed(Transform transform) {
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = transform(nullptr, 0, &status);
+    std::vector<UChar> output(static_cast<std::size_t>(length) + 1);
+    status = U_ZERO_ERROR;
+    transform(output.data(), static_cast<int32_t>(output.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    output.resize(static_cast<std::size_t>(length));
+    return output;
+}
+
+}  // namespace
+
 std::string to_lower(std::string_view text) {
-    bool ascii = true;
-    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) {
+    if (is_ascii(text)) {
         std::string out(text);
         for (char& c : out)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
         return out;
     }
+    const auto utf16 = to_utf16(text);
+    if (!utf16) return std::string(text);
+    // Lower-casing can grow a text (U+0130 becomes two code points).
+    const auto lower = transformed([&](UChar* out, int32_t room, UErrorCode* status) {
+        return u_strToLower(out, room, utf16->data(), static_cast<int32_t>(utf16->size()), "",
+                            status);
+    });
+    if (!lower) return std::string(text);
+    return from_utf16(*lower, text.size() + 8);
+}
+
+std::string to_nfc(std::string_view text) {
+    if (is_ascii(text)) return std::string(text);
     UErrorCode status = U_ZERO_ERROR;
-    int32_t utf16_length = 0;
-    u_strFromUTF8Lenient(nullptr, 0, &utf16_length, text.data(), static_cast<int32_t>(text.size()),
-                         &status);
-    status = U_ZERO_ERROR;
-    std::vector<UChar> utf16(static_cast<std::size_t>(utf16_length) + 1);
-    u_strFromUTF8Lenient(utf16.data(), static_cast<int32_t>(utf16.size()), &utf16_length,
-                         text.data(), static_cast<int32_t>(text.size()), &status);
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
     if (U_FAILURE(status)) return std::string(text);
-    // Lower-casing can grow a text (U+0130 becomes two code points), so ask for the size first.
-    status = U_ZERO_ERROR;
-    const int32_t lower_length = u_strToLower(nullptr, 0, utf16.data(), utf16_length, "", &status);
-    std::vector<UChar> lower(static_cast<std::size_t>(lower_length) + 1);
-    status = U_ZERO_ERROR;
-    u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), utf16.data(), utf16_length, "",
-                 &status);
-    if (U_FAILURE(status)) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (int32_t i = 0; i < lower_length;) {
-        UChar32 cp;
-        U16_NEXT(lower.data(), i, lower_length, cp);
-        append_utf8(out, static_cast<char32_t>(cp));
-    }
-    return out;
+    const auto utf16 = to_utf16(text);
+    if (!utf16) return std::string(text);
+    const auto composed = transformed([&](UChar* out, int32_t room, UErrorCode* error) {
+        return unorm2_normalize(nfc, utf16->data(), static_cast<int32_t>(utf16->size()), out, room,
+                                error);
+    });
+    if (!composed) return std::string(text);
+    return from_utf16(*composed, text.size());
 }
 
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {

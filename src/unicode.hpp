@@ -1,5 +1,6 @@
 // Unicode character knowledge, all of it from ICU and all of it behind this
-// one door: white space, letters and digits, and full lower-casing.
+// one door: white space, letters and digits, full lower-casing and
+// normalization form C.
 // Texts are UTF-8 everywhere in the core; every function here has an ASCII
 // fast path, because nearly every GEDCOM byte is ASCII.
 #pragma once
@@ -42,6 +43,11 @@ std::string_view trim_start(std::string_view text);
 
 // Full Unicode lower-casing (which may change the length: U+0130 becomes "i̇").
 std::string to_lower(std::string_view text);
+
+// The text in Unicode Normalization Form C: a letter and its combining accent
+// become the one precomposed letter where Unicode has it, so that two
+// spellings of the same name compare equal.
+std::string to_nfc(std::string_view text);
 
 // True when both texts are equal once ASCII letters are folded to one case;
 // every other byte must match exactly.

@@ -564,6 +564,7 @@ class SeekableSink final : public ArchiveSink {
     std::string bytes;
     std::size_t at = 0;
     bool append = false;
+    bool truncatable = true;
 
     IoOutcome write(std::string_view data) override {
         if (append) at = bytes.size();
@@ -575,6 +576,12 @@ class SeekableSink final : public ArchiveSink {
     IoOutcome position() override { return {at, 0}; }
     int seek(std::uint64_t offset) override {
         at = static_cast<std::size_t>(offset);
+        return 0;
+    }
+    int truncate(std::uint64_t length) override {
+        if (!truncatable) return EPERM;
+        bytes.resize(static_cast<std::size_t>(length));
+        at = bytes.size();
         return 0;
     }
 };
@@ -669,7 +676,7 @@ TEST(gedzip_streaming, a_reserve_past_four_gib_puts_the_sizes_in_a_zip64_field) 
     EXPECT_EQ(get(bytes, 30 + 5 + 12, 8), archive->entries()[0].compressed_size);
 }
 
-TEST(gedzip_streaming, a_source_that_changes_size_fails_and_poisons_the_writer) {
+TEST(gedzip_streaming, an_entry_that_fails_on_its_own_account_is_taken_back) {
     struct Row {
         const char* what;
         std::string data;
@@ -683,16 +690,26 @@ TEST(gedzip_streaming, a_source_that_changes_size_fails_and_poisons_the_writer) 
         {"grows from nothing", "x", 0, 0, "tree.ged yielded more than the 0 bytes declared for it"},
         {"shrinks", text_of(5), 10, 0, "tree.ged ended after 5 of the 10 bytes declared for it"},
         {"read error", text_of(5), 10, EIO, "tree.ged could not be read: Input/output error"},
+        {"compresses too well", std::string(1000000, '\0'), 1000000, 0,
+         "tree.ged compresses more than the 1000-fold limit allows"},
     };
+    ArchiveWriter<MemorySink> expected{MemorySink{}};
+    ASSERT_EQ(error_of(expected.add("first.jpg", "1")), "ok");
+    ASSERT_EQ(error_of(expected.add("later.jpg", "2")), "ok");
+    const std::string reference = finished(std::move(expected));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ArchiveWriter<SeekableSink> writer{SeekableSink{}};
+        ASSERT_EQ(error_of(writer.add("first.jpg", "1")), "ok");
         PieceSource source(row.data, 4096);
         source.error = row.error;
         EXPECT_EQ(error_of(writer.add_streamed_reserving("tree.ged", source, row.declared)),
                   row.message);
-        EXPECT_TRUE(writer.failed());
-        EXPECT_FALSE(std::move(writer).finish());
+        EXPECT_FALSE(writer.failed());
+        ASSERT_EQ(error_of(writer.add("later.jpg", "2")), "ok");
+        auto sink = std::move(writer).finish();
+        ASSERT_TRUE(sink);
+        EXPECT_EQ(sink->bytes, reference);
     }
 }
 
@@ -707,6 +724,34 @@ TEST(gedzip_streaming, refusals_before_writing_leave_the_writer_usable) {
               "a\\b uses a backslash, which a ZIP path may not");
     EXPECT_FALSE(writer.failed());
     EXPECT_TRUE(writer.sink().bytes.empty());
+}
+
+TEST(gedzip_streaming, an_entry_that_cannot_be_cut_off_leaves_the_writer_failed) {
+    SeekableSink sink;
+    sink.truncatable = false;
+    ArchiveWriter<SeekableSink> writer{std::move(sink)};
+    PieceSource source("xx", 2);
+    EXPECT_EQ(error_of(writer.add_streamed_reserving("a.jpg", source, 1)),
+              "a.jpg yielded more than the 1 bytes declared for it");
+    EXPECT_TRUE(writer.failed());
+}
+
+TEST(gedzip_streaming, refuses_entries_past_the_total_its_reader_accepts) {
+    ArchiveLimits limits;
+    limits.max_total_bytes = 10;
+    ArchiveWriter<SeekableSink> writer{SeekableSink{}, limits};
+    EXPECT_EQ(error_of(writer.add("a.jpg", "123456")), "ok");
+    EXPECT_EQ(error_of(writer.add("b.jpg", "12345")),
+              "b.jpg would make the archive expand to more than the 10 byte limit");
+    PieceSource source("12345", 5);
+    EXPECT_EQ(error_of(writer.add_streamed_reserving("c.jpg", source, 5)),
+              "c.jpg would make the archive expand to more than the 10 byte limit");
+    EXPECT_EQ(error_of(writer.add("d.jpg", "1234")), "ok");
+    auto sink = std::move(writer).finish();
+    ASSERT_TRUE(sink);
+    auto archive = Archive::open_with(sink->bytes, limits);
+    ASSERT_TRUE(archive) << archive.error().message;
+    EXPECT_EQ(archive->total_size(), 10u);
 }
 
 TEST(gedzip_streaming, needs_a_sink_that_overwrites_in_place) {
