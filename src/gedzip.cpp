@@ -232,13 +232,14 @@ class DirectoryReader {
     Status check(ArchiveEntry& entry, std::uint32_t external) {
         const std::string& name = entry.name;
         if ((external >> 28) == 0xA) {
-            return zip_error("the archive contains a symbolic link (" + name +
+            return zip_error("the archive contains a symbolic link (" + quoted(name) +
                              "), which is not extracted");
         }
         if (Status safe = validate_entry_path(name); !safe) return safe;
         entry.is_dir = name.ends_with('/');
         if (!keys_.insert(entry_path_key(name)).second) {
-            return zip_error("the archive contains the same path more than once (" + name + ")");
+            return zip_error("the archive contains the same path more than once (" + quoted(name) +
+                             ")");
         }
         if (entry.uncompressed_size > limits_.max_entry_bytes) {
             return zip_error(name + " expands to " + number(entry.uncompressed_size) +
@@ -655,7 +656,7 @@ Result<std::string> ArchiveWriterState::admit(std::string_view name, std::uint64
             return zip_error(std::string(name) + " is the same path as " + quoted(other) +
                              " in another Unicode normal form");
         }
-        return zip_error("the archive contains the same path more than once (" + std::string(name) +
+        return zip_error("the archive contains the same path more than once (" + quoted(name) +
                          ")");
     }
     if (paths_.size() >= limits_.max_entries) {

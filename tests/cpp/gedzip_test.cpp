@@ -136,19 +136,22 @@ TEST(gedzip_reading, refuses_hostile_central_directories_with_their_message) {
         {"device name", archive_of({{.name = "media/CON.jpg"}}),
          "media/CON.jpg contains a path component that is unsafe on Windows"},
         {"symbolic link", archive_of({{.name = "harmless.txt", .external = symlink}}),
-         "the archive contains a symbolic link (harmless.txt), which is not extracted"},
+         "the archive contains a symbolic link (\"harmless.txt\"), which is not extracted"},
         {"link before path", archive_of({{.name = "../x", .external = symlink}}),
-         "the archive contains a symbolic link (../x), which is not extracted"},
+         "the archive contains a symbolic link (\"../x\"), which is not extracted"},
+        {"link named with a terminal escape",
+         archive_of({{.name = "a\x1b[2J", .external = symlink}}),
+         "the archive contains a symbolic link (\"a\\u{1b}[2J\"), which is not extracted"},
         {"duplicate in other case",
          archive_of({{.name = "Photos/A.JPG"}, {.name = "photos/a.jpg"}}),
-         "the archive contains the same path more than once (photos/a.jpg)"},
+         "the archive contains the same path more than once (\"photos/a.jpg\")"},
         {"directory and file",
          archive_of({{.name = "dir"}, {.name = "dir/", .compressed = 0, .uncompressed = 0}}),
-         "the archive contains the same path more than once (dir/)"},
+         "the archive contains the same path more than once (\"dir/\")"},
         {"duplicate before size",
          archive_of({{.name = "a.jpg"},
                      {.name = "A.jpg", .compressed = 1u << 31, .uncompressed = 1u << 31}}),
-         "the archive contains the same path more than once (A.jpg)"},
+         "the archive contains the same path more than once (\"A.jpg\")"},
         {"encrypted", archive_of({{.name = "a.txt", .flags = 0x0801}}),
          "encrypted entries are not supported"},
         {"unknown method", archive_of({{.name = "a.txt", .method = 12}}),
@@ -444,13 +447,13 @@ TEST(gedzip_writer, refusals_leave_the_writer_usable) {
     ArchiveWriter<MemorySink> writer{MemorySink{}, limits};
     EXPECT_EQ(error_of(writer.add("a.txt", "1")), "ok");
     EXPECT_EQ(error_of(writer.add("A.TXT", "2")),
-              "the archive contains the same path more than once (A.TXT)");
+              "the archive contains the same path more than once (\"A.TXT\")");
     EXPECT_EQ(error_of(writer.add("../x", "2")), "../x contains an unsafe path component");
     EXPECT_EQ(error_of(writer.add("big.jpg", "12345")),
               "big.jpg is larger than the 4 byte per-entry limit");
     EXPECT_EQ(error_of(writer.add("dir/", "")), "ok");
     EXPECT_EQ(error_of(writer.add("dir", "")),
-              "the archive contains the same path more than once (dir)");
+              "the archive contains the same path more than once (\"dir\")");
     EXPECT_EQ(error_of(writer.add("c.txt", "3")),
               "the archive already holds 2 files and the limit is 2");
     EXPECT_FALSE(writer.failed());

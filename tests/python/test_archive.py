@@ -236,7 +236,7 @@ def test_finish_is_valid_once(lignor, tmp_path):
     ("/abs.jpg", "/abs.jpg is an absolute path"),
     ("a\\b.jpg", "a\\b.jpg uses a backslash, which a ZIP path may not"),
     ("media/nul.jpg", "media/nul.jpg contains a path component that is unsafe on Windows"),
-    ("A.TXT", "the archive contains the same path more than once (A.TXT)"),
+    ("A.TXT", "the archive contains the same path more than once (\"A.TXT\")"),
 ])
 def test_refused_names_raise_value_error_and_leave_the_writer_usable(lignor, name, message):
     writer = lignor.ArchiveWriter.new()
@@ -418,7 +418,7 @@ def directory(*records, count=None):
     (directory(central("../up.ged", 1, 1)), "../up.ged contains an unsafe path component"),
     (directory(central("a.txt", 1, 1, flags=0x801)), "encrypted entries are not supported"),
     (directory(central("link", 1, 1, external=0xA1FF0000)),
-     "the archive contains a symbolic link (link), which is not extracted"),
+     "the archive contains a symbolic link (\"link\"), which is not extracted"),
 ], ids=["empty", "total", "ratio", "forged-count", "traversal", "encrypted", "symlink"])
 def test_archive_total_size_refuses_what_does_not_open(lignor, data, message):
     with pytest.raises(ValueError) as caught:
