@@ -4,6 +4,8 @@ import inspect
 
 import pytest
 
+from conftest import public_callables, signature_fault
+
 MODULE_DOC = (
     "An archival-grade GEDCOM library: byte-preserving round-trip, encoding\n"
     "detection and reporting, GEDCOM 5.5 through 7.x."
@@ -103,6 +105,12 @@ def test_signatures_are_introspectable(lignor, name):
     parameters = ", ".join(SIGNATURES[name])
     expected_line = f"({parameters})" if name == "parse" else f"($self{', ' if parameters else ''}{parameters})"
     assert on_class.__text_signature__ == expected_line
+
+
+def test_every_public_callable_has_a_text_signature(lignor):
+    faults = {name: signature_fault(target) for name, target in public_callables(lignor)}
+    assert {name: fault for name, fault in faults.items() if fault} == {}
+    assert "Gedcom.parse" in faults and "ArchiveFileWriter" in faults
 
 
 def test_properties_are_read_only(lignor):
