@@ -130,7 +130,11 @@ def assert_no_leaks(call, *watched):
     before = counts()
     for _ in range(200):
         call()
-    assert counts() == before
+    # A leak takes a reference on every call (200 here); the interpreter
+    # itself may take one or two on the shared singletons meanwhile (a
+    # cache filled once), which is no leak.
+    growth = [after - start for after, start in zip(counts(), before)]
+    assert all(g < 10 for g in growth), growth
 
     tracemalloc.start()
     try:
