@@ -62,10 +62,6 @@ bool has_line_break(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-bool is_continuation_tag(std::string_view tag) {
-    return tag == "CONT" || tag == "CONC";
-}
-
 }  // namespace
 
 // ---- the line grammar ------------------------------------------------------
@@ -75,6 +71,10 @@ bool is_valid_tag(std::string_view tag) noexcept {
     for (char c : tag)
         if (!tag_bytes[static_cast<unsigned char>(c)]) return false;
     return true;
+}
+
+bool is_continuation_tag(std::string_view tag) noexcept {
+    return tag == "CONT" || tag == "CONC";
 }
 
 bool is_valid_xref(std::string_view xref) noexcept {

@@ -47,6 +47,8 @@ void render_line(std::uint16_t level, std::optional<std::string_view> xref, std:
 
 // The tag rule: at least one byte, every byte an ASCII letter, digit or '_'.
 bool is_valid_tag(std::string_view tag) noexcept;
+// CONT or CONC: a line that continues its parent's payload.
+bool is_continuation_tag(std::string_view tag) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
 

@@ -13,10 +13,6 @@ constexpr std::size_t heading_limit = 90;
 constexpr std::size_t heading_kept = 87;
 constexpr std::string_view ellipsis = "\u2026";
 
-bool is_continuation(std::string_view tag) noexcept {
-    return tag == "CONT" || tag == "CONC";
-}
-
 std::string label_or_tag(std::string_view tag) {
     return std::string(tags::label(tag).value_or(tag));
 }
@@ -194,7 +190,7 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
     const auto& children = node.children();
     for (std::size_t index = 0; index < children.size(); ++index) {
         const Node& child = children[index];
-        if (is_continuation(child.tag())) continue;
+        if (is_continuation_tag(child.tag())) continue;
         StructurePath child_path = path;
         child_path.push_back(index);
         view.children.push_back(
@@ -239,7 +235,7 @@ RecordView RecordView::from_node(const Node& record) {
     view.title = record_title(record);
     const auto& children = record.children();
     for (std::size_t index = 0; index < children.size(); ++index) {
-        if (is_continuation(children[index].tag())) continue;
+        if (is_continuation_tag(children[index].tag())) continue;
         view.structures.push_back(StructureView::from_node(children[index], 1, {index}));
     }
     view.raw = raw_lines(record);
