@@ -17,13 +17,6 @@ std::string label_or_tag(std::string_view tag) {
     return std::string(tags::label(tag).value_or(tag));
 }
 
-// The logical value of the first substructure tagged `tag`.
-std::optional<std::string> first_value(const Node& node, std::string_view tag) {
-    const Node* found = node.first(tag);
-    if (!found) return std::nullopt;
-    return found->logical_value();
-}
-
 void write_strings(JsonWriter& json, const std::vector<std::string>& texts) {
     json.start_array();
     for (const std::string& text : texts) json.string(text);
@@ -64,14 +57,14 @@ std::optional<std::string> heading_source(const Node& record) {
     }
     if (tag == "SOUR") {
         // A blank TITL still wins over ABBR: the source has a title, just an empty one.
-        if (auto title = first_value(record, "TITL")) return title;
-        return first_value(record, "ABBR");
+        if (auto title = record.value_of("TITL")) return title;
+        return record.value_of("ABBR");
     }
-    if (tag == "REPO" || tag == "SUBM") return first_value(record, "NAME");
+    if (tag == "REPO" || tag == "SUBM") return record.value_of("NAME");
     if (tag == "OBJE") {
         const Node* file = record.first("FILE");
         if (!file) return std::nullopt;
-        if (auto title = first_value(*file, "TITL")) return title;
+        if (auto title = file->value_of("TITL")) return title;
         return file->logical_value();
     }
     return record.logical_value();
@@ -102,15 +95,14 @@ IdentifierView identifier_view(const Node& node, bool typed) {
     view.tag = std::string(node.tag());
     view.label = label_or_tag(node.tag());
     view.value = node.logical_value();
-    if (typed) view.kind = first_value(node, "TYPE");
+    if (typed) view.kind = node.value_of("TYPE");
     return view;
 }
 
 FamilyLinkView child_link(const Node& famc, std::string pointer) {
     FamilyLinkView link{std::move(pointer), std::nullopt};
-    if (const Node* pedigree = famc.first("PEDI")) {
-        const std::string written = pedigree->logical_value();
-        link.pedigree = std::string(tags::pedigree_label(std::string_view(written)));
+    if (const auto written = famc.value_of("PEDI")) {
+        link.pedigree = std::string(tags::pedigree_label(std::string_view(*written)));
     }
     return link;
 }
@@ -137,7 +129,7 @@ std::string sort_form(const PersonalName& name) {
 std::string event_label(const Node& event) {
     const std::string_view tag = event.tag();
     if (tag == "EVEN" || tag == "FACT") {
-        if (auto type = first_value(event, "TYPE"); type && !unicode::trim(*type).empty()) {
+        if (auto type = event.value_of("TYPE"); type && !unicode::trim(*type).empty()) {
             return std::move(*type);
         }
     }
@@ -349,16 +341,16 @@ EventView EventView::from_node(const Node& node, StructurePath path) {
     EventView view;
     view.tag = std::string(node.tag());
     view.label = event_label(node);
-    if (const Node* date = node.first("DATE")) {
-        view.date = date->logical_value();
+    view.date = node.value_of("DATE");
+    if (view.date) {
         const GedcomDate reading = GedcomDate::parse(*view.date);
         view.date_display = reading.display();
         view.year = reading.year_hint();
         view.sort_key = sort_key_of(reading);
     }
-    view.place = first_value(node, "PLAC");
-    view.age = first_value(node, "AGE");
-    view.cause = first_value(node, "CAUS");
+    view.place = node.value_of("PLAC");
+    view.age = node.value_of("AGE");
+    view.cause = node.value_of("CAUS");
     view.attribute = tags::is_attribute(node.tag());
     view.value = event_value(node);
     view.citations = citation_list(node);
