@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "storage.hpp"
 #include "unicode.hpp"
 
@@ -841,7 +842,7 @@ std::string Document::to_text() const {
 namespace {
 
 bool says_utf8(std::optional<std::string_view> payload) {
-    return payload && unicode::equals_ignoring_ascii_case(unicode::trim(*payload), "utf-8");
+    return payload && ascii::iequals(unicode::trim(*payload), "utf-8");
 }
 
 }  // namespace

@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "build.hpp"
 
 namespace lignor {
@@ -550,8 +550,7 @@ std::string syntax_message(rapidjson::ParseErrorCode code) {
         return surrogate_message(std::nullopt);
     }
     std::string text = rapidjson::GetParseError_En(code);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty()) text[0] = ascii::to_lower(text[0]);
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }

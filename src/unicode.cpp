@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "ascii.hpp"
+
 namespace lignor::unicode {
 namespace {
 
@@ -96,7 +98,7 @@ bool is_white_space(char32_t cp) {
 
 bool is_alphanumeric(char32_t cp) {
     if (cp < 0x80) {
-        return (cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+        return ascii::is_alnum(static_cast<char>(cp));
     }
     const auto c = static_cast<UChar32>(cp);
     if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
@@ -136,14 +138,9 @@ std::string_view trim(std::string_view text) {
 }
 
 std::string to_lower(std::string_view text) {
-    bool ascii = true;
-    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) {
-        std::string out(text);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-        return out;
-    }
+    bool all_ascii = true;
+    for (char c : text) all_ascii = all_ascii && ascii::is_ascii(c);
+    if (all_ascii) return ascii::lower_copy(text);
     UErrorCode status = U_ZERO_ERROR;
     int32_t utf16_length = 0;
     u_strFromUTF8Lenient(nullptr, 0, &utf16_length, text.data(), static_cast<int32_t>(text.size()),
@@ -169,18 +166,6 @@ std::string to_lower(std::string_view text) {
         append_utf8(out, static_cast<char32_t>(cp));
     }
     return out;
-}
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
 }
 
 }  // namespace lignor::unicode

@@ -43,8 +43,4 @@ std::string_view trim_start(std::string_view text);
 // Full Unicode lower-casing (which may change the length: U+0130 becomes "i̇").
 std::string to_lower(std::string_view text);
 
-// True when both texts are equal once ASCII letters are folded to one case;
-// every other byte must match exactly.
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
-
 }  // namespace lignor::unicode
