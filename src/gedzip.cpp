@@ -9,6 +9,7 @@
 #include <limits>
 #include <new>
 
+#include "decode.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
@@ -210,7 +211,7 @@ class DirectoryReader {
 
         const std::size_t name_at = static_cast<std::size_t>(at) + central_header_size;
         entry.name = std::string(bytes_.substr(name_at, name_length));
-        if (!unicode::is_valid_utf8(entry.name)) {
+        if (!is_valid_utf8(entry.name)) {
             return zip_error("a file in the archive has a name that is not valid UTF-8");
         }
         apply_zip64_extra(bytes_.substr(name_at + name_length, extra_length), entry);

@@ -2,7 +2,6 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
-#include <unicode/utf8.h>
 
 #include <cstdint>
 #include <vector>
@@ -54,22 +53,6 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) {
     }
     pos += length;
     return cp;
-}
-
-bool is_valid_utf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int64_t>(text.size());
-    std::int64_t i = 0;
-    while (i < length) {
-        if (bytes[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        UChar32 cp;
-        U8_NEXT(bytes, i, length, cp);
-        if (cp < 0) return false;
-    }
-    return true;
 }
 
 void append_utf8(std::string& out, char32_t cp) {

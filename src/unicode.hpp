@@ -22,10 +22,6 @@ char32_t next_code_point(std::string_view text, std::size_t& pos);
 // its own, so stepping back one code point at a time always ends.
 std::size_t previous_code_point_start(std::string_view text, std::size_t end);
 
-// True when `text` is well-formed UTF-8: no stray or missing continuation
-// bytes, no overlong forms, no surrogates and nothing past U+10FFFF.
-bool is_valid_utf8(std::string_view text);
-
 // Appends the UTF-8 form of `cp` (surrogates and values past U+10FFFF become U+FFFD).
 void append_utf8(std::string& out, char32_t cp);
 
