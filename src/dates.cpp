@@ -1130,12 +1130,6 @@ void GedcomDate::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string GedcomDate::to_json() const {
-    JsonWriter json;
-    write_json(json);
-    return json.take();
-}
-
 std::string GedcomDate::to_json_with_forms() const {
     JsonWriter json;
     json.start_object();

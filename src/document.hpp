@@ -53,6 +53,7 @@ bool is_continuation_tag(std::string_view tag) noexcept;
 bool is_valid_xref(std::string_view xref) noexcept;
 
 class Node;
+class JsonWriter;
 
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
@@ -239,7 +240,7 @@ struct UnresolvedPointer {
     std::string tag;
     std::string pointer;
 
-    std::string to_json() const;
+    void write_json(JsonWriter& json) const;
     friend bool operator==(const UnresolvedPointer&, const UnresolvedPointer&) = default;
 };
 

@@ -33,12 +33,10 @@ Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
     return const_cast<Node*>(node_at(record, path));
 }
 
-std::string UnresolvedPointer::to_json() const {
-    JsonWriter json;
+void UnresolvedPointer::write_json(JsonWriter& json) const {
     json.start_object().key("record").string(record).key("path").start_array();
     for (std::size_t index : path) json.unsigned_integer(index);
     json.end_array().key("tag").string(tag).key("pointer").string(pointer).end_object();
-    return json.take();
 }
 
 Document Document::new_v7() {

@@ -29,20 +29,6 @@ void write_path(JsonWriter& json, const StructurePath& path) {
     json.end_array();
 }
 
-template <typename View>
-void write_views(JsonWriter& json, const std::vector<View>& views) {
-    json.start_array();
-    for (const View& view : views) view.write_json(json);
-    json.end_array();
-}
-
-template <typename View>
-std::string json_of(const View& view) {
-    JsonWriter json;
-    view.write_json(json);
-    return json.take();
-}
-
 // ---- Headings -------------------------------------------------------------------
 
 // The text a record's heading is made from, before cleaning; nothing when the
@@ -211,12 +197,8 @@ void StructureView::write_json(JsonWriter& json) const {
     json.key("pointer").optional_string(pointer);
     json.key("extension").boolean(extension);
     json.key("children");
-    write_views(json, children);
+    write_array(json, children);
     json.end_object();
-}
-
-std::string StructureView::to_json() const {
-    return json_of(*this);
 }
 
 RecordView RecordView::from_node(const Node& record) {
@@ -241,13 +223,9 @@ void RecordView::write_json(JsonWriter& json) const {
     json.key("label").string(label);
     json.key("title").string(title);
     json.key("structures");
-    write_views(json, structures);
+    write_array(json, structures);
     json.key("raw").string(raw);
     json.end_object();
-}
-
-std::string RecordView::to_json() const {
-    return json_of(*this);
 }
 
 std::string record_title(const Node& record) {
@@ -307,19 +285,11 @@ void NameView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string NameView::to_json() const {
-    return json_of(*this);
-}
-
 void FamilyLinkView::write_json(JsonWriter& json) const {
     json.start_object();
     json.key("family").string(family);
     json.key("pedigree").optional_string(pedigree);
     json.end_object();
-}
-
-std::string FamilyLinkView::to_json() const {
-    return json_of(*this);
 }
 
 void IdentifierView::write_json(JsonWriter& json) const {
@@ -329,10 +299,6 @@ void IdentifierView::write_json(JsonWriter& json) const {
     json.key("value").string(value);
     json.key("kind").optional_string(kind);
     json.end_object();
-}
-
-std::string IdentifierView::to_json() const {
-    return json_of(*this);
 }
 
 // ---- EventView ------------------------------------------------------------------
@@ -380,10 +346,6 @@ void EventView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string EventView::to_json() const {
-    return json_of(*this);
-}
-
 // ---- IndividualView ---------------------------------------------------------------
 
 IndividualView IndividualView::from_node(const Node& record) {
@@ -423,25 +385,21 @@ void IndividualView::write_json(JsonWriter& json) const {
     json.start_object();
     json.key("xref").string(xref);
     json.key("names");
-    write_views(json, names);
+    write_array(json, names);
     json.key("sex").optional_string(sex);
     json.key("events");
-    write_views(json, events);
+    write_array(json, events);
     json.key("childIn");
-    write_views(json, child_in);
+    write_array(json, child_in);
     json.key("partnerIn");
-    write_views(json, partner_in);
+    write_array(json, partner_in);
     json.key("citations");
     write_strings(json, citations);
     json.key("media");
     write_strings(json, media);
     json.key("identifiers");
-    write_views(json, identifiers);
+    write_array(json, identifiers);
     json.end_object();
-}
-
-std::string IndividualView::to_json() const {
-    return json_of(*this);
 }
 
 // ---- FamilyView -------------------------------------------------------------------
@@ -479,12 +437,8 @@ void FamilyView::write_json(JsonWriter& json) const {
     json.key("children");
     write_strings(json, children);
     json.key("events");
-    write_views(json, events);
+    write_array(json, events);
     json.end_object();
-}
-
-std::string FamilyView::to_json() const {
-    return json_of(*this);
 }
 
 }  // namespace lignor
