@@ -377,11 +377,11 @@ class SpecHandler {
         Frame& frame = stack_.back();
         const auto field = field_named(key);
         if (!field) {
-            return refuse("unknown field `" + std::string(key) +
-                          "`, expected one of `xref`, `tag`, `value`, `children`");
+            return refuse("unknown field " + quoted(key) +
+                          ", expected one of `xref`, `tag`, `value`, `children`");
         }
         auto& seen = frame.seen[static_cast<std::size_t>(*field)];
-        if (seen) return refuse("duplicate field `" + std::string(key) + "`");
+        if (seen) return refuse("duplicate field " + quoted(key));
         seen = true;
         frame.pending = field;
         return true;
