@@ -230,10 +230,6 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
     return node;
 }
 
-Node Node::from_parsed(const ParsedLine& line) {
-    return Node(line);
-}
-
 Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
     if (line.xref || line.verbatim) {
@@ -301,19 +297,6 @@ void Node::set_value(std::optional<std::string_view> value) {
     }
     forget_verbatim();
     value_.assign(value);
-}
-
-void Node::set_xref(std::optional<std::string_view> xref) {
-    if (xref && !is_valid_xref(*xref)) {
-        fail_precondition(quoted(*xref) + " is not a cross-reference identifier: the @I1@ shape");
-    }
-    forget_verbatim();
-    if (xref) {
-        rare().xref = CompactText<24>(*xref);
-    } else if (rare_) {
-        rare_->xref = CompactText<24>();
-        drop_rare_if_empty();
-    }
 }
 
 void Node::forget_verbatim() noexcept {

@@ -122,7 +122,6 @@ class Node {
     static Node record(std::string_view xref, std::string_view tag);
     static Node with_value(std::string_view tag, std::string_view value);
     // A node from a parsed line: fields are copied, nothing is validated again.
-    static Node from_parsed(const ParsedLine& line);
     explicit Node(const ParsedLine& line);
     // The same, for a line inside a text that ends at `text_end`.
     Node(const ParsedLine& line, const char* text_end);
@@ -149,7 +148,6 @@ class Node {
 
     void set_tag(std::string_view tag);
     void set_value(std::optional<std::string_view> value);
-    void set_xref(std::optional<std::string_view> xref);
     std::string logical_value() const;
     void set_logical_value(std::string_view text);
     void forget_verbatim() noexcept;
