@@ -243,6 +243,18 @@ JsonWriter& JsonWriter::optional_string(std::optional<std::string_view> text) {
     return text ? string(*text) : null();
 }
 
+void write_array(JsonWriter& json, std::span<const std::string> texts) {
+    json.start_array();
+    for (const std::string& text : texts) json.string(text);
+    json.end_array();
+}
+
+void write_array(JsonWriter& json, std::span<const std::size_t> numbers) {
+    json.start_array();
+    for (const std::size_t number : numbers) json.unsigned_integer(number);
+    json.end_array();
+}
+
 std::string JsonWriter::take() {
     std::string out = impl_->sink.take();
     impl_->writer.Reset(impl_->sink);

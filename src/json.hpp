@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <ranges>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,11 @@ void write_array(JsonWriter& json, const Values& values) {
     for (const auto& value : values) value.write_json(json);
     json.end_array();
 }
+
+// Strings, or unsigned numbers such as the indices of a structure path, as
+// one JSON array.
+void write_array(JsonWriter& json, std::span<const std::string> texts);
+void write_array(JsonWriter& json, std::span<const std::size_t> numbers);
 
 // The compact JSON text of one value, or of a list of values as an array.
 template <WritesJson T>

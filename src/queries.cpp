@@ -34,9 +34,9 @@ Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
 }
 
 void UnresolvedPointer::write_json(JsonWriter& json) const {
-    json.start_object().key("record").string(record).key("path").start_array();
-    for (std::size_t index : path) json.unsigned_integer(index);
-    json.end_array().key("tag").string(tag).key("pointer").string(pointer).end_object();
+    json.start_object().key("record").string(record).key("path");
+    write_array(json, path);
+    json.key("tag").string(tag).key("pointer").string(pointer).end_object();
 }
 
 Document Document::new_v7() {

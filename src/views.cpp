@@ -17,18 +17,6 @@ std::string label_or_tag(std::string_view tag) {
     return std::string(tags::label(tag).value_or(tag));
 }
 
-void write_strings(JsonWriter& json, const std::vector<std::string>& texts) {
-    json.start_array();
-    for (const std::string& text : texts) json.string(text);
-    json.end_array();
-}
-
-void write_path(JsonWriter& json, const StructurePath& path) {
-    json.start_array();
-    for (const std::size_t index : path) json.unsigned_integer(index);
-    json.end_array();
-}
-
 // ---- Headings -------------------------------------------------------------------
 
 // The text a record's heading is made from, before cleaning; nothing when the
@@ -188,7 +176,7 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
 void StructureView::write_json(JsonWriter& json) const {
     json.start_object();
     json.key("path");
-    write_path(json, path);
+    write_array(json, path);
     json.key("level").unsigned_integer(level);
     json.key("tag").string(tag);
     json.key("label").string(label);
@@ -281,7 +269,7 @@ void NameView::write_json(JsonWriter& json) const {
     json.key("original").string(original);
     json.key("kind").optional_string(kind);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.end_object();
 }
 
@@ -340,9 +328,9 @@ void EventView::write_json(JsonWriter& json) const {
     json.key("attribute").boolean(attribute);
     json.key("value").optional_string(value);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.key("path");
-    write_path(json, path);
+    write_array(json, path);
     json.end_object();
 }
 
@@ -394,9 +382,9 @@ void IndividualView::write_json(JsonWriter& json) const {
     json.key("partnerIn");
     write_array(json, partner_in);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.key("media");
-    write_strings(json, media);
+    write_array(json, media);
     json.key("identifiers");
     write_array(json, identifiers);
     json.end_object();
@@ -435,7 +423,7 @@ void FamilyView::write_json(JsonWriter& json) const {
     json.key("husband").optional_string(husband);
     json.key("wife").optional_string(wife);
     json.key("children");
-    write_strings(json, children);
+    write_array(json, children);
     json.key("events");
     write_array(json, events);
     json.end_object();
