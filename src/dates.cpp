@@ -99,6 +99,12 @@ constexpr std::int32_t max_year = 9999;
 using ascii::is_ascii;
 using ascii::is_digit;
 
+// Where the run of ASCII digits that starts at `pos` ends.
+std::size_t digits_end(std::string_view text, std::size_t pos) noexcept {
+    while (pos < text.size() && is_digit(text[pos])) ++pos;
+    return pos;
+}
+
 bool all_digits(std::string_view text) noexcept {
     if (text.empty()) return false;
     for (char c : text)
@@ -935,11 +941,9 @@ std::optional<DualYear> dual_year(std::string_view text) {
             ++pos;
             continue;
         }
-        std::size_t run_end = pos;
-        while (run_end < text.size() && is_digit(text[run_end])) ++run_end;
+        const std::size_t run_end = digits_end(text, pos);
         const std::size_t run_length = run_end - pos;
-        std::size_t after_end = run_end + 1;
-        while (after_end < text.size() && is_digit(text[after_end])) ++after_end;
+        const std::size_t after_end = digits_end(text, run_end + 1);
         const std::size_t after_length = after_end - run_end - 1;
         const bool shaped = (run_length == 3 || run_length == 4) && run_end < text.size() &&
                             text[run_end] == '/' && after_length > 0 &&
@@ -1101,8 +1105,7 @@ std::optional<std::int32_t> GedcomDate::year_hint() const {
             ++pos;
             continue;
         }
-        std::size_t end = pos;
-        while (end < original.size() && is_digit(original[end])) ++end;
+        const std::size_t end = digits_end(original, pos);
         if (end - pos == 4) {
             const auto value = static_cast<std::int32_t>(
                 digits_value(std::string_view(original).substr(pos, 4), 10000));

@@ -149,7 +149,7 @@ bool Document::is_version_7_or_later() const {
     if (major.empty()) return false;
     std::uint64_t number = 0;
     for (char c : major) {
-        if (c < '0' || c > '9') return false;
+        if (!ascii::is_digit(c)) return false;
         number = number * 10 + static_cast<std::uint64_t>(c - '0');
         if (number > UINT32_MAX) return false;
     }
