@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "dates.hpp"
+#include "json.hpp"
 #include "unicode.hpp"
 
 namespace {
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (date.original != text) std::abort();
     if (date.display().empty() && !lignor::unicode::trim(text).empty()) std::abort();
     (void)date.year_hint();
-    (void)date.to_json();
+    (void)to_json(date);
     (void)date.to_json_with_forms();
     check_reads_back(date, date.to_gedcom_5_5_1());
     check_reads_back(date, date.to_gedcom_7());

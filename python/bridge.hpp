@@ -25,6 +25,7 @@
 
 #include "build.hpp"
 #include "error.hpp"
+#include "json.hpp"
 #include "pyref.hpp"
 
 namespace lignor::python {
@@ -132,12 +133,12 @@ std::size_t size_from_py(PyObject* object);
 // One JSON value written by the core, as Python values via `json.loads`.
 PyRef to_py(std::string_view json);
 
-// A list holding `to_py(value.to_json())` for each value, in order.
+// A list holding `to_py(to_json(value))` for each value, in order.
 template <typename Value>
 PyRef to_py_list(const std::vector<Value>& values) {
     PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyRef item = to_py(values[i].to_json());
+        PyRef item = to_py(to_json(values[i]));
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
     }
     return list;

@@ -105,7 +105,7 @@ PyRef views_to_py(const Document& document, std::string_view tag) {
     PyRef list = checked(PyList_New(0));
     for (const Node& record : document.records) {
         if (!tag.empty() && record.tag() != tag) continue;
-        const PyRef view = to_py(View::from_node(record).to_json());
+        const PyRef view = to_py(to_json(View::from_node(record)));
         if (PyList_Append(list.get(), view.get()) < 0) throw PythonErrorSet{};
     }
     return list;
@@ -129,7 +129,7 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
                 PyErr_SetObject(PyExc_KeyError, xref);
                 throw PythonErrorSet{};
             }
-            return to_py(RecordView::from_node(*record).to_json());
+            return to_py(to_json(RecordView::from_node(*record)));
         });
     });
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "ascii.hpp"
 #include "json.hpp"
 #include "unicode.hpp"
 
@@ -95,17 +96,13 @@ constexpr std::int32_t max_year = 9999;
 // ---------------------------------------------------------------------------
 // Small byte helpers.
 
-constexpr bool is_digit(char c) noexcept {
-    return c >= '0' && c <= '9';
-}
-constexpr bool is_ascii(char c) noexcept {
-    return static_cast<unsigned char>(c) < 0x80;
-}
-constexpr char ascii_lower(char c) noexcept {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-constexpr bool is_ascii_alphanumeric(char c) noexcept {
-    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+using ascii::is_ascii;
+using ascii::is_digit;
+
+// Where the run of ASCII digits that starts at `pos` ends.
+std::size_t digits_end(std::string_view text, std::size_t pos) noexcept {
+    while (pos < text.size() && is_digit(text[pos])) ++pos;
+    return pos;
 }
 
 bool all_digits(std::string_view text) noexcept {
@@ -149,7 +146,7 @@ std::string_view trim_non_alphanumeric(std::string_view text) noexcept {
     std::size_t start = 0;
     while (start < text.size()) {
         if (is_ascii(text[start])) {
-            if (is_ascii_alphanumeric(text[start])) break;
+            if (ascii::is_alnum(text[start])) break;
             ++start;
             continue;
         }
@@ -160,7 +157,7 @@ std::string_view trim_non_alphanumeric(std::string_view text) noexcept {
     std::size_t end = text.size();
     while (end > start) {
         if (is_ascii(text[end - 1])) {
-            if (is_ascii_alphanumeric(text[end - 1])) break;
+            if (ascii::is_alnum(text[end - 1])) break;
             --end;
             continue;
         }
@@ -175,7 +172,7 @@ std::string_view trim_non_alphanumeric(std::string_view text) noexcept {
 bool has_alphanumeric(std::string_view run) noexcept {
     bool ascii = true;
     for (char c : run) {
-        if (is_ascii_alphanumeric(c)) return true;
+        if (ascii::is_alnum(c)) return true;
         ascii = ascii && is_ascii(c);
     }
     if (ascii) return false;
@@ -208,7 +205,7 @@ class LoweredPrefix {
             const std::size_t start = pos;
             const char32_t cp = unicode::next_code_point(text, pos);
             if (cp < 0x80) {
-                lowered_.push_back(ascii_lower(static_cast<char>(cp)));
+                lowered_.push_back(ascii::to_lower(static_cast<char>(cp)));
             } else if (cp == unicode::replacement_character) {
                 unicode::append_utf8(lowered_, cp);
             } else {
@@ -255,7 +252,7 @@ class KeywordList {
     // False when no keyword can begin a text that begins with this ASCII byte,
     // which settles most dates ("5 JAN 1900") without looking at a keyword.
     bool may_start(char c) const noexcept {
-        return !is_ascii(c) || ascii_starts_[static_cast<unsigned char>(ascii_lower(c))];
+        return !is_ascii(c) || ascii_starts_[static_cast<unsigned char>(ascii::to_lower(c))];
     }
 
   private:
@@ -272,7 +269,7 @@ std::optional<std::size_t> keyword_end(std::string_view text, std::string_view l
     if (all_ascii(head)) {
         if (head.size() < lowered_keyword.size()) return std::nullopt;
         for (std::size_t i = 0; i < head.size(); ++i)
-            if (ascii_lower(head[i]) != lowered_keyword[i]) return std::nullopt;
+            if (ascii::to_lower(head[i]) != lowered_keyword[i]) return std::nullopt;
         return head.size();
     }
     if (!slow) slow.emplace(text);
@@ -386,7 +383,7 @@ NumericReading read_numeric(std::string_view text) {
 
 bool is_filler(std::string_view token) noexcept {
     for (std::string_view word : filler_words)
-        if (unicode::equals_ignoring_ascii_case(token, word)) return true;
+        if (ascii::iequals(token, word)) return true;
     return false;
 }
 
@@ -514,14 +511,12 @@ std::optional<std::uint8_t> month_from_name(std::string_view lowered) {
 // Calendars.
 
 Calendar calendar_named(std::string_view name) {
-    using unicode::equals_ignoring_ascii_case;
-    if (equals_ignoring_ascii_case(name, "GREGORIAN")) return Calendar::Gregorian;
-    if (equals_ignoring_ascii_case(name, "JULIAN")) return Calendar::Julian;
-    if (equals_ignoring_ascii_case(name, "HEBREW")) return Calendar::Hebrew;
-    if (equals_ignoring_ascii_case(name, "FRENCH R") ||
-        equals_ignoring_ascii_case(name, "FRENCH_R"))
-        return Calendar::FrenchRepublican;
-    if (equals_ignoring_ascii_case(name, "ROMAN")) return Calendar::Roman;
+    using ascii::iequals;
+    if (iequals(name, "GREGORIAN")) return Calendar::Gregorian;
+    if (iequals(name, "JULIAN")) return Calendar::Julian;
+    if (iequals(name, "HEBREW")) return Calendar::Hebrew;
+    if (iequals(name, "FRENCH R") || iequals(name, "FRENCH_R")) return Calendar::FrenchRepublican;
+    if (iequals(name, "ROMAN")) return Calendar::Roman;
     return Calendar::Unknown;
 }
 
@@ -873,7 +868,7 @@ std::optional<std::uint8_t> month_number(std::string_view token) {
     if (all_ascii(token)) {
         if (token.size() > longest_month_name) return std::nullopt;
         char lowered[longest_month_name];
-        for (std::size_t i = 0; i < token.size(); ++i) lowered[i] = ascii_lower(token[i]);
+        for (std::size_t i = 0; i < token.size(); ++i) lowered[i] = ascii::to_lower(token[i]);
         return month_from_name({lowered, token.size()});
     }
     return month_from_name(unicode::to_lower(token));
@@ -915,7 +910,7 @@ std::optional<std::pair<std::string_view, std::string_view>> split_keyword(std::
         if (next_space == std::string_view::npos) break;
         const std::string_view word = text.substr(space + 1, next_space - space - 1);
         for (std::size_t i = 0; i < best_keyword; ++i) {
-            if (unicode::equals_ignoring_ascii_case(word, keywords[i])) {
+            if (ascii::iequals(word, keywords[i])) {
                 best_keyword = i;
                 best_space = space;
                 break;
@@ -946,11 +941,9 @@ std::optional<DualYear> dual_year(std::string_view text) {
             ++pos;
             continue;
         }
-        std::size_t run_end = pos;
-        while (run_end < text.size() && is_digit(text[run_end])) ++run_end;
+        const std::size_t run_end = digits_end(text, pos);
         const std::size_t run_length = run_end - pos;
-        std::size_t after_end = run_end + 1;
-        while (after_end < text.size() && is_digit(text[after_end])) ++after_end;
+        const std::size_t after_end = digits_end(text, run_end + 1);
         const std::size_t after_length = after_end - run_end - 1;
         const bool shaped = (run_length == 3 || run_length == 4) && run_end < text.size() &&
                             text[run_end] == '/' && after_length > 0 &&
@@ -1112,8 +1105,7 @@ std::optional<std::int32_t> GedcomDate::year_hint() const {
             ++pos;
             continue;
         }
-        std::size_t end = pos;
-        while (end < original.size() && is_digit(original[end])) ++end;
+        const std::size_t end = digits_end(original, pos);
         if (end - pos == 4) {
             const auto value = static_cast<std::int32_t>(
                 digits_value(std::string_view(original).substr(pos, 4), 10000));
@@ -1139,12 +1131,6 @@ void GedcomDate::write_json(JsonWriter& json) const {
     json.start_object();
     write_json_fields(json);
     json.end_object();
-}
-
-std::string GedcomDate::to_json() const {
-    JsonWriter json;
-    write_json(json);
-    return json.take();
 }
 
 std::string GedcomDate::to_json_with_forms() const {

@@ -86,7 +86,6 @@ struct GedcomDate {
     // without the braces, so that a caller can append keys of its own.
     void write_json_fields(JsonWriter& json) const;
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
     // The reading followed by its written forms: display, gedcom551, gedcom7.
     std::string to_json_with_forms() const;
 

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
@@ -284,12 +285,8 @@ bool starts_with(std::string_view bytes, std::string_view prefix) {
 
 std::string normalised_charset(std::string_view declared) {
     std::string key;
-    for (char c : declared) {
-        if (c >= 'a' && c <= 'z')
-            key.push_back(static_cast<char>(c - 32));
-        else if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-            key.push_back(c);
-    }
+    for (char c : declared)
+        if (ascii::is_alnum(c)) key.push_back(ascii::to_upper(c));
     return key;
 }
 

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "storage.hpp"
 #include "unicode.hpp"
 
@@ -62,10 +63,6 @@ bool has_line_break(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-bool is_continuation_tag(std::string_view tag) {
-    return tag == "CONT" || tag == "CONC";
-}
-
 }  // namespace
 
 // ---- the line grammar ------------------------------------------------------
@@ -75,6 +72,10 @@ bool is_valid_tag(std::string_view tag) noexcept {
     for (char c : tag)
         if (!tag_bytes[static_cast<unsigned char>(c)]) return false;
     return true;
+}
+
+bool is_continuation_tag(std::string_view tag) noexcept {
+    return tag == "CONT" || tag == "CONC";
 }
 
 bool is_valid_xref(std::string_view xref) noexcept {
@@ -229,10 +230,6 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
     return node;
 }
 
-Node Node::from_parsed(const ParsedLine& line) {
-    return Node(line);
-}
-
 Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
     if (line.xref || line.verbatim) {
@@ -300,19 +297,6 @@ void Node::set_value(std::optional<std::string_view> value) {
     }
     forget_verbatim();
     value_.assign(value);
-}
-
-void Node::set_xref(std::optional<std::string_view> xref) {
-    if (xref && !is_valid_xref(*xref)) {
-        fail_precondition(quoted(*xref) + " is not a cross-reference identifier: the @I1@ shape");
-    }
-    forget_verbatim();
-    if (xref) {
-        rare().xref = CompactText<24>(*xref);
-    } else if (rare_) {
-        rare_->xref = CompactText<24>();
-        drop_rare_if_empty();
-    }
 }
 
 void Node::forget_verbatim() noexcept {
@@ -857,7 +841,7 @@ std::string Document::to_text() const {
 namespace {
 
 bool says_utf8(std::optional<std::string_view> payload) {
-    return payload && unicode::equals_ignoring_ascii_case(unicode::trim(*payload), "utf-8");
+    return payload && ascii::iequals(unicode::trim(*payload), "utf-8");
 }
 
 }  // namespace

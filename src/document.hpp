@@ -47,10 +47,13 @@ void render_line(std::uint16_t level, std::optional<std::string_view> xref, std:
 
 // The tag rule: at least one byte, every byte an ASCII letter, digit or '_'.
 bool is_valid_tag(std::string_view tag) noexcept;
+// CONT or CONC: a line that continues its parent's payload.
+bool is_continuation_tag(std::string_view tag) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
 
 class Node;
+class JsonWriter;
 
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
@@ -119,7 +122,6 @@ class Node {
     static Node record(std::string_view xref, std::string_view tag);
     static Node with_value(std::string_view tag, std::string_view value);
     // A node from a parsed line: fields are copied, nothing is validated again.
-    static Node from_parsed(const ParsedLine& line);
     explicit Node(const ParsedLine& line);
     // The same, for a line inside a text that ends at `text_end`.
     Node(const ParsedLine& line, const char* text_end);
@@ -146,7 +148,6 @@ class Node {
 
     void set_tag(std::string_view tag);
     void set_value(std::optional<std::string_view> value);
-    void set_xref(std::optional<std::string_view> xref);
     std::string logical_value() const;
     void set_logical_value(std::string_view text);
     void forget_verbatim() noexcept;
@@ -237,7 +238,7 @@ struct UnresolvedPointer {
     std::string tag;
     std::string pointer;
 
-    std::string to_json() const;
+    void write_json(JsonWriter& json) const;
     friend bool operator==(const UnresolvedPointer&, const UnresolvedPointer&) = default;
 };
 

@@ -9,12 +9,34 @@ std::string GedcomError::display() const {
     return "GEDCOM line " + std::to_string(*line) + ": " + message;
 }
 
+namespace {
+
+void append_code_escape(std::string& out, unsigned code) {
+    char buffer[12];
+    std::snprintf(buffer, sizeof buffer, "\\u{%x}", code);
+    out += buffer;
+}
+
+// The C1 controls U+0080 to U+009F, whose UTF-8 form is C2 80 to C2 9F.
+bool is_c1_control_at(std::string_view text, std::size_t i) {
+    return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+}  // namespace
+
 std::string quoted(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
     out.push_back('"');
-    for (char ch : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const auto c = static_cast<unsigned char>(ch);
+        if (is_c1_control_at(text, i)) {
+            append_code_escape(out, static_cast<unsigned char>(text[++i]));
+            continue;
+        }
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -36,9 +58,7 @@ std::string quoted(std::string_view text) {
                 break;
             default:
                 if (c < 0x20 || c == 0x7F) {
-                    char buffer[12];
-                    std::snprintf(buffer, sizeof buffer, "\\u{%x}", c);
-                    out += buffer;
+                    append_code_escape(out, c);
                 } else {
                     out.push_back(ch);
                 }

@@ -43,8 +43,10 @@ class InternalFailure : public std::logic_error {
     using std::logic_error::logic_error;
 };
 
-// Writes `text` as a double-quoted string with backslash escapes, the form the
-// precondition messages and some notes embed.
+// Writes `text` as a double-quoted string with backslash escapes, the one form
+// in which messages embed text from a file or a caller: quotes, backslashes
+// and every control character (C0, DEL, C1) are escaped, so quoted text can
+// neither break a message's line nor hide its end.
 std::string quoted(std::string_view text);
 
 // Either a value or the error that prevented it.

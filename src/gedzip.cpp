@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 
+#include "ascii.hpp"
+#include "decode.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
@@ -210,7 +212,7 @@ class DirectoryReader {
 
         const std::size_t name_at = static_cast<std::size_t>(at) + central_header_size;
         entry.name = std::string(bytes_.substr(name_at, name_length));
-        if (!unicode::is_valid_utf8(entry.name)) {
+        if (!is_valid_utf8(entry.name)) {
             return zip_error("a file in the archive has a name that is not valid UTF-8");
         }
         apply_zip64_extra(bytes_.substr(name_at + name_length, extra_length), entry);
@@ -316,10 +318,7 @@ bool is_control(char32_t cp) {
 bool is_windows_device(std::string_view component) {
     const std::string_view stem = component.substr(0, component.find('.'));
     if (stem.empty()) return false;
-    std::string upper(stem);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    const std::string upper = ascii::upper_copy(stem);
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (upper == device) return true;
     }
@@ -336,14 +335,6 @@ Status check_component(std::string_view path, std::string_view component) {
                          " contains a path component that is unsafe on Windows");
     }
     return ok();
-}
-
-std::string ascii_lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
 }
 
 }  // namespace
@@ -375,7 +366,7 @@ Status validate_entry_path(std::string_view path) {
 }
 
 bool should_deflate(std::string_view name) {
-    const std::string lower = ascii_lower(name);
+    const std::string lower = ascii::lower_copy(name);
     for (const char* suffix : {".ged", ".txt", ".xml", ".json", ".csv", ".md", ".svg"}) {
         if (lower.ends_with(suffix)) return true;
     }
@@ -384,7 +375,7 @@ bool should_deflate(std::string_view name) {
 
 std::string entry_path_key(std::string_view name) {
     while (name.ends_with('/')) name.remove_suffix(1);
-    return ascii_lower(name);
+    return ascii::lower_copy(name);
 }
 
 // ----- sinks and sources ---------------------------------------------------------

@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "build.hpp"
 
 namespace lignor {
@@ -243,6 +243,18 @@ JsonWriter& JsonWriter::optional_string(std::optional<std::string_view> text) {
     return text ? string(*text) : null();
 }
 
+void write_array(JsonWriter& json, std::span<const std::string> texts) {
+    json.start_array();
+    for (const std::string& text : texts) json.string(text);
+    json.end_array();
+}
+
+void write_array(JsonWriter& json, std::span<const std::size_t> numbers) {
+    json.start_array();
+    for (const std::size_t number : numbers) json.unsigned_integer(number);
+    json.end_array();
+}
+
 std::string JsonWriter::take() {
     std::string out = impl_->sink.take();
     impl_->writer.Reset(impl_->sink);
@@ -377,11 +389,11 @@ class SpecHandler {
         Frame& frame = stack_.back();
         const auto field = field_named(key);
         if (!field) {
-            return refuse("unknown field `" + std::string(key) +
-                          "`, expected one of `xref`, `tag`, `value`, `children`");
+            return refuse("unknown field " + quoted(key) +
+                          ", expected one of `xref`, `tag`, `value`, `children`");
         }
         auto& seen = frame.seen[static_cast<std::size_t>(*field)];
-        if (seen) return refuse("duplicate field `" + std::string(key) + "`");
+        if (seen) return refuse("duplicate field " + quoted(key));
         seen = true;
         frame.pending = field;
         return true;
@@ -550,8 +562,7 @@ std::string syntax_message(rapidjson::ParseErrorCode code) {
         return surrogate_message(std::nullopt);
     }
     std::string text = rapidjson::GetParseError_En(code);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty()) text[0] = ascii::to_lower(text[0]);
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }

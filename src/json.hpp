@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ranges>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +47,43 @@ class JsonWriter {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// A value that writes itself as one JSON value: views, findings, date
+// readings, unresolved pointers.
+template <typename T>
+concept WritesJson = requires(const T& value, JsonWriter& json) {
+    value.write_json(json);
+};
+
+template <typename R>
+concept RangeOfJson = std::ranges::input_range<R> && WritesJson<std::ranges::range_value_t<R>>;
+
+// Writes the values as one JSON array, in order.
+template <RangeOfJson Values>
+void write_array(JsonWriter& json, const Values& values) {
+    json.start_array();
+    for (const auto& value : values) value.write_json(json);
+    json.end_array();
+}
+
+// Strings, or unsigned numbers such as the indices of a structure path, as
+// one JSON array.
+void write_array(JsonWriter& json, std::span<const std::string> texts);
+void write_array(JsonWriter& json, std::span<const std::size_t> numbers);
+
+// The compact JSON text of one value, or of a list of values as an array.
+template <WritesJson T>
+std::string to_json(const T& value) {
+    JsonWriter json;
+    value.write_json(json);
+    return json.take();
+}
+template <RangeOfJson Values>
+std::string to_json(const Values& values) {
+    JsonWriter json;
+    write_array(json, values);
+    return json.take();
+}
 
 // The deepest nesting of descriptions the reader accepts. Building refuses
 // anything below level 64 anyway; this bound only keeps hostile input from

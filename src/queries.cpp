@@ -1,53 +1,19 @@
 // Questions every caller asks of a document: which record carries an
 // identifier, which pointers lead nowhere, which version the header declares.
-#include <cstring>
 #include <unordered_set>
 
+#include "ascii.hpp"
 #include "document.hpp"
 #include "json.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
-namespace {
-
-constexpr std::uint64_t ones = 0x0101010101010101ULL;
-
-// Lower-cases the ASCII capitals of eight bytes at once.
-std::uint64_t fold_word(std::uint64_t word) {
-    const std::uint64_t low7 = word & (0x7F * ones);
-    const std::uint64_t above_z = low7 + (0x7F - 'Z') * ones;
-    const std::uint64_t from_a = low7 + (0x80 - 'A') * ones;
-    const std::uint64_t capital = (from_a ^ above_z) & ~word & (0x80 * ones);
-    return word | (capital >> 2);
-}
-
-char fold_byte(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-}  // namespace
-
 bool same_xref(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    std::size_t pos = 0;
-    if (a.size() >= 16) {
-        for (; pos + 8 <= a.size(); pos += 8) {
-            std::uint64_t x, y;
-            std::memcpy(&x, a.data() + pos, 8);
-            std::memcpy(&y, b.data() + pos, 8);
-            if (x != y && fold_word(x) != fold_word(y)) return false;
-        }
-    }
-    for (; pos < a.size(); ++pos)
-        if (a[pos] != b[pos] && fold_byte(a[pos]) != fold_byte(b[pos])) return false;
-    return true;
+    return ascii::iequals(a, b);
 }
 
 std::string xref_key(std::string_view xref) {
-    std::string key(xref);
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return key;
+    return ascii::upper_copy(xref);
 }
 
 bool is_pointer_payload(std::string_view payload) noexcept {
@@ -67,12 +33,10 @@ Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
     return const_cast<Node*>(node_at(record, path));
 }
 
-std::string UnresolvedPointer::to_json() const {
-    JsonWriter json;
-    json.start_object().key("record").string(record).key("path").start_array();
-    for (std::size_t index : path) json.unsigned_integer(index);
-    json.end_array().key("tag").string(tag).key("pointer").string(pointer).end_object();
-    return json.take();
+void UnresolvedPointer::write_json(JsonWriter& json) const {
+    json.start_object().key("record").string(record).key("path");
+    write_array(json, path);
+    json.key("tag").string(tag).key("pointer").string(pointer).end_object();
 }
 
 Document Document::new_v7() {
@@ -185,7 +149,7 @@ bool Document::is_version_7_or_later() const {
     if (major.empty()) return false;
     std::uint64_t number = 0;
     for (char c : major) {
-        if (c < '0' || c > '9') return false;
+        if (!ascii::is_digit(c)) return false;
         number = number * 10 + static_cast<std::uint64_t>(c - '0');
         if (number > UINT32_MAX) return false;
     }

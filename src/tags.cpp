@@ -302,10 +302,6 @@ bool is_attribute(std::string_view tag) noexcept {
     const Known* known = find_known(tag);
     return known && known->attribute;
 }
-bool is_record(std::string_view tag) noexcept {
-    const Known* known = find_known(tag);
-    return known && known->record;
-}
 
 TagKind kind(std::string_view tag, bool nested) noexcept {
     const Known* known = find_known(tag);

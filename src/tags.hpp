@@ -27,7 +27,6 @@ std::optional<std::string_view> label(std::string_view tag) noexcept;
 
 bool is_event(std::string_view tag) noexcept;
 bool is_attribute(std::string_view tag) noexcept;
-bool is_record(std::string_view tag) noexcept;
 
 // `nested` is false for a top-level record and true for a substructure. At the
 // top level only the record tags count; below it, events and attributes come

@@ -3,11 +3,12 @@
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
-#include <unicode/utf8.h>
 
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "ascii.hpp"
 
 namespace lignor::unicode {
 namespace {
@@ -56,22 +57,6 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
-bool is_valid_utf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int64_t>(text.size());
-    std::int64_t i = 0;
-    while (i < length) {
-        if (bytes[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        UChar32 cp;
-        U8_NEXT(bytes, i, length, cp);
-        if (cp < 0) return false;
-    }
-    return true;
-}
-
 void append_utf8(std::string& out, char32_t cp) {
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_character;
     if (cp < 0x80) {
@@ -98,7 +83,7 @@ bool is_white_space(char32_t cp) {
 
 bool is_alphanumeric(char32_t cp) {
     if (cp < 0x80) {
-        return (cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+        return ascii::is_alnum(static_cast<char>(cp));
     }
     const auto c = static_cast<UChar32>(cp);
     if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
@@ -140,9 +125,8 @@ std::string_view trim(std::string_view text) {
 namespace {
 
 bool is_ascii(std::string_view text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
+    for (char c : text)
+        if (!ascii::is_ascii(c)) return false;
     return true;
 }
 
@@ -190,12 +174,7 @@ std::optional<std::vector<UChar>> transformed(Transform transform) {
 }  // namespace
 
 std::string to_lower(std::string_view text) {
-    if (is_ascii(text)) {
-        std::string out(text);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-        return out;
-    }
+    if (is_ascii(text)) return ascii::lower_copy(text);
     const auto utf16 = to_utf16(text);
     if (!utf16) return std::string(text);
     // Lower-casing can grow a text (U+0130 becomes two code points).
@@ -220,18 +199,6 @@ std::string to_nfc(std::string_view text) {
     });
     if (!composed) return std::string(text);
     return from_utf16(*composed, text.size());
-}
-
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
 }
 
 }  // namespace lignor::unicode

@@ -23,10 +23,6 @@ char32_t next_code_point(std::string_view text, std::size_t& pos);
 // its own, so stepping back one code point at a time always ends.
 std::size_t previous_code_point_start(std::string_view text, std::size_t end);
 
-// True when `text` is well-formed UTF-8: no stray or missing continuation
-// bytes, no overlong forms, no surrogates and nothing past U+10FFFF.
-bool is_valid_utf8(std::string_view text);
-
 // Appends the UTF-8 form of `cp` (surrogates and values past U+10FFFF become U+FFFD).
 void append_utf8(std::string& out, char32_t cp);
 
@@ -48,9 +44,5 @@ std::string to_lower(std::string_view text);
 // become the one precomposed letter where Unicode has it, so that two
 // spellings of the same name compare equal.
 std::string to_nfc(std::string_view text);
-
-// True when both texts are equal once ASCII letters are folded to one case;
-// every other byte must match exactly.
-bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace lignor::unicode

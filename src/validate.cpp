@@ -239,12 +239,6 @@ void Finding::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string Finding::to_json() const {
-    JsonWriter json;
-    write_json(json);
-    return json.take();
-}
-
 std::optional<Years> Years::from_date(const GedcomDate& date) {
     if (date.kind == DateKind::Unparsed) return std::nullopt;
     if (date.calendar != Calendar::Gregorian && date.calendar != Calendar::Julian) {
@@ -310,14 +304,6 @@ std::vector<Finding> inspect(const Document& document) {
         if (record.tag() == "FAM") check_family(findings, record, lives);
     }
     return findings;
-}
-
-std::string to_json(std::span<const Finding> findings) {
-    JsonWriter json;
-    json.start_array();
-    for (const Finding& finding : findings) finding.write_json(json);
-    json.end_array();
-    return json.take();
 }
 
 }  // namespace lignor

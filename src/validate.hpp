@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +39,6 @@ struct Finding {
     std::string message;
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 
     friend bool operator==(const Finding&, const Finding&) = default;
 };
@@ -81,8 +79,5 @@ void add(std::vector<Finding>& findings, const Node& record, std::string_view ch
 // Every finding about the document's individuals (in record order), then
 // about its families.
 std::vector<Finding> inspect(const Document& document);
-
-// The findings as one JSON array.
-std::string to_json(std::span<const Finding> findings);
 
 }  // namespace lignor

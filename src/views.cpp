@@ -13,45 +13,8 @@ constexpr std::size_t heading_limit = 90;
 constexpr std::size_t heading_kept = 87;
 constexpr std::string_view ellipsis = "\u2026";
 
-bool is_continuation(std::string_view tag) noexcept {
-    return tag == "CONT" || tag == "CONC";
-}
-
 std::string label_or_tag(std::string_view tag) {
     return std::string(tags::label(tag).value_or(tag));
-}
-
-// The logical value of the first substructure tagged `tag`.
-std::optional<std::string> first_value(const Node& node, std::string_view tag) {
-    const Node* found = node.first(tag);
-    if (!found) return std::nullopt;
-    return found->logical_value();
-}
-
-void write_strings(JsonWriter& json, const std::vector<std::string>& texts) {
-    json.start_array();
-    for (const std::string& text : texts) json.string(text);
-    json.end_array();
-}
-
-void write_path(JsonWriter& json, const StructurePath& path) {
-    json.start_array();
-    for (const std::size_t index : path) json.unsigned_integer(index);
-    json.end_array();
-}
-
-template <typename View>
-void write_views(JsonWriter& json, const std::vector<View>& views) {
-    json.start_array();
-    for (const View& view : views) view.write_json(json);
-    json.end_array();
-}
-
-template <typename View>
-std::string json_of(const View& view) {
-    JsonWriter json;
-    view.write_json(json);
-    return json.take();
 }
 
 // ---- Headings -------------------------------------------------------------------
@@ -68,14 +31,14 @@ std::optional<std::string> heading_source(const Node& record) {
     }
     if (tag == "SOUR") {
         // A blank TITL still wins over ABBR: the source has a title, just an empty one.
-        if (auto title = first_value(record, "TITL")) return title;
-        return first_value(record, "ABBR");
+        if (auto title = record.value_of("TITL")) return title;
+        return record.value_of("ABBR");
     }
-    if (tag == "REPO" || tag == "SUBM") return first_value(record, "NAME");
+    if (tag == "REPO" || tag == "SUBM") return record.value_of("NAME");
     if (tag == "OBJE") {
         const Node* file = record.first("FILE");
         if (!file) return std::nullopt;
-        if (auto title = first_value(*file, "TITL")) return title;
+        if (auto title = file->value_of("TITL")) return title;
         return file->logical_value();
     }
     return record.logical_value();
@@ -106,15 +69,14 @@ IdentifierView identifier_view(const Node& node, bool typed) {
     view.tag = std::string(node.tag());
     view.label = label_or_tag(node.tag());
     view.value = node.logical_value();
-    if (typed) view.kind = first_value(node, "TYPE");
+    if (typed) view.kind = node.value_of("TYPE");
     return view;
 }
 
 FamilyLinkView child_link(const Node& famc, std::string pointer) {
     FamilyLinkView link{std::move(pointer), std::nullopt};
-    if (const Node* pedigree = famc.first("PEDI")) {
-        const std::string written = pedigree->logical_value();
-        link.pedigree = std::string(tags::pedigree_label(std::string_view(written)));
+    if (const auto written = famc.value_of("PEDI")) {
+        link.pedigree = std::string(tags::pedigree_label(std::string_view(*written)));
     }
     return link;
 }
@@ -141,7 +103,7 @@ std::string sort_form(const PersonalName& name) {
 std::string event_label(const Node& event) {
     const std::string_view tag = event.tag();
     if (tag == "EVEN" || tag == "FACT") {
-        if (auto type = first_value(event, "TYPE"); type && !unicode::trim(*type).empty()) {
+        if (auto type = event.value_of("TYPE"); type && !unicode::trim(*type).empty()) {
             return std::move(*type);
         }
     }
@@ -194,7 +156,7 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
     const auto& children = node.children();
     for (std::size_t index = 0; index < children.size(); ++index) {
         const Node& child = children[index];
-        if (is_continuation(child.tag())) continue;
+        if (is_continuation_tag(child.tag())) continue;
         StructurePath child_path = path;
         child_path.push_back(index);
         view.children.push_back(
@@ -214,7 +176,7 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
 void StructureView::write_json(JsonWriter& json) const {
     json.start_object();
     json.key("path");
-    write_path(json, path);
+    write_array(json, path);
     json.key("level").unsigned_integer(level);
     json.key("tag").string(tag);
     json.key("label").string(label);
@@ -223,12 +185,8 @@ void StructureView::write_json(JsonWriter& json) const {
     json.key("pointer").optional_string(pointer);
     json.key("extension").boolean(extension);
     json.key("children");
-    write_views(json, children);
+    write_array(json, children);
     json.end_object();
-}
-
-std::string StructureView::to_json() const {
-    return json_of(*this);
 }
 
 RecordView RecordView::from_node(const Node& record) {
@@ -239,7 +197,7 @@ RecordView RecordView::from_node(const Node& record) {
     view.title = record_title(record);
     const auto& children = record.children();
     for (std::size_t index = 0; index < children.size(); ++index) {
-        if (is_continuation(children[index].tag())) continue;
+        if (is_continuation_tag(children[index].tag())) continue;
         view.structures.push_back(StructureView::from_node(children[index], 1, {index}));
     }
     view.raw = raw_lines(record);
@@ -253,13 +211,9 @@ void RecordView::write_json(JsonWriter& json) const {
     json.key("label").string(label);
     json.key("title").string(title);
     json.key("structures");
-    write_views(json, structures);
+    write_array(json, structures);
     json.key("raw").string(raw);
     json.end_object();
-}
-
-std::string RecordView::to_json() const {
-    return json_of(*this);
 }
 
 std::string record_title(const Node& record) {
@@ -315,12 +269,8 @@ void NameView::write_json(JsonWriter& json) const {
     json.key("original").string(original);
     json.key("kind").optional_string(kind);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.end_object();
-}
-
-std::string NameView::to_json() const {
-    return json_of(*this);
 }
 
 void FamilyLinkView::write_json(JsonWriter& json) const {
@@ -328,10 +278,6 @@ void FamilyLinkView::write_json(JsonWriter& json) const {
     json.key("family").string(family);
     json.key("pedigree").optional_string(pedigree);
     json.end_object();
-}
-
-std::string FamilyLinkView::to_json() const {
-    return json_of(*this);
 }
 
 void IdentifierView::write_json(JsonWriter& json) const {
@@ -343,26 +289,22 @@ void IdentifierView::write_json(JsonWriter& json) const {
     json.end_object();
 }
 
-std::string IdentifierView::to_json() const {
-    return json_of(*this);
-}
-
 // ---- EventView ------------------------------------------------------------------
 
 EventView EventView::from_node(const Node& node, StructurePath path) {
     EventView view;
     view.tag = std::string(node.tag());
     view.label = event_label(node);
-    if (const Node* date = node.first("DATE")) {
-        view.date = date->logical_value();
+    view.date = node.value_of("DATE");
+    if (view.date) {
         const GedcomDate reading = GedcomDate::parse(*view.date);
         view.date_display = reading.display();
         view.year = reading.year_hint();
         view.sort_key = sort_key_of(reading);
     }
-    view.place = first_value(node, "PLAC");
-    view.age = first_value(node, "AGE");
-    view.cause = first_value(node, "CAUS");
+    view.place = node.value_of("PLAC");
+    view.age = node.value_of("AGE");
+    view.cause = node.value_of("CAUS");
     view.attribute = tags::is_attribute(node.tag());
     view.value = event_value(node);
     view.citations = citation_list(node);
@@ -386,14 +328,10 @@ void EventView::write_json(JsonWriter& json) const {
     json.key("attribute").boolean(attribute);
     json.key("value").optional_string(value);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.key("path");
-    write_path(json, path);
+    write_array(json, path);
     json.end_object();
-}
-
-std::string EventView::to_json() const {
-    return json_of(*this);
 }
 
 // ---- IndividualView ---------------------------------------------------------------
@@ -435,25 +373,21 @@ void IndividualView::write_json(JsonWriter& json) const {
     json.start_object();
     json.key("xref").string(xref);
     json.key("names");
-    write_views(json, names);
+    write_array(json, names);
     json.key("sex").optional_string(sex);
     json.key("events");
-    write_views(json, events);
+    write_array(json, events);
     json.key("childIn");
-    write_views(json, child_in);
+    write_array(json, child_in);
     json.key("partnerIn");
-    write_views(json, partner_in);
+    write_array(json, partner_in);
     json.key("citations");
-    write_strings(json, citations);
+    write_array(json, citations);
     json.key("media");
-    write_strings(json, media);
+    write_array(json, media);
     json.key("identifiers");
-    write_views(json, identifiers);
+    write_array(json, identifiers);
     json.end_object();
-}
-
-std::string IndividualView::to_json() const {
-    return json_of(*this);
 }
 
 // ---- FamilyView -------------------------------------------------------------------
@@ -489,14 +423,10 @@ void FamilyView::write_json(JsonWriter& json) const {
     json.key("husband").optional_string(husband);
     json.key("wife").optional_string(wife);
     json.key("children");
-    write_strings(json, children);
+    write_array(json, children);
     json.key("events");
-    write_views(json, events);
+    write_array(json, events);
     json.end_object();
-}
-
-std::string FamilyView::to_json() const {
-    return json_of(*this);
 }
 
 }  // namespace lignor

@@ -50,7 +50,6 @@ struct StructureView {
     static StructureView from_node(const Node& node, std::uint16_t level, StructurePath path);
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct RecordView {
@@ -64,7 +63,6 @@ struct RecordView {
     static RecordView from_node(const Node& record);
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 // The one-line heading of a record, at most 90 characters.
@@ -87,7 +85,6 @@ struct NameView {
     static NameView from_node(const Node& name);
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct FamilyLinkView {
@@ -95,7 +92,6 @@ struct FamilyLinkView {
     std::optional<std::string> pedigree;  // FAMC links only
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct IdentifierView {
@@ -105,7 +101,6 @@ struct IdentifierView {
     std::optional<std::string> kind;
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct EventView {
@@ -128,7 +123,6 @@ struct EventView {
     static EventView from_node(const Node& node, StructurePath path);
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct IndividualView {
@@ -145,7 +139,6 @@ struct IndividualView {
     static IndividualView from_node(const Node& record);
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 struct FamilyView {
@@ -161,7 +154,6 @@ struct FamilyView {
     std::vector<std::string> partners() const;
 
     void write_json(JsonWriter& json) const;
-    std::string to_json() const;
 };
 
 }  // namespace lignor

@@ -156,7 +156,7 @@ Node parse_node(string_view text) {
 Node node_from_line(string_view line) {
     auto parsed = parse_line(line, 1, 64);
     EXPECT_TRUE(parsed) << parsed.error().display();
-    return Node::from_parsed(*parsed);
+    return Node(*parsed);
 }
 
 string render(const Node& node) {

@@ -47,10 +47,14 @@ TEST(json_reader, decodes_escapes_and_surrogate_pairs_as_utf8) {
 TEST(json_reader, refuses_with_message_and_position) {
     const std::pair<std::string_view, std::string_view> table[] = {
         {R"([{"tag":"INDI","xref":"@I1@","sex":"M"}])",
-         "unknown field `sex`, expected one of `xref`, `tag`, `value`, `children` at line 1 column "
+         "unknown field \"sex\", expected one of `xref`, `tag`, `value`, `children` at line 1 "
+         "column "
          "34"},
+        {R"([{"tag":"A","s\u0001x":1}])",
+         "unknown field \"s\\u{1}x\", expected one of `xref`, `tag`, `value`, `children` at "
+         "line 1 column 22"},
         {R"([{"value":"x"}])", "missing field `tag` at line 1 column 14"},
-        {"[{\"tag\":\"A\",\n \"tag\":\"B\"}]", "duplicate field `tag` at line 2 column 6"},
+        {"[{\"tag\":\"A\",\n \"tag\":\"B\"}]", "duplicate field \"tag\" at line 2 column 6"},
         {R"([{"tag":"A","children":[{"xref":"@X@"}]}])", "missing field `tag` at line 1 column 38"},
         {R"([{"tag":5}])", "invalid type: integer `5`, expected a string at line 1 column 9"},
         {R"([{"tag":null}])", "invalid type: null, expected a string at line 1 column 12"},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "document.hpp"
+#include "json.hpp"
 
 namespace lignor {
 namespace {
@@ -56,7 +57,7 @@ TEST(queries, unresolved_pointers_in_document_order) {
         {"@F1@", {0}, "CHIL", "@I2@"},
     };
     EXPECT_EQ(document.unresolved_pointers(), expected);
-    EXPECT_EQ(expected[2].to_json(),
+    EXPECT_EQ(to_json(expected[2]),
               R"({"record":"@I1@","path":[5,1,0],"tag":"CONT","pointer":"@N7@"})");
 }
 

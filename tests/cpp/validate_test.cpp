@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "document.hpp"
+#include "json.hpp"
 #include "validate.hpp"
 
 namespace lignor {
 
 void PrintTo(const Finding& finding, std::ostream* out) {
-    *out << finding.to_json();
+    *out << to_json(finding);
 }
 
 namespace {
@@ -291,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(validate_dates, validate_date_years,
 TEST(validate_json, findings_serialise_in_key_order) {
     const Findings findings{contradiction("@I1@", "died-before-born", "born 1900 and died 1850"),
                             {"INDI", "no-source", Severity::Missing, "nothing \"here\""}};
-    EXPECT_EQ(findings[0].to_json(),
+    EXPECT_EQ(to_json(findings[0]),
               R"({"record":"@I1@","check":"died-before-born","severity":"Contradiction",)"
               R"("message":"born 1900 and died 1850"})");
     EXPECT_EQ(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document.hpp"
+#include "json.hpp"
 #include "views.hpp"
 
 namespace lignor {
@@ -214,7 +215,7 @@ TEST(views_headings, long_titles_are_truncated_after_cleaning) {
 TEST(views_records, note_record_view_is_exact) {
     const RecordView view =
         RecordView::from_node(record_of("0 @N1@ NOTE First line\n1 CONT second line\n"));
-    EXPECT_EQ(view.to_json(),
+    EXPECT_EQ(to_json(view),
               R"({"xref":"@N1@","tag":"NOTE","label":"Note","title":"First line second line",)"
               R"("structures":[],"raw":"0 @N1@ NOTE First line\n1 CONT second line\n"})");
 }
@@ -222,13 +223,13 @@ TEST(views_records, note_record_view_is_exact) {
 TEST(views_records, header_has_null_xref_and_unknown_tags_show_themselves) {
     const RecordView header = RecordView::from_node(record_of("0 HEAD\n"));
     EXPECT_FALSE(header.xref.has_value());
-    EXPECT_EQ(header.to_json().substr(0, 13), R"({"xref":null,)");
+    EXPECT_EQ(to_json(header).substr(0, 13), R"({"xref":null,)");
 
     const RecordView custom = RecordView::from_node(record_of("0 @X1@ _THING Text\n1 _SUB @I1@\n"));
     EXPECT_EQ(custom.label, "_THING");
     EXPECT_EQ(custom.title, "Text");
     ASSERT_EQ(custom.structures.size(), 1u);
-    EXPECT_EQ(custom.structures[0].to_json(),
+    EXPECT_EQ(to_json(custom.structures[0]),
               R"({"path":[0],"level":1,"tag":"_SUB","label":"_SUB","kind":"unknown",)"
               R"("value":"@I1@","pointer":"@I1@","extension":true,"children":[]})");
 }
@@ -258,7 +259,7 @@ TEST(views_structures, nested_view_is_exact) {
     const RecordView view =
         RecordView::from_node(record_of("0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n2 SOUR @S1@\n"));
     EXPECT_EQ(
-        view.structures.at(0).to_json(),
+        to_json(view.structures.at(0)),
         R"({"path":[0],"level":1,"tag":"BIRT","label":"Birth","kind":"event","value":"",)"
         R"("pointer":null,"extension":false,"children":[)"
         R"({"path":[0,0],"level":2,"tag":"DATE","label":"Date","kind":"structure","value":"1900",)"
@@ -316,7 +317,7 @@ TEST(views_individuals, full_view_is_exact) {
         "1 _XID ABC\n"
         "1 AFN X\n");
     EXPECT_EQ(
-        IndividualView::from_node(record).to_json(),
+        to_json(IndividualView::from_node(record)),
         R"({"xref":"@I1@","names":[{"display":"John Smith","sort":"Smith, John",)"
         R"("original":"John /Smith/","kind":"birth","citations":["@S2@"]}],"sex":"Male",)"
         R"("events":[{"tag":"BIRT","label":"Birth","date":"5 JAN 1882","dateDisplay":"5 January 1882",)"
@@ -333,7 +334,7 @@ TEST(views_individuals, full_view_is_exact) {
 
 TEST(views_individuals, without_identifier_has_empty_xref_unlike_its_record_view) {
     const Node record = record_of("0 INDI\n");
-    EXPECT_EQ(IndividualView::from_node(record).to_json(),
+    EXPECT_EQ(to_json(IndividualView::from_node(record)),
               R"({"xref":"","names":[],"sex":null,"events":[],"childIn":[],"partnerIn":[],)"
               R"("citations":[],"media":[],"identifiers":[]})");
     EXPECT_FALSE(RecordView::from_node(record).xref.has_value());
@@ -432,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(views_events, date_fields_are_all_null_without_a_date) {
     const EventView event = EventView::from_node(record_of("0 BIRT Y\n"), {0});
-    EXPECT_EQ(event.to_json(),
+    EXPECT_EQ(to_json(event),
               R"({"tag":"BIRT","label":"Birth","date":null,"dateDisplay":null,"year":null,)"
               R"("sortKey":null,"place":null,"age":null,"cause":null,"attribute":false,)"
               R"("value":null,"citations":[],"path":[0]})");
@@ -451,7 +452,7 @@ TEST(views_families, full_view_is_exact) {
     const FamilyView view = FamilyView::from_node(record_of(
         "0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 RESI Leeds\n1 CHIL @I3@\n1 CHIL\n1 CHIL @I3@\n"
         "1 MARR\n2 DATE 1900\n"));
-    EXPECT_EQ(view.to_json(),
+    EXPECT_EQ(to_json(view),
               R"({"xref":"@F1@","husband":"@I1@","wife":"@I2@","children":["@I3@","@I3@"],)"
               R"("events":[{"tag":"MARR","label":"Marriage","date":"1900","dateDisplay":"1900",)"
               R"("year":1900,"sortKey":19000000,"place":null,"age":null,"cause":null,)"
@@ -499,13 +500,13 @@ TEST(views_corpus, every_record_gives_well_formed_views) {
         const std::string name = entry.path().filename().string();
         for (const Node& record : loaded->document.records) {
             const RecordView view = RecordView::from_node(record);
-            expect_json(view.to_json(), record_keys, name);
+            expect_json(to_json(view), record_keys, name);
             EXPECT_EQ(view.raw, raw_lines(record));
             if (record.tag() == "INDI") {
-                expect_json(IndividualView::from_node(record).to_json(), individual_keys, name);
+                expect_json(to_json(IndividualView::from_node(record)), individual_keys, name);
             }
             if (record.tag() == "FAM") {
-                expect_json(FamilyView::from_node(record).to_json(), family_keys, name);
+                expect_json(to_json(FamilyView::from_node(record)), family_keys, name);
             }
             ++records;
         }

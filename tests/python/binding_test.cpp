@@ -175,7 +175,7 @@ TEST(binding_bridge, descriptions_travel_through_json_dumps_and_the_reader) {
     EXPECT_EQ(
         from_python(R"([{"tag": "INDI", "xref": "@I1@", "sex": "M"}])", &specs),
         std::make_pair(std::string("ValueError"),
-                       std::string("unknown field `sex`, expected one of `xref`, `tag`, `value`, "
+                       std::string("unknown field \"sex\", expected one of `xref`, `tag`, `value`, "
                                    "`children` at line 1 column 38")));
     EXPECT_EQ(from_python(R"([{"tag": "\ud800"}])", &specs).first, "ValueError");
 }
