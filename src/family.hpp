@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "document.hpp"
+#include "queries.hpp"
 
 namespace lignor {
 

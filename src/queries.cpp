@@ -1,5 +1,7 @@
 // Questions every caller asks of a document: which record carries an
 // identifier, which pointers lead nowhere, which version the header declares.
+#include "queries.hpp"
+
 #include <cstring>
 #include <unordered_set>
 
