@@ -529,8 +529,15 @@ void NodeList::reserve(std::size_t capacity) {
 }
 
 void NodeList::push_back(Node&& node) {
-    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-    new (data_ + size_) Node(std::move(node));
+    if (size_ == capacity_) {
+        // `node` may be one of this list's own elements (reordering moves
+        // one to the end), which growing would free: take it out first.
+        Node taken(std::move(node));
+        grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
+        new (data_ + size_) Node(std::move(taken));
+    } else {
+        new (data_ + size_) Node(std::move(node));
+    }
     ++size_;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,40 @@ TEST(node, copies_are_deep) {
     EXPECT_EQ(original.children()[0].value(), "a long name that lives on the heap");
     EXPECT_TRUE(original.children()[0].verbatim());
     EXPECT_EQ(copy.xref(), "@I1@");
+}
+
+// Reordering substructures moves a list's own element into it; the list may
+// grow while it does (sizes 1 to 9 cross the growth at 4 and 8).
+TEST(node_list, moves_its_own_elements_across_growth) {
+    const auto tags = [](const NodeList& list) {
+        std::vector<string> out;
+        for (const Node& node : list) out.emplace_back(node.tag());
+        return out;
+    };
+    for (std::size_t size = 1; size <= 9; ++size) {
+        for (std::size_t from = 0; from < size; ++from) {
+            NodeList list;
+            for (std::size_t i = 0; i < size; ++i)
+                list.push_back(Node::with_value("T" + std::to_string(i), string(40, 'x')));
+            std::vector<string> model = tags(list);
+
+            list.push_back(std::move(list[from]));  // move to the end
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(from));
+            std::rotate(model.begin() + static_cast<std::ptrdiff_t>(from),
+                        model.begin() + static_cast<std::ptrdiff_t>(from) + 1, model.end());
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+
+            list.insert(list.begin(), std::move(list.back()));  // and back to the front
+            list.erase(list.end() - 1);
+            std::rotate(model.begin(), model.end() - 1, model.end());
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+
+            list.push_back(list[from]);  // a copy of its own element
+            model.push_back(model[from]);
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+            EXPECT_EQ(list.back().value(), string(40, 'x'));
+        }
+    }
 }
 
 // ---- reading and writing documents ------------------------------------------
