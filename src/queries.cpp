@@ -136,38 +136,16 @@ std::vector<UnresolvedPointer> Document::unresolved_pointers() const {
         if (const auto id = record.xref()) targets.insert(xref_key(*id));
 
     std::vector<UnresolvedPointer> found;
-    // Depth first, parents before children, with one path that grows and
-    // shrinks as the walk goes: a copy is made only for a finding.
-    struct Frame {
-        const Node* node;
-        std::size_t next_child;
-    };
-    std::vector<Frame> open;
-    StructurePath path;
-    for (const Node& record : records) {
-        const auto check = [&](const Node& node) {
-            const auto payload = node.value();
-            if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
-                found.push_back({std::string(record.xref().value_or(record.tag())), path,
-                                 std::string(node.tag()), std::string(*payload)});
-            }
-        };
-        check(record);
-        open.push_back({&record, 0});
-        while (!open.empty()) {
-            Frame& top = open.back();
-            if (top.next_child == top.node->children().size()) {
-                open.pop_back();
-                if (!path.empty()) path.pop_back();
-                continue;
-            }
-            const std::size_t index = top.next_child++;
-            const Node& child = top.node->children()[index];
-            path.push_back(index);
-            check(child);
-            open.push_back({&child, 0});
+    const Node* record = nullptr;
+    walk(records, [&](const Node& node, std::span<const std::size_t> path) {
+        if (path.empty()) record = &node;
+        const auto payload = node.value();
+        if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
+            found.push_back({std::string(record->xref().value_or(record->tag())),
+                             StructurePath(path.begin(), path.end()), std::string(node.tag()),
+                             std::string(*payload)});
         }
-    }
+    });
     return found;
 }
 
