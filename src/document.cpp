@@ -148,17 +148,18 @@ std::string Document::to_text() const {
 
 namespace {
 
-bool says_utf8(std::optional<std::string_view> payload) {
+// True when `charset` (a CHAR line under the header) already says UTF-8.
+bool declares_utf8(const Node& charset) {
+    const auto payload = charset.value();
     return payload && unicode::equals_ignoring_ascii_case(unicode::trim(*payload), "utf-8");
 }
 
 }  // namespace
 
 std::string Document::to_bytes() const {
-    if (records.empty() || records.front().tag() != "HEAD") return to_text();
-    const Node& header = records.front();
-    const Node* charset = header.first("CHAR");
-    if (!charset || says_utf8(charset->value())) return to_text();
+    const Node* head = header(*this);
+    const Node* charset = head ? head->first("CHAR") : nullptr;
+    if (!charset || declares_utf8(*charset)) return to_text();
     // What declare_utf8_encoding would make of a copy, without copying the
     // document: the CHAR line is rendered anew, every other line as it is.
     Node declared = *charset;
@@ -167,23 +168,25 @@ std::string Document::to_bytes() const {
     out.reserve(rendered_size_estimate() + 8);
     {
         LineWriter writer(out, true);
-        writer.line(LevelText(0), header);
-        for (const Node& child : header.children())
-            writer.subtree(&child == charset ? declared : child, 1);
-        for (std::size_t i = 1; i < records.size(); ++i) writer.subtree(records[i], 0);
+        for (const Node& record : records) {
+            if (&record != head) {
+                writer.subtree(record, 0);
+                continue;
+            }
+            writer.line(LevelText(0), record);
+            for (const Node& child : record.children())
+                writer.subtree(&child == charset ? declared : child, 1);
+        }
     }
     return out;
 }
 
 bool Document::declare_utf8_encoding() {
-    for (Node& record : records) {
-        if (record.tag() != "HEAD") continue;
-        Node* charset = record.first_mut("CHAR");
-        if (!charset || says_utf8(charset->value())) return false;
-        charset->set_value("UTF-8");
-        return true;
-    }
-    return false;
+    Node* head = header_mut(*this);
+    Node* charset = head ? head->first_mut("CHAR") : nullptr;
+    if (!charset || declares_utf8(*charset)) return false;
+    charset->set_value("UTF-8");
+    return true;
 }
 
 }  // namespace lignor

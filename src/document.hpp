@@ -29,7 +29,8 @@ class Document {
     static Result<Document> parse_with(std::string_view text, const ParseLimits& limits);
 
     std::string to_text() const;
-    // UTF-8 bytes with the header's CHAR made to say UTF-8 (on a copy).
+    // UTF-8 bytes with the header's CHAR made to say UTF-8 (on a copy), so
+    // that reading them gives back exactly the text of to_text().
     std::string to_bytes() const;
 
     static Document new_v7();
@@ -43,12 +44,13 @@ class Document {
     // Records other than those tagged exactly HEAD and TRLR.
     std::size_t content_records() const noexcept;
     std::vector<UnresolvedPointer> unresolved_pointers() const;
-    // HEAD.GEDC.VERS as written, when the first record is the header.
+    // GEDC.VERS of the header (see header()) as written.
     std::optional<std::string> version() const;
     bool is_version_7_or_later() const;
 
-    // Sets the first HEAD's first CHAR payload to "UTF-8" unless it says so
-    // already; true when the line changed. Adds no CHAR line.
+    // Sets the header's first CHAR payload to "UTF-8" unless its line says
+    // so already in the canonical spelling; true when the line changed.
+    // Adds no CHAR line.
     bool declare_utf8_encoding();
 
   private:

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
 #include "document.hpp"
 #include "json.hpp"
@@ -102,6 +103,16 @@ Document Document::new_v551(std::string_view source_system) {
     return document;
 }
 
+const Node* header(const Document& document) noexcept {
+    for (const Node& record : document.records)
+        if (unicode::equals_ignoring_ascii_case(record.tag(), "HEAD")) return &record;
+    return nullptr;
+}
+
+Node* header_mut(Document& document) noexcept {
+    return const_cast<Node*>(header(std::as_const(document)));
+}
+
 const Node* Document::record(std::string_view xref) const noexcept {
     for (const Node& candidate : records) {
         const auto id = candidate.xref();
@@ -150,8 +161,9 @@ std::vector<UnresolvedPointer> Document::unresolved_pointers() const {
 }
 
 std::optional<std::string> Document::version() const {
-    if (records.empty() || records.front().tag() != "HEAD") return std::nullopt;
-    const Node* gedc = records.front().first("GEDC");
+    const Node* head = header(*this);
+    if (!head) return std::nullopt;
+    const Node* gedc = head->first("GEDC");
     if (!gedc) return std::nullopt;
     return gedc->value_of("VERS");
 }

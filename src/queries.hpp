@@ -17,6 +17,12 @@ namespace lignor {
 
 class Document;
 
+// The header: the first record tagged HEAD, its letters in any case. The
+// decoder's declaration scan takes the same record for the header, so the
+// CHAR line that to_bytes rewrites is the one the next read obeys.
+const Node* header(const Document& document) noexcept;
+Node* header_mut(Document& document) noexcept;
+
 // The address of one structure inside a record: 0-based indices into the
 // substructures (CONT and CONC included) from the record down; empty for the
 // record itself.

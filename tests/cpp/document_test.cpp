@@ -517,9 +517,8 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     EXPECT_EQ(ansel->to_bytes(), "0 HEAD\n1  SOUR x\n1 CHAR UTF-8\n2 VERS 1\n0 TRLR\n");
     EXPECT_EQ(ansel->records[0].children()[1].value(), "ANSEL");
 
-    for (string_view unchanged :
-         {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
-          "0 @I1@ INDI\n0 HEAD\n1 CHAR ANSEL\n", "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
+    for (string_view unchanged : {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
+                                  "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
         auto document = read(unchanged);
         ASSERT_TRUE(document);
         EXPECT_EQ(document->to_bytes(), document->to_text());
@@ -530,6 +529,12 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     auto verbatim_header = read("00 @H@ HEAD\n1 CHAR ASCII\n");
     ASSERT_TRUE(verbatim_header);
     EXPECT_EQ(verbatim_header->to_bytes(), "00 @H@ HEAD\n1 CHAR UTF-8\n");
+    // The header is the first record tagged HEAD in any letter case, wherever it stands.
+    auto later = read("0 @I1@ INDI\n0 Head\n1 CHAR ANSEL\n0 HEAD\n1 CHAR ANSEL\n");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->to_bytes(), "0 @I1@ INDI\n0 Head\n1 CHAR UTF-8\n0 HEAD\n1 CHAR ANSEL\n");
+    EXPECT_TRUE(later->declare_utf8_encoding());
+    EXPECT_EQ(later->to_text(), later->to_bytes());
 }
 
 TEST(document_write, declare_utf8_encoding_finds_the_first_header_anywhere) {

@@ -87,7 +87,7 @@ TEST(queries, content_records_and_version) {
     EXPECT_EQ(Document::new_v551("x").version(), "5.5.1");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n2 VERS 5.5\n3 CONC 1\n").version(), "5.51");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n1 GEDC\n2 VERS 7.0\n").version(), std::nullopt);
-    EXPECT_EQ(read("0 @I1@ INDI\n0 HEAD\n1 GEDC\n2 VERS 7.0\n").version(), std::nullopt);
+    EXPECT_EQ(read("0 @I1@ INDI\n0 head\n1 GEDC\n2 VERS 7.0\n").version(), "7.0");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n2 VERS  7.0 \n").version(), " 7.0 ");
 }
 
