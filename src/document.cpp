@@ -148,10 +148,14 @@ std::string Document::to_text() const {
 
 namespace {
 
-// True when `charset` (a CHAR line under the header) already says UTF-8.
+// True when `charset` (the header's first CHAR line) already tells a reader
+// that the text is UTF-8: its payload says so, and its line is written the
+// canonical way, the only way the decoder's declaration scan reads it (it
+// skips "01 CHAR UTF-8" and would obey a later CHAR line instead).
 bool declares_utf8(const Node& charset) {
     const auto payload = charset.value();
-    return payload && unicode::equals_ignoring_ascii_case(unicode::trim(*payload), "utf-8");
+    return payload && !charset.verbatim() &&
+           unicode::equals_ignoring_ascii_case(unicode::trim(*payload), "utf-8");
 }
 
 }  // namespace
