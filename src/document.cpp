@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -141,7 +142,7 @@ std::string Document::to_text() const {
     out.reserve(rendered_size_estimate());
     {
         LineWriter writer(out, true);
-        for (const Node& record : records) writer.subtree(record, 0);
+        writer.subtrees(records, 0);
     }
     return out;
 }
@@ -172,15 +173,16 @@ std::string Document::to_bytes() const {
     out.reserve(rendered_size_estimate() + 8);
     {
         LineWriter writer(out, true);
-        for (const Node& record : records) {
-            if (&record != head) {
-                writer.subtree(record, 0);
-                continue;
-            }
-            writer.line(LevelText(0), record);
-            for (const Node& child : record.children())
-                writer.subtree(&child == charset ? declared : child, 1);
-        }
+        const std::span<const Node> all(records);
+        const auto at = static_cast<std::size_t>(head - records.data());
+        writer.subtrees(all.first(at), 0);
+        writer.line(*head, 0);
+        const std::span<const Node> children(head->children().data(), head->children().size());
+        const auto charset_at = static_cast<std::size_t>(charset - children.data());
+        writer.subtrees(children.first(charset_at), 1);
+        writer.subtree(declared, 1);
+        writer.subtrees(children.subspan(charset_at + 1), 1);
+        writer.subtrees(all.subspan(at + 1), 0);
     }
     return out;
 }

@@ -32,18 +32,23 @@ std::size_t find_byte(std::string_view text, char byte, std::size_t from = 0) {
     return static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
 }
 
-void append_level(std::uint16_t level, std::string& out) {
-    char digits[5];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + level % 10);
-        level = static_cast<std::uint16_t>(level / 10);
-    } while (level != 0);
-    while (count > 0) out.push_back(digits[--count]);
+constexpr std::size_t level_width(std::uint16_t level) {
+    return level >= 10000 ? 5 : level >= 1000 ? 4 : level >= 100 ? 3 : level >= 10 ? 2 : 1;
 }
 
-std::size_t level_width(std::uint16_t level) {
-    return level >= 10000 ? 5 : level >= 1000 ? 4 : level >= 100 ? 3 : level >= 10 ? 2 : 1;
+// Writes the level in decimal to `out` (room for 5 bytes); returns the width.
+constexpr std::size_t write_level(std::uint16_t level, char* out) {
+    const std::size_t width = level_width(level);
+    for (std::size_t i = width; i > 0; --i) {
+        out[i - 1] = static_cast<char>('0' + level % 10);
+        level = static_cast<std::uint16_t>(level / 10);
+    }
+    return width;
+}
+
+void append_level(std::uint16_t level, std::string& out) {
+    char digits[5];
+    out.append(digits, write_level(level, digits));
 }
 
 [[noreturn]] void fail_precondition(std::string message) {
@@ -366,20 +371,45 @@ std::size_t Node::rendered_size(std::uint16_t depth) const noexcept {
     return size;
 }
 
-LevelText::LevelText(std::uint16_t depth) {
-    std::string digits;
-    append_level(depth, digits);
-    size = static_cast<std::uint8_t>(digits.size() + 1);
-    std::memcpy(text, digits.data(), digits.size());
-    text[digits.size()] = ' ';
+// The level as written before the tag: the depth in decimal and one space.
+struct LevelText {
+    constexpr LevelText() = default;
+    constexpr explicit LevelText(std::uint16_t depth) {
+        const std::size_t width = write_level(depth, text);
+        text[width] = ' ';
+        size = static_cast<std::uint8_t>(width + 1);
+    }
+    char text[8] = {};  // read as one 8-byte block by write_line
+    std::uint8_t size = 0;
+};
+
+namespace {
+
+// The levels of every depth a default read allows, made at compile time:
+// each subtree written needs two.
+constexpr auto shallow_levels = [] {
+    std::array<LevelText, 65> levels;
+    for (std::uint16_t depth = 0; depth < levels.size(); ++depth) levels[depth] = LevelText(depth);
+    return levels;
+}();
+
+LevelText level_text(std::uint16_t depth) {
+    return depth < shallow_levels.size() ? shallow_levels[depth] : LevelText(depth);
 }
+
+}  // namespace
 
 LineWriter::LineWriter(std::string& out, bool whole_capacity) : out_(out), used_(out.size()) {
     if (whole_capacity) storage::prefault(out_.data() + used_, out_.capacity() - used_);
     out_.resize(std::max(whole_capacity ? out_.capacity() : 0, used_ + 256));
 }
 
-void LineWriter::line(const LevelText& level, const Node& node) {
+void LineWriter::line(const Node& node, std::uint16_t depth) {
+    write_line(level_text(depth), node);
+}
+
+// Inline: the writer's one hot path, called for every line.
+inline void LineWriter::write_line(const LevelText& level, const Node& node) {
     if (const auto kept = node.verbatim()) {
         room(kept->size() + 1);
         put(*kept);
@@ -409,27 +439,26 @@ void LineWriter::line(const LevelText& level, const Node& node) {
     used_ = static_cast<std::size_t>(p - out_.data());
 }
 
-void LineWriter::room(std::size_t bytes) {
-    if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
-}
-
-void LineWriter::put(std::string_view text) {
-    std::memcpy(out_.data() + used_, text.data(), text.size());
-    used_ += text.size();
-}
-
 void LineWriter::subtree(const Node& node, std::uint16_t depth) {
-    const LevelText level(depth);
-    line(level, node);
+    write_subtree(node, depth);
+}
+
+void LineWriter::subtrees(std::span<const Node> nodes, std::uint16_t depth) {
+    for (const Node& node : nodes) write_subtree(node, depth);
+}
+
+inline void LineWriter::write_subtree(const Node& node, std::uint16_t depth) {
+    const LevelText level = level_text(depth);
+    write_line(level, node);
     if (node.children().empty()) return;
     const auto child_depth = static_cast<std::uint16_t>(depth + 1);
-    const LevelText child_level(child_depth);
+    const LevelText child_level = level_text(child_depth);
     for (const Node& child : node.children()) {
         // Leaves, most lines of a file, are written here without a call.
         if (child.children().empty()) {
-            line(child_level, child);
+            write_line(child_level, child);
         } else {
-            subtree(child, child_depth);
+            write_subtree(child, child_depth);
         }
     }
 }
@@ -575,6 +604,24 @@ void NodeList::clear() noexcept {
 
 // ---- assembly --------------------------------------------------------------
 
+// Inline: the reader closes nodes on nearly every line.
+inline void TreeBuilder::close_down_to(std::size_t level, std::vector<Node>& records) {
+    while (open_.size() > level) {
+        const std::size_t at = open_.back();
+        open_.pop_back();
+        const std::size_t first_child = at + 1;
+        if (scratch_.size() > first_child) {
+            NodeList children;
+            children.take_tail(scratch_, first_child);
+            scratch_[at].adopt_children(std::move(children));
+        }
+        if (open_.empty()) {
+            records.push_back(std::move(scratch_[at]));
+            scratch_.clear();
+        }
+    }
+}
+
 Status TreeBuilder::add(const ParsedLine& line, std::vector<Node>& records) {
     if (open_.empty() && line.level != 0) {
         return GedcomError::at_line(ErrorKind::Structure, "a record must begin at level 0",
@@ -597,21 +644,8 @@ Status TreeBuilder::add(const ParsedLine& line, std::vector<Node>& records) {
     return ok();
 }
 
-void TreeBuilder::close_down_to(std::size_t level, std::vector<Node>& records) {
-    while (open_.size() > level) {
-        const std::size_t at = open_.back();
-        open_.pop_back();
-        const std::size_t first_child = at + 1;
-        if (scratch_.size() > first_child) {
-            NodeList children;
-            children.take_tail(scratch_, first_child);
-            scratch_[at].adopt_children(std::move(children));
-        }
-        if (open_.empty()) {
-            records.push_back(std::move(scratch_[at]));
-            scratch_.clear();
-        }
-    }
+void TreeBuilder::finish(std::vector<Node>& records) {
+    close_down_to(0, records);
 }
 
 Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,

@@ -10,7 +10,9 @@
 // Nodes carry no level: a node's level is its depth below its record.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -241,7 +243,8 @@ class TreeBuilder {
 
     // Adds one line; a finished record, if this line closed one, goes to `records`.
     Status add(const ParsedLine& line, std::vector<Node>& records);
-    void finish(std::vector<Node>& records) { close_down_to(0, records); }
+    // Closes every node still open.
+    void finish(std::vector<Node>& records);
 
   private:
     void close_down_to(std::size_t level, std::vector<Node>& records);
@@ -253,12 +256,7 @@ class TreeBuilder {
     NodeList scratch_;
 };
 
-// The level as written before the tag: the depth in decimal and one space.
-struct LevelText {
-    explicit LevelText(std::uint16_t depth);
-    char text[8] = {};  // read as one 8-byte block by the line writer
-    std::uint8_t size;
-};
+struct LevelText;  // a depth as the line writer writes it
 
 // Appends lines to a text through a raw pointer. The text is grown ahead in
 // large steps (the caller usually reserved the whole size already) and cut
@@ -273,14 +271,23 @@ class LineWriter {
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
-    // Writes `node`'s own line.
-    void line(const LevelText& level, const Node& node);
+    // Writes `node`'s own line at `depth`.
+    void line(const Node& node, std::uint16_t depth);
     // Writes `node`'s line at `depth` and then its subtree.
     void subtree(const Node& node, std::uint16_t depth);
+    // Writes the subtree of each node in turn, all at `depth`.
+    void subtrees(std::span<const Node> nodes, std::uint16_t depth);
 
   private:
-    void room(std::size_t bytes);
-    void put(std::string_view text);
+    void write_line(const LevelText& level, const Node& node);
+    void write_subtree(const Node& node, std::uint16_t depth);
+    void room(std::size_t bytes) {
+        if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
+    }
+    void put(std::string_view text) {
+        std::memcpy(out_.data() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
     void put(char c) { out_[used_++] = c; }
 
     std::string& out_;
