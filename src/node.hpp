@@ -210,7 +210,7 @@ inline const Node& NodeList::operator[](std::size_t index) const noexcept {
 Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
                         std::uint16_t level);
 
-// ---- the pieces the document reader and writer share with build_node -------
+// ---- the reader and writer machinery (Document, build_node, render_into) ----
 
 // What can be wrong with one line, in the order the checks run.
 enum class LineFault : std::uint8_t {
