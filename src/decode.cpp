@@ -7,6 +7,7 @@
 #endif
 
 #include "ascii.hpp"
+#include "node.hpp"
 #include "unicode.hpp"
 
 namespace lignor {
@@ -354,6 +355,14 @@ std::optional<std::string> charset_of_line(std::string_view line) {
     return std::string(unicode::trim(line.substr(prefix.size())));
 }
 
+// The tag of a level-0 line as the document reader reads it ("0 HEAD",
+// "00 @H1@ Head"), or nothing for any other line.
+std::optional<std::string_view> record_tag_of_line(std::string_view line) {
+    ParsedLine parsed;
+    if (read_line(line, 0, parsed) != LineFault::None) return std::nullopt;
+    return parsed.tag;
+}
+
 }  // namespace
 
 std::string_view display_name(GedcomEncoding encoding) noexcept {
@@ -467,19 +476,36 @@ std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingR
 
 std::optional<std::string> declared_charset(std::string_view bytes,
                                             std::optional<GedcomEncoding> encoding) {
-    const std::string_view window = bytes.substr(0, std::min(bytes.size(), declaration_window));
+    std::string_view window = bytes.substr(0, std::min(bytes.size(), declaration_window));
+    const bool utf16 = encoding == GedcomEncoding::Utf16Be || encoding == GedcomEncoding::Utf16Le;
+    // A byte-order mark is not text: without this the header's first line
+    // would not read as a line.
+    const std::string_view mark = !utf16                                ? "\xEF\xBB\xBF"
+                                  : encoding == GedcomEncoding::Utf16Be ? "\xFE\xFF"
+                                                                        : "\xFF\xFE";
+    if (starts_with(window, mark)) window.remove_prefix(mark.size());
     std::string text;
-    if (encoding == GedcomEncoding::Utf16Be || encoding == GedcomEncoding::Utf16Le) {
+    if (utf16) {
         EncodingReport scratch;
         text = decode_utf16(window, encoding == GedcomEncoding::Utf16Be, scratch);
     } else {
         text = latin1_to_utf8(window);
     }
-    // Lines end in LF, CR LF or a lone CR (classic Macintosh files).
+    // Only a CHAR line of the header counts: the first record tagged HEAD in
+    // any case, as the document's header() picks it, so that what to_bytes
+    // declares is what the next read obeys. Lines end in LF, CR LF or a lone
+    // CR (classic Macintosh files).
+    bool in_header = false;
     std::string_view rest = text;
     while (!rest.empty()) {
         const std::size_t end = rest.find_first_of("\r\n");
-        if (auto value = charset_of_line(rest.substr(0, end))) return value;
+        const std::string_view line = rest.substr(0, end);
+        if (const auto tag = record_tag_of_line(line)) {
+            if (in_header) break;
+            in_header = ascii::iequals(*tag, "HEAD");
+        } else if (in_header) {
+            if (auto value = charset_of_line(line)) return value;
+        }
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
     }

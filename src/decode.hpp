@@ -62,7 +62,9 @@ std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingR
 
 std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport& report);
 
-// The value of the first "1 CHAR " line in the first 8,192 bytes, trimmed.
+// The value of the header's first "1 CHAR " line in the first 8,192 bytes,
+// trimmed. The header is the first record tagged HEAD in any letter case; a
+// CHAR line under any other record is not a declaration.
 // `encoding` says how to read the window: UTF-16 in its byte order, anything
 // else (or nothing) byte by byte as Latin-1.
 std::optional<std::string> declared_charset(std::string_view bytes,

@@ -1,9 +1,8 @@
 #include "document.hpp"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <stdexcept>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,679 +13,6 @@
 #include "unicode.hpp"
 
 namespace lignor {
-namespace {
-
-constexpr std::array<bool, 256> make_tag_table() {
-    std::array<bool, 256> table{};
-    for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    table['_'] = true;
-    return table;
-}
-constexpr std::array<bool, 256> tag_bytes = make_tag_table();
-
-GedcomError syntax(std::string message, std::uint64_t line) {
-    return GedcomError::at_line(ErrorKind::Syntax, std::move(message), line);
-}
-
-std::size_t find_byte(std::string_view text, char byte, std::size_t from = 0) {
-    if (from >= text.size()) return std::string_view::npos;
-    const void* hit = std::memchr(text.data() + from, byte, text.size() - from);
-    if (!hit) return std::string_view::npos;
-    return static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-}
-
-void append_level(std::uint16_t level, std::string& out) {
-    char digits[5];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + level % 10);
-        level = static_cast<std::uint16_t>(level / 10);
-    } while (level != 0);
-    while (count > 0) out.push_back(digits[--count]);
-}
-
-std::size_t level_width(std::uint16_t level) {
-    return level >= 10000 ? 5 : level >= 1000 ? 4 : level >= 100 ? 3 : level >= 10 ? 2 : 1;
-}
-
-[[noreturn]] void fail_precondition(std::string message) {
-    throw InternalFailure(message);
-}
-
-void require_tag(std::string_view tag, const char* rule) {
-    if (!is_valid_tag(tag)) fail_precondition(quoted(tag) + rule);
-}
-
-bool has_line_break(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-}  // namespace
-
-// ---- the line grammar ------------------------------------------------------
-
-bool is_valid_tag(std::string_view tag) noexcept {
-    if (tag.empty()) return false;
-    for (char c : tag)
-        if (!tag_bytes[static_cast<unsigned char>(c)]) return false;
-    return true;
-}
-
-bool is_continuation_tag(std::string_view tag) noexcept {
-    return tag == "CONT" || tag == "CONC";
-}
-
-bool is_valid_xref(std::string_view xref) noexcept {
-    if (xref.size() <= 2 || xref.front() != '@' || xref.back() != '@') return false;
-    return find_byte(xref.substr(1, xref.size() - 2), '@') == std::string_view::npos;
-}
-
-namespace {
-
-// What can be wrong with one line, in the order the checks run.
-enum class LineFault : std::uint8_t {
-    None,
-    NoTag,
-    NoLevel,
-    TooDeep,
-    BadXref,
-    XrefWithoutTag,
-    BadTag,
-};
-
-GedcomError line_error(LineFault fault, std::uint64_t line) {
-    switch (fault) {
-        case LineFault::NoTag:
-            return syntax("the line has no tag", line);
-        case LineFault::NoLevel:
-            return syntax("the line does not begin with a level", line);
-        case LineFault::TooDeep:
-            return GedcomError::at_line(ErrorKind::Limit,
-                                        "the line is nested deeper than the limit", line);
-        case LineFault::BadXref:
-            return syntax("the cross-reference identifier is not closed, or contains a space",
-                          line);
-        case LineFault::XrefWithoutTag:
-            return syntax("the record has an identifier but no tag", line);
-        case LineFault::BadTag:
-        case LineFault::None:
-            break;
-    }
-    return syntax("a tag must be ASCII letters, digits, or underscore", line);
-}
-
-// Reads one line in a single forward pass. The level, the identifier and the
-// tag are short, so they are scanned inline; the payload is never scanned.
-LineFault read_line(std::string_view text, std::uint16_t max_depth, ParsedLine& out) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    // Whatever is wrong with the level, a line without any space has no tag.
-    const auto level_fault = [&](const char* from) {
-        return std::memchr(from, ' ', static_cast<std::size_t>(end - from)) ? LineFault::NoLevel
-                                                                            : LineFault::NoTag;
-    };
-    const bool plus = p < end && *p == '+';
-    const char* const digits = p + (plus ? 1 : 0);
-    p = digits;
-    std::uint32_t level = 0;
-    while (p < end && static_cast<unsigned>(static_cast<unsigned char>(*p) - '0') <= 9) {
-        level = std::min<std::uint32_t>(level * 10 + static_cast<unsigned>(*p - '0'), 65536);
-        ++p;
-    }
-    if (p == end || *p != ' ') return level_fault(p);
-    if (p == digits || level > 65535) return LineFault::NoLevel;
-    if (level > max_depth) return LineFault::TooDeep;
-    const char* const level_end = p++;
-    const char* const rest = p;
-    while (p < end && *p == ' ') ++p;
-    if (p == end) return LineFault::NoTag;
-    const bool extra_spaces = p != rest;
-
-    out.xref.reset();
-    if (*p == '@') {
-        const char* const xref_start = p++;
-        const char* first_inner_at = nullptr;
-        while (p < end && *p != ' ') {
-            if (*p == '@' && !first_inner_at) first_inner_at = p;
-            ++p;
-        }
-        // Valid: more than two bytes, and the only '@' after the first is the last byte.
-        if (p - xref_start <= 2 || first_inner_at != p - 1) return LineFault::BadXref;
-        if (p >= end - 1) return LineFault::XrefWithoutTag;
-        out.xref = std::string_view(xref_start, static_cast<std::size_t>(p - xref_start));
-        ++p;
-    }
-    const char* const tag_start = p;
-    while (p < end && *p != ' ') {
-        if (!tag_bytes[static_cast<unsigned char>(*p)]) return LineFault::BadTag;
-        ++p;
-    }
-    if (p == tag_start) return LineFault::BadTag;
-    out.tag = std::string_view(tag_start, static_cast<std::size_t>(p - tag_start));
-    out.value.reset();
-    if (p < end) out.value = std::string_view(p + 1, static_cast<std::size_t>(end - p - 1));
-    out.level = static_cast<std::uint16_t>(level);
-    // Every other part of an accepted line renders back exactly as read, so
-    // only the level's spelling and the spaces after it can differ.
-    const bool padded_level = level_end - digits > 1 && *digits == '0';
-    out.verbatim.reset();
-    if (plus || padded_level || extra_spaces) out.verbatim = text;
-    return LineFault::None;
-}
-
-}  // namespace
-
-Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
-                              std::uint16_t max_depth) {
-    ParsedLine parsed;
-    parsed.line = line_number;
-    const LineFault fault = read_line(text, max_depth, parsed);
-    if (fault != LineFault::None) return line_error(fault, line_number);
-    return parsed;
-}
-
-void render_line(std::uint16_t level, std::optional<std::string_view> xref, std::string_view tag,
-                 std::optional<std::string_view> value, std::string& out) {
-    append_level(level, out);
-    out.push_back(' ');
-    if (xref) {
-        out.append(*xref);
-        out.push_back(' ');
-    }
-    out.append(tag);
-    if (value) {
-        out.push_back(' ');
-        out.append(*value);
-    }
-}
-
-// ---- Node ------------------------------------------------------------------
-
-Node Node::make(std::string_view tag) {
-    require_tag(tag, " is not a GEDCOM tag: ASCII letters, digits, or underscore");
-    Node node;
-    node.tag_ = CompactText<16>(tag);
-    return node;
-}
-
-Node Node::record(std::string_view xref, std::string_view tag) {
-    if (!is_valid_xref(xref)) {
-        fail_precondition(quoted(xref) + " is not a cross-reference identifier: the @I1@ shape");
-    }
-    Node node = make(tag);
-    node.rare().xref = CompactText<24>(xref);
-    return node;
-}
-
-Node Node::with_value(std::string_view tag, std::string_view value) {
-    Node node = make(tag);
-    if (has_line_break(value)) {
-        node.set_logical_value(value);
-    } else {
-        node.value_ = CompactText<24>(value);
-    }
-    return node;
-}
-
-Node::Node(const ParsedLine& line, const char* text_end)
-    : tag_(line.tag, text_end), value_(line.value, text_end) {
-    if (line.xref || line.verbatim) {
-        rare_ = std::make_unique<Rare>();
-        rare_->xref = CompactText<24>(line.xref);
-        rare_->verbatim = CompactText<24>(line.verbatim);
-    }
-}
-
-// Without a known end of text, every field is copied exactly.
-Node::Node(const ParsedLine& line) : Node(line, nullptr) {}
-
-Node::Node(const Node& other)
-    : tag_(other.tag_),
-      value_(other.value_),
-      children_(other.children_),
-      rare_(other.rare_ ? std::make_unique<Rare>(*other.rare_) : nullptr) {}
-
-Node& Node::operator=(const Node& other) {
-    if (this != &other) {
-        Node copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-Node::Rare& Node::rare() {
-    if (!rare_) rare_ = std::make_unique<Rare>();
-    return *rare_;
-}
-
-void Node::drop_rare_if_empty() noexcept {
-    if (rare_ && rare_->empty()) rare_.reset();
-}
-
-void Node::push(Node child) {
-    children_.push_back(std::move(child));
-}
-
-const Node* Node::first(std::string_view tag) const noexcept {
-    for (const Node& child : children_)
-        if (child.tag() == tag) return &child;
-    return nullptr;
-}
-
-Node* Node::first_mut(std::string_view tag) noexcept {
-    return const_cast<Node*>(static_cast<const Node*>(this)->first(tag));
-}
-
-std::optional<std::string> Node::value_of(std::string_view tag) const {
-    const Node* child = first(tag);
-    if (!child) return std::nullopt;
-    return child->logical_value();
-}
-
-void Node::set_tag(std::string_view tag) {
-    require_tag(tag, " is not a GEDCOM tag");
-    forget_verbatim();
-    tag_ = CompactText<16>(tag);
-}
-
-void Node::set_value(std::optional<std::string_view> value) {
-    if (value && has_line_break(*value)) {
-        fail_precondition("a single-line node payload cannot contain a line ending");
-    }
-    forget_verbatim();
-    value_.assign(value);
-}
-
-void Node::forget_verbatim() noexcept {
-    if (!rare_) return;
-    rare_->verbatim = CompactText<24>();
-    drop_rare_if_empty();
-}
-
-std::string Node::logical_value() const {
-    std::string text(value_.view());
-    for (const Node& child : children_) {
-        const std::string_view tag = child.tag();
-        if (tag == "CONT") {
-            text.push_back('\n');
-            text.append(child.value_.view());
-        } else if (tag == "CONC") {
-            text.append(child.value_.view());
-        }
-    }
-    return text;
-}
-
-void Node::set_logical_value(std::string_view text) {
-    forget_verbatim();
-    NodeList kept;
-    kept.reserve(children_.size());
-    for (Node& child : children_)
-        if (!is_continuation_tag(child.tag())) kept.push_back(std::move(child));
-
-    std::string normalised;
-    normalised.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            normalised.push_back('\n');
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            normalised.push_back(text[i]);
-        }
-    }
-
-    NodeList children;
-    std::string_view remaining = normalised;
-    const std::size_t first_break = find_byte(remaining, '\n');
-    const std::string_view first_piece = remaining.substr(0, first_break);
-    set_value(first_piece.empty() ? std::nullopt : std::optional<std::string_view>(first_piece));
-    while (first_break != std::string_view::npos) {
-        remaining = remaining.substr(remaining.find('\n') + 1);
-        const std::size_t next = find_byte(remaining, '\n');
-        Node line = make("CONT");
-        line.value_ = CompactText<24>(remaining.substr(0, next));
-        children.push_back(std::move(line));
-        if (next == std::string_view::npos) break;
-    }
-    children.reserve(children.size() + kept.size());
-    for (Node& child : kept) children.push_back(std::move(child));
-    children_ = std::move(children);
-}
-
-std::size_t Node::rendered_size(std::uint16_t depth) const noexcept {
-    std::size_t size = 1;  // the LF
-    if (const auto kept = verbatim()) {
-        size += kept->size();
-    } else {
-        size += level_width(depth) + 1 + tag_.view().size();
-        if (const auto id = xref()) size += id->size() + 1;
-        if (value_.present()) size += 1 + value_.view().size();
-    }
-    const auto child_depth = static_cast<std::uint16_t>(depth + 1);
-    for (const Node& child : children_) size += child.rendered_size(child_depth);
-    return size;
-}
-
-namespace {
-
-// The level as written before the tag: the depth in decimal and one space.
-struct LevelText {
-    explicit LevelText(std::uint16_t depth) {
-        std::string digits;
-        append_level(depth, digits);
-        size = static_cast<std::uint8_t>(digits.size() + 1);
-        std::memcpy(text, digits.data(), digits.size());
-        text[digits.size()] = ' ';
-    }
-    char text[8] = {};  // read as one 8-byte block by the line writer
-    std::uint8_t size;
-};
-
-// Appends lines to a text through a raw pointer. The text is grown ahead in
-// large steps (the caller usually reserved the whole size already) and cut
-// back to what was written at the end, so a line costs a few copies and no
-// per-piece size bookkeeping.
-class LineWriter {
-  public:
-    // `whole_capacity`: the caller reserved room for everything to come, so
-    // the writer takes it at once rather than growing into it.
-    explicit LineWriter(std::string& out, bool whole_capacity = false)
-        : out_(out), used_(out.size()) {
-        if (whole_capacity) storage::prefault(out_.data() + used_, out_.capacity() - used_);
-        out_.resize(std::max(whole_capacity ? out_.capacity() : 0, used_ + 256));
-    }
-    ~LineWriter() { out_.resize(used_); }
-    LineWriter(const LineWriter&) = delete;
-    LineWriter& operator=(const LineWriter&) = delete;
-
-    void line(const LevelText& level, const Node& node) {
-        if (const auto kept = node.verbatim()) {
-            room(kept->size() + 1);
-            put(*kept);
-            put('\n');
-            return;
-        }
-        const CompactText<24>& value = node.value_text();
-        const CompactText<24>* xref = node.xref_text();
-        const bool has_xref = xref && xref->present();
-        // Fixed-size copies write up to a whole inline buffer past each
-        // field; the room asked for covers that slack.
-        room(level.size + node.tag_text().heap_bytes() + value.heap_bytes() +
-             (has_xref ? xref->view().size() : 0) + 96);
-        char* p = out_.data() + used_;
-        std::memcpy(p, level.text, sizeof level.text);
-        p += level.size;
-        if (has_xref) {
-            p += xref->write_to(p);
-            *p++ = ' ';
-        }
-        p += node.tag_text().write_to(p);
-        if (value.present()) {
-            *p++ = ' ';
-            p += value.write_to(p);
-        }
-        *p++ = '\n';
-        used_ = static_cast<std::size_t>(p - out_.data());
-    }
-
-  private:
-    void room(std::size_t bytes) {
-        if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
-    }
-    void put(std::string_view text) {
-        std::memcpy(out_.data() + used_, text.data(), text.size());
-        used_ += text.size();
-    }
-    void put(char c) { out_[used_++] = c; }
-
-    std::string& out_;
-    std::size_t used_;
-};
-
-void write_subtree(const Node& node, std::uint16_t depth, LineWriter& writer) {
-    const LevelText level(depth);
-    writer.line(level, node);
-    if (node.children().empty()) return;
-    const auto child_depth = static_cast<std::uint16_t>(depth + 1);
-    const LevelText child_level(child_depth);
-    for (const Node& child : node.children()) {
-        // Leaves, most lines of a file, are written here without a call.
-        if (child.children().empty()) {
-            writer.line(child_level, child);
-        } else {
-            write_subtree(child, child_depth, writer);
-        }
-    }
-}
-
-}  // namespace
-
-void Node::render_into(std::uint16_t depth, std::string& out) const {
-    LineWriter writer(out);
-    write_subtree(*this, depth, writer);
-}
-
-// ---- NodeList ----------------------------------------------------------------
-
-NodeList::NodeList(const NodeList& other) {
-    reserve(other.size_);
-    for (const Node& node : other) push_back(node);
-}
-
-NodeList::NodeList(NodeList&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
-
-NodeList& NodeList::operator=(const NodeList& other) {
-    if (this != &other) {
-        NodeList copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-NodeList& NodeList::operator=(NodeList&& other) noexcept {
-    if (this != &other) {
-        clear();
-        storage::release(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
-    }
-    return *this;
-}
-
-NodeList::~NodeList() {
-    clear();
-    storage::release(data_);
-}
-
-Node& NodeList::at(std::size_t index) {
-    if (index >= size_) throw std::out_of_range("node index out of range");
-    return data_[index];
-}
-
-const Node& NodeList::at(std::size_t index) const {
-    if (index >= size_) throw std::out_of_range("node index out of range");
-    return data_[index];
-}
-
-namespace {
-
-// Copies the bytes of `count` nodes to uninitialised storage; the source
-// bytes are then dead and no destructor may run on them.
-void relocate(Node* to, Node* from, std::size_t count) {
-    if (count > 0)
-        std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(Node));
-}
-
-}  // namespace
-
-void NodeList::grow_to(std::size_t capacity) {
-    if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
-    Node* fresh = static_cast<Node*>(storage::allocate(capacity * sizeof(Node)));
-    relocate(fresh, data_, size_);
-    storage::release(data_);
-    data_ = fresh;
-    capacity_ = static_cast<std::uint32_t>(capacity);
-}
-
-Node& NodeList::emplace_back(const ParsedLine& line, const char* text_end) {
-    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-    Node* node = new (data_ + size_) Node(line, text_end);
-    ++size_;
-    return *node;
-}
-
-void NodeList::take_tail(NodeList& source, std::size_t first) {
-    NodeList taken;
-    const std::size_t count = source.size_ - first;
-    if (count > 0) {
-        taken.data_ = static_cast<Node*>(storage::allocate(count * sizeof(Node)));
-        relocate(taken.data_, source.data_ + first, count);
-        taken.size_ = taken.capacity_ = static_cast<std::uint32_t>(count);
-        source.size_ = static_cast<std::uint32_t>(first);
-    }
-    *this = std::move(taken);
-}
-
-void NodeList::reserve(std::size_t capacity) {
-    if (capacity > capacity_) grow_to(capacity);
-}
-
-void NodeList::push_back(Node&& node) {
-    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-    new (data_ + size_) Node(std::move(node));
-    ++size_;
-}
-
-void NodeList::push_back(const Node& node) {
-    Node copy(node);
-    push_back(std::move(copy));
-}
-
-NodeList::iterator NodeList::insert(const_iterator position, Node&& node) {
-    const auto index = static_cast<std::size_t>(position - data_);
-    push_back(std::move(node));
-    std::rotate(data_ + index, data_ + size_ - 1, data_ + size_);
-    return data_ + index;
-}
-
-NodeList::iterator NodeList::erase(const_iterator first, const_iterator last) {
-    const auto from = static_cast<std::size_t>(first - data_);
-    const auto to = static_cast<std::size_t>(last - data_);
-    if (from == to) return data_ + from;
-    std::move(data_ + to, data_ + size_, data_ + from);
-    const std::size_t removed = to - from;
-    for (std::size_t i = size_ - removed; i < size_; ++i) data_[i].~Node();
-    size_ = static_cast<std::uint32_t>(size_ - removed);
-    return data_ + from;
-}
-
-NodeList::iterator NodeList::erase(const_iterator position) {
-    return erase(position, position + 1);
-}
-
-void NodeList::clear() noexcept {
-    for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
-    size_ = 0;
-}
-
-// ---- assembly --------------------------------------------------------------
-
-namespace {
-
-// Builds records from parsed lines one at a time with an explicit stack, so
-// that no input can make assembly recurse. Nodes are made in place in one
-// scratch list, an open node followed by the children gathered for it so
-// far; when a node closes, its children move once into exactly sized storage
-// and the node itself stays put as a child of its parent.
-class TreeBuilder {
-  public:
-    // `text_end`: the end of the text the lines were read from (the lines'
-    // fields may be copied in fixed-size blocks up to it).
-    TreeBuilder(std::uint64_t max_records, const char* text_end)
-        : max_records_(max_records), text_end_(text_end) {}
-
-    // Adds one line; a finished record, if this line closed one, goes to `records`.
-    Status add(const ParsedLine& line, std::vector<Node>& records) {
-        if (open_.empty() && line.level != 0) {
-            return GedcomError::at_line(ErrorKind::Structure, "a record must begin at level 0",
-                                        line.line);
-        }
-        if (line.level > open_.size()) {
-            return GedcomError::at_line(ErrorKind::Structure, "the line skips a nesting level",
-                                        line.line);
-        }
-        close_down_to(line.level, records);
-        if (line.level == 0) {
-            if (records_started_ == max_records_) {
-                return GedcomError::at_line(ErrorKind::Limit, "the file has too many records",
-                                            line.line);
-            }
-            ++records_started_;
-        }
-        open_.push_back(scratch_.size());
-        scratch_.emplace_back(line, text_end_);
-        return ok();
-    }
-
-    void finish(std::vector<Node>& records) { close_down_to(0, records); }
-
-  private:
-    void close_down_to(std::size_t level, std::vector<Node>& records) {
-        while (open_.size() > level) {
-            const std::size_t at = open_.back();
-            open_.pop_back();
-            const std::size_t first_child = at + 1;
-            if (scratch_.size() > first_child) {
-                NodeList children;
-                children.take_tail(scratch_, first_child);
-                scratch_[at].adopt_children(std::move(children));
-            }
-            if (open_.empty()) {
-                records.push_back(std::move(scratch_[at]));
-                scratch_.clear();
-            }
-        }
-    }
-
-    std::uint64_t max_records_;
-    const char* text_end_;
-    std::uint64_t records_started_ = 0;
-    std::vector<std::size_t> open_;
-    NodeList scratch_;
-};
-
-}  // namespace
-
-Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
-                        std::uint16_t level) {
-    if (cursor >= lines.size() || lines[cursor].level != level) {
-        const std::uint64_t line = cursor < lines.size() ? lines[cursor].line : 0;
-        return GedcomError::at_line(ErrorKind::Structure, "the line is nested at the wrong level",
-                                    line);
-    }
-    // Assemble as if `level` were 0; the builder only sees relative levels.
-    TreeBuilder builder(UINT64_MAX, nullptr);
-    std::vector<Node> done;
-    ParsedLine shifted = lines[cursor];
-    shifted.level = 0;
-    (void)builder.add(shifted, done);
-    ++cursor;
-    while (cursor < lines.size() && lines[cursor].level > level) {
-        shifted = lines[cursor];
-        shifted.level = static_cast<std::uint16_t>(lines[cursor].level - level);
-        Status added = builder.add(shifted, done);
-        if (!added) return std::move(added).take_error();
-        ++cursor;
-    }
-    builder.finish(done);
-    return std::move(done.front());
-}
 
 // ---- reading ---------------------------------------------------------------
 
@@ -715,7 +41,7 @@ const char* find_line_break(const char* p, const char* const end, bool with_cr) 
 class LineCutter {
   public:
     explicit LineCutter(std::string_view text)
-        : text_(text), has_cr_(find_byte(text, '\r') != std::string_view::npos) {}
+        : text_(text), has_cr_(text.find('\r') != std::string_view::npos) {}
 
     // The next line, or nothing at the end of the text.
     bool next(std::string_view& line) {
@@ -833,24 +159,28 @@ std::string Document::to_text() const {
     out.reserve(rendered_size_estimate());
     {
         LineWriter writer(out, true);
-        for (const Node& record : records) write_subtree(record, 0, writer);
+        writer.subtrees(records, 0);
     }
     return out;
 }
 
 namespace {
 
-bool says_utf8(std::optional<std::string_view> payload) {
-    return payload && ascii::iequals(unicode::trim(*payload), "utf-8");
+// True when `charset` (the header's first CHAR line) already tells a reader
+// that the text is UTF-8: its payload says so, and its line is written the
+// canonical way, the only way the decoder's declaration scan reads it (it
+// skips "01 CHAR UTF-8" and would obey a later CHAR line instead).
+bool declares_utf8(const Node& charset) {
+    const auto payload = charset.value();
+    return payload && !charset.verbatim() && ascii::iequals(unicode::trim(*payload), "utf-8");
 }
 
 }  // namespace
 
 std::string Document::to_bytes() const {
-    if (records.empty() || records.front().tag() != "HEAD") return to_text();
-    const Node& header = records.front();
-    const Node* charset = header.first("CHAR");
-    if (!charset || says_utf8(charset->value())) return to_text();
+    const Node* head = header(*this);
+    const Node* charset = head ? head->first("CHAR") : nullptr;
+    if (!charset || declares_utf8(*charset)) return to_text();
     // What declare_utf8_encoding would make of a copy, without copying the
     // document: the CHAR line is rendered anew, every other line as it is.
     Node declared = *charset;
@@ -859,23 +189,26 @@ std::string Document::to_bytes() const {
     out.reserve(rendered_size_estimate() + 8);
     {
         LineWriter writer(out, true);
-        writer.line(LevelText(0), header);
-        for (const Node& child : header.children())
-            write_subtree(&child == charset ? declared : child, 1, writer);
-        for (std::size_t i = 1; i < records.size(); ++i) write_subtree(records[i], 0, writer);
+        const std::span<const Node> all(records);
+        const auto at = static_cast<std::size_t>(head - records.data());
+        writer.subtrees(all.first(at), 0);
+        writer.line(*head, 0);
+        const std::span<const Node> children(head->children().data(), head->children().size());
+        const auto charset_at = static_cast<std::size_t>(charset - children.data());
+        writer.subtrees(children.first(charset_at), 1);
+        writer.subtree(declared, 1);
+        writer.subtrees(children.subspan(charset_at + 1), 1);
+        writer.subtrees(all.subspan(at + 1), 0);
     }
     return out;
 }
 
 bool Document::declare_utf8_encoding() {
-    for (Node& record : records) {
-        if (record.tag() != "HEAD") continue;
-        Node* charset = record.first_mut("CHAR");
-        if (!charset || says_utf8(charset->value())) return false;
-        charset->set_value("UTF-8");
-        return true;
-    }
-    return false;
+    Node* head = header_mut(*this);
+    Node* charset = head ? head->first_mut("CHAR") : nullptr;
+    if (!charset || declares_utf8(*charset)) return false;
+    charset->set_value("UTF-8");
+    return true;
 }
 
 }  // namespace lignor

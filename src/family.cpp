@@ -1,5 +1,7 @@
 #include "family.hpp"
 
+#include "document.hpp"
+
 namespace lignor {
 
 void push_unique(XrefList& list, XrefKeys& keys, std::string_view xref) {

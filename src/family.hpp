@@ -19,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "document.hpp"
+#include "queries.hpp"
 
 namespace lignor {
 

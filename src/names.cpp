@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "document.hpp"
+#include "node.hpp"
 #include "unicode.hpp"
 
 namespace lignor {

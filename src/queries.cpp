@@ -1,6 +1,9 @@
 // Questions every caller asks of a document: which record carries an
 // identifier, which pointers lead nowhere, which version the header declares.
+#include "queries.hpp"
+
 #include <unordered_set>
+#include <utility>
 
 #include "ascii.hpp"
 #include "document.hpp"
@@ -8,6 +11,7 @@
 #include "unicode.hpp"
 
 namespace lignor {
+
 bool same_xref(std::string_view a, std::string_view b) noexcept {
     return ascii::iequals(a, b);
 }
@@ -64,6 +68,16 @@ Document Document::new_v551(std::string_view source_system) {
     return document;
 }
 
+const Node* header(const Document& document) noexcept {
+    for (const Node& record : document.records)
+        if (ascii::iequals(record.tag(), "HEAD")) return &record;
+    return nullptr;
+}
+
+Node* header_mut(Document& document) noexcept {
+    return const_cast<Node*>(header(std::as_const(document)));
+}
+
 const Node* Document::record(std::string_view xref) const noexcept {
     for (const Node& candidate : records) {
         const auto id = candidate.xref();
@@ -98,44 +112,23 @@ std::vector<UnresolvedPointer> Document::unresolved_pointers() const {
         if (const auto id = record.xref()) targets.insert(xref_key(*id));
 
     std::vector<UnresolvedPointer> found;
-    // Depth first, parents before children, with one path that grows and
-    // shrinks as the walk goes: a copy is made only for a finding.
-    struct Frame {
-        const Node* node;
-        std::size_t next_child;
-    };
-    std::vector<Frame> open;
-    StructurePath path;
-    for (const Node& record : records) {
-        const auto check = [&](const Node& node) {
-            const auto payload = node.value();
-            if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
-                found.push_back({std::string(record.xref().value_or(record.tag())), path,
-                                 std::string(node.tag()), std::string(*payload)});
-            }
-        };
-        check(record);
-        open.push_back({&record, 0});
-        while (!open.empty()) {
-            Frame& top = open.back();
-            if (top.next_child == top.node->children().size()) {
-                open.pop_back();
-                if (!path.empty()) path.pop_back();
-                continue;
-            }
-            const std::size_t index = top.next_child++;
-            const Node& child = top.node->children()[index];
-            path.push_back(index);
-            check(child);
-            open.push_back({&child, 0});
+    const Node* record = nullptr;
+    walk(records, [&](const Node& node, std::span<const std::size_t> path) {
+        if (path.empty()) record = &node;
+        const auto payload = node.value();
+        if (payload && is_pointer_payload(*payload) && !targets.contains(xref_key(*payload))) {
+            found.push_back({std::string(record->xref().value_or(record->tag())),
+                             StructurePath(path.begin(), path.end()), std::string(node.tag()),
+                             std::string(*payload)});
         }
-    }
+    });
     return found;
 }
 
 std::optional<std::string> Document::version() const {
-    if (records.empty() || records.front().tag() != "HEAD") return std::nullopt;
-    const Node* gedc = records.front().first("GEDC");
+    const Node* head = header(*this);
+    if (!head) return std::nullopt;
+    const Node* gedc = head->first("GEDC");
     if (!gedc) return std::nullopt;
     return gedc->value_of("VERS");
 }

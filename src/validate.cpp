@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "document.hpp"
 #include "json.hpp"
 #include "unicode.hpp"
 

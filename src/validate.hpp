@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "dates.hpp"
-#include "document.hpp"
+#include "queries.hpp"
 #include "views.hpp"
 
 namespace lignor {

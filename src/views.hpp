@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document.hpp"
+#include "queries.hpp"
 
 namespace lignor {
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document.hpp"
@@ -10,6 +12,8 @@
 namespace lignor {
 namespace {
 
+using std::nullopt;
+using std::optional;
 using std::string;
 using std::string_view;
 using Notes = std::vector<string>;
@@ -242,13 +246,25 @@ TEST(decode_declaration, only_an_exact_level_one_char_line_counts) {
         EXPECT_EQ(declared_charset(bytes, std::nullopt), std::nullopt) << bytes;
     EXPECT_EQ(declared_charset("0 HEAD\n1 CHAR  ANSEL \t\r\n1 CHAR UTF-8\n", std::nullopt),
               "ANSEL");
-    EXPECT_EQ(declared_charset("0 @I1@ INDI\n1 CHAR X Y\n", std::nullopt), "X Y");
+    EXPECT_EQ(declared_charset("0 HEAD\n1 CHAR X Y\n", std::nullopt), "X Y");
     // High bytes outside UTF-16 are read as Latin-1.
-    EXPECT_EQ(declared_charset("1 CHAR \xC9"
+    EXPECT_EQ(declared_charset("0 HEAD\n1 CHAR \xC9"
                                "A\n",
                                std::nullopt),
               "\xC3\x89"
               "A");
+}
+
+TEST(decode_declaration, only_the_first_header_declares) {
+    const std::pair<string_view, optional<string>> cases[] = {
+        {"1 CHAR ANSEL\n", nullopt},
+        {"0 @I1@ INDI\n1 CHAR ANSEL\n0 HEAD\n1 SOUR x\n", nullopt},
+        {"0 @I1@ INDI\n1 CHAR ANSEL\n00 @H1@ Head\n1 CHAR ANSI\n", "ANSI"},
+        {"0 HEAD\n1 SOUR x\n0 HEAD\n1 CHAR ANSEL\n", nullopt},
+        {"0 head\r1 CHAR ANSEL\r1 CHAR ANSI\r0 TRLR\r", "ANSEL"},
+    };
+    for (const auto& [bytes, expected] : cases)
+        EXPECT_EQ(declared_charset(bytes, std::nullopt), expected) << bytes;
 }
 
 TEST(decode_declaration, looks_only_at_the_first_8192_bytes) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -274,6 +275,40 @@ TEST(node, copies_are_deep) {
     EXPECT_EQ(copy.xref(), "@I1@");
 }
 
+// Reordering substructures moves a list's own element into it; the list may
+// grow while it does (sizes 1 to 9 cross the growth at 4 and 8).
+TEST(node_list, moves_its_own_elements_across_growth) {
+    const auto tags = [](const NodeList& list) {
+        std::vector<string> out;
+        for (const Node& node : list) out.emplace_back(node.tag());
+        return out;
+    };
+    for (std::size_t size = 1; size <= 9; ++size) {
+        for (std::size_t from = 0; from < size; ++from) {
+            NodeList list;
+            for (std::size_t i = 0; i < size; ++i)
+                list.push_back(Node::with_value("T" + std::to_string(i), string(40, 'x')));
+            std::vector<string> model = tags(list);
+
+            list.push_back(std::move(list[from]));  // move to the end
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(from));
+            std::rotate(model.begin() + static_cast<std::ptrdiff_t>(from),
+                        model.begin() + static_cast<std::ptrdiff_t>(from) + 1, model.end());
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+
+            list.insert(list.begin(), std::move(list.back()));  // and back to the front
+            list.erase(list.end() - 1);
+            std::rotate(model.begin(), model.end() - 1, model.end());
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+
+            list.push_back(list[from]);  // a copy of its own element
+            model.push_back(model[from]);
+            ASSERT_EQ(tags(list), model) << size << " " << from;
+            EXPECT_EQ(list.back().value(), string(40, 'x'));
+        }
+    }
+}
+
 // ---- reading and writing documents ------------------------------------------
 
 Result<Document> read(string_view text, const ParseLimits& limits = {}) {
@@ -482,9 +517,8 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     EXPECT_EQ(ansel->to_bytes(), "0 HEAD\n1  SOUR x\n1 CHAR UTF-8\n2 VERS 1\n0 TRLR\n");
     EXPECT_EQ(ansel->records[0].children()[1].value(), "ANSEL");
 
-    for (string_view unchanged :
-         {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
-          "0 @I1@ INDI\n0 HEAD\n1 CHAR ANSEL\n", "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
+    for (string_view unchanged : {"0 HEAD\n1 CHAR utf-8 \n0 TRLR\n", "0 HEAD\n1 SOUR x\n0 TRLR\n",
+                                  "0 HEAD\n1 CHAR \xE2\x80\x83UTF-8\n"}) {
         auto document = read(unchanged);
         ASSERT_TRUE(document);
         EXPECT_EQ(document->to_bytes(), document->to_text());
@@ -495,6 +529,12 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     auto verbatim_header = read("00 @H@ HEAD\n1 CHAR ASCII\n");
     ASSERT_TRUE(verbatim_header);
     EXPECT_EQ(verbatim_header->to_bytes(), "00 @H@ HEAD\n1 CHAR UTF-8\n");
+    // The header is the first record tagged HEAD in any letter case, wherever it stands.
+    auto later = read("0 @I1@ INDI\n0 Head\n1 CHAR ANSEL\n0 HEAD\n1 CHAR ANSEL\n");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->to_bytes(), "0 @I1@ INDI\n0 Head\n1 CHAR UTF-8\n0 HEAD\n1 CHAR ANSEL\n");
+    EXPECT_TRUE(later->declare_utf8_encoding());
+    EXPECT_EQ(later->to_text(), later->to_bytes());
 }
 
 TEST(document_write, declare_utf8_encoding_finds_the_first_header_anywhere) {

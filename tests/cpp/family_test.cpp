@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "document.hpp"
 #include "family.hpp"
 
 namespace lignor {

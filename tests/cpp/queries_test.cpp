@@ -61,6 +61,17 @@ TEST(queries, unresolved_pointers_in_document_order) {
               R"({"record":"@I1@","path":[5,1,0],"tag":"CONT","pointer":"@N7@"})");
 }
 
+TEST(queries, walk_mut_gives_paths_in_document_order_and_enters_added_children) {
+    Document document = read("0 A\n1 B\n2 C\n1 D\n0 E\n");
+    walk_mut(document.records, [](Node& node, std::span<const std::size_t> path) {
+        string text;
+        for (std::size_t index : path) text += std::to_string(index);
+        node.set_value(text);
+        if (node.tag() == "D") node.push(Node::make("F"));
+    });
+    EXPECT_EQ(document.to_text(), "0 A \n1 B 0\n2 C 00\n1 D 1\n2 F 10\n0 E \n");
+}
+
 TEST(queries, pointers_resolve_only_to_records) {
     const Document document =
         read("0 @I1@ INDI\n1 @X1@ NOTE\n1 ASSO @X1@\n1 FAMS @f9@\n0 @F9@ FAM\n");
@@ -77,7 +88,7 @@ TEST(queries, content_records_and_version) {
     EXPECT_EQ(Document::new_v551("x").version(), "5.5.1");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n2 VERS 5.5\n3 CONC 1\n").version(), "5.51");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n1 GEDC\n2 VERS 7.0\n").version(), std::nullopt);
-    EXPECT_EQ(read("0 @I1@ INDI\n0 HEAD\n1 GEDC\n2 VERS 7.0\n").version(), std::nullopt);
+    EXPECT_EQ(read("0 @I1@ INDI\n0 head\n1 GEDC\n2 VERS 7.0\n").version(), "7.0");
     EXPECT_EQ(read("0 HEAD\n1 GEDC\n2 VERS  7.0 \n").version(), " 7.0 ");
 }
 

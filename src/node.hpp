@@ -1,0 +1,297 @@
+// The GEDCOM line grammar and the tree of structures.
+//
+// Design: a file read and written back must change only where a caller
+// changed it. A node therefore stores its parsed fields and, only when its
+// line as read differs from the canonical rendering of those fields (extra
+// spaces after the level, a level written "01" or "+1"), a verbatim copy of
+// that line. Any edit of the node drops the copy. Writing copies verbatim
+// lines and renders the rest, so untouched lines come back byte for byte.
+//
+// Nodes carry no level: a node's level is its depth below its record.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.hpp"
+#include "limits.hpp"
+#include "text.hpp"
+
+namespace lignor {
+
+// One line as read, before records are assembled. The texts borrow from the
+// line that was parsed and live as long as it does.
+struct ParsedLine {
+    std::uint16_t level = 0;
+    std::optional<std::string_view> xref;
+    std::string_view tag;
+    std::optional<std::string_view> value;
+    std::uint64_t line = 0;
+    std::optional<std::string_view> verbatim;
+};
+
+// Reads one non-empty line (without its terminator).
+Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
+                              std::uint16_t max_depth);
+
+// Appends the canonical rendering of one line, without a terminator.
+void render_line(std::uint16_t level, std::optional<std::string_view> xref, std::string_view tag,
+                 std::optional<std::string_view> value, std::string& out);
+
+// The tag rule: at least one byte, every byte an ASCII letter, digit or '_'.
+bool is_valid_tag(std::string_view tag) noexcept;
+// CONT or CONC: a line that continues its parent's payload.
+bool is_continuation_tag(std::string_view tag) noexcept;
+// The identifier rule: more than two bytes, '@' first and last, no other '@'.
+bool is_valid_xref(std::string_view xref) noexcept;
+
+class Node;
+
+// The substructures of a node: a vector of nodes in 16 bytes (pointer and
+// two 32-bit counts), because every node of a document carries one.
+//
+// Nodes are relocated by copying their bytes: none of a node's parts (inline
+// or heap text, a list pointer, a unique_ptr) points into the node itself,
+// so a node's bytes mean the same thing at any address. Growing a list and
+// closing a node while reading are then one memcpy each.
+class NodeList {
+  public:
+    using value_type = Node;
+    using iterator = Node*;
+    using const_iterator = const Node*;
+    using size_type = std::size_t;
+
+    NodeList() noexcept = default;
+    NodeList(const NodeList& other);
+    NodeList(NodeList&& other) noexcept;
+    NodeList& operator=(const NodeList& other);
+    NodeList& operator=(NodeList&& other) noexcept;
+    ~NodeList();
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t capacity() const noexcept { return capacity_; }
+    Node* data() noexcept { return data_; }
+    const Node* data() const noexcept { return data_; }
+    iterator begin() noexcept { return data_; }
+    iterator end() noexcept;
+    const_iterator begin() const noexcept { return data_; }
+    const_iterator end() const noexcept;
+    Node& operator[](std::size_t index) noexcept;
+    const Node& operator[](std::size_t index) const noexcept;
+    Node& at(std::size_t index);
+    const Node& at(std::size_t index) const;
+    Node& front() noexcept { return (*this)[0]; }
+    const Node& front() const noexcept { return (*this)[0]; }
+    Node& back() noexcept { return (*this)[size_ - 1]; }
+    const Node& back() const noexcept { return (*this)[size_ - 1]; }
+
+    void reserve(std::size_t capacity);
+    void push_back(Node&& node);
+    void push_back(const Node& node);
+    Node& emplace_back(const ParsedLine& line, const char* text_end);
+    iterator insert(const_iterator position, Node&& node);
+    iterator erase(const_iterator position);
+    iterator erase(const_iterator first, const_iterator last);
+    void clear() noexcept;
+
+    // Makes this list hold exactly the nodes of `source` from `first` on,
+    // which leave `source`. Used by the reader to close a node.
+    void take_tail(NodeList& source, std::size_t first);
+
+  private:
+    void grow_to(std::size_t capacity);
+
+    Node* data_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
+class Node {
+  public:
+    // `Node::new` of the GEDCOM model (`new` is reserved in C++).
+    static Node make(std::string_view tag);
+    static Node record(std::string_view xref, std::string_view tag);
+    static Node with_value(std::string_view tag, std::string_view value);
+    // A node from a parsed line: fields are copied, nothing is validated again.
+    explicit Node(const ParsedLine& line);
+    // The same, for a line inside a text that ends at `text_end`.
+    Node(const ParsedLine& line, const char* text_end);
+
+    Node(const Node& other);
+    Node(Node&&) noexcept = default;
+    Node& operator=(const Node& other);
+    Node& operator=(Node&&) noexcept = default;
+    ~Node() = default;
+
+    std::string_view tag() const noexcept { return tag_.view(); }
+    std::optional<std::string_view> xref() const noexcept;
+    std::optional<std::string_view> value() const noexcept { return value_.optional(); }
+    std::optional<std::string_view> verbatim() const noexcept;
+    const NodeList& children() const noexcept { return children_; }
+    // Direct access for edits that add, remove or reorder substructures.
+    // Changing the children never changes the node's own line.
+    NodeList& children_mut() noexcept { return children_; }
+
+    void push(Node child);
+    const Node* first(std::string_view tag) const noexcept;
+    Node* first_mut(std::string_view tag) noexcept;
+    std::optional<std::string> value_of(std::string_view tag) const;
+
+    void set_tag(std::string_view tag);
+    void set_value(std::optional<std::string_view> value);
+    std::string logical_value() const;
+    void set_logical_value(std::string_view text);
+    void forget_verbatim() noexcept;
+
+    // Writes this node's line (at `depth`) and then its subtree, each line ending in LF.
+    void render_into(std::uint16_t depth, std::string& out) const;
+    // Bytes that render_into would append.
+    std::size_t rendered_size(std::uint16_t depth) const noexcept;
+
+    // The stored fields, for writers that copy them wholesale.
+    const CompactText<16>& tag_text() const noexcept { return tag_; }
+    const CompactText<24>& value_text() const noexcept { return value_; }
+    const CompactText<24>* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
+
+    // Replaces the children with exactly sized storage (used by the parser).
+    void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
+
+  private:
+    // Fields that most nodes lack live out of line: one pointer per node.
+    struct Rare {
+        CompactText<24> xref;
+        CompactText<24> verbatim;
+        bool empty() const { return !xref.present() && !verbatim.present(); }
+    };
+
+    Node() = default;
+    Rare& rare();
+    void drop_rare_if_empty() noexcept;
+
+    CompactText<16> tag_;
+    CompactText<24> value_;
+    NodeList children_;
+    std::unique_ptr<Rare> rare_;
+};
+
+inline std::optional<std::string_view> Node::xref() const noexcept {
+    if (!rare_) return std::nullopt;
+    return rare_->xref.optional();
+}
+
+inline std::optional<std::string_view> Node::verbatim() const noexcept {
+    if (!rare_) return std::nullopt;
+    return rare_->verbatim.optional();
+}
+
+inline NodeList::iterator NodeList::end() noexcept {
+    return data_ + size_;
+}
+inline NodeList::const_iterator NodeList::end() const noexcept {
+    return data_ + size_;
+}
+inline Node& NodeList::operator[](std::size_t index) noexcept {
+    return data_[index];
+}
+inline const Node& NodeList::operator[](std::size_t index) const noexcept {
+    return data_[index];
+}
+
+// Assembles the node at `cursor` (which must be at `level`) and its subtree,
+// advancing `cursor` past everything consumed. Uses no recursion.
+Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
+                        std::uint16_t level);
+
+// ---- the reader and writer machinery (Document, build_node, render_into) ----
+
+// What can be wrong with one line, in the order the checks run.
+enum class LineFault : std::uint8_t {
+    None,
+    NoTag,
+    NoLevel,
+    TooDeep,
+    BadXref,
+    XrefWithoutTag,
+    BadTag,
+};
+
+// parse_line without building a result, for a reader that reuses one
+// ParsedLine: fills every field of `out` but `line`.
+LineFault read_line(std::string_view text, std::uint16_t max_depth, ParsedLine& out);
+// The error parse_line reports for `fault` on line `line`.
+GedcomError line_error(LineFault fault, std::uint64_t line);
+
+// Builds records from parsed lines one at a time with an explicit stack, so
+// that no input can make assembly recurse. Nodes are made in place in one
+// scratch list, an open node followed by the children gathered for it so
+// far; when a node closes, its children move once into exactly sized storage
+// and the node itself stays put as a child of its parent.
+class TreeBuilder {
+  public:
+    // `text_end`: the end of the text the lines were read from (the lines'
+    // fields may be copied in fixed-size blocks up to it).
+    TreeBuilder(std::uint64_t max_records, const char* text_end)
+        : max_records_(max_records), text_end_(text_end) {}
+
+    // Adds one line; a finished record, if this line closed one, goes to `records`.
+    Status add(const ParsedLine& line, std::vector<Node>& records);
+    // Closes every node still open.
+    void finish(std::vector<Node>& records);
+
+  private:
+    void close_down_to(std::size_t level, std::vector<Node>& records);
+
+    std::uint64_t max_records_;
+    const char* text_end_;
+    std::uint64_t records_started_ = 0;
+    std::vector<std::size_t> open_;
+    NodeList scratch_;
+};
+
+struct LevelText;  // a depth as the line writer writes it
+
+// Appends lines to a text through a raw pointer. The text is grown ahead in
+// large steps (the caller usually reserved the whole size already) and cut
+// back to what was written at the end, so a line costs a few copies and no
+// per-piece size bookkeeping.
+class LineWriter {
+  public:
+    // `whole_capacity`: the caller reserved room for everything to come, so
+    // the writer takes it at once rather than growing into it.
+    explicit LineWriter(std::string& out, bool whole_capacity = false);
+    ~LineWriter() { out_.resize(used_); }
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    // Writes `node`'s own line at `depth`.
+    void line(const Node& node, std::uint16_t depth);
+    // Writes `node`'s line at `depth` and then its subtree.
+    void subtree(const Node& node, std::uint16_t depth);
+    // Writes the subtree of each node in turn, all at `depth`.
+    void subtrees(std::span<const Node> nodes, std::uint16_t depth);
+
+  private:
+    void write_line(const LevelText& level, const Node& node);
+    void write_subtree(const Node& node, std::uint16_t depth);
+    void room(std::size_t bytes) {
+        if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
+    }
+    void put(std::string_view text) {
+        std::memcpy(out_.data() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+    void put(char c) { out_[used_++] = c; }
+
+    std::string& out_;
+    std::size_t used_;
+};
+
+}  // namespace lignor
