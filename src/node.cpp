@@ -372,7 +372,8 @@ namespace {
 // each subtree written needs two.
 constexpr auto shallow_levels = [] {
     std::array<LevelText, 65> levels;
-    for (std::uint16_t depth = 0; depth < levels.size(); ++depth) levels[depth] = LevelText(depth);
+    for (std::size_t depth = 0; depth < levels.size(); ++depth)
+        levels[depth] = LevelText(static_cast<std::uint16_t>(depth));
     return levels;
 }();
 
