@@ -37,11 +37,12 @@ std::size_t xref_width(const Node& node) noexcept {
     return xref ? xref->size() + 1 : 0;
 }
 
-// Continuation lines that carry substructures of their own would take them
-// along when the run is rebuilt, so a structure with one is left as written.
-bool continuation_has_substructures(std::span<const Node> nodes) noexcept {
+// A continuation line that carries substructures or an identifier of its own
+// would take them along when the run is rebuilt, so a structure with one is
+// left as written.
+bool continuation_carries_more(std::span<const Node> nodes) noexcept {
     return std::any_of(nodes.begin(), nodes.end(), [](const Node& child) {
-        return is_continuation_tag(child.tag()) && !child.children().empty();
+        return is_continuation_tag(child.tag()) && (!child.children().empty() || child.xref());
     });
 }
 
@@ -223,7 +224,7 @@ void wrap_node(Node& node, std::size_t level, std::size_t max, std::string_view 
                std::span<const std::size_t> path, std::vector<WrappedLine>& out) {
     if (!needs_wrap(node, level, max)) return;
     if (level + 1 > readable_depth) return;
-    if (continuation_has_substructures(node.children())) return;
+    if (continuation_carries_more(node.children())) return;
     const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
     const std::size_t continuation_prefix = digits(level + 1) + 6;
     if (max < prefix + 4 || max < continuation_prefix + 4) return;
@@ -301,7 +302,7 @@ bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, b
     std::size_t lead = 0;
     while (lead < children.size() && is_continuation_tag(children[lead].tag())) ++lead;
     bool changed = false;
-    if (!continuation_has_substructures(std::span<const Node>(children.data(), lead)))
+    if (!continuation_carries_more(std::span<const Node>(children.data(), lead)))
         changed = fit_segments(node, level, lead, max_line_bytes);
     if (descend) {
         for (std::size_t i = lead; i < children.size(); ++i)

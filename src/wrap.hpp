@@ -5,8 +5,8 @@
 // `fit_line_limit` re-splits the CONC runs of one record. Lines that already
 // fit are left exactly as read. A structure is left as written, silently,
 // when rewriting it would lose or break something:
-// - a CONT or CONC line of it has substructures of its own (they would leave
-//   with the continuation line);
+// - a CONT or CONC line of it has substructures or an identifier of its own
+//   (they would leave with the continuation line);
 // - its continuation lines would sit deeper than the reader's depth limit,
 //   so the written file could not be read back;
 // - its payload is pointer-shaped (a pointer cut in two is no pointer);

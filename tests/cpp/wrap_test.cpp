@@ -117,6 +117,8 @@ TEST(wrap, structures_left_as_written) {
         // run would drop.
         "1 NOTE " + letters + "\n2 CONC b\n3 _KEEP this\n4 _AND this\n",
         "1 NOTE a\n2 CONT " + letters + "\n3 SOUR @S1@\n",
+        // A continuation line with an identifier, which a rebuilt run would drop.
+        "1 NOTE " + letters + "\n2 @C1@ CONC b\n",
         // A CONC run would sit on level 65, which the reader refuses.
         deep + "64 NOTE " + letters + "\n",
         // A pointer cut in two is no pointer.

@@ -83,7 +83,7 @@ def left_alone(line, level, limit):
     prefix = len(str(level)) + 1 + (len(line.xref.encode()) + 1 if line.xref else 0)
     prefix += len(line.tag) + 1
     first_line = line.logical().split("\n")[0]
-    return (any(child.children for child in line.continuations())
+    return (any(child.children or child.xref for child in line.continuations())
             or level + 1 > READABLE_DEPTH
             or limit - 1 < prefix + 4
             or (pointer_shaped(first_line) and len(first_line.encode()) > limit - 1 - prefix))
