@@ -106,6 +106,26 @@ std::optional<std::string_view> payload_of(std::string_view piece) {
     return piece;
 }
 
+// Cuts the lines of `text` to the rooms: returns the first piece (the new
+// payload) and appends the CONC and CONT lines that carry the rest to `run`.
+std::string_view wrap_lines(std::string_view text, std::size_t first_room,
+                            std::size_t continuation_room, std::vector<Node>& run) {
+    std::size_t line_end = text.find('\n');
+    const auto pieces = cut(text.substr(0, line_end), first_room, continuation_room);
+    for (std::size_t i = 1; i < pieces.size(); ++i) run.push_back(continuation("CONC", pieces[i]));
+    while (line_end != std::string_view::npos) {
+        const std::size_t start = line_end + 1;
+        line_end = text.find('\n', start);
+        const std::string_view line =
+            text.substr(start, line_end == std::string_view::npos ? line_end : line_end - start);
+        const auto line_pieces = cut(line, continuation_room, continuation_room);
+        run.push_back(continuation("CONT", line_pieces.front()));
+        for (std::size_t i = 1; i < line_pieces.size(); ++i)
+            run.push_back(continuation("CONC", line_pieces[i]));
+    }
+    return pieces.front();
+}
+
 // One segment for fit_line_limit: a head (the structure itself or a CONT)
 // and the CONC run directly after it.
 struct Segment {
@@ -233,24 +253,12 @@ void wrap_node(Node& node, std::size_t level, std::size_t max, std::string_view 
 
     const std::string logical = node.logical_value();
     const std::string_view text(logical);
-    std::size_t line_end = text.find('\n');
-    const std::string_view first_line = text.substr(0, line_end);
+    const std::string_view first_line = text.substr(0, text.find('\n'));
     if (first_line.size() > first_room && is_pointer_shaped(first_line)) return;
 
     std::vector<Node> run;
-    const auto pieces = cut(first_line, first_room, continuation_room);
-    for (std::size_t i = 1; i < pieces.size(); ++i) run.push_back(continuation("CONC", pieces[i]));
-    while (line_end != std::string_view::npos) {
-        const std::size_t start = line_end + 1;
-        line_end = text.find('\n', start);
-        const std::string_view line =
-            text.substr(start, line_end == std::string_view::npos ? line_end : line_end - start);
-        const auto line_pieces = cut(line, continuation_room, continuation_room);
-        run.push_back(continuation("CONT", line_pieces.front()));
-        for (std::size_t i = 1; i < line_pieces.size(); ++i)
-            run.push_back(continuation("CONC", line_pieces[i]));
-    }
-    replace_continuations(node, payload_of(pieces.front()), std::move(run));
+    const std::string_view payload = wrap_lines(text, first_room, continuation_room, run);
+    replace_continuations(node, payload_of(payload), std::move(run));
     out.push_back(
         {std::string(record), StructurePath(path.begin(), path.end()), std::string(node.tag())});
 }
