@@ -1,12 +1,14 @@
 // Reads arbitrary bytes as a GEDCOM file under small limits. Any outcome is
-// fine except a crash, a hang, unbounded memory, or a document that does not
-// read back to itself after writing.
+// fine except a crash, a hang, unbounded memory, a document that does not
+// read back to itself after writing, or wrapping that writes what the reader
+// refuses.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "document.hpp"
+#include "wrap.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -34,5 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reread.max_file_bytes += 64;
     auto from_disk = lignor::Document::from_bytes_with(disk, reread);
     if (!from_disk || from_disk->document.to_text() != disk) std::abort();
+    // Wrapping at the tightest limit writes a file that reads back, and
+    // finds nothing more to do the second time.
+    if (lignor::wrap_long_lines(loaded->document, 32)) {
+        const std::string wrapped = loaded->document.to_text();
+        if (!lignor::Document::parse_with(wrapped, lignor::ParseLimits{})) std::abort();
+        auto second = lignor::wrap_long_lines(loaded->document, 32);
+        if (!second || !second->empty() || loaded->document.to_text() != wrapped) std::abort();
+    }
     return 0;
 }

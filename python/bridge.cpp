@@ -163,6 +163,11 @@ std::string_view bytes_argument(const char* function, const char* name, PyObject
     return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
 }
 
+std::size_t size_argument(const char* function, const char* name, PyObject* object) {
+    if (!PyLong_Check(object)) wrong_argument_type(function, name, "int", object);
+    return size_from_py(object);
+}
+
 std::string path_argument(const char* function, const char* name, PyObject* object) {
     PyRef path = checked(PyOS_FSPath(object));
     if (!PyUnicode_Check(path.get())) {

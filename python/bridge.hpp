@@ -105,6 +105,10 @@ std::string_view text_argument(const char* function, const char* name, PyObject*
 std::string any_text_argument(const char* function, const char* name, PyObject* object);
 // The contents of a `bytes` argument (not bytearray or memoryview).
 std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
+// An unsigned size from an `int` argument: TypeError naming the function
+// and the argument for anything else, OverflowError when negative or too
+// large.
+std::size_t size_argument(const char* function, const char* name, PyObject* object);
 // A path argument: whatever `os.fspath` turns into a `str`, encoded with the
 // file-system encoding.
 std::string path_argument(const char* function, const char* name, PyObject* object);

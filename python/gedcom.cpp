@@ -11,6 +11,7 @@
 #include "family.hpp"
 #include "validate.hpp"
 #include "views.hpp"
+#include "wrap.hpp"
 
 namespace lignor::python {
 namespace {
@@ -197,6 +198,52 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
     return relatives("partners_of", &FamilyGraph::partners_of, self, args, kwargs);
 }
 
+// ----- editing -------------------------------------------------------------
+
+// GEDCOM 5.5.1's line limit, terminator included: the default of both
+// line-fitting methods.
+constexpr std::size_t default_line_limit = 255;
+
+std::size_t line_limit_argument(const char* function, PyObject* object) {
+    return object == nullptr ? default_line_limit
+                             : size_argument(function, "max_line_bytes", object);
+}
+
+PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"max_line_bytes", false}};
+        const auto bound = bind_arguments("wrap_long_lines", parameters, args, kwargs);
+        const std::size_t limit = line_limit_argument("wrap_long_lines", bound[0]);
+        auto wrapped = state_of(self).edit(
+            [&](Document& document) { return wrap_long_lines(document, limit); },
+            [](const auto& result) { return result && !result->empty(); });
+        return to_py_list(unwrap(std::move(wrapped)));
+    });
+}
+
+PyObject* gedcom_fit_line_limit(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"xref"}, {"max_line_bytes", false}};
+        const auto bound = bind_arguments("fit_line_limit", parameters, args, kwargs);
+        const auto text = xref_argument("fit_line_limit", bound[0]);
+        const std::size_t limit = line_limit_argument("fit_line_limit", bound[1]);
+        const auto fitted = state_of(self).edit(
+            [&](Document& document) -> std::optional<bool> {
+                if (!text) return std::nullopt;
+                auto changed = fit_line_limit(document, *text, limit);
+                if (!changed) return std::nullopt;
+                return *changed;
+            },
+            [](const std::optional<bool>& changed) { return changed.value_or(false); });
+        if (!fitted) {
+            // The caller's own object, so that the key is exactly as given.
+            PyErr_SetObject(PyExc_KeyError, bound[0]);
+            throw PythonErrorSet{};
+        }
+        return PyRef::new_reference(*fitted ? Py_True : Py_False);
+    });
+}
+
 // ----- output --------------------------------------------------------------
 
 PyObject* gedcom_to_text(PyObject* self, PyObject*) {
@@ -244,6 +291,21 @@ PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
                   "Reads a document from a file's bytes: encoding sniffed and reported,\n"
                   "then parsed. Raises `ValueError` for input the bounds refuse."),
+    GEDCOM_METHOD(wrap_long_lines, with_arguments, "$self, max_line_bytes=255",
+                  "Splits every line longer than `max_line_bytes` (terminator included;\n"
+                  "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
+                  "structure it rewrote as `{\"record\", \"path\", \"tag\"}`. Lines that fit\n"
+                  "are left exactly as they are. Raises `ValueError` for a version 7\n"
+                  "document, which has no `CONC`, or a limit under 32."),
+    GEDCOM_METHOD(fit_line_limit, with_arguments, "$self, xref, max_line_bytes=255",
+                  "Fits one record inside a 5.5.x document's line limit\n"
+                  "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
+                  "by inserting `CONC` lines, addressed by cross-reference identifier.\n"
+                  "Call this on a record just edited with `set_logical_value`, since\n"
+                  "that only ever splits a payload at the newlines it is given. Returns\n"
+                  "whether anything changed; a node still carrying its original,\n"
+                  "unedited line is never touched. Raises `KeyError` when no record\n"
+                  "answers to `xref`."),
     GEDCOM_METHOD(records, METH_NOARGS, "$self",
                   "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
     GEDCOM_METHOD(record, with_arguments, "$self, xref",

@@ -42,6 +42,19 @@ class GedcomState {
         return std::forward<Body>(body)(document_);
     }
 
+    // The same for an edit that may find nothing to change: `changed(result)`
+    // says whether the body changed the document, and the relatives cache
+    // stays when it did not (it still describes the document). A body that
+    // throws drops the cache as in `edit`.
+    template <typename Body, typename Changed>
+    auto edit(Body&& body, Changed&& changed) {
+        ExclusiveBorrow borrow(borrow_);
+        DropGraphAfterwards drop{graph_};
+        auto result = std::forward<Body>(body)(document_);
+        drop.keep = !std::forward<Changed>(changed)(std::as_const(result));
+        return result;
+    }
+
     const Document& document() const noexcept { return document_; }
     const EncodingReport& report() const noexcept { return report_; }
 
@@ -57,7 +70,10 @@ class GedcomState {
   private:
     struct DropGraphAfterwards {
         std::optional<FamilyGraph>& graph;
-        ~DropGraphAfterwards() { graph.reset(); }
+        bool keep = false;
+        ~DropGraphAfterwards() {
+            if (!keep) graph.reset();
+        }
     };
 
     Document document_;

@@ -154,6 +154,27 @@ TEST(binding_gedcom_state, an_edit_has_the_object_to_itself_and_drops_the_relati
     EXPECT_EQ(parents_of(object, "@C@"), std::vector<std::string>{"@X@"});
 }
 
+TEST(binding_gedcom_state, an_edit_that_reports_no_change_keeps_the_relatives_cache) {
+    auto document = Document::parse_with("0 @F1@ FAM\n1 HUSB @H@\n1 CHIL @C@\n", ParseLimits{});
+    ASSERT_TRUE(document);
+    GedcomState object(std::move(document).value(), EncodingReport{});
+    // The body changes the document but claims otherwise, so a kept cache
+    // shows as the old answer.
+    const auto edit_claiming = [&](std::string_view xref, bool changed) {
+        object.edit(
+            [&](Document& edited) {
+                edited.records[0].children_mut()[0].set_value(xref);
+                return changed;
+            },
+            [](bool result) { return result; });
+    };
+    EXPECT_EQ(parents_of(object, "@C@"), std::vector<std::string>{"@H@"});
+    edit_claiming("@W@", false);
+    EXPECT_EQ(parents_of(object, "@C@"), std::vector<std::string>{"@H@"});
+    edit_claiming("@X@", true);
+    EXPECT_EQ(parents_of(object, "@C@"), std::vector<std::string>{"@X@"});
+}
+
 // Runs `from_py` on the value of a Python expression.
 std::pair<std::string, std::string> from_python(const char* expression,
                                                 std::vector<NodeSpec>* out) {

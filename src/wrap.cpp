@@ -1,0 +1,322 @@
+#include "wrap.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "document.hpp"
+#include "json.hpp"
+#include "limits.hpp"
+#include "views.hpp"
+
+namespace lignor {
+namespace {
+
+// The deepest level the reader accepts: a continuation line below it would
+// make the written file unreadable.
+constexpr std::size_t readable_depth = ParseLimits{}.max_depth;
+
+bool is_continuation_byte(char c) noexcept {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Decimal digits of a level number.
+std::size_t digits(std::size_t level) noexcept {
+    std::size_t count = 1;
+    while (level >= 10) {
+        level /= 10;
+        ++count;
+    }
+    return count;
+}
+
+// Bytes of "{xref} " when the node has an identifier.
+std::size_t xref_width(const Node& node) noexcept {
+    const auto xref = node.xref();
+    return xref ? xref->size() + 1 : 0;
+}
+
+// A continuation line that carries substructures or an identifier of its own
+// would take them along when the run is rebuilt, so a structure with one is
+// left as written.
+bool continuation_carries_more(std::span<const Node> nodes) noexcept {
+    return std::any_of(nodes.begin(), nodes.end(), [](const Node& child) {
+        return is_continuation_tag(child.tag()) && (!child.children().empty() || child.xref());
+    });
+}
+
+// The largest cut position in [lo, w] that is a character boundary and
+// passes `allowed`, or nothing.
+template <typename Allowed>
+std::optional<std::size_t> last_cut(std::string_view text, std::size_t lo, std::size_t w,
+                                    Allowed allowed) {
+    for (std::size_t p = w; p >= lo; --p) {
+        if (!is_continuation_byte(text[p]) && allowed(p)) return p;
+        if (p == lo) break;
+    }
+    return std::nullopt;
+}
+
+// Where the next piece of `text` (longer than `width`) ends.
+std::size_t cut_position(std::string_view text, std::size_t width) {
+    std::size_t w = width;
+    while (w > 0 && is_continuation_byte(text[w])) --w;
+    // No character starts within the width: the text is not UTF-8 there, and
+    // cutting at the width is the only way forward.
+    if (w == 0) return width;
+    const std::size_t lo = std::max<std::size_t>(w / 2, 1);
+    const auto space_before = [&](std::size_t p) { return text[p - 1] == ' '; };
+    if (const auto p = last_cut(text, lo, w,
+                                [&](std::size_t p) { return !space_before(p) && text[p] != ' '; }))
+        return *p;
+    if (const auto p = last_cut(text, lo, w, [&](std::size_t p) { return !space_before(p); }))
+        return *p;
+    return w;
+}
+
+Node continuation(std::string_view tag, std::string_view piece) {
+    Node node = Node::make(tag);
+    if (!piece.empty()) node.set_value(piece);
+    return node;
+}
+
+bool needs_wrap(const Node& node, std::size_t level, std::size_t max) noexcept {
+    if (line_length(node, level) > max) return true;
+    return std::any_of(node.children().begin(), node.children().end(), [&](const Node& child) {
+        return is_continuation_tag(child.tag()) && line_length(child, level + 1) > max;
+    });
+}
+
+// Replaces the node's payload and every CONT/CONC substructure with
+// `payload` and `run`, the run ahead of the other substructures.
+void replace_continuations(Node& node, std::optional<std::string_view> payload,
+                           std::vector<Node>&& run) {
+    NodeList children;
+    children.reserve(run.size() + node.children().size());
+    for (Node& piece : run) children.push_back(std::move(piece));
+    for (Node& child : node.children_mut())
+        if (!is_continuation_tag(child.tag())) children.push_back(std::move(child));
+    node.children_mut() = std::move(children);
+    node.set_value(payload);
+}
+
+std::optional<std::string_view> payload_of(std::string_view piece) {
+    if (piece.empty()) return std::nullopt;
+    return piece;
+}
+
+// Cuts the lines of `text` to the rooms: returns the first piece (the new
+// payload) and appends the CONC and CONT lines that carry the rest to `run`.
+std::string_view wrap_lines(std::string_view text, std::size_t first_room,
+                            std::size_t continuation_room, std::vector<Node>& run) {
+    std::size_t line_end = text.find('\n');
+    const auto pieces = cut(text.substr(0, line_end), first_room, continuation_room);
+    for (std::size_t i = 1; i < pieces.size(); ++i) run.push_back(continuation("CONC", pieces[i]));
+    while (line_end != std::string_view::npos) {
+        const std::size_t start = line_end + 1;
+        line_end = text.find('\n', start);
+        const std::string_view line =
+            text.substr(start, line_end == std::string_view::npos ? line_end : line_end - start);
+        const auto line_pieces = cut(line, continuation_room, continuation_room);
+        run.push_back(continuation("CONT", line_pieces.front()));
+        for (std::size_t i = 1; i < line_pieces.size(); ++i)
+            run.push_back(continuation("CONC", line_pieces[i]));
+    }
+    return pieces.front();
+}
+
+// One segment for fit_line_limit: a head (the structure itself or a CONT)
+// and the CONC run directly after it.
+struct Segment {
+    Node* head;
+    std::span<Node> run;
+};
+
+// Re-cuts one segment whose head sits at `level` behind `prefix` bytes
+// (level digits, identifier and tag). The new CONC run when anything
+// changed (the head's payload is then replaced), else nothing.
+std::optional<std::vector<Node>> resplit_segment(const Segment& segment, std::size_t level,
+                                                 std::size_t prefix, std::size_t max_line_bytes) {
+    Node& head = *segment.head;
+    const auto has_verbatim = [](const Node& node) { return node.verbatim().has_value(); };
+    if (has_verbatim(head) || std::any_of(segment.run.begin(), segment.run.end(), has_verbatim))
+        return std::nullopt;
+    const std::string_view payload = head.value().value_or("");
+    if (is_pointer_shaped(payload)) return std::nullopt;
+
+    const std::size_t continuation_reserve = digits(level + 1) + 8;
+    const std::size_t head_reserve = prefix + 4;
+    if (max_line_bytes < continuation_reserve + 4 || max_line_bytes < head_reserve + 4)
+        return std::nullopt;
+    const std::size_t continuation_room = max_line_bytes - continuation_reserve;
+    const std::size_t head_room = max_line_bytes - head_reserve;
+    const bool fits = payload.size() <= head_room &&
+                      std::all_of(segment.run.begin(), segment.run.end(), [&](const Node& conc) {
+                          return conc.value().value_or("").size() <= continuation_room;
+                      });
+    if (fits) return std::nullopt;
+
+    std::string joined(payload);
+    for (const Node& conc : segment.run) joined.append(conc.value().value_or(""));
+    const auto pieces = cut(joined, head_room, continuation_room);
+    std::vector<Node> run;
+    run.reserve(pieces.size() - 1);
+    for (std::size_t i = 1; i < pieces.size(); ++i) run.push_back(continuation("CONC", pieces[i]));
+    head.set_value(payload_of(pieces.front()));
+    return run;
+}
+
+// Re-splits the segments of the first `lead` substructures (all CONT or
+// CONC) of `node` at `level`; true when any changed.
+bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t max_line_bytes) {
+    NodeList& children = node.children_mut();
+    const std::span<Node> leading(children.data(), lead);
+    // Segment heads and their runs, in order: the node itself, then each CONT.
+    std::vector<Segment> segments;
+    std::size_t start = 0;
+    Node* head = &node;
+    for (std::size_t i = 0; i <= lead; ++i) {
+        if (i < lead && leading[i].tag() != "CONT") continue;
+        segments.push_back({head, leading.subspan(start, i - start)});
+        if (i < lead) {
+            head = &leading[i];
+            start = i + 1;
+        }
+    }
+
+    std::vector<std::optional<std::vector<Node>>> runs;
+    bool changed = false;
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        const std::size_t prefix =
+            s == 0 ? digits(level) + xref_width(node) + node.tag().size() : digits(level + 1) + 4;
+        runs.push_back(
+            resplit_segment(segments[s], s == 0 ? level : level + 1, prefix, max_line_bytes));
+        changed = changed || runs.back().has_value();
+    }
+    if (!changed) return false;
+
+    NodeList rebuilt;
+    rebuilt.reserve(children.size());
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        if (s > 0) rebuilt.push_back(std::move(*segments[s].head));
+        if (runs[s]) {
+            for (Node& conc : *runs[s]) rebuilt.push_back(std::move(conc));
+        } else {
+            for (Node& conc : segments[s].run) rebuilt.push_back(std::move(conc));
+        }
+    }
+    for (std::size_t i = lead; i < children.size(); ++i) rebuilt.push_back(std::move(children[i]));
+    children = std::move(rebuilt);
+    return true;
+}
+
+}  // namespace
+
+void WrappedLine::write_json(JsonWriter& json) const {
+    json.start_object().key("record").string(record).key("path");
+    write_array(json, path);
+    json.key("tag").string(tag).end_object();
+}
+
+std::vector<std::string_view> cut(std::string_view text, std::size_t first, std::size_t rest) {
+    std::vector<std::string_view> pieces;
+    // A zero width would make no progress.
+    std::size_t width = std::max<std::size_t>(first, 1);
+    while (text.size() > width) {
+        const std::size_t p = cut_position(text, width);
+        pieces.push_back(text.substr(0, p));
+        text.remove_prefix(p);
+        width = std::max<std::size_t>(rest, 1);
+    }
+    pieces.push_back(text);
+    return pieces;
+}
+
+std::size_t line_length(const Node& node, std::size_t level) noexcept {
+    if (const auto verbatim = node.verbatim()) return verbatim->size();
+    const auto value = node.value();
+    return digits(level) + 1 + xref_width(node) + node.tag().size() +
+           (value ? value->size() + 1 : 0);
+}
+
+void wrap_node(Node& node, std::size_t level, std::size_t max, std::string_view record,
+               std::span<const std::size_t> path, std::vector<WrappedLine>& out) {
+    if (!needs_wrap(node, level, max)) return;
+    if (level + 1 > readable_depth) return;
+    if (continuation_carries_more(node.children())) return;
+    const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
+    const std::size_t continuation_prefix = digits(level + 1) + 6;
+    if (max < prefix + 4 || max < continuation_prefix + 4) return;
+    const std::size_t first_room = max - prefix;
+    const std::size_t continuation_room = max - continuation_prefix;
+
+    const std::string logical = node.logical_value();
+    const std::string_view text(logical);
+    const std::string_view first_line = text.substr(0, text.find('\n'));
+    if (first_line.size() > first_room && is_pointer_shaped(first_line)) return;
+
+    std::vector<Node> run;
+    const std::string_view payload = wrap_lines(text, first_room, continuation_room, run);
+    replace_continuations(node, payload_of(payload), std::move(run));
+    out.push_back(
+        {std::string(record), StructurePath(path.begin(), path.end()), std::string(node.tag())});
+}
+
+Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t max_line_bytes) {
+    if (document.is_version_7_or_later()) {
+        return GedcomError::whole(
+            ErrorKind::Structure,
+            "version 7 has no CONC and no line limit, so there is nothing to wrap");
+    }
+    if (max_line_bytes < 32) {
+        return GedcomError::whole(ErrorKind::Structure,
+                                  "a line limit under 32 bytes leaves no room for a payload");
+    }
+    const std::size_t max = max_line_bytes - 1;
+    std::vector<WrappedLine> out;
+    std::string_view record;
+    // CONT and CONC lines belong to the structure above them; nothing in or
+    // under one is a structure of its own to wrap.
+    constexpr std::size_t none = SIZE_MAX;
+    std::size_t continuation_level = none;
+    walk_mut(std::span<Node>(document.records), [&](Node& node, std::span<const std::size_t> path) {
+        const std::size_t level = path.size();
+        if (level == 0) record = node.xref().value_or(node.tag());
+        if (continuation_level != none && level > continuation_level) return;
+        continuation_level = none;
+        if (level > 0 && is_continuation_tag(node.tag())) {
+            continuation_level = level;
+            return;
+        }
+        wrap_node(node, level, max, record, path, out);
+    });
+    return out;
+}
+
+Result<bool> fit_line_limit(Document& document, std::string_view xref, std::size_t max_line_bytes) {
+    Node* record = document.record_mut(xref);
+    if (record == nullptr) {
+        return GedcomError::whole(ErrorKind::Structure, "no record " + std::string(xref));
+    }
+    return fit_node_inner(*record, 0, max_line_bytes, true);
+}
+
+bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, bool descend) {
+    // Nothing at this level or below can take continuation lines the reader
+    // would accept.
+    if (level + 1 > readable_depth) return false;
+    NodeList& children = node.children_mut();
+    std::size_t lead = 0;
+    while (lead < children.size() && is_continuation_tag(children[lead].tag())) ++lead;
+    bool changed = false;
+    if (!continuation_carries_more(std::span<const Node>(children.data(), lead)))
+        changed = fit_segments(node, level, lead, max_line_bytes);
+    if (descend) {
+        for (std::size_t i = lead; i < children.size(); ++i)
+            changed = fit_node_inner(children[i], level + 1, max_line_bytes, true) || changed;
+    }
+    return changed;
+}
+
+}  // namespace lignor
