@@ -24,7 +24,9 @@ GedcomError too_deep() {
 // rule, and none of the bytes that end the identifier's token (a space) or
 // the line (CR, LF).
 bool is_writable_xref(std::string_view xref) noexcept {
-    return is_valid_xref(xref) && xref.find_first_of(" \r\n") == std::string_view::npos;
+    return is_valid_xref(xref) && std::none_of(xref.begin(), xref.end(), [](char c) {
+               return c == ' ' || c == '\r' || c == '\n';
+           });
 }
 
 }  // namespace
