@@ -286,12 +286,7 @@ PyObject* gedcom_set_logical_value(PyObject* self, PyObject* args, PyObject* kwa
                 PyErr_SetObject(PyExc_KeyError, bound[0]);
                 throw PythonErrorSet{};
             }
-            Node* node = node_at_mut(*record, path);
-            if (node == nullptr) {
-                throw GedcomError::whole(ErrorKind::Structure,
-                                         "no structure at " + path_text(path));
-            }
-            node->set_logical_value(value);
+            unwrap(set_logical_value_at(*record, path, value));
             return none();
         });
     });

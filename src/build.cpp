@@ -63,6 +63,9 @@ Result<Node> NodeSpec::build(std::uint16_t level, std::uint64_t max_structures,
         return refusal(ErrorKind::Syntax,
                        quoted(*xref) + " is not a cross-reference identifier: the @I1@ shape");
     }
+    // The CONT lines of a value stand one level down, where the reader's
+    // depth limit holds as for any child.
+    if (value && level >= max_depth && has_line_break(*value)) return too_deep();
     Node node = xref ? Node::record(*xref, tag) : Node::make(tag);
     // Before the children, so that the CONT lines lead.
     if (value && !value->empty()) node.set_logical_value(*value);
@@ -76,6 +79,17 @@ Result<Node> NodeSpec::build(std::uint16_t level, std::uint64_t max_structures,
         node.push(std::move(made).value());
     }
     return node;
+}
+
+// ---- replacing a payload ---------------------------------------------------------
+
+Status set_logical_value_at(Node& record, std::span<const std::size_t> path,
+                            std::string_view text) {
+    Node* node = node_at_mut(record, path);
+    if (node == nullptr) return refusal(ErrorKind::Structure, "no structure at " + path_text(path));
+    if (path.size() >= ParseLimits{}.max_depth && has_line_break(text)) return too_deep();
+    node->set_logical_value(text);
+    return ok();
 }
 
 // ---- appending -----------------------------------------------------------------

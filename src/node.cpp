@@ -59,15 +59,15 @@ void require_tag(std::string_view tag, const char* rule) {
     if (!is_valid_tag(tag)) fail_precondition(quoted(tag) + rule);
 }
 
-// Two memchr passes: find_first_of would call memchr once per byte of `text`.
-bool has_line_break(std::string_view text) {
-    return find_byte(text, '\n') != std::string_view::npos ||
-           find_byte(text, '\r') != std::string_view::npos;
-}
-
 }  // namespace
 
 // ---- the line grammar ------------------------------------------------------
+
+// Two memchr passes: find_first_of would call memchr once per byte of `text`.
+bool has_line_break(std::string_view text) noexcept {
+    return find_byte(text, '\n') != std::string_view::npos ||
+           find_byte(text, '\r') != std::string_view::npos;
+}
 
 bool is_continuation_tag(std::string_view tag) noexcept {
     return tag == "CONT" || tag == "CONC";

@@ -40,10 +40,15 @@ string built(string_view json, bool records, const ParseLimits& limits = {}) {
     return out;
 }
 
-// A chain of `levels` descriptions, each the only child of the one above.
-string chain(std::size_t levels) {
+// A chain of `levels` descriptions, each the only child of the one above;
+// the deepest carries `value` (JSON text) when one is given.
+string chain(std::size_t levels, string_view value = {}) {
     string json = "[";
-    for (std::size_t i = 0; i < levels; ++i) json += R"({"tag":"NOTE","children":[)";
+    for (std::size_t i = 0; i < levels; ++i) {
+        json += R"({"tag":"NOTE",)";
+        if (i + 1 == levels && !value.empty()) json += R"("value":")" + string(value) + R"(",)";
+        json += R"("children":[)";
+    }
     for (std::size_t i = 0; i < levels; ++i) json += "]}";
     return json + "]";
 }
@@ -104,6 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
             true, "\"C-\"" + not_a_tag},
         BuildCase{"records_reach_level_64", chain(65), true, built(chain(64), true) + "64 NOTE\n"},
         BuildCase{"records_stop_at_level_65", chain(66), true, too_deep},
+        BuildCase{"one_line_value_at_level_64", chain(65, "a"), true,
+                  built(chain(64), true) + "64 NOTE a\n"},
+        // Its CONT line would stand on level 65.
+        BuildCase{"multi_line_value_at_level_64", chain(65, R"(a\nb)"), true, too_deep},
         BuildCase{"substructures_reach_level_64", chain(64), false,
                   built(chain(63), false) + "64 NOTE\n"},
         BuildCase{"substructures_stop_at_level_65", chain(65), false, too_deep}),
@@ -119,6 +128,35 @@ TEST(building, counts_structures_per_top_level_description) {
         built(R"([{"tag":"A","children":[{"tag":"B"},{"tag":"C","children":[{"tag":"D"}]}]}])",
               true, limits),
         "the record has too many structures");
+}
+
+// ---- replacing a payload -------------------------------------------------------
+
+TEST(replacing_a_payload, refuses_a_missing_structure_and_cont_lines_past_level_64) {
+    string text = "0 NOTE\n";
+    for (int level = 1; level <= 64; ++level) text += std::to_string(level) + " NOTE\n";
+    const struct {
+        std::vector<std::size_t> path;
+        string_view value;
+        string expected;  // the edited line, or the refusal
+    } table[] = {
+        {{}, "x", "0 NOTE x\n"},
+        {std::vector<std::size_t>(64, 0), "x", "64 NOTE x\n"},
+        {std::vector<std::size_t>(63, 0), "x\ny", "63 NOTE x\n64 CONT y\n"},
+        {std::vector<std::size_t>(64, 0), "x\ry", too_deep},
+        {{0, 1}, "x", "no structure at [0, 1]"},
+    };
+    for (const auto& row : table) {
+        Document document = read(text);
+        const Status done = set_logical_value_at(document.records[0], row.path, row.value);
+        if (done) {
+            EXPECT_NE(document.to_text().find(row.expected), string::npos) << row.expected;
+            EXPECT_TRUE(Document::parse_with(document.to_text(), ParseLimits{}));
+        } else {
+            EXPECT_EQ(done.error().display(), row.expected);
+            EXPECT_EQ(document.to_text(), text);
+        }
+    }
 }
 
 // ---- appending records -------------------------------------------------------
