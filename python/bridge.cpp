@@ -178,6 +178,27 @@ std::string path_argument(const char* function, const char* name, PyObject* obje
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
 }
 
+std::vector<std::size_t> index_list_argument(const char* function, const char* name,
+                                             PyObject* object) {
+    if (PyUnicode_Check(object) || !PySequence_Check(object)) {
+        wrong_argument_type(function, name, "a sequence of int", object);
+    }
+    const PyRef items = checked(PySequence_Fast(object, "a sequence of int"));
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    std::vector<std::size_t> indices;
+    indices.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+        if (!PyLong_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must hold int, not %.100s", function,
+                         name, Py_TYPE(item)->tp_name);
+            throw PythonErrorSet{};
+        }
+        indices.push_back(size_from_py(item));
+    }
+    return indices;
+}
+
 int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept {
     const PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, spec, nullptr));
     if (!type) return -1;

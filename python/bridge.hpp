@@ -113,6 +113,12 @@ std::size_t size_argument(const char* function, const char* name, PyObject* obje
 // file-system encoding.
 std::string path_argument(const char* function, const char* name, PyObject* object);
 
+// A structure path argument: any sequence of `int` but a `str`, each a
+// non-negative index. TypeError naming the function and the argument for
+// anything else, OverflowError for a negative or too large index.
+std::vector<std::size_t> index_list_argument(const char* function, const char* name,
+                                             PyObject* object);
+
 // A method function of any of CPython's signatures as the PyCFunction pointer
 // type that PyMethodDef holds; the flags say which signature it really has.
 template <typename Function>

@@ -4,8 +4,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bridge.hpp"
+#include "build.hpp"
 #include "decode.hpp"
 #include "document.hpp"
 #include "family.hpp"
@@ -55,6 +58,30 @@ PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
         const std::string_view bytes = bytes_argument("parse", "data", data);
         return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
                            unwrap(Document::from_bytes(bytes)));
+    });
+}
+
+// The report of a document made here rather than read from bytes: UTF-8,
+// nothing declared, nothing replaced, no byte-order mark.
+LoadedDocument made_here(Document document) {
+    EncodingReport report;
+    report.encoding = GedcomEncoding::Utf8;
+    return {std::move(document), std::move(report)};
+}
+
+PyObject* gedcom_new_v551(PyObject* cls, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"source_system"}};
+        PyObject* source = bind_arguments("new_v551", parameters, args, kwargs)[0];
+        const std::string_view text = text_argument("new_v551", "source_system", source);
+        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
+                           made_here(Document::new_v551(text)));
+    });
+}
+
+PyObject* gedcom_new_v7(PyObject* cls, PyObject*) {
+    return boundary([&] {
+        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls), made_here(Document::new_v7()));
     });
 }
 
@@ -199,6 +226,72 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 // ----- editing -------------------------------------------------------------
+//
+// Each edit reads its arguments, descriptions included (`json.dumps` runs
+// Python code), under the exclusive borrow that `GedcomState::edit` holds,
+// and every check runs before the document changes.
+
+using Into = Result<Node> (NodeSpec::*)(const ParseLimits&) &&;
+
+// The descriptions `object` holds, each built by `into` under the default
+// bounds; the first refusal is thrown.
+std::vector<Node> built_nodes(PyObject* object, Into into) {
+    std::vector<NodeSpec> specs = from_py(object);
+    std::vector<Node> nodes;
+    nodes.reserve(specs.size());
+    const ParseLimits limits;
+    for (NodeSpec& spec : specs) nodes.push_back(unwrap((std::move(spec).*into)(limits)));
+    return nodes;
+}
+
+PyRef none() {
+    return PyRef::new_reference(Py_None);
+}
+
+PyObject* gedcom_append_records(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"records"}};
+        PyObject* records = bind_arguments("append_records", parameters, args, kwargs)[0];
+        return state_of(self).edit([&](Document& document) {
+            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node)));
+            return none();
+        });
+    });
+}
+
+PyObject* gedcom_append_structures(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"record"}, {"path"}, {"structures"}};
+        const auto bound = bind_arguments("append_structures", parameters, args, kwargs);
+        return state_of(self).edit([&](Document& document) {
+            // Any text: one that UTF-8 cannot hold names no record.
+            const std::string record = any_text_argument("append_structures", "record", bound[0]);
+            const auto path = index_list_argument("append_structures", "path", bound[1]);
+            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure);
+            unwrap(document.append_structures(record, path, std::move(nodes)));
+            return none();
+        });
+    });
+}
+
+PyObject* gedcom_set_logical_value(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"xref"}, {"path"}, {"value"}};
+        const auto bound = bind_arguments("set_logical_value", parameters, args, kwargs);
+        return state_of(self).edit([&](Document& document) {
+            const auto xref = xref_argument("set_logical_value", bound[0]);
+            const auto path = index_list_argument("set_logical_value", "path", bound[1]);
+            const std::string_view value = text_argument("set_logical_value", "value", bound[2]);
+            Node* record = xref ? document.record_mut(*xref) : nullptr;
+            if (record == nullptr) {
+                PyErr_SetObject(PyExc_KeyError, bound[0]);
+                throw PythonErrorSet{};
+            }
+            unwrap(set_logical_value_at(*record, path, value));
+            return none();
+        });
+    });
+}
 
 // GEDCOM 5.5.1's line limit, terminator included: the default of both
 // line-fitting methods.
@@ -285,12 +378,32 @@ PyObject* gedcom_repr(PyObject* self) {
 
 constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
 
-// In the order of the class surface; the members of later areas (editing,
-// conversion) slot in between.
+// In the order of the class surface; the members of later areas (line
+// fitting, conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
                   "Reads a document from a file's bytes: encoding sniffed and reported,\n"
                   "then parsed. Raises `ValueError` for input the bounds refuse."),
+    GEDCOM_METHOD(new_v551, with_arguments | METH_CLASS, "source_system",
+                  "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
+                  "producing system, which 5.5.1 requires, and declaring UTF-8."),
+    GEDCOM_METHOD(new_v7, METH_NOARGS | METH_CLASS, "",
+                  "An empty GEDCOM 7.0 document: header and trailer."),
+    GEDCOM_METHOD(append_records, with_arguments, "$self, records",
+                  "Adds records before the trailer, all or none. Each record is a dict\n"
+                  "`{\"tag\", \"xref\", \"value\", \"children\"}` \u2014 only `tag` required, any\n"
+                  "other key refused \u2014 and each child the same shape without `xref`. A\n"
+                  "newline in a value becomes a `CONT` line. Raises `ValueError`, adding\n"
+                  "nothing, for a tag or identifier the parser would not read back, a\n"
+                  "repeated identifier, a header or trailer, or input past the default\n"
+                  "bounds."),
+    GEDCOM_METHOD(append_structures, with_arguments, "$self, record, path, structures",
+                  "Adds substructures, described as `append_records` describes records\n"
+                  "but without `xref`, after the existing ones of the structure at\n"
+                  "`path` in `record` \u2014 a cross-reference identifier, or `\"HEAD\"` for\n"
+                  "the header. Every existing line stays as it was. Raises `ValueError`,\n"
+                  "adding nothing, when nothing answers to the address or a description\n"
+                  "is refused."),
     GEDCOM_METHOD(wrap_long_lines, with_arguments, "$self, max_line_bytes=255",
                   "Splits every line longer than `max_line_bytes` (terminator included;\n"
                   "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
@@ -326,6 +439,10 @@ PyMethodDef gedcom_methods[] = {
                   "Children from both directions of the family link."),
     GEDCOM_METHOD(partners_of, with_arguments, "$self, xref",
                   "Partners across every family this person appears in."),
+    GEDCOM_METHOD(set_logical_value, with_arguments, "$self, xref, path, value",
+                  "Replaces one structure's logical payload, addressed by record and by\n"
+                  "the `path` its view carries. The one edited line is re-rendered;\n"
+                  "every untouched line still writes back byte for byte."),
     GEDCOM_METHOD(to_text, METH_NOARGS, "$self",
                   "The document as text, untouched lines byte for byte."),
     GEDCOM_METHOD(to_bytes, METH_NOARGS, "$self",
@@ -362,7 +479,7 @@ PyType_Spec gedcom_spec = {
     "lignor.Gedcom",
     sizeof(GedcomObject),
     0,
-    // Objects come only from `parse`; calling the class raises
+    // Objects come only from `parse`, `new_v551` and `new_v7`; calling the class raises
     // "cannot create 'lignor.Gedcom' instances".
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     gedcom_slots,

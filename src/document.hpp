@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,6 +48,19 @@ class Document {
     // GEDC.VERS of the header (see header()) as written.
     std::optional<std::string> version() const;
     bool is_version_7_or_later() const;
+
+    // Inserts `added` just before the last record tagged TRLR (at the end
+    // when there is none), in order, all or none: refused for a record
+    // tagged HEAD or TRLR and for an identifier already used, ignoring ASCII
+    // case, by the document or an earlier record of `added`.
+    Status append_records(std::vector<Node> added);
+    // Appends `added` after the substructures of the structure at `path` in
+    // the record `record` names: an identifier (ignoring ASCII case), or the
+    // exact tag of a record without one ("HEAD"). All or none: refused for a
+    // structure carrying an identifier, an address that leads nowhere, or a
+    // structure that would land deeper than the reader's level limit.
+    Status append_structures(std::string_view record, std::span<const std::size_t> path,
+                             std::vector<Node> added);
 
     // Sets the header's first CHAR payload to "UTF-8" unless its line says
     // so already in the canonical spelling; true when the line changed.

@@ -323,15 +323,29 @@ std::string position_suffix(std::string_view text, std::size_t index) {
 // high surrogate escape itself but encodes a lone low one ("\udc00") as the
 // three bytes ED B0 80, which are no UTF-8 character.
 std::optional<unsigned> lone_surrogate(std::string_view text) {
-    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const auto next = static_cast<unsigned char>(text[i + 1]);
-        if (lead == 0xED && next >= 0xA0 && next <= 0xBF) {
-            return 0xD000u | ((next & 0x3Fu) << 6) |
-                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+    // Every string is checked, so the lead byte is found with memchr.
+    const char* const end = text.data() + text.size();
+    for (const char* p = text.data(); end - p > 2; ++p) {
+        p = static_cast<const char*>(std::memchr(p, 0xED, static_cast<std::size_t>(end - p - 2)));
+        if (p == nullptr) break;
+        const auto next = static_cast<unsigned char>(p[1]);
+        if (next >= 0xA0 && next <= 0xBF) {
+            return 0xD000u | ((next & 0x3Fu) << 6) | (static_cast<unsigned char>(p[2]) & 0x3Fu);
         }
     }
     return std::nullopt;
+}
+
+// Whether the JSON text may put a surrogate into a string: only an escape
+// \uD800 to \uDFFF can (the parser refuses such bytes written raw), so a text
+// without "\uD" or "\ud" needs no string checked. Matches inside other
+// escapes ("\\ud800") only make the check run.
+bool may_hold_surrogates(std::string_view json) {
+    for (std::size_t at = json.find("\\u"); at != std::string_view::npos;
+         at = json.find("\\u", at + 2)) {
+        if (at + 2 < json.size() && ascii::to_lower(json[at + 2]) == 'd') return true;
+    }
+    return false;
 }
 
 std::string surrogate_message(std::optional<unsigned> unit) {
@@ -356,15 +370,19 @@ struct Frame {
 
 class SpecHandler {
   public:
-    explicit SpecHandler(const ViewStream& stream) : stream_(stream) {}
+    SpecHandler(const ViewStream& stream, bool check_surrogates)
+        : stream_(stream), check_surrogates_(check_surrogates) {}
 
     std::vector<NodeSpec> take_specs() { return std::move(specs_); }
     const std::optional<std::string>& refusal() const { return refusal_; }
     std::size_t refusal_index() const { return refusal_index_; }
 
-    bool Null() { return scalar_value(Scalar::null, std::nullopt, "null"); }
+    bool Null() {
+        return scalar_value(Scalar::null, std::nullopt, [] { return std::string("null"); });
+    }
     bool Bool(bool b) {
-        return scalar_value(Scalar::other, std::nullopt, b ? "boolean `true`" : "boolean `false`");
+        return scalar_value(Scalar::other, std::nullopt,
+                            [b] { return std::string(b ? "boolean `true`" : "boolean `false`"); });
     }
     bool Int(int i) { return number(std::to_string(i), "integer"); }
     bool Uint(unsigned u) { return number(std::to_string(u), "integer"); }
@@ -380,12 +398,13 @@ class SpecHandler {
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
         const std::string_view view(text, length);
-        if (const auto unit = lone_surrogate(view)) return refuse(surrogate_message(unit));
-        return scalar_value(Scalar::string, std::string(view), "string " + quoted(view));
+        if (const auto unit = surrogate_in(view)) return refuse(surrogate_message(unit));
+        return scalar_value(Scalar::string, std::string(view),
+                            [view] { return "string " + quoted(view); });
     }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         const std::string_view key(text, length);
-        if (const auto unit = lone_surrogate(key)) return refuse(surrogate_message(unit));
+        if (const auto unit = surrogate_in(key)) return refuse(surrogate_message(unit));
         Frame& frame = stack_.back();
         const auto field = field_named(key);
         if (!field) {
@@ -477,30 +496,33 @@ class SpecHandler {
     }
 
     bool number(const std::string& digits, std::string_view kind) {
-        return scalar_value(Scalar::other, std::nullopt, std::string(kind) + " `" + digits + "`");
+        return scalar_value(Scalar::other, std::nullopt,
+                            [&] { return std::string(kind) + " `" + digits + "`"; });
     }
 
     enum class Scalar : std::uint8_t { null, string, other };
 
-    // One scalar value; `text` is set for strings only, `found` names it.
-    bool scalar_value(Scalar kind, std::optional<std::string> text, const std::string& found) {
-        if (!root_open_ || expects_description()) return refuse(unexpected(found));
+    // One scalar value; `text` is set for strings only, `found()` names it
+    // (made only for a refusal: most values are accepted).
+    template <typename Found>
+    bool scalar_value(Scalar kind, std::optional<std::string> text, const Found& found) {
+        if (!root_open_ || expects_description()) return refuse(unexpected(found()));
         const auto field = awaited_field();
-        if (!field) return refuse(unexpected(found));
+        if (!field) return refuse(unexpected(found()));
         Frame& frame = stack_.back();
         switch (*field) {
             case Field::xref:
             case Field::value:
-                if (kind == Scalar::other) return refuse(unexpected(found));
+                if (kind == Scalar::other) return refuse(unexpected(found()));
                 (*field == Field::xref ? frame.spec.xref : frame.spec.value) = std::move(text);
                 break;
             case Field::tag:
-                if (kind != Scalar::string) return refuse(unexpected(found));
+                if (kind != Scalar::string) return refuse(unexpected(found()));
                 frame.spec.tag = std::move(*text);
                 if (frame.array_form) frame.seen[static_cast<std::size_t>(Field::tag)] = true;
                 break;
             case Field::children:
-                return refuse(unexpected(found));
+                return refuse(unexpected(found()));
         }
         frame.pending.reset();
         if (frame.array_form) ++frame.taken;
@@ -548,7 +570,12 @@ class SpecHandler {
         return false;
     }
 
+    std::optional<unsigned> surrogate_in(std::string_view text) const {
+        return check_surrogates_ ? lone_surrogate(text) : std::nullopt;
+    }
+
     const ViewStream& stream_;
+    bool check_surrogates_;
     bool root_open_ = false;
     std::vector<Frame> stack_;
     std::vector<NodeSpec> specs_;
@@ -579,7 +606,7 @@ Result<std::vector<NodeSpec>> read_node_specs(std::string_view json) {
         return refused("the JSON text holds a NUL byte", nul);
     }
     ViewStream stream(json);
-    SpecHandler handler(stream);
+    SpecHandler handler(stream, may_hold_surrogates(json));
     rapidjson::Reader reader;
     constexpr unsigned flags =
         rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;

@@ -59,13 +59,15 @@ void require_tag(std::string_view tag, const char* rule) {
     if (!is_valid_tag(tag)) fail_precondition(quoted(tag) + rule);
 }
 
-bool has_line_break(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 }  // namespace
 
 // ---- the line grammar ------------------------------------------------------
+
+// Two memchr passes: find_first_of would call memchr once per byte of `text`.
+bool has_line_break(std::string_view text) noexcept {
+    return find_byte(text, '\n') != std::string_view::npos ||
+           find_byte(text, '\r') != std::string_view::npos;
+}
 
 bool is_continuation_tag(std::string_view tag) noexcept {
     return tag == "CONT" || tag == "CONC";
@@ -305,6 +307,13 @@ std::string Node::logical_value() const {
 }
 
 void Node::set_logical_value(std::string_view text) {
+    // One line and no continuation to remove: only the payload changes.
+    if (!has_line_break(text) &&
+        std::none_of(children_.begin(), children_.end(),
+                     [](const Node& c) { return is_continuation_tag(c.tag()); })) {
+        set_value(text.empty() ? std::nullopt : std::optional<std::string_view>(text));
+        return;
+    }
     forget_verbatim();
     NodeList kept;
     kept.reserve(children_.size());

@@ -49,6 +49,8 @@ void render_line(std::uint16_t level, std::optional<std::string_view> xref, std:
 bool is_valid_tag(std::string_view tag) noexcept;
 // CONT or CONC: a line that continues its parent's payload.
 bool is_continuation_tag(std::string_view tag) noexcept;
+// CR or LF anywhere: text that set_logical_value spreads over CONT lines.
+bool has_line_break(std::string_view text) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
 

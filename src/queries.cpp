@@ -37,6 +37,15 @@ Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
     return const_cast<Node*>(node_at(record, path));
 }
 
+std::string path_text(std::span<const std::size_t> path) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(path[i]);
+    }
+    return text + "]";
+}
+
 void UnresolvedPointer::write_json(JsonWriter& json) const {
     json.start_object().key("record").string(record).key("path");
     write_array(json, path);

@@ -33,6 +33,8 @@ using StructurePath = std::vector<std::size_t>;
 // The structure a path leads to, or nothing when an index is out of range.
 const Node* node_at(const Node& record, std::span<const std::size_t> path) noexcept;
 Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept;
+// A path as messages show it: "[0, 2]", "[]" for the record itself.
+std::string path_text(std::span<const std::size_t> path);
 
 namespace walk_detail {
 

@@ -80,6 +80,9 @@ TEST(json_reader, refuses_with_message_and_position) {
         {R"([{"tag":"A","value":"\udc00"}])",
          "a string holds a lone surrogate escape \\udc00, which is no character at line 1 column "
          "28"},
+        {R"([{"tag":"A","value":"\uDC00"}])",
+         "a string holds a lone surrogate escape \\udc00, which is no character at line 1 column "
+         "28"},
         {R"([{"tag":"A","value":"\ud800x"}])",
          "a string holds a lone surrogate escape, which is no character at line 1 column 22"},
         {R"([{"\udfff":"A"}])",

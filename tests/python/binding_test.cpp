@@ -1,8 +1,7 @@
 // The call boundary and the bridge, exercised in an embedded interpreter:
 // the failures that Python code cannot provoke yet (borrow conflicts, broken
 // preconditions, file-system errors, descriptions) must still arrive as the
-// right Python exceptions. Also the edit path of a Gedcom's state, which no
-// method takes yet.
+// right Python exceptions. Also the edit path of a Gedcom's state on its own.
 #include <gtest/gtest.h>
 
 #include <cerrno>
