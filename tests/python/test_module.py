@@ -46,8 +46,6 @@ SIGNATURES = {
     "new_v7": [],
     "append_records": ["records"],
     "append_structures": ["record", "path", "structures"],
-    "wrap_long_lines": ["max_line_bytes"],
-    "fit_line_limit": ["xref", "max_line_bytes"],
     "records": [],
     "record": ["xref"],
     "individuals": [],
