@@ -7,10 +7,13 @@ records, every pointer that leads nowhere, a few of the file's dates read
 and rewritten for GEDCOM 5.5.1 and 7.0, the individuals with their birth
 and death, the parents, children and partners of one person, the
 plausibility findings, and whether the document written back as UTF-8
-reproduces the file; then packs the document with a small media file into
+reproduces the file; then edits a copy (a person and a family appended
+from dicts, one payload replaced, a long note wrapped for 5.5.1's line
+limit) and prints the lines that changed; then packs the document with a small media file into
 a GEDZIP archive in a temporary folder and measures it.
 """
 
+import difflib
 import pathlib
 import struct
 import sys
@@ -55,7 +58,58 @@ def main(argv):
             "the encoding, and the header's CHAR now says UTF-8"
         print(f"to_bytes(): {len(written):,} bytes, not the file byte for byte: {change} changed")
 
+    show_edits(data)
     show_archive(written)
+    return 0
+
+
+def show_edits(data):
+    """Edits a fresh copy of the file and prints what changed, line by line."""
+    document = lignor.Gedcom.parse(data)
+    if (document.version or "").startswith("7"):
+        print("Edits:     skipped (the scene wraps lines, which GEDCOM 7 has no limit for)")
+        return
+    before = document.to_text().splitlines()
+    document.append_records([
+        {"xref": "@TOUR1@", "tag": "INDI", "children": [
+            {"tag": "NAME", "value": "Ada /Tour/"},
+            {"tag": "SEX", "value": "F"},
+            {"tag": "BIRT", "children": [{"tag": "DATE", "value": "12 MAR 1901"},
+                                         {"tag": "PLAC", "value": "Uppsala, Sweden"}]},
+            {"tag": "FAMS", "value": "@TOUR2@"},
+            {"tag": "NOTE"},
+        ]},
+        {"xref": "@TOUR2@", "tag": "FAM", "children": [{"tag": "WIFE", "value": "@TOUR1@"}]},
+    ])
+    replaced = replace_first_name(document)
+    long_note = " ".join(["A letter from the parish records, copied word for word."] * 8)
+    document.set_logical_value("@TOUR1@", [4], long_note)
+    wrapped = document.wrap_long_lines(255)
+    after = document.to_text().splitlines()
+    print(f"Edits:     2 records appended, {1 + replaced} payload(s) replaced, {len(wrapped)} structure(s) "
+          f"wrapped: {', '.join(w['record'] + ' ' + w['tag'] for w in wrapped) or 'none'}")
+    kept = 0
+    for change, b0, b1, a0, a1 in difflib.SequenceMatcher(None, before, after,
+                                                          autojunk=False).get_opcodes():
+        if change == "equal":
+            kept += b1 - b0
+            continue
+        for line in before[b0:b1]:
+            print(f"  - {line}")
+        for line in after[a0:a1]:
+            print(f"  + {line[:76]}{'...' if len(line) > 76 else ''} ({len(line) + 1} bytes)")
+    print(f"  {kept} of {len(before)} lines of the file unchanged byte for byte")
+
+
+def replace_first_name(document):
+    """Adds a middle name to the first individual's first NAME; 1 when done."""
+    for person in document.individuals():
+        record = document.record(person["xref"])
+        name = next((s for s in record["structures"] if s["tag"] == "NAME"), None)
+        if name and "/" in name["value"]:
+            given, rest = name["value"].split("/", 1)
+            document.set_logical_value(person["xref"], name["path"], f"{given.strip()} Erik /{rest}")
+            return 1
     return 0
 
 
