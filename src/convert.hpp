@@ -65,4 +65,33 @@ struct Pass {
     void note(std::string_view tag, NoteKind kind, std::string detail);
 };
 
+// Whether any CONT or CONC among `children` has substructures of its own:
+// rewriting the logical value of their parent would delete those.
+bool continuation_has_children(const NodeList& children) noexcept;
+
+// The guard before rewriting `node`'s logical value: when a continuation line
+// of it has substructures, notes `note_tag` as Kept (naming the structure as
+// `what`) and returns true; the caller then leaves the node as written.
+bool continuation_blocks(const Node& node, std::string_view note_tag, std::string_view what,
+                         Pass& pass);
+
+// Drops the verbatim text of `node` and of every node beneath it.
+void forget_subtree_verbatim(Node& node);
+
+// `path` as a URI reference: every byte other than an ASCII letter or digit,
+// one of -._~:/?#[]@!$&'()*+,;= or the '%' of an existing percent-escape is
+// written as '%' and two upper-case hexadecimal digits.
+std::string uri_reference(std::string_view path);
+
+// The media type of a file extension ("JPG": "image/jpeg"), ASCII case ignored.
+std::optional<std::string_view> media_type_of_extension(std::string_view extension);
+
+// Rewrites one multimedia object (`OBJE` with at least one `FILE`) into
+// version 7's form: the object's FORM moves onto each FILE lacking one, file
+// paths become URI references, file extensions become media types, and the
+// source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
+// for anything else). Notes every change, and every refusal as Kept. True
+// when anything changed.
+bool media_form_to_7(Node& object, Pass& pass);
+
 }  // namespace lignor
