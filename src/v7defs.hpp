@@ -1,0 +1,33 @@
+// What GEDCOM 7 defines where: which tag may stand under which structure,
+// after the standard's own substructure table (generated into
+// gedcom7_tables.inc), and the conversion notes for what it does not define.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "convert.hpp"
+#include "node.hpp"
+
+namespace lignor {
+
+// The GEDCOM 7 structure type that `tag` has under a structure of type
+// `parent`, or none when version 7 does not define `tag` there. Types are
+// the standard's URIs without their common prefix "https://gedcom.io/terms/v7/"
+// ("record-INDI", "INDI-NAME", "DATE"); a record's parent is "". Extension
+// tags (`_X`) are not in the table: see v7_defines.
+std::optional<std::string_view> v7_structure_type(std::string_view parent,
+                                                  std::string_view tag) noexcept;
+
+// Whether version 7 allows `tag` under a structure of type `parent`:
+// extension tags are allowed everywhere.
+bool v7_defines(std::string_view parent, std::string_view tag) noexcept;
+
+// Gives `record` one Kept note per tag path that version 7 does not define
+// there ("BIRT.QUAY", "HEAD.FILE", or the record's tag alone), counting the
+// structures kept. The subtree of an undefined structure, and of an
+// extension, is not examined further; CONT and CONC lines are payload, not
+// structures. The record is not changed.
+void note_undefined_structures(const Node& record, Pass& pass);
+
+}  // namespace lignor
