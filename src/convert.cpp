@@ -440,6 +440,7 @@ bool roles_to_7(Node& holder, Pass& pass) {
 // above it, the record's first.
 bool structure_to_7(Node& node, std::span<const std::string_view> above,
                     const NoteRecordIds& note_records, Pass& pass) {
+    const std::size_t notes_before_folding = pass.notes.size();
     const bool folded = fold_continuations(node, pass);
     const std::string_view tag = node.tag();
     bool changed = false;
@@ -448,7 +449,14 @@ bool structure_to_7(Node& node, std::span<const std::string_view> above,
     } else if (tag == "NOTE") {
         changed = note_pointer_to_7(node, note_records, pass);
     } else if (tag == "DATE") {
+        const std::size_t notes_after_folding = pass.notes.size();
         changed = date_to_7(node, takes_exact_date(above), pass);
+        // A rewritten date has no continuation lines left, so a note that
+        // folding kept some of them would no longer be true.
+        if (changed) {
+            pass.notes.erase(pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_before_folding),
+                             pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
+        }
     } else if (tag == "EVEN" || tag == "ASSO") {
         changed = roles_to_7(node, pass);
     } else if (tag == "OBJE" && node.first("FILE")) {

@@ -250,9 +250,14 @@ TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
         {"0 @I1@ INDI\n1 BIRT\n2 DATE\n3 CONC @#DROMAN@ 1700\n",
          "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE @@#DROMAN@ 1700\n",
          {"DATE Converted"}},
+        // The CONC line that folding keeps goes with the date's rewrite, and
+        // so does the note that said it was kept.
         {"0 @I1@ INDI\n1 BIRT\n2 DATE @#DROMAN@\n3 CONC  1700\n",
          "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE @@#DROMAN@ 1700\n",
-         {"DATE Kept", "DATE Converted"}},
+         {"DATE Converted"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE @#DROMAN@\n3 CONC  1700\n3 PHRASE x\n",
+         "",
+         {"DATE Kept", "DATE Kept"}},
         {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n3 PHRASE x\n", "", {"DATE Kept"}},
         {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may\n3 CONT 1900\n4 NOTE n\n", "", {"DATE Kept"}},
         // Where version 7 requires an exact date, no PHRASE may stand beside it.
