@@ -25,6 +25,7 @@ SKIPPED = 77
 # payload texts of the set's values.
 ENUMERATIONS = [
     ("medium_values", "https://gedcom.io/terms/v7/enumset-MEDI"),
+    ("role_values", "https://gedcom.io/terms/v7/enumset-ROLE"),
 ]
 
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ascii.hpp"
+#include "dates.hpp"
 #include "error.hpp"
 #include "json.hpp"
 #include "queries.hpp"
@@ -46,6 +47,13 @@ bool is_percent_escape(std::string_view text, std::size_t pos) noexcept {
 bool is_enumerated_medium(std::string_view medium) {
     return medium != "OTHER" &&
            std::binary_search(medium_values.begin(), medium_values.end(), medium);
+}
+
+// Appends a PHRASE holding `text` as the last substructure of `node`.
+void append_phrase(Node& node, std::string_view text) {
+    Node phrase = Node::make("PHRASE");
+    phrase.set_logical_value(text);
+    node.push(std::move(phrase));
 }
 
 // Moves the object's FORM (the first one; every one is removed) onto each
@@ -121,10 +129,8 @@ bool rewrite_medium_value(Node& medium, Pass& pass) {
                       "PHRASE to keep the original in; it is left as it is");
         return false;
     }
-    Node phrase = Node::make("PHRASE");
-    phrase.set_logical_value(words);
     medium.set_logical_value(target);
-    medium.push(std::move(phrase));
+    append_phrase(medium, words);
     pass.note("FORM.MEDI", NoteKind::Converted,
               "the source medium " + quoted(value) +
                   " matches none of version 7's enumerated values; it became OTHER, with the "
@@ -143,6 +149,312 @@ bool rewrite_medium(Node& node, Pass& pass) {
         return false;
     }
     return rewrite_medium_value(node, pass) || changed;
+}
+
+// ---- structures in version 7's form ----
+
+// The longest text a CONC fold may produce: below the reader's line length
+// bound, with room left for the level, an identifier and the tag.
+constexpr std::size_t longest_folded_text = 0xF00000;
+
+constexpr std::string_view continues_pointer =
+    "it continues a pointer payload, which joining would turn into other text";
+constexpr std::string_view begins_with_at =
+    "joining would make the text begin with @, which version 7 reads as a pointer or an escape";
+constexpr std::string_view too_long_to_read =
+    "the joined line would be longer than this library reads back";
+
+// A head (the structure's own payload or a CONT line) and the CONC lines
+// after it, up to the next CONT: the text that one line of version 7 holds.
+struct Segment {
+    Node* head;
+    bool own;               // the head is the structure itself
+    std::size_t first = 0;  // the substructures [first, last) after the head
+    std::size_t last = 0;
+    std::size_t continuations = 0;  // CONC lines among them
+};
+
+std::vector<Segment> segments_of(Node& node) {
+    NodeList& children = node.children_mut();
+    std::vector<Segment> segments{{&node, true, 0, children.size()}};
+    for (std::size_t index = 0; index < children.size(); ++index) {
+        if (children[index].tag() == "CONT") {
+            segments.back().last = index;
+            segments.push_back({&children[index], false, index + 1, children.size()});
+        } else if (children[index].tag() == "CONC") {
+            ++segments.back().continuations;
+        }
+    }
+    return segments;
+}
+
+std::string joined_text(const Segment& segment, const NodeList& children) {
+    std::string text(segment.head->value().value_or(""));
+    for (std::size_t index = segment.first; index < segment.last; ++index) {
+        if (children[index].tag() == "CONC") text.append(children[index].value().value_or(""));
+    }
+    return text;
+}
+
+// Why the segment's CONC lines cannot be folded, if they cannot. A DATE may
+// begin with a calendar escape, so text beginning with @ is no reason there.
+std::optional<std::string_view> fold_refusal(const Segment& segment, std::string_view joined,
+                                             std::string_view tag) {
+    const std::string_view head = segment.head->value().value_or("");
+    if (segment.own && is_valid_xref(head)) return continues_pointer;
+    if (tag != "DATE" && joined.starts_with('@') &&
+        (!head.starts_with('@') || (segment.own && is_valid_xref(joined)))) {
+        return begins_with_at;
+    }
+    if (joined.size() > longest_folded_text) return too_long_to_read;
+    return std::nullopt;
+}
+
+void note_kept_conc(Node& node, std::size_t lines, std::string_view reasons, Pass& pass) {
+    pass.note(node.tag(), NoteKind::Kept,
+              std::to_string(lines) + " CONC line(s) kept as written because " +
+                  std::string(reasons) + "; the output is therefore not valid version 7");
+}
+
+// Removes the substructures marked in `drop`.
+void remove_marked(NodeList& children, const std::vector<bool>& drop) {
+    NodeList kept;
+    kept.reserve(children.size());
+    for (std::size_t index = 0; index < children.size(); ++index) {
+        if (!drop[index]) kept.push_back(std::move(children[index]));
+    }
+    children = std::move(kept);
+}
+
+// Folds each segment's CONC lines into its head, except where folding would
+// change what the text says or make a line the reader refuses.
+bool fold_continuations(Node& node, Pass& pass) {
+    const NodeList& children = node.children();
+    const auto lines = static_cast<std::size_t>(std::count_if(
+        children.begin(), children.end(), [](const Node& c) { return c.tag() == "CONC"; }));
+    if (lines == 0) return false;
+    if (is_continuation_tag(node.tag())) {
+        note_kept_conc(node, lines, "it is under a continuation line, not a payload", pass);
+        return false;
+    }
+    if (std::any_of(children.begin(), children.end(), [](const Node& c) {
+            return c.tag() == "CONC" && (c.xref() || !c.children().empty());
+        })) {
+        note_kept_conc(node, lines, "a CONC line carries an identifier or substructures of its own",
+                       pass);
+        return false;
+    }
+    const bool had_payload = node.value().has_value();
+    std::vector<bool> drop(children.size(), false);
+    std::string reasons;
+    std::size_t kept = 0;
+    std::size_t folded = 0;
+    for (const Segment& segment : segments_of(node)) {
+        if (segment.continuations == 0) continue;
+        std::string joined = joined_text(segment, node.children());
+        if (const auto reason = fold_refusal(segment, joined, node.tag())) {
+            kept += segment.continuations;
+            if (reasons.find(*reason) == std::string::npos) {
+                reasons.append(reasons.empty() ? "" : " and ").append(*reason);
+            }
+            continue;
+        }
+        segment.head->set_value(joined);
+        for (std::size_t index = segment.first; index < segment.last; ++index) {
+            drop[index] = node.children()[index].tag() == "CONC";
+        }
+        folded += segment.continuations;
+    }
+    if (kept > 0) note_kept_conc(node, kept, reasons, pass);
+    if (folded == 0) return false;
+    remove_marked(node.children_mut(), drop);
+    pass.folded_lines += folded;
+    ++pass.folded_structures;
+    if (!had_payload && node.value()) ++pass.folded_without_payload;
+    return true;
+}
+
+bool uid_to_7(Node& node, Pass& pass) {
+    node.set_tag("UID");
+    pass.note("_UID", NoteKind::Converted,
+              "version 7 defines UID, so the extension is no longer needed");
+    return true;
+}
+
+bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass) {
+    const auto payload = note.value();
+    if (!payload || !is_valid_xref(*payload) || !note_records.contains(*payload)) return false;
+    note.set_tag("SNOTE");
+    pass.note("NOTE", NoteKind::Converted,
+              "a pointer to a note record is a shared note pointer in version 7");
+    return true;
+}
+
+// Whether version 7 types a DATE as an exact date where it stands, given the
+// tags above it: under the header (and the header's source data), a change,
+// a creation, or an ordinance's status. Such a DATE may not have a PHRASE.
+bool takes_exact_date(std::span<const std::string_view> above) noexcept {
+    if (above.empty()) return false;
+    const std::string_view parent = above.back();
+    if (parent == "CHAN" || parent == "CREA" || parent == "STAT") return true;
+    return (above.size() == 1 && parent == "HEAD") ||
+           (above.size() == 3 && above[0] == "HEAD" && above[1] == "SOUR" && parent == "DATA");
+}
+
+bool date_to_7(Node& date, bool exact_only, Pass& pass) {
+    const std::string text = date.logical_value();
+    if (unicode::trim(text).empty()) return false;
+    if (exact_only) {
+        if (is_exact_date_7(text)) return false;
+        pass.note("DATE", NoteKind::Kept,
+                  quoted(text) +
+                      " is not version 7's exact date (day, month and year), the only form a DATE "
+                      "takes here, where no PHRASE may keep the original; it is left as written, "
+                      "so the output is not valid version 7");
+        return false;
+    }
+    const GedcomDate parsed = GedcomDate::parse(text);
+    const std::optional<std::string> written = parsed.to_gedcom_7();
+    if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;
+    if (date.first("PHRASE")) {
+        pass.note("DATE", NoteKind::Kept,
+                  quoted(text) +
+                      " is not version 7's date grammar, but the DATE already has a PHRASE, so the "
+                      "original cannot be kept beside a rewrite; it is left as it is");
+        return false;
+    }
+    std::string phrase = parsed.phrase.value_or(text);
+    if (phrase.starts_with('@')) phrase.insert(0, 1, '@');
+    date.set_logical_value(written.value_or(""));
+    append_phrase(date, phrase);
+    pass.note("DATE", NoteKind::Converted,
+              written ? quoted(text) +
+                            " is not version 7's date grammar; the reading it converted to is kept "
+                            "as the date, and the original as a PHRASE"
+                      : "version 7's date grammar cannot hold " + quoted(text) +
+                            "; the DATE is left empty and the original kept as a PHRASE");
+    return true;
+}
+
+struct RoleWord {
+    std::string_view word;
+    std::string_view role;
+};
+
+constexpr std::array<RoleWord, 23> role_words = {{
+    {"son", "CHIL"},
+    {"child", "CHIL"},
+    {"daughter", "CHIL"},
+    {"wife", "WIFE"},
+    {"husband", "HUSB"},
+    {"mother", "MOTH"},
+    {"father", "FATH"},
+    {"spouse", "SPOU"},
+    {"parent", "PARENT"},
+    {"friend", "FRIEND"},
+    {"clergy", "CLERGY"},
+    {"priest", "CLERGY"},
+    {"pastor", "CLERGY"},
+    {"minister", "CLERGY"},
+    {"witness", "WITN"},
+    {"neighbor", "NGHBR"},
+    {"neighbour", "NGHBR"},
+    {"multiple", "MULTIPLE"},
+    {"godparent", "GODP"},
+    {"godfather", "GODP"},
+    {"godmother", "GODP"},
+    {"officiant", "OFFICIATOR"},
+    {"officiator", "OFFICIATOR"},
+}};
+
+std::string_view role_of_words(std::string_view words) {
+    const std::string lower = unicode::to_lower(words);
+    for (const RoleWord& entry : role_words) {
+        if (entry.word == lower) return entry.role;
+    }
+    return "OTHER";
+}
+
+// The words of a role: the trimmed text, without the parentheses of 5.5.1's
+// role descriptor "(Godfather)".
+std::string_view words_of_role(std::string_view trimmed) noexcept {
+    if (trimmed.size() > 1 && trimmed.front() == '(' && trimmed.back() == ')') {
+        return trimmed.substr(1, trimmed.size() - 2);
+    }
+    return trimmed;
+}
+
+// A ROLE (or an association's RELA) as version 7's enumerated role, with
+// words that are not one kept as a PHRASE.
+bool role_to_7(Node& role, Pass& pass) {
+    const bool relation = role.tag() == "RELA";
+    const std::string_view note_tag = relation ? "ASSO.RELA" : "ROLE";
+    const std::string value = role.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    const std::string upper = ascii::upper_copy(trimmed);
+    if (!relation && std::binary_search(role_values.begin(), role_values.end(), upper)) {
+        if (upper == value || continuation_blocks(role, note_tag, role.tag(), pass)) return false;
+        role.set_logical_value(upper);
+        pass.note(note_tag, NoteKind::Converted,
+                  "the role " + quoted(value) + " is version 7's enumerated value " + upper);
+        return true;
+    }
+    const std::string_view words = words_of_role(trimmed);
+    if (continuation_blocks(role, note_tag, role.tag(), pass)) return false;
+    if (words.empty()) {
+        pass.note(note_tag, NoteKind::Kept,
+                  "an empty role has no version 7 reading; it is left as it is");
+        return false;
+    }
+    if (role.first("PHRASE")) {
+        pass.note(note_tag, NoteKind::Kept,
+                  "the role " + quoted(value) +
+                      " is not version 7's enumeration, but it already has a PHRASE to keep the "
+                      "words in; it is left as it is");
+        return false;
+    }
+    const std::string_view target = role_of_words(words);
+    if (relation) role.set_tag("ROLE");
+    role.set_logical_value(target);
+    append_phrase(role, words);
+    pass.note(note_tag, NoteKind::Converted,
+              relation ? "an association's relation " + quoted(words) + " is version 7's ROLE " +
+                             std::string(target) + ", with the words kept as a PHRASE"
+                       : "the role " + quoted(value) + " became " + std::string(target) +
+                             ", with the words kept as a PHRASE");
+    return true;
+}
+
+bool roles_to_7(Node& holder, Pass& pass) {
+    const bool association = holder.tag() == "ASSO";
+    bool changed = false;
+    for (Node& child : holder.children_mut()) {
+        if (child.tag() == "ROLE" || (association && child.tag() == "RELA")) {
+            changed = role_to_7(child, pass) || changed;
+        }
+    }
+    return changed;
+}
+
+// One structure's own rewrites; `above` holds the tags of the structures
+// above it, the record's first.
+bool structure_to_7(Node& node, std::span<const std::string_view> above,
+                    const NoteRecordIds& note_records, Pass& pass) {
+    const bool folded = fold_continuations(node, pass);
+    const std::string_view tag = node.tag();
+    bool changed = false;
+    if (tag == "_UID") {
+        changed = uid_to_7(node, pass);
+    } else if (tag == "NOTE") {
+        changed = note_pointer_to_7(node, note_records, pass);
+    } else if (tag == "DATE") {
+        changed = date_to_7(node, takes_exact_date(above), pass);
+    } else if (tag == "EVEN" || tag == "ASSO") {
+        changed = roles_to_7(node, pass);
+    } else if (tag == "OBJE" && node.first("FILE")) {
+        changed = media_form_to_7(node, pass);
+    }
+    return folded || changed;
 }
 
 }  // namespace
@@ -233,6 +545,30 @@ bool media_form_to_7(Node& object, Pass& pass) {
         changed = rewrite_file_format(*form, pass) || changed;
         for (Node& medium : form->children_mut()) changed = rewrite_medium(medium, pass) || changed;
     }
+    return changed;
+}
+
+NoteRecordIds::NoteRecordIds(std::span<const Node> records) {
+    for (const Node& record : records) {
+        if (record.tag() == "NOTE" && record.xref()) keys_.push_back(xref_key(*record.xref()));
+    }
+    std::sort(keys_.begin(), keys_.end());
+}
+
+bool NoteRecordIds::contains(std::string_view pointer) const {
+    return std::binary_search(keys_.begin(), keys_.end(), xref_key(pointer));
+}
+
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass) {
+    bool changed = false;
+    // The tags of the structures above the one visited. They are views into
+    // those nodes, which stay in place while their substructures are walked.
+    std::vector<std::string_view> above;
+    walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
+        above.resize(path.size());
+        changed = structure_to_7(node, above, note_records, pass) || changed;
+        above.push_back(node.tag());
+    });
     return changed;
 }
 

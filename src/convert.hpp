@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,5 +94,28 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 // for anything else). Notes every change, and every refusal as Kept. True
 // when anything changed.
 bool media_form_to_7(Node& object, Pass& pass);
+
+// The identifiers of a document's note records (records tagged exactly NOTE
+// that carry one), which version 7 calls shared notes. Pointers are matched
+// ignoring ASCII letter case.
+class NoteRecordIds {
+  public:
+    NoteRecordIds() = default;
+    explicit NoteRecordIds(std::span<const Node> records);
+    bool contains(std::string_view pointer) const;
+
+  private:
+    std::vector<std::string> keys_;  // xref_key of each, sorted
+};
+
+// Rewrites `record` and every structure beneath it into version 7's form,
+// each structure before its substructures: CONC lines folded into the text
+// they continue (the Pass counts them for the record's summary note), _UID
+// as UID, pointers to note records as SNOTE, dates in version 7's grammar
+// with the original kept as a PHRASE, roles as version 7's enumerated
+// values, multimedia objects through media_form_to_7. Whatever cannot be
+// rewritten without loss stays as written with a Kept note. True when
+// anything changed.
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
 
 }  // namespace lignor

@@ -1,7 +1,9 @@
 #include "dates.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "ascii.hpp"
@@ -1059,6 +1061,19 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
     };
     return keyword_payload(kind, write_point(earliest), write_point(latest), earliest.has_value(),
                            latest.has_value());
+}
+
+bool is_exact_date_7(std::string_view text) noexcept {
+    const auto is_integer = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), is_digit);
+    };
+    const std::size_t first = text.find(' ');
+    const std::size_t last = text.rfind(' ');
+    if (first == std::string_view::npos || first == last) return false;
+    const std::string_view month = text.substr(first + 1, last - first - 1);
+    return is_integer(text.substr(0, first)) && is_integer(text.substr(last + 1)) &&
+           std::find(std::begin(gedcom_months), std::end(gedcom_months), month) !=
+               std::end(gedcom_months);
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {

@@ -92,6 +92,11 @@ struct GedcomDate {
     friend bool operator==(const GedcomDate&, const GedcomDate&) = default;
 };
 
+// Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
+// header's, a change's, a creation's) may take: day, Gregorian month and
+// year, each one space apart ("5 JAN 1900"), nothing before or after.
+bool is_exact_date_7(std::string_view text) noexcept;
+
 // The steps of reading and writing, exposed for the tests.
 namespace date_parts {
 

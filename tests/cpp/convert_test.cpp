@@ -116,5 +116,206 @@ TEST(convert, media_notes_quote_what_they_found) {
                        }));
 }
 
+struct Converted {
+    string text;
+    std::vector<string> notes;  // "TAG Kind"
+    std::vector<string> details;
+    Pass pass;
+    bool changed = false;
+};
+
+// Every record of `text` through structures_to_7_node, as the driver runs it.
+Converted structures_to_7(string_view text) {
+    Document document = read(text);
+    const NoteRecordIds note_records(document.records);
+    Converted out;
+    for (Node& record : document.records) {
+        out.changed = structures_to_7_node(record, note_records, out.pass) || out.changed;
+    }
+    out.text = document.to_text();
+    for (const ConversionNote& note : out.pass.notes) {
+        out.notes.push_back(note.tag + " " + string(to_string(note.kind)));
+        out.details.push_back(note.detail);
+    }
+    return out;
+}
+
+struct StructureCase {
+    string record;     // a whole record, or more than one
+    string converted;  // empty: left as written
+    std::vector<string> notes;
+};
+
+void expect_converted(const std::vector<StructureCase>& cases) {
+    for (const StructureCase& c : cases) {
+        const Converted out = structures_to_7(c.record);
+        EXPECT_EQ(out.text, c.converted.empty() ? c.record : c.converted) << c.record;
+        EXPECT_EQ(out.changed, !c.converted.empty()) << c.record;
+        EXPECT_EQ(out.notes, c.notes) << c.record;
+    }
+}
+
+TEST(convert, conc_lines_fold_unless_folding_would_change_the_text) {
+    const string kept = "; the output is therefore not valid version 7";
+    const string big(8U << 20U, 'a');
+    struct Case {
+        string record;
+        string converted;                   // empty: left as written
+        string detail;                      // of the one Kept note, if any
+        std::array<std::size_t, 3> folded;  // lines, structures, without payload
+    };
+    const std::vector<Case> cases = {
+        {"0 @I1@ INDI\n1 NOTE abc\n2 CONC def\n2 CONT ghi\n2 CONC jkl\n2 CONT m\n",
+         "0 @I1@ INDI\n1 NOTE abcdef\n2 CONT ghijkl\n2 CONT m\n",
+         "",
+         {2, 1, 0}},
+        {"0 @I1@ INDI\n1 NOTE\n2 CONC text\n1 TITL a\n2 CONC b\n",
+         "0 @I1@ INDI\n1 NOTE text\n1 TITL ab\n",
+         "",
+         {2, 2, 1}},
+        {"0 @I1@ INDI\n1 NOTE @N1@\n2 CONC x\n",
+         "",
+         "1 CONC line(s) kept as written because it continues a pointer payload, which joining "
+         "would turn into other text" +
+             kept,
+         {}},
+        {"0 @I1@ INDI\n1 NOTE\n2 CONC @x\n",
+         "",
+         "1 CONC line(s) kept as written because joining would make the text begin with @, which "
+         "version 7 reads as a pointer or an escape" +
+             kept,
+         {}},
+        {"0 @I1@ INDI\n1 NOTE @\n2 CONC N1@\n",
+         "",
+         "1 CONC line(s) kept as written because joining would make the text begin with @, which "
+         "version 7 reads as a pointer or an escape" +
+             kept,
+         {}},
+        // Text that already begins with @ says nothing new once joined.
+        {"0 @I1@ INDI\n1 NOTE a\n2 CONT @@b\n2 CONC c\n",
+         "0 @I1@ INDI\n1 NOTE a\n2 CONT @@bc\n",
+         "",
+         {1, 1, 0}},
+        // One refused segment keeps its lines; the others still fold.
+        {"0 @I1@ INDI\n1 NOTE a\n2 CONC b\n2 CONT\n2 CONC @c\n2 CONC d\n",
+         "0 @I1@ INDI\n1 NOTE ab\n2 CONT\n2 CONC @c\n2 CONC d\n",
+         "2 CONC line(s) kept as written because joining would make the text begin with @, which "
+         "version 7 reads as a pointer or an escape" +
+             kept,
+         {1, 1, 0}},
+        {"0 @I1@ INDI\n1 NOTE a\n2 CONC b\n3 SOUR @S1@\n2 CONT c\n2 CONC d\n",
+         "",
+         "2 CONC line(s) kept as written because a CONC line carries an identifier or "
+         "substructures of its own" +
+             kept,
+         {}},
+        {"0 @I1@ INDI\n1 NOTE a\n2 CONT b\n3 CONC c\n",
+         "",
+         "1 CONC line(s) kept as written because it is under a continuation line, not a "
+         "payload" +
+             kept,
+         {}},
+        {"0 @I1@ INDI\n1 NOTE\n2 CONC @x\n2 CONT " + big + "\n2 CONC " + big + "\n",
+         "",
+         "2 CONC line(s) kept as written because joining would make the text begin with @, "
+         "which version 7 reads as a pointer or an escape and the joined line would be longer "
+         "than this library reads back" +
+             kept,
+         {}},
+    };
+    for (const Case& c : cases) {
+        const Converted out = structures_to_7(c.record);
+        const string label = c.record.substr(0, 80);
+        EXPECT_EQ(out.text, c.converted.empty() ? c.record : c.converted) << label;
+        EXPECT_EQ(out.details,
+                  c.detail.empty() ? std::vector<string>{} : std::vector<string>{c.detail})
+            << label;
+        EXPECT_EQ((std::array{out.pass.folded_lines, out.pass.folded_structures,
+                              out.pass.folded_without_payload}),
+                  c.folded)
+            << label;
+    }
+}
+
+TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
+    expect_converted({
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 MAY 1900\n1 DEAT\n2 DATE\n1 BURI\n2 DATE  \n", "", {}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE 12 MAY 1900\n3 PHRASE 12 may 1900\n",
+         {"DATE Converted"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE (about 1900)\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE about 1900\n",
+         {"DATE Converted"}},
+        // A DATE is exempt from the @ rule of folding; its phrase is escaped.
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE\n3 CONC @#DROMAN@ 1700\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE @@#DROMAN@ 1700\n",
+         {"DATE Converted"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE @#DROMAN@\n3 CONC  1700\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE @@#DROMAN@ 1700\n",
+         {"DATE Kept", "DATE Converted"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n3 PHRASE x\n", "", {"DATE Kept"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may\n3 CONT 1900\n4 NOTE n\n", "", {"DATE Kept"}},
+        // Where version 7 requires an exact date, no PHRASE may stand beside it.
+        {"0 HEAD\n1 DATE 5 JAN 1900\n1 SOUR x\n2 DATA\n3 DATE 05 JAN 1900\n0 @I1@ INDI\n1 CHAN\n"
+         "2 DATE 1 MAR 2000\n",
+         "",
+         {}},
+        {"0 HEAD\n1 DATE 5 Jan 1900\n1 SOUR x\n2 DATA\n3 DATE ABT 1900\n0 @I1@ INDI\n1 CHAN\n"
+         "2 DATE 1 MAR 2000 \n1 CREA\n2 DATE JAN 2000\n1 BAPL\n2 STAT COMPLETED\n3 DATE 2000\n",
+         "",
+         {"DATE Kept", "DATE Kept", "DATE Kept", "DATE Kept", "DATE Kept"}},
+    });
+}
+
+TEST(convert, roles_become_version_7_enumerated_values) {
+    expect_converted({
+        {"0 @I1@ INDI\n1 EVEN\n2 ROLE  witn \n",
+         "0 @I1@ INDI\n1 EVEN\n2 ROLE WITN\n",
+         {"ROLE Converted"}},
+        {"0 @I1@ INDI\n1 EVEN\n2 ROLE (Godfather)\n2 ROLE (Best man)\n2 ROLE Priest\n",
+         "0 @I1@ INDI\n1 EVEN\n2 ROLE GODP\n3 PHRASE Godfather\n2 ROLE OTHER\n3 PHRASE Best man\n"
+         "2 ROLE CLERGY\n3 PHRASE Priest\n",
+         {"ROLE Converted", "ROLE Converted", "ROLE Converted"}},
+        {"0 @I1@ INDI\n1 EVEN\n2 ROLE ()\n2 ROLE WITN\n2 ROLE\n", "", {"ROLE Kept", "ROLE Kept"}},
+        {"0 @I1@ INDI\n1 EVEN\n2 ROLE best\n3 PHRASE x\n", "", {"ROLE Kept"}},
+        {"0 @I1@ INDI\n1 EVEN\n2 ROLE wi\n3 CONC tn\n4 NOTE n\n", "", {"ROLE Kept", "ROLE Kept"}},
+        {"0 @I1@ INDI\n1 ASSO @I2@\n2 RELA Godmother\n2 RELA WITN\n",
+         "0 @I1@ INDI\n1 ASSO @I2@\n2 ROLE GODP\n3 PHRASE Godmother\n2 ROLE OTHER\n3 PHRASE WITN\n",
+         {"ASSO.RELA Converted", "ASSO.RELA Converted"}},
+        {"0 @I1@ INDI\n1 ASSO @I2@\n2 ROLE (mother)\n",
+         "0 @I1@ INDI\n1 ASSO @I2@\n2 ROLE MOTH\n3 PHRASE mother\n",
+         {"ROLE Converted"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 RELA friend\n2 ROLE friend\n", "", {}},
+    });
+}
+
+TEST(convert, uid_note_pointers_and_media_take_version_7_form) {
+    expect_converted({
+        {"0 @N1@ NOTE text\n0 @I1@ INDI\n1 _UID 1234\n1 NOTE @n1@\n1 NOTE @N2@\n1 NOTE @N1@ x\n"
+         "1 OBJE\n2 FILE a b.jpg\n",
+         "0 @N1@ NOTE text\n0 @I1@ INDI\n1 UID 1234\n1 SNOTE @n1@\n1 NOTE @N2@\n1 NOTE @N1@ x\n"
+         "1 OBJE\n2 FILE a%20b.jpg\n",
+         {"_UID Converted", "NOTE Converted", "FILE Converted"}},
+    });
+}
+
+TEST(convert, role_and_date_notes_quote_what_they_found) {
+    const Converted out = structures_to_7(
+        "0 HEAD\n1 DATE 5 Jan 1900\n0 @I1@ INDI\n1 BIRT\n2 DATE x\"y\n1 EVEN\n2 ROLE wItn\n"
+        "2 ROLE (Best man)\n1 ASSO @I2@\n2 RELA Godmother\n");
+    EXPECT_EQ(out.details,
+              (std::vector<string>{
+                  "\"5 Jan 1900\" is not version 7's exact date (day, month and year), the only "
+                  "form a DATE takes here, where no PHRASE may keep the original; it is left as "
+                  "written, so the output is not valid version 7",
+                  "version 7's date grammar cannot hold \"x\\\"y\"; the DATE is left empty and "
+                  "the original kept as a PHRASE",
+                  "the role \"wItn\" is version 7's enumerated value WITN",
+                  "the role \"(Best man)\" became OTHER, with the words kept as a PHRASE",
+                  "an association's relation \"Godmother\" is version 7's ROLE GODP, with the "
+                  "words kept as a PHRASE",
+              }));
+}
+
 }  // namespace
 }  // namespace lignor
