@@ -3,6 +3,8 @@
 // declarations. The structures inside each record are rewritten by
 // structures_to_7_node.
 #include <algorithm>
+#include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,16 +94,17 @@ void record_to_7(Node& record, const NoteRecordIds& note_records, Pass& pass) {
 }
 
 // Every extension tag used outside the headers, once each, in byte order.
-std::vector<std::string> extension_tags_in_use(std::span<const Node> records) {
-    std::vector<std::string> tags;
+// A tag is copied only the first time it is met: a file may use one
+// extension (_UID) on most of its records.
+std::set<std::string, std::less<>> extension_tags_in_use(std::span<const Node> records) {
+    std::set<std::string, std::less<>> tags;
     for (const Node& record : records) {
         if (record.tag() == "HEAD") continue;
         walk(record, [&](const Node& node, std::span<const std::size_t>) {
-            if (node.tag().starts_with('_')) tags.emplace_back(node.tag());
+            const std::string_view tag = node.tag();
+            if (tag.starts_with('_') && !tags.contains(tag)) tags.emplace(tag);
         });
     }
-    std::sort(tags.begin(), tags.end());
-    tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
     return tags;
 }
 
