@@ -10,9 +10,12 @@ plausibility findings, and whether the document written back as UTF-8
 reproduces the file; then edits a copy (a person and a family appended
 from dicts, one payload replaced, a long note wrapped for 5.5.1's line
 limit) and prints the lines that changed; then packs the document with a small media file into
-a GEDZIP archive in a temporary folder and measures it.
+a GEDZIP archive in a temporary folder and measures it, and converts it to
+GEDCOM 7.0, prints what the conversion did counted by kind and tag, and
+writes the converted file next to the archive.
 """
 
+import collections
 import difflib
 import pathlib
 import struct
@@ -59,7 +62,7 @@ def main(argv):
         print(f"to_bytes(): {len(written):,} bytes, not the file byte for byte: {change} changed")
 
     show_edits(data)
-    show_archive(written)
+    show_archive(written, document)
     return 0
 
 
@@ -122,8 +125,9 @@ def tiny_png():
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b"")
 
 
-def show_archive(dataset):
-    """Writes the dataset and a media file as a GEDZIP archive and measures it."""
+def show_archive(dataset, document):
+    """Writes the dataset and a media file as a GEDZIP archive and measures it,
+    then writes the document converted to GEDCOM 7.0 beside it."""
     with tempfile.TemporaryDirectory(prefix="lignor-tour-") as folder:
         photo = pathlib.Path(folder, "photo.png")
         photo.write_bytes(tiny_png())
@@ -133,8 +137,22 @@ def show_archive(dataset):
         writer.add_file("media/photo.png", photo)
         size = writer.finish()
         claimed = lignor.archive_total_size(archive_path.read_bytes())
-    print(f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
-          f"{claimed:,} bytes once extracted")
+        print(f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
+              f"{claimed:,} bytes once extracted")
+        show_conversion(document, pathlib.Path(folder, "family-7.0.ged"))
+
+
+def show_conversion(document, target, most=20):
+    """Converts the document to GEDCOM 7.0, counts the notes by kind and tag,
+    and writes the converted file to `target`."""
+    converted, notes = document.to_version7()
+    target.write_bytes(converted.to_bytes())
+    counts = collections.Counter((note["kind"], note["tag"]) for note in notes)
+    print(f"GEDCOM 7.0: {len(notes)} note(s), {target.name} written "
+          f"({target.stat().st_size:,} bytes)"
+          + (f"; the {most} most frequent:" if len(counts) > most else ""))
+    for (kind, tag), count in counts.most_common(most):
+        print(f"  {count:5} {kind:<9} {tag}")
 
 
 def show_dates(document, most=6):

@@ -9,6 +9,7 @@
 
 #include "bridge.hpp"
 #include "build.hpp"
+#include "convert.hpp"
 #include "decode.hpp"
 #include "document.hpp"
 #include "family.hpp"
@@ -349,6 +350,66 @@ PyObject* gedcom_to_bytes(PyObject* self, PyObject*) {
         self, [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
 }
 
+// ----- conversion ----------------------------------------------------------
+
+[[noreturn]] void owned_type_error(PyObject* object) {
+    PyErr_Format(PyExc_TypeError,
+                 "to_version7() argument 'owned' must be a sequence of (str, str) pairs, not "
+                 "%.100s",
+                 Py_TYPE(object)->tp_name);
+    throw PythonErrorSet{};
+}
+
+// The items of a sequence other than a `str`; TypeError naming `owned` for
+// anything else.
+PyRef owned_items(PyObject* object, PyObject* culprit) {
+    if (PyUnicode_Check(object) || !PySequence_Check(object)) owned_type_error(culprit);
+    return checked(PySequence_Fast(object, "a sequence"));
+}
+
+OwnedExtension owned_pair(PyObject* pair) {
+    const PyRef items = owned_items(pair, pair);
+    if (PySequence_Fast_GET_SIZE(items.get()) != 2) owned_type_error(pair);
+    OwnedExtension entry{std::string(text_argument("to_version7", "owned",
+                                                   PySequence_Fast_GET_ITEM(items.get(), 0))),
+                         std::string(text_argument("to_version7", "owned",
+                                                   PySequence_Fast_GET_ITEM(items.get(), 1)))};
+    // A declaration is one line: the URI goes on the TAG line after the tag.
+    if (has_line_break(entry.uri)) {
+        PyErr_Format(PyExc_ValueError, "the URI of %s in 'owned' contains a line break",
+                     entry.tag.c_str());
+        throw PythonErrorSet{};
+    }
+    return entry;
+}
+
+// `owned` as the caller's (tag, URI) pairs in order; none for None.
+std::vector<OwnedExtension> owned_argument(PyObject* object) {
+    std::vector<OwnedExtension> owned;
+    if (object == nullptr || object == Py_None) return owned;
+    const PyRef items = owned_items(object, object);
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    owned.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        owned.push_back(owned_pair(PySequence_Fast_GET_ITEM(items.get(), i)));
+    }
+    return owned;
+}
+
+PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary([&] {
+        static constexpr Parameter parameters[] = {{"owned", false}};
+        const auto bound = bind_arguments("to_version7", parameters, args, kwargs);
+        const std::vector<OwnedExtension> owned = owned_argument(bound[0]);
+        Conversion conversion = state_of(self).read(
+            [&](const GedcomState& state) { return to_version_7_with(state.document(), owned); });
+        const PyRef notes = to_py_list(conversion.notes);
+        const PyRef converted =
+            make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
+        return checked(PyTuple_Pack(2, converted.get(), notes.get()));
+    });
+}
+
 // ----- slots ---------------------------------------------------------------
 
 Py_ssize_t gedcom_len(PyObject* self) {
@@ -448,6 +509,16 @@ PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(to_bytes, METH_NOARGS, "$self",
                   "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
                   "truth about them \u2014 what should be written to disk."),
+    GEDCOM_METHOD(to_version7, with_arguments, "$self, owned=None",
+                  "An explicit conversion to GEDCOM 7.0: the converted document and the\n"
+                  "notes naming every construct touched, dropped, or kept.\n"
+                  "\n"
+                  "`owned` names the extension tags the caller writes itself, each paired\n"
+                  "with the URI it is documented at \u2014 `[(\"_PRIM\", "
+                  "\"https://lignor.example.org/docs/extensions/PRIM\")]`.\n"
+                  "Those are declared by name; any other extension in the file is\n"
+                  "declared as undocumented rather than dropped, because it is somebody's\n"
+                  "data either way."),
     {nullptr, nullptr, 0, nullptr},
 };
 

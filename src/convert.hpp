@@ -118,4 +118,24 @@ class NoteRecordIds {
 // anything changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
 
+// An extension tag the caller documents itself, with the URI of its
+// documentation.
+struct OwnedExtension {
+    std::string tag;
+    std::string uri;
+};
+
+// Where the conversion to version 7 says an extension it found in a file is
+// documented when the caller did not name it: nowhere, by design.
+inline constexpr std::string_view undocumented_extension_uri =
+    "https://lignor.example.org/undocumented";
+
+// Converts a copy of `document` to GEDCOM 7.0: the header declares 7.0 and
+// no character set, note records become shared notes, every structure goes
+// through structures_to_7_node, structures version 7 does not define are
+// named, and every extension the records use is declared in HEAD.SCHMA
+// (with the caller's URI for those in `owned`, as undocumented otherwise).
+// Never fails; what cannot be expressed is kept and named in a note.
+Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned);
+
 }  // namespace lignor

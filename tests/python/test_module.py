@@ -37,6 +37,14 @@ DOCSTRINGS = {
     "to_text": "The document as text, untouched lines byte for byte.",
     "to_bytes": "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
     "truth about them \u2014 what should be written to disk.",
+    "to_version7": "An explicit conversion to GEDCOM 7.0: the converted document and the\n"
+    "notes naming every construct touched, dropped, or kept.\n\n"
+    "`owned` names the extension tags the caller writes itself, each paired\n"
+    "with the URI it is documented at \u2014 "
+    "`[(\"_PRIM\", \"https://lignor.example.org/docs/extensions/PRIM\")]`.\n"
+    "Those are declared by name; any other extension in the file is\n"
+    "declared as undocumented rather than dropped, because it is somebody's\n"
+    "data either way.",
 }
 
 # Public callables with the parameters inspect.signature() must report.
@@ -72,7 +80,8 @@ def test_import_registers_in_order(lignor):
 # Methods and properties in the order of the class surface, as far as they exist.
 METHODS = ["parse", "new_v551", "new_v7", "append_records", "append_structures",
            "wrap_long_lines", "fit_line_limit", "records", "record", "individuals", "families", "validate", "unresolved_pointers", "parents_of",
-           "children_of", "partners_of", "set_logical_value", "to_text", "to_bytes"]
+           "children_of", "partners_of", "set_logical_value", "to_text", "to_bytes",
+           "to_version7"]
 # Called on the class: no `$self`.
 CLASS_METHODS = {"parse", "new_v551", "new_v7"}
 PROPERTIES = ["encoding", "version", "content_records"]

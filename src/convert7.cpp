@@ -1,0 +1,155 @@
+// The record-level driver of the conversion to version 7: the header, note
+// records, the per-record summary of folded CONC lines, and the extension
+// declarations. The structures inside each record are rewritten by
+// structures_to_7_node.
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert.hpp"
+#include "queries.hpp"
+#include "schema.hpp"
+#include "v7defs.hpp"
+
+namespace lignor {
+namespace {
+
+constexpr std::string_view version_7 = "7.0";
+
+// Removes every substructure of `node` tagged exactly `tag`; true when any was.
+bool remove_all(Node& node, std::string_view tag) {
+    NodeList& children = node.children_mut();
+    const auto kept = std::remove_if(children.begin(), children.end(),
+                                     [&](const Node& child) { return child.tag() == tag; });
+    if (kept == children.end()) return false;
+    children.erase(kept, children.end());
+    return true;
+}
+
+// The existing GEDC made to declare version 7, which names no form.
+void declare_version_7(Node& gedc, Pass& pass) {
+    gedc.forget_verbatim();
+    if (Node* vers = gedc.first_mut("VERS")) {
+        vers->set_value(version_7);
+    } else {
+        gedc.push(Node::with_value("VERS", version_7));
+    }
+    if (remove_all(gedc, "FORM")) {
+        pass.note("GEDC.FORM", NoteKind::Dropped, "version 7 has one form and does not name it");
+    }
+}
+
+void header_to_7(Node& header, Pass& pass) {
+    header.forget_verbatim();
+    if (Node* gedc = header.first_mut("GEDC")) {
+        declare_version_7(*gedc, pass);
+    } else {
+        Node added = Node::make("GEDC");
+        added.push(Node::with_value("VERS", version_7));
+        NodeList& children = header.children_mut();
+        children.insert(children.begin(), std::move(added));
+        pass.note("GEDC", NoteKind::Converted,
+                  "the header declared no GEDCOM version, and version 7 requires it");
+    }
+    if (remove_all(header, "CHAR")) {
+        pass.note("CHAR", NoteKind::Dropped,
+                  "version 7 is always UTF-8, so a character set declaration says nothing");
+    }
+}
+
+void note_record_to_7(Node& record, Pass& pass) {
+    record.set_tag("SNOTE");  // drops the line's verbatim text
+    pass.note("NOTE", NoteKind::Converted, "a note record is a shared note record in version 7");
+}
+
+// The one summary note of the CONC lines folded in the record just
+// converted; resets the counts for the next record.
+void note_folded_lines(Pass& pass) {
+    if (pass.folded_lines > 0) {
+        std::string detail = "version 7 has no CONC; " + std::to_string(pass.folded_lines) +
+                             " continuation line(s) in " + std::to_string(pass.folded_structures) +
+                             " structure(s) were folded into the text they continued, which "
+                             "reads exactly as before";
+        if (pass.folded_without_payload > 0) {
+            detail += "; " + std::to_string(pass.folded_without_payload) +
+                      " of those structure(s) had no payload, so the folded text became it";
+        }
+        pass.note("CONC", NoteKind::Converted, std::move(detail));
+    }
+    pass.folded_lines = 0;
+    pass.folded_structures = 0;
+    pass.folded_without_payload = 0;
+}
+
+void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records, Pass& pass) {
+    pass.record = record.xref() ? std::optional<std::string>(*record.xref()) : std::nullopt;
+    if (is_header) header_to_7(record, pass);
+    if (record.tag() == "NOTE" && record.xref()) note_record_to_7(record, pass);
+    structures_to_7_node(record, note_records, pass);
+    note_undefined_structures(record, pass);
+    note_folded_lines(pass);
+}
+
+// Every extension tag used outside the headers, once each, in byte order.
+// A tag is copied only the first time it is met: a file may use one
+// extension (_UID) on most of its records.
+std::set<std::string, std::less<>> extension_tags_in_use(const Document& document) {
+    std::set<std::string, std::less<>> tags;
+    const Node* head = header(document);
+    for (const Node& record : document.records) {
+        if (&record == head) continue;
+        walk(record, [&](const Node& node, std::span<const std::size_t>) {
+            const std::string_view tag = node.tag();
+            if (tag.starts_with('_') && !tags.contains(tag)) tags.emplace(tag);
+        });
+    }
+    return tags;
+}
+
+const OwnedExtension* owned_entry(std::span<const OwnedExtension> owned, std::string_view tag) {
+    const auto it = std::find_if(owned.begin(), owned.end(),
+                                 [&](const OwnedExtension& entry) { return entry.tag == tag; });
+    return it == owned.end() ? nullptr : &*it;
+}
+
+void declare_extensions(Document& document, std::span<const OwnedExtension> owned, Pass& pass) {
+    pass.record.reset();
+    Node* const header = header_mut(document);
+    if (header == nullptr) return;
+    for (const std::string& tag : extension_tags_in_use(document)) {
+        if (schema::is_declared(*header, tag)) continue;
+        header->forget_verbatim();
+        if (const OwnedExtension* entry = owned_entry(owned, tag)) {
+            schema::declare(*header, tag, entry->uri);
+            pass.note(tag, NoteKind::Converted,
+                      "declared in the header, which version 7 requires of every extension");
+        } else {
+            schema::declare(*header, tag, undocumented_extension_uri);
+            pass.note(tag, NoteKind::Kept,
+                      "another application's extension, declared as undocumented rather than "
+                      "dropped");
+        }
+    }
+}
+
+}  // namespace
+
+Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned) {
+    Conversion conversion{
+        document, document.version().value_or("unstated"), std::string(version_7), {}};
+    Document& copy = conversion.document;
+    const NoteRecordIds note_records(copy.records);
+    Pass pass;
+    // The same record every reader and writer of this library takes for the
+    // header: the first tagged HEAD in any letter case.
+    const Node* head = header(copy);
+    for (Node& record : copy.records) record_to_7(record, &record == head, note_records, pass);
+    declare_extensions(copy, owned, pass);
+    conversion.notes = std::move(pass.notes);
+    return conversion;
+}
+
+}  // namespace lignor

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert.hpp"
+#include "document.hpp"
+#include "json.hpp"
+
+namespace lignor {
+namespace {
+
+using std::string;
+
+Document read(const string& text) {
+    auto document = Document::parse_with(text, ParseLimits{});
+    EXPECT_TRUE(document) << document.error().display();
+    return std::move(document).value();
+}
+
+// Each note as "record|tag|kind", "-" for no record.
+std::vector<string> note_keys(const Conversion& conversion) {
+    std::vector<string> keys;
+    for (const ConversionNote& note : conversion.notes) {
+        keys.push_back(note.record.value_or("-") + "|" + note.tag + "|" +
+                       string(to_string(note.kind)));
+    }
+    return keys;
+}
+
+struct Case {
+    const char* name;
+    string input;
+    string output;
+    std::vector<string> notes;
+    std::vector<OwnedExtension> owned = {};
+};
+
+class ToVersion7 : public testing::TestWithParam<Case> {};
+
+TEST_P(ToVersion7, converts_a_copy_and_names_each_change) {
+    const Case& c = GetParam();
+    const Document original = read(c.input);
+    const Conversion conversion = to_version_7_with(original, c.owned);
+    EXPECT_EQ(conversion.document.to_text(), c.output);
+    EXPECT_EQ(note_keys(conversion), c.notes);
+    EXPECT_EQ(conversion.to_version, "7.0");
+    EXPECT_EQ(original.to_text(), c.input);  // the caller's document is untouched
+}
+
+const string trailer = "0 TRLR\n";
+const string head7 = "0 HEAD\n1 GEDC\n2 VERS 7.0\n";
+const string undocumented = string(" ") + string(undocumented_extension_uri) + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    header, ToVersion7,
+    testing::Values(
+        Case{"v551",
+             "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n" + trailer,
+             head7 + trailer,
+             {"-|GEDC.FORM|Dropped", "-|CHAR|Dropped"}},
+        Case{"no_gedc",
+             "0 HEAD\n1 SOUR x\n1 CHAR ANSEL\n1 CHAR UTF-8\n" + trailer,
+             head7 + "1 SOUR x\n" + trailer,
+             {"-|GEDC|Converted", "-|CHAR|Dropped"}},
+        Case{"gedc_without_vers",
+             "0 HEAD\n1 GEDC\n2 _X y\n" + trailer,
+             "0 HEAD\n1 GEDC\n2 _X y\n2 VERS 7.0\n" + trailer,
+             {}},
+        Case{"already_7", head7 + "1 SOUR x\n" + trailer, head7 + "1 SOUR x\n" + trailer, {}},
+        // The header every part of the library agrees on: not first, any case.
+        Case{"header_not_first_in_other_case",
+             "0 @I1@ INDI\n0 Head\n1 GEDC\n2 VERS 5.5.1\n" + trailer,
+             "0 @I1@ INDI\n0 Head\n1 GEDC\n2 VERS 7.0\n" + trailer,
+             {"-|Head|Kept"}},
+        Case{"no_header",
+             "0 @I1@ INDI\n1 _FOO a\n" + trailer,
+             "0 @I1@ INDI\n1 _FOO a\n" + trailer,
+             {}}),
+    [](const auto& info) { return string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    note_records, ToVersion7,
+    testing::Values(
+        Case{"record_and_pointers_in_any_case",
+             head7 + "0 @n1@ NOTE text\n1 CONT more\n0 @I1@ INDI\n1 NOTE @N1@\n1 NOTE inline\n" +
+                 trailer,
+             head7 + "0 @n1@ SNOTE text\n1 CONT more\n0 @I1@ INDI\n1 SNOTE @N1@\n1 NOTE inline\n" +
+                 trailer,
+             {"@n1@|NOTE|Converted", "@I1@|NOTE|Converted"}},
+        Case{"only_exact_note_tag_with_identifier",
+             head7 + "0 NOTE loose\n" + trailer,
+             head7 + "0 NOTE loose\n" + trailer,
+             {"-|NOTE|Kept"}}),
+    [](const auto& info) { return string(info.param.name); });
+
+const string extension_records =
+    "0 @I1@ INDI\n1 _FOO a\n0 @I2@ INDI\n1 BIRT\n2 _FOO b\n0 @I3@ INDI\n1 _BAR c\n" + trailer;
+
+INSTANTIATE_TEST_SUITE_P(
+    extensions, ToVersion7,
+    testing::Values(
+        Case{"sorted_and_undocumented",
+             head7 + "1 _HDR only here\n" + extension_records,
+             head7 + "1 _HDR only here\n1 SCHMA\n2 TAG _BAR" + undocumented + "2 TAG _FOO" +
+                 undocumented + extension_records,
+             {"-|_BAR|Kept", "-|_FOO|Kept"}},
+        Case{"owned",
+             head7 + extension_records,
+             head7 + "1 SCHMA\n2 TAG _BAR" + undocumented + "2 TAG _FOO https://example.org/foo\n" +
+                 extension_records,
+             {"-|_BAR|Kept", "-|_FOO|Converted"},
+             {{"_foo", "https://example.org/wrong-case"}, {"_FOO", "https://example.org/foo"}}},
+        Case{"already_declared",
+             head7 + "1 SCHMA\n2 TAG _FOO x\n" + extension_records,
+             head7 + "1 SCHMA\n2 TAG _FOO x\n2 TAG _BAR" + undocumented + extension_records,
+             {"-|_BAR|Kept"}}),
+    [](const auto& info) { return string(info.param.name); });
+
+TEST(to_version_7, names_the_source_version) {
+    EXPECT_EQ(to_version_7_with(read("0 HEAD\n0 TRLR\n"), {}).from_version, "unstated");
+    EXPECT_EQ(to_version_7_with(read("0 HEAD\n1 GEDC\n2 VERS 5.5\n0 TRLR\n"), {}).from_version,
+              "5.5");
+}
+
+TEST(to_version_7, sums_up_folded_lines_once_per_record) {
+    const Document original = read(head7 +
+                                   "0 @I1@ INDI\n1 NOTE a\n2 CONC b\n2 CONC c\n1 TITL\n2 CONC "
+                                   "d\n0 @I2@ INDI\n" +
+                                   trailer);
+    const Conversion conversion = to_version_7_with(original, {});
+    ASSERT_EQ(note_keys(conversion), std::vector<string>{"@I1@|CONC|Converted"});
+    EXPECT_EQ(conversion.notes[0].detail,
+              "version 7 has no CONC; 3 continuation line(s) in 2 structure(s) were folded into "
+              "the text they continued, which reads exactly as before; 1 of those structure(s) "
+              "had no payload, so the folded text became it");
+}
+
+}  // namespace
+}  // namespace lignor
