@@ -7,6 +7,7 @@
 
 #include "document.hpp"
 #include "json.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
@@ -14,11 +15,7 @@ namespace {
 using std::string;
 using std::string_view;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 std::vector<NodeSpec> specs_of(string_view json) {
     auto specs = read_node_specs(json);

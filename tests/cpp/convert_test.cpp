@@ -3,6 +3,7 @@
 #include "convert.hpp"
 #include "document.hpp"
 #include "json.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
@@ -10,11 +11,7 @@ namespace {
 using std::string;
 using std::string_view;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 TEST(convert, notes_carry_the_current_record_and_serialise_in_key_order) {
     Pass pass;

@@ -4,6 +4,7 @@
 
 #include "document.hpp"
 #include "family.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
@@ -12,11 +13,7 @@ using std::string;
 using std::string_view;
 using List = std::vector<string>;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 List listed(const Relatives& answer) {
     return {answer.begin(), answer.end()};

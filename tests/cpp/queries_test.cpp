@@ -2,6 +2,7 @@
 
 #include "document.hpp"
 #include "json.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
@@ -9,11 +10,7 @@ namespace {
 using std::string;
 using std::string_view;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 TEST(queries, record_lookup_ignores_ascii_case_and_keeps_the_first) {
     const Document document = read("0 @H1@ HEAD\n0 @I1@ INDI\n0 @i1@ INDI\n0 NOTE x\n0 TRLR\n");

@@ -2,6 +2,7 @@
 
 #include "document.hpp"
 #include "schema.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
@@ -9,11 +10,7 @@ namespace {
 using std::string;
 using std::string_view;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 struct DeclaredCase {
     string header;

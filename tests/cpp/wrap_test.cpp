@@ -2,6 +2,7 @@
 
 #include "document.hpp"
 #include "json.hpp"
+#include "support.hpp"
 #include "wrap.hpp"
 
 namespace lignor {
@@ -10,11 +11,7 @@ namespace {
 using std::string;
 using std::string_view;
 
-Document read(string_view text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
+using test::read;
 
 const string head551 = "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n";
 
