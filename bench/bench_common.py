@@ -1,5 +1,6 @@
 """What the Python benchmarks share: the generated input file and best-of timing."""
 
+import argparse
 import gc
 import pathlib
 import subprocess
@@ -17,6 +18,19 @@ def sample_file(size_mb):
         subprocess.run([sys.executable, str(HERE / "generate_gedcom.py"), "--size-mb", str(size_mb),
                         "--encoding", "utf8", "--output", str(path)], check=True)
     return path
+
+
+def input_arguments(description, repeat):
+    """The options every benchmark over one GEDCOM file takes (--size-mb,
+    --file, --repeat with `repeat` as its default), parsed, and the file's
+    path and bytes: (args, path, data)."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--size-mb", type=float, default=50)
+    parser.add_argument("--file", type=pathlib.Path)
+    parser.add_argument("--repeat", type=int, default=repeat)
+    args = parser.parse_args()
+    path = args.file or sample_file(args.size_mb)
+    return args, path, path.read_bytes()
 
 
 def best_seconds(make, repeat, timer=timeit.default_timer):

@@ -15,13 +15,11 @@ and prints MB/s (MiB of input per second, best of --repeat runs) and the
 ratio of parse time to split time.
 """
 
-import argparse
 import gc
-import pathlib
 import timeit
 
 import lignor
-from bench_common import best_seconds, sample_file
+from bench_common import best_seconds, input_arguments
 
 MIB = 1024 * 1024
 
@@ -33,14 +31,7 @@ def best_seconds_freed(make, repeat):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--size-mb", type=float, default=50)
-    parser.add_argument("--file", type=pathlib.Path)
-    parser.add_argument("--repeat", type=int, default=5)
-    args = parser.parse_args()
-
-    path = args.file or sample_file(args.size_mb)
-    data = path.read_bytes()
+    args, path, data = input_arguments(__doc__.splitlines()[0], repeat=5)
     mib = len(data) / MIB
     document = lignor.Gedcom.parse(data)
     print(f"{path}: {mib:.1f} MiB, {len(document):,} records, {document.encoding}")

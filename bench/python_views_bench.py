@@ -20,13 +20,11 @@ the call's time that json.loads alone accounts for. The core alone is
 measured by bench/views_bench.cpp.
 """
 
-import argparse
 import gc
 import json
-import pathlib
 
 import lignor
-from bench_common import best_seconds, sample_file
+from bench_common import best_seconds, input_arguments
 
 METHODS = ["individuals", "families", "records", "validate"]
 
@@ -69,14 +67,7 @@ def measure(method, repeat):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--size-mb", type=float, default=50)
-    parser.add_argument("--file", type=pathlib.Path)
-    parser.add_argument("--repeat", type=int, default=3)
-    args = parser.parse_args()
-
-    path = args.file or sample_file(args.size_mb)
-    data = path.read_bytes()
+    args, path, data = input_arguments(__doc__.splitlines()[0], repeat=3)
     document = lignor.Gedcom.parse(data)
     print(f"{path}: {len(data) / (1024 * 1024):.1f} MiB, {len(document):,} records, "
           f"{document.encoding}")

@@ -14,24 +14,15 @@ over 255 bytes is split before timing), then times, best of --repeat runs:
 and prints both and their ratio. Wrapping should cost at most half a parse.
 """
 
-import argparse
-import pathlib
 
 import lignor
-from bench_common import best_seconds, sample_file
+from bench_common import best_seconds, input_arguments
 
 MIB = 1024 * 1024
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--size-mb", type=float, default=50)
-    parser.add_argument("--file", type=pathlib.Path)
-    parser.add_argument("--repeat", type=int, default=5)
-    args = parser.parse_args()
-
-    path = args.file or sample_file(args.size_mb)
-    data = path.read_bytes()
+    args, path, data = input_arguments(__doc__.splitlines()[0], repeat=5)
     mib = len(data) / MIB
     document = lignor.Gedcom.parse(data)
     first = document.wrap_long_lines(255)
