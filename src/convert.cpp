@@ -313,6 +313,7 @@ bool date_to_7(Node& date, bool exact_only, Pass& pass) {
                       "so the output is not valid version 7");
         return false;
     }
+    if (is_plain_gedcom_7_date(text)) return false;  // most dates, without reading them
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::optional<std::string> written = parsed.to_gedcom_7();
     if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;

@@ -12,6 +12,7 @@
 #include "convert.hpp"
 #include "queries.hpp"
 #include "schema.hpp"
+#include "storage.hpp"
 #include "v7defs.hpp"
 
 namespace lignor {
@@ -93,20 +94,14 @@ void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records
     note_folded_lines(pass);
 }
 
-// Every extension tag used outside the headers, once each, in byte order.
-// A tag is copied only the first time it is met: a file may use one
-// extension (_UID) on most of its records.
-std::set<std::string, std::less<>> extension_tags_in_use(const Document& document) {
-    std::set<std::string, std::less<>> tags;
-    const Node* head = header(document);
-    for (const Node& record : document.records) {
-        if (&record == head) continue;
-        walk(record, [&](const Node& node, std::span<const std::size_t>) {
-            const std::string_view tag = node.tag();
-            if (tag.starts_with('_') && !tags.contains(tag)) tags.emplace(tag);
-        });
-    }
-    return tags;
+// The extension tags `record` uses, added to `tags` once each. A tag is
+// copied only the first time it is met: a file may use one extension (_UID)
+// on most of its records.
+void collect_extension_tags(const Node& record, std::set<std::string, std::less<>>& tags) {
+    walk(record, [&](const Node& node, std::span<const std::size_t>) {
+        const std::string_view tag = node.tag();
+        if (tag.starts_with('_') && !tags.contains(tag)) tags.emplace(tag);
+    });
 }
 
 const OwnedExtension* owned_entry(std::span<const OwnedExtension> owned, std::string_view tag) {
@@ -115,19 +110,20 @@ const OwnedExtension* owned_entry(std::span<const OwnedExtension> owned, std::st
     return it == owned.end() ? nullptr : &*it;
 }
 
-void declare_extensions(Document& document, std::span<const OwnedExtension> owned, Pass& pass) {
+// Declares in `header` each extension tag of `in_use` that it does not
+// declare yet.
+void declare_extensions(Node& header, const std::set<std::string, std::less<>>& in_use,
+                        std::span<const OwnedExtension> owned, Pass& pass) {
     pass.record.reset();
-    Node* const header = header_mut(document);
-    if (header == nullptr) return;
-    for (const std::string& tag : extension_tags_in_use(document)) {
-        if (schema::is_declared(*header, tag)) continue;
-        header->forget_verbatim();
+    for (const std::string& tag : in_use) {
+        if (schema::is_declared(header, tag)) continue;
+        header.forget_verbatim();
         if (const OwnedExtension* entry = owned_entry(owned, tag)) {
-            schema::declare(*header, tag, entry->uri);
+            schema::declare(header, tag, entry->uri);
             pass.note(tag, NoteKind::Converted,
                       "declared in the header, which version 7 requires of every extension");
         } else {
-            schema::declare(*header, tag, undocumented_extension_uri);
+            schema::declare(header, tag, undocumented_extension_uri);
             pass.note(tag, NoteKind::Kept,
                       "another application's extension, declared as undocumented rather than "
                       "dropped");
@@ -138,16 +134,29 @@ void declare_extensions(Document& document, std::span<const OwnedExtension> owne
 }  // namespace
 
 Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned) {
-    Conversion conversion{
-        document, document.version().value_or("unstated"), std::string(version_7), {}};
-    Document& copy = conversion.document;
-    const NoteRecordIds note_records(copy.records);
-    Pass pass;
+    // The copy and the rewriting make millions of small pieces: cut them from
+    // slabs as a read does, which is both faster and tighter than the heap.
+    const storage::SlabScope slabs;
+    Conversion conversion{{}, document.version().value_or("unstated"), std::string(version_7), {}};
+    std::vector<Node>& records = conversion.document.records;
+    records.reserve(document.records.size());
+    const NoteRecordIds note_records(document.records);
     // The same record every reader and writer of this library takes for the
     // header: the first tagged HEAD in any letter case.
-    const Node* head = header(copy);
-    for (Node& record : copy.records) record_to_7(record, &record == head, note_records, pass);
-    declare_extensions(copy, owned, pass);
+    const Node* const head = header(document);
+    std::size_t head_index = 0;
+    std::set<std::string, std::less<>> extensions;
+    Pass pass;
+    // Each record is copied and converted while it is fresh in the cache,
+    // rather than copying the whole document and then walking it again.
+    for (const Node& source : document.records) {
+        const bool is_header = &source == head;
+        if (is_header) head_index = records.size();
+        Node& record = records.emplace_back(source);
+        record_to_7(record, is_header, note_records, pass);
+        if (!is_header) collect_extension_tags(record, extensions);
+    }
+    if (head != nullptr) declare_extensions(records[head_index], extensions, owned, pass);
     conversion.notes = std::move(pass.notes);
     return conversion;
 }

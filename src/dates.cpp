@@ -1063,6 +1063,65 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
                            latest.has_value());
 }
 
+namespace {
+
+// Reads `word` off the front of `text` when a space or the end follows it,
+// and that space.
+bool take_word(std::string_view& text, std::string_view word) noexcept {
+    if (!text.starts_with(word)) return false;
+    const std::string_view rest = text.substr(word.size());
+    if (!rest.empty() && rest.front() != ' ') return false;
+    text = rest.empty() ? rest : rest.substr(1);
+    return true;
+}
+
+// Reads a number of 1 to `digits` digits, with no leading zero and at most
+// `largest`, and the space after it.
+bool take_number(std::string_view& text, std::size_t digits, int largest) noexcept {
+    std::size_t length = 0;
+    int value = 0;
+    while (length < text.size() && length <= digits && is_digit(text[length]))
+        value = value * 10 + (text[length++] - '0');
+    if (length == 0 || length > digits || text.front() == '0' || value > largest) return false;
+    return take_word(text, text.substr(0, length));
+}
+
+// One Gregorian point in the shape the version 7 writer gives it: "YEAR",
+// "MON YEAR" or "D MON YEAR". Days stop at 28, so that every day read here
+// exists in every month.
+bool take_plain_point(std::string_view& text) noexcept {
+    std::string_view rest = text;
+    const bool has_day = take_number(rest, 2, 28);
+    // Month names are three letters, compared as such rather than by memcmp.
+    const bool month_read =
+        rest.size() >= 3 && (rest.size() == 3 || rest[3] == ' ') &&
+        std::any_of(std::begin(gedcom_months), std::end(gedcom_months), [&](std::string_view name) {
+            return rest[0] == name[0] && rest[1] == name[1] && rest[2] == name[2];
+        });
+    if (month_read) rest.remove_prefix(rest.size() == 3 ? 3 : 4);
+    if (has_day && !month_read) return false;
+    if (!take_number(rest, 4, 9999)) return false;
+    text = rest;
+    return true;
+}
+
+}  // namespace
+
+bool is_plain_gedcom_7_date(std::string_view text) noexcept {
+    if (text.empty() || text.back() == ' ') return false;
+    if (take_word(text, "BET"))
+        return take_plain_point(text) && take_word(text, "AND") && take_plain_point(text) &&
+               text.empty();
+    if (take_word(text, "FROM")) {
+        if (!take_plain_point(text)) return false;
+        return text.empty() || (take_word(text, "TO") && take_plain_point(text) && text.empty());
+    }
+    for (const std::string_view qualifier : {"ABT", "CAL", "EST", "BEF", "AFT", "TO"}) {
+        if (take_word(text, qualifier)) break;
+    }
+    return take_plain_point(text) && text.empty();
+}
+
 bool is_exact_date_7(std::string_view text) noexcept {
     const auto is_integer = [](std::string_view part) {
         return !part.empty() && std::all_of(part.begin(), part.end(), is_digit);

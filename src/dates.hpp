@@ -92,6 +92,13 @@ struct GedcomDate {
     friend bool operator==(const GedcomDate&, const GedcomDate&) = default;
 };
 
+// A quick answer for the common dates already in the form the version 7
+// writer gives them: plain Gregorian points ("1850", "MAR 1850", "5 MAR 1850",
+// days up to 28), alone, after ABT, CAL, EST, BEF, AFT or TO, or in BET ...
+// AND ... and FROM ... [TO ...]. True only when reading `text` and writing it
+// for version 7 gives `text` back; false says nothing, ask the reader.
+bool is_plain_gedcom_7_date(std::string_view text) noexcept;
+
 // Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
 // header's, a change's, a creation's) may take: day, Gregorian month and
 // year, each one space apart ("5 JAN 1900"), nothing before or after.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,17 +48,99 @@ class UndefinedPaths {
     std::vector<std::pair<std::string, std::size_t>> counts_;
 };
 
+// The rows of `substructures` whose parent is `parent`: contiguous, since
+// the table is sorted by parent.
+struct ByParent {
+    bool operator()(const Substructure& row, std::string_view parent) const noexcept {
+        return row.parent < parent;
+    }
+    bool operator()(std::string_view parent, const Substructure& row) const noexcept {
+        return parent < row.parent;
+    }
+};
+
+std::span<const Substructure> rows_under(std::string_view parent) noexcept {
+    const auto [first, last] =
+        std::equal_range(substructures.begin(), substructures.end(), parent, ByParent{});
+    return {first, last};
+}
+
+// A tag of up to eight bytes as one number, first byte highest, so that
+// numbers sort as the tags do; longer tags, which the table has none of, are 0.
+std::uint64_t tag_key(std::string_view tag) noexcept {
+    if (tag.size() > 8) return 0;
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        key = key << 8 | (i < tag.size() ? static_cast<unsigned char>(tag[i]) : 0u);
+    return key;
+}
+
+// The row for `tag` among the rows of one parent (sorted by tag), or null.
+const Substructure* find_tag(std::span<const Substructure> rows, std::string_view tag) noexcept {
+    const auto it = std::lower_bound(
+        rows.begin(), rows.end(), tag,
+        [](const Substructure& row, std::string_view wanted) { return row.tag < wanted; });
+    return it == rows.end() || it->tag != tag ? nullptr : &*it;
+}
+
+// The rows beneath each row's type, found once: a walk over a large file asks
+// millions of times, and the children of the row just matched are the only
+// candidates for the next level down.
+class TypeTree {
+  public:
+    TypeTree() {
+        keys_.reserve(substructures.size());
+        for (const Substructure& row : substructures) keys_.push_back(tag_key(row.tag));
+        records_ = range(rows_under(""));
+        children_.reserve(substructures.size());
+        for (const Substructure& row : substructures)
+            children_.push_back(range(rows_under(row.type)));
+    }
+
+    const Substructure* record(std::string_view tag) const noexcept { return find(records_, tag); }
+
+    const Substructure* child(const Substructure& parent, std::string_view tag) const noexcept {
+        return find(children_[static_cast<std::size_t>(&parent - substructures.data())], tag);
+    }
+
+  private:
+    struct Range {
+        std::size_t first;
+        std::size_t last;
+    };
+
+    static Range range(std::span<const Substructure> rows) noexcept {
+        const auto first = static_cast<std::size_t>(rows.data() - substructures.data());
+        return {first, first + rows.size()};
+    }
+
+    // Tags compared as numbers: a walk over a large file asks millions of times.
+    const Substructure* find(Range rows, std::string_view tag) const noexcept {
+        const std::uint64_t key = tag_key(tag);
+        const auto begin = keys_.begin() + static_cast<std::ptrdiff_t>(rows.first);
+        const auto end = keys_.begin() + static_cast<std::ptrdiff_t>(rows.last);
+        const auto it = std::lower_bound(begin, end, key);
+        if (it == end || *it != key || key == 0) return nullptr;
+        return &substructures[static_cast<std::size_t>(it - keys_.begin())];
+    }
+
+    std::vector<std::uint64_t> keys_;
+    Range records_{};
+    std::vector<Range> children_;
+};
+
+const TypeTree& type_tree() {
+    static const TypeTree tree;
+    return tree;
+}
+
 }  // namespace
 
 std::optional<std::string_view> v7_structure_type(std::string_view parent,
                                                   std::string_view tag) noexcept {
-    const auto key = std::pair(parent, tag);
-    const auto it = std::lower_bound(substructures.begin(), substructures.end(), key,
-                                     [](const Substructure& row, const auto& wanted) {
-                                         return std::pair(row.parent, row.tag) < wanted;
-                                     });
-    if (it == substructures.end() || it->parent != parent || it->tag != tag) return std::nullopt;
-    return it->type;
+    const Substructure* row = find_tag(rows_under(parent), tag);
+    if (row == nullptr) return std::nullopt;
+    return row->type;
 }
 
 bool v7_defines(std::string_view parent, std::string_view tag) noexcept {
@@ -64,22 +148,23 @@ bool v7_defines(std::string_view parent, std::string_view tag) noexcept {
 }
 
 void note_undefined_structures(const Node& record, Pass& pass) {
-    // The version 7 type of each open structure by depth; none for one whose
+    // The version 7 row of each open structure by depth; null for one whose
     // subtree is not examined (undefined, an extension, or beneath those).
-    std::vector<std::optional<std::string_view>> types;
+    const TypeTree& tree = type_tree();
+    std::vector<const Substructure*> rows;
     std::vector<std::string_view> tags;
     UndefinedPaths undefined;
     walk(record, [&](const Node& node, std::span<const std::size_t> path) {
         const std::size_t depth = path.size();
-        types.resize(depth + 1);
+        rows.resize(depth + 1);
         tags.resize(depth + 1);
         tags[depth] = node.tag();
-        types[depth] = std::nullopt;
+        rows[depth] = nullptr;
         if (is_continuation_tag(node.tag()) || is_extension_tag(node.tag())) return;
-        if (depth > 0 && !types[depth - 1]) return;
-        const std::string_view parent = depth == 0 ? std::string_view() : *types[depth - 1];
-        types[depth] = v7_structure_type(parent, node.tag());
-        if (types[depth]) return;
+        if (depth > 0 && rows[depth - 1] == nullptr) return;
+        rows[depth] =
+            depth == 0 ? tree.record(node.tag()) : tree.child(*rows[depth - 1], node.tag());
+        if (rows[depth] != nullptr) return;
         undefined.count(depth == 0 ? std::string(node.tag())
                                    : std::string(tags[depth - 1]) + "." + std::string(node.tag()));
     });

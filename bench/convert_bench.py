@@ -1,0 +1,67 @@
+#!/usr/bin/python3
+"""Cost of converting between GEDCOM versions, against parse, from Python.
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/convert_bench.py [--size-mb 50] [--file PATH]
+
+Times, best of --repeat runs, in CPU time of this process:
+
+  parse        lignor.Gedcom.parse(data)
+  to_version7  document.to_version7(), the notes arriving as Python objects
+
+and prints their ratio (the aim: at most 2). Then, in a fresh interpreter,
+measures the peak resident memory a parse adds and what one conversion adds
+on top of it while both documents and the notes are alive (the aim: no more
+than the parse).
+"""
+
+import subprocess
+import sys
+import time
+
+import lignor
+from bench_common import best_seconds, input_arguments
+
+MIB = 1024 * 1024
+
+# Run in a child so that earlier timing runs do not raise its peak.
+MEMORY_PROBE = """
+import sys, lignor
+def peak():  # VmHWM starts afresh at exec, where ru_maxrss keeps the parent's
+    with open("/proc/self/status") as status:
+        line = next(line for line in status if line.startswith("VmHWM:"))
+    return int(line.split()[1]) * 1024
+data = open(sys.argv[1], "rb").read()
+before = peak()
+document = lignor.Gedcom.parse(data)
+parsed = peak()
+converted, notes = document.to_version7()
+print(parsed - before, peak() - parsed, len(notes))
+"""
+
+
+def memory(path):
+    out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path)], check=True,
+                         capture_output=True, text=True).stdout.split()
+    return [int(value) for value in out]
+
+
+def main():
+    args, path, data = input_arguments(__doc__.splitlines()[0], repeat=3)
+    document = lignor.Gedcom.parse(data)
+    print(f"{path}: {len(data) / MIB:.1f} MiB, {len(document):,} records")
+    timings = {
+        "parse": best_seconds(lambda: lignor.Gedcom.parse(data), args.repeat, time.process_time),
+        "to_version7": best_seconds(document.to_version7, args.repeat, time.process_time),
+    }
+    for name, seconds in timings.items():
+        print(f"{name:>12}: {seconds * 1000:8.1f} ms CPU")
+    ratio = timings["to_version7"] / timings["parse"]
+    print(f"to_version7 / parse: {ratio:.2f} ({'within' if ratio <= 2 else 'OVER'} the 2x budget)")
+    parse_peak, convert_peak, notes = memory(path)
+    print(f"peak memory: parse adds {parse_peak / MIB:.0f} MiB, the conversion and its "
+          f"{notes:,} notes add {convert_peak / MIB:.0f} MiB "
+          f"({'within' if convert_peak <= parse_peak else 'OVER'} the parse's own)")
+
+
+if __name__ == "__main__":
+    main()
