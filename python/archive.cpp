@@ -302,7 +302,7 @@ PyMethodDef archive_file_writer_methods[] = {
     // Replaces the generic `__new__` CPython adds for `tp_new` (METH_COEXIST).
     {"__new__", as_cfunction(archive_file_writer_new),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC | METH_COEXIST,
-     "__new__(type, path)\n--\n\n"
+     "__new__($cls, path)\n--\n\n"
      "Creates the archive's file at `path`; `ArchiveFileWriter(path)` calls\n"
      "this."},
     {"__enter__", as_cfunction(archive_file_writer_enter), METH_NOARGS,

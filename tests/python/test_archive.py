@@ -166,7 +166,7 @@ DOCS = {
     (None, "archive_total_size"): ("(data)", "The sum of a GEDZIP archive's entries' claimed decompressed sizes, "
                                    "read\nfrom its central directory alone \u2014 nothing is decompressed to answer"
                                    "\nthis. Raises `ValueError` for bytes that do not open as an archive."),
-    ("ArchiveFileWriter", "__new__"): ("(type, path)", "Creates the archive's file at `path`"),
+    ("ArchiveFileWriter", "__new__"): ("($cls, path)", "Creates the archive's file at `path`"),
     (None, "ArchiveFileWriter"): ("(path)", "Writes a GEDZIP archive straight to a file, one entry at a time, so\n"
                                   "memory stays a small multiple of the largest entry passed as bytes to\n`add` "
                                   "\u2014 and one 64 KiB buffer for an entry streamed with `add_file` \u2014\n"),
