@@ -15,6 +15,8 @@ GEDCOM 7.0, prints what the conversion did counted by kind and tag, and
 writes the converted file next to the archive.
 """
 
+from __future__ import annotations  # the stub's dict types exist for type checkers only
+
 import collections
 import difflib
 import pathlib
@@ -26,7 +28,7 @@ import zlib
 import lignor
 
 
-def main(argv):
+def main(argv: list[str]) -> int:
     path = pathlib.Path(argv[1]) if len(argv) > 1 else pathlib.Path(__file__).with_name("sample.ged")
     data = path.read_bytes()
     try:
@@ -66,7 +68,7 @@ def main(argv):
     return 0
 
 
-def show_edits(data):
+def show_edits(data: bytes) -> None:
     """Edits a fresh copy of the file and prints what changed, line by line."""
     document = lignor.Gedcom.parse(data)
     if (document.version or "").startswith("7"):
@@ -104,7 +106,7 @@ def show_edits(data):
     print(f"  {kept} of {len(before)} lines of the file unchanged byte for byte")
 
 
-def replace_first_name(document):
+def replace_first_name(document: lignor.Gedcom) -> int:
     """Adds a middle name to the first individual's first NAME; 1 when done."""
     for person in document.individuals():
         record = document.record(person["xref"])
@@ -116,33 +118,34 @@ def replace_first_name(document):
     return 0
 
 
-def tiny_png():
+def tiny_png() -> bytes:
     """A one-pixel PNG made on the spot, standing for a scanned photo."""
-    def chunk(kind, body):
+    def chunk(kind: bytes, body: bytes) -> bytes:
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
     header = struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0)
     pixels = zlib.compress(b"\x00\xc0\x90\x60")
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b"")
 
 
-def show_archive(dataset, document):
+def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
     """Writes the dataset and a media file as a GEDZIP archive and measures it,
     then writes the document converted to GEDCOM 7.0 beside it."""
     with tempfile.TemporaryDirectory(prefix="lignor-tour-") as folder:
         photo = pathlib.Path(folder, "photo.png")
         photo.write_bytes(tiny_png())
         archive_path = pathlib.Path(folder, "family.gdz")
-        writer = lignor.ArchiveFileWriter(archive_path)
-        writer.add("gedcom.ged", dataset)
-        writer.add_file("media/photo.png", photo)
-        size = writer.finish()
+        # The block removes the file if anything in it fails.
+        with lignor.ArchiveFileWriter(archive_path) as writer:
+            writer.add("gedcom.ged", dataset)
+            writer.add_file("media/photo.png", photo)
+            size = writer.finish()
         claimed = lignor.archive_total_size(archive_path.read_bytes())
         print(f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
               f"{claimed:,} bytes once extracted")
         show_conversion(document, pathlib.Path(folder, "family-7.0.ged"))
 
 
-def show_conversion(document, target, most=20):
+def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 20) -> None:
     """Converts the document to GEDCOM 7.0, counts the notes by kind and tag,
     and writes the converted file to `target`."""
     converted, notes = document.to_version7()
@@ -155,7 +158,7 @@ def show_conversion(document, target, most=20):
         print(f"  {count:5} {kind:<9} {tag}")
 
 
-def show_dates(document, most=6):
+def show_dates(document: lignor.Gedcom, most: int = 6) -> None:
     """Reads the first few DATE payloads of the file and writes them for both versions."""
     dates = [line.split(" DATE ", 1)[1] for line in document.to_text().splitlines()
              if " DATE " in line][:most]
@@ -166,7 +169,7 @@ def show_dates(document, most=6):
               f"{reading['gedcom7']!r}")
 
 
-def show_individuals(document, most=20):
+def show_individuals(document: lignor.Gedcom, most: int = 20) -> None:
     """Each individual's display name with its first birth and death."""
     individuals = document.individuals()
     print(f"Individuals: {len(individuals)}" + (f" (first {most})" if len(individuals) > most else ""))
@@ -177,7 +180,7 @@ def show_individuals(document, most=20):
         print(f"  {person['xref'] or '(no identifier)'} {name}" + (f": {life}" if life else ""))
 
 
-def event_text(person, tag):
+def event_text(person: lignor.IndividualView, tag: str) -> str | None:
     """The first `tag` event's date for display and its place, or None."""
     event = next((e for e in person["events"] if e["tag"] == tag), None)
     if event is None:
@@ -188,7 +191,7 @@ def event_text(person, tag):
     return " ".join(parts)
 
 
-def show_relatives(document):
+def show_relatives(document: lignor.Gedcom) -> None:
     """Parents, children and partners of the first individual that has any."""
     for person in document.individuals():
         xref = person["xref"]
@@ -202,7 +205,7 @@ def show_relatives(document):
     print("Relatives: nobody in the file has any")
 
 
-def show_findings(document, most=20):
+def show_findings(document: lignor.Gedcom, most: int = 20) -> None:
     """The plausibility findings, in the order validate() gives them."""
     findings = document.validate()
     print(f"Findings: {len(findings)}" + (f" (first {most})" if len(findings) > most else ""))

@@ -55,6 +55,7 @@ template <typename Sink>
 struct WriterState {
     std::optional<ArchiveWriter<Sink>> writer;  // empty once finish() was called
     std::string path;                           // the file's path (file writers only)
+    bool complete = false;                      // finish() was called and succeeded
     BorrowFlag borrow;
 };
 
@@ -108,7 +109,9 @@ PyRef finish_writer(PyObject* self, Answer&& answer) {
     ArchiveWriter<Sink> writer = std::move(*state.writer);
     state.writer.reset();
     Sink sink = unwrap(std::move(writer).finish());
-    return answer(sink, state);
+    PyRef result = answer(sink, state);
+    state.complete = true;
+    return result;
 }
 
 // `add(name, data)`, the same for both classes.
@@ -229,20 +232,87 @@ PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject*
     });
 }
 
+// Finishes the file and answers its size.
+PyRef finish_file(PyObject* self) {
+    return finish_writer<FileSink>(self, [](FileSink& sink, WriterState<FileSink>& state) {
+        if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
+        struct stat metadata {};
+        if (::stat(state.path.c_str(), &metadata) != 0) throw FileSystemFailure{state.path, errno};
+        return checked(
+            PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
+    });
+}
+
 PyObject* archive_file_writer_finish(PyObject* self, PyObject*) {
+    return boundary([&] { return finish_file(self); });
+}
+
+// `ArchiveFileWriter.__new__(type, path)`: the constructor reached through
+// the class's `__new__`, so that help() and inspect show its real signature
+// rather than the generic one CPython gives every `tp_new`.
+PyObject* archive_file_writer_new(PyObject*, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t count = PyTuple_GET_SIZE(args);
+    PyObject* type = count > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr;
+    // Only a class whose instances this constructor lays out.
+    if (type == nullptr || !PyType_Check(type) ||
+        reinterpret_cast<PyTypeObject*>(type)->tp_new != archive_file_writer_construct) {
+        PyErr_SetString(PyExc_TypeError,
+                        "ArchiveFileWriter.__new__() takes the ArchiveFileWriter class first");
+        return nullptr;
+    }
+    const PyRef rest = PyRef::steal(PyTuple_GetSlice(args, 1, count));
+    if (!rest) return nullptr;
+    return archive_file_writer_construct(reinterpret_cast<PyTypeObject*>(type), rest.get(), kwargs);
+}
+
+PyObject* archive_file_writer_enter(PyObject* self, PyObject*) {
+    return PyRef::new_reference(self).release();
+}
+
+// Removes the file of a writer whose archive was not finished, so that no
+// half-written archive is left at its path.
+void abandon(WriterState<FileSink>& state) {
+    ExclusiveBorrow borrow(state.borrow);
+    if (state.complete) return;
+    state.writer.reset();  // closes the file
+    if (::unlink(state.path.c_str()) != 0 && errno != ENOENT) {
+        throw FileSystemFailure{state.path, errno};
+    }
+}
+
+PyObject* archive_file_writer_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        return finish_writer<FileSink>(self, [](FileSink& sink, WriterState<FileSink>& state) {
-            if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
-            struct stat metadata {};
-            if (::stat(state.path.c_str(), &metadata) != 0)
-                throw FileSystemFailure{state.path, errno};
-            return checked(
-                PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
-        });
+        static constexpr Parameter parameters[] = {{"exc_type"}, {"exc_value"}, {"traceback"}};
+        const auto bound = bind_arguments("__exit__", parameters, args, kwargs);
+        WriterState<FileSink>& state = state_of<FileSink>(self);
+        if (bound[0] == Py_None && state.writer) {
+            try {
+                finish_file(self);
+            } catch (...) {
+                abandon(state);
+                throw;
+            }
+        }
+        abandon(state);
+        return PyRef::new_reference(Py_False);  // an exception from the block goes on
     });
 }
 
 PyMethodDef archive_file_writer_methods[] = {
+    // Replaces the generic `__new__` CPython adds for `tp_new` (METH_COEXIST).
+    {"__new__", as_cfunction(archive_file_writer_new),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC | METH_COEXIST,
+     "__new__($cls, path)\n--\n\n"
+     "Creates the archive's file at `path`; `ArchiveFileWriter(path)` calls\n"
+     "this."},
+    {"__enter__", as_cfunction(archive_file_writer_enter), METH_NOARGS,
+     "__enter__($self)\n--\n\n"
+     "Returns the writer itself."},
+    {"__exit__", as_cfunction(archive_file_writer_exit), METH_VARARGS | METH_KEYWORDS,
+     "__exit__($self, exc_type, exc_value, traceback)\n--\n\n"
+     "Finishes the archive when the `with` block ends normally. When it\n"
+     "ends with an exception, or finishing fails, the file is removed, so\n"
+     "no half-written archive is left at `path`; the exception goes on."},
     {"add", as_cfunction(writer_add<FileSink>), METH_VARARGS | METH_KEYWORDS,
      "add($self, name, data)\n--\n\n"
      "Adds one entry from bytes. Raises `ValueError` for an unsafe or\n"
@@ -275,7 +345,9 @@ const char archive_file_writer_doc[] =
     "archive is written to the file at `path`.\n\n"
     "The file is created at once and is complete only after `finish`; an\n"
     "archive abandoned part-way (an error, or no `finish`) leaves a partial\n"
-    "file behind. Write to a temporary path and rename it after `finish`.";
+    "file behind. Write to a temporary path and rename it after `finish`.\n\n"
+    "In a `with` block the archive is finished when the block ends, and its\n"
+    "file removed when the block raises.";
 
 // ----- archive_total_size --------------------------------------------------
 

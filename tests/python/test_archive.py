@@ -6,6 +6,7 @@ import inspect
 import io
 import os
 import pathlib
+import pydoc
 import shutil
 import struct
 import subprocess
@@ -165,6 +166,7 @@ DOCS = {
     (None, "archive_total_size"): ("(data)", "The sum of a GEDZIP archive's entries' claimed decompressed sizes, "
                                    "read\nfrom its central directory alone \u2014 nothing is decompressed to answer"
                                    "\nthis. Raises `ValueError` for bytes that do not open as an archive."),
+    ("ArchiveFileWriter", "__new__"): ("($cls, path)", "Creates the archive's file at `path`"),
     (None, "ArchiveFileWriter"): ("(path)", "Writes a GEDZIP archive straight to a file, one entry at a time, so\n"
                                   "memory stays a small multiple of the largest entry passed as bytes to\n`add` "
                                   "\u2014 and one 64 KiB buffer for an entry streamed with `add_file` \u2014\n"),
@@ -187,6 +189,15 @@ def test_docstrings_name_only_what_this_library_has(lignor):
              for method in vars(cls) if not method.startswith("_")]
     for doc in docs:
         assert "WASM" not in doc and "lignor.gedzip" not in doc, doc
+
+
+def test_help_shows_each_constructor_as_it_is_called(lignor, tmp_path):
+    for cls in (value for value in vars(lignor).values() if inspect.isclass(value)):
+        assert "See help(type) for accurate signature" not in pydoc.render_doc(cls), cls
+    F = lignor.ArchiveFileWriter
+    assert F.__new__(F, path=tmp_path / "a.gdz").finish() == 22
+    with pytest.raises(TypeError):
+        F.__new__(lignor.ArchiveWriter, tmp_path / "b.gdz")
 
 
 def test_archive_writer_doc_and_construction(lignor):
@@ -394,6 +405,18 @@ def test_an_abandoned_file_writer_leaves_a_partial_file(lignor, tmp_path):
         lignor.archive_total_size(partial)
 
 
+def test_a_with_block_leaves_a_whole_archive_or_no_file(lignor, tmp_path):
+    whole, broken = tmp_path / "whole.gdz", tmp_path / "broken.gdz"
+    with lignor.ArchiveFileWriter(whole) as writer:
+        writer.add("gedcom.ged", TREE)
+    assert read_back(whole.read_bytes()) == {"gedcom.ged": TREE}
+    with pytest.raises(KeyError, match="stop"):
+        with lignor.ArchiveFileWriter(broken) as writer:
+            writer.add("gedcom.ged", TREE)
+            raise KeyError("stop")
+    assert not broken.exists()
+
+
 # ----- measuring ------------------------------------------------------------------
 
 def central(name, compressed, uncompressed, flags=0x800, method=0, external=0):
@@ -463,7 +486,12 @@ def test_reference_counts_stay_flat(lignor, tmp_path):
         with pytest.raises(ValueError):
             file_writer.add_file("t.jpg", tmp_path)
         file_writer.finish()
-        (tmp_path / "a.gdz").unlink()  # truncating a file instead would wait for its blocks
+        with F(tmp_path / "b.gdz") as in_block:
+            in_block.add(name, data)
+        with pytest.raises(KeyError), F(tmp_path / "c.gdz"):
+            raise KeyError(name)
+        for path in ("a.gdz", "b.gdz"):
+            (tmp_path / path).unlink()  # truncating a file instead would wait for its blocks
         lignor.archive_total_size(archive)
         with pytest.raises(ValueError):
             lignor.archive_total_size(data)

@@ -1,0 +1,200 @@
+# Types of the `lignor` extension module; its docstrings stay in the module.
+# The TypedDicts and Literal aliases name the shapes of the plain dicts and
+# strings the module hands out and takes: they exist for type checkers only.
+# Keys are listed in the order the module writes them.
+
+from os import PathLike
+from types import TracebackType
+from typing import Literal, Required, Self, Sequence, TypedDict, final
+
+
+__version__: str
+
+# ----- dicts the module returns ----------------------------------------------
+
+class UnresolvedPointer(TypedDict):
+    record: str
+    path: list[int]
+    tag: str
+    pointer: str
+
+Calendar = Literal["Gregorian", "Julian", "Hebrew", "FrenchRepublican", "Roman", "Unknown"]
+DateKind = Literal["Exact", "About", "Calculated", "Estimated", "Before", "After", "Between",
+                   "Period", "Interpreted", "Unparsed"]
+
+class DatePoint(TypedDict):
+    year: int
+    month: int | None
+    day: int | None
+
+class DateReading(TypedDict):
+    original: str
+    calendar: Calendar
+    kind: DateKind
+    earliest: DatePoint | None
+    latest: DatePoint | None
+    phrase: str | None
+    display: str
+    gedcom551: str | None
+    gedcom7: str | None
+
+StructureKind = Literal["record", "event", "attribute", "structure", "unknown"]
+
+class StructureView(TypedDict):
+    path: list[int]
+    level: int
+    tag: str
+    label: str
+    kind: StructureKind
+    value: str
+    pointer: str | None
+    extension: bool
+    children: list[StructureView]
+
+class RecordView(TypedDict):
+    xref: str | None
+    tag: str
+    label: str
+    title: str
+    structures: list[StructureView]
+    raw: str
+
+class NameView(TypedDict):
+    display: str
+    sort: str
+    original: str
+    kind: str | None
+    citations: list[str]
+
+EventView = TypedDict("EventView", {
+    "tag": str,
+    "label": str,
+    "date": str | None,
+    "dateDisplay": str | None,
+    "year": int | None,
+    "sortKey": int | None,
+    "place": str | None,
+    "age": str | None,
+    "cause": str | None,
+    "attribute": bool,
+    "value": str | None,
+    "citations": list[str],
+    "path": list[int],
+})
+
+class FamilyLinkView(TypedDict):
+    family: str
+    pedigree: str | None
+
+class IdentifierView(TypedDict):
+    tag: str
+    label: str
+    value: str
+    kind: str | None
+
+IndividualView = TypedDict("IndividualView", {
+    "xref": str,
+    "names": list[NameView],
+    "sex": str | None,
+    "events": list[EventView],
+    "childIn": list[FamilyLinkView],
+    "partnerIn": list[FamilyLinkView],
+    "citations": list[str],
+    "media": list[str],
+    "identifiers": list[IdentifierView],
+})
+
+class FamilyView(TypedDict):
+    xref: str
+    husband: str | None
+    wife: str | None
+    children: list[str]
+    events: list[EventView]
+
+Severity = Literal["Contradiction", "Question", "Missing"]
+
+class Finding(TypedDict):
+    record: str
+    check: str
+    severity: Severity
+    message: str
+
+class WrappedLine(TypedDict):
+    record: str
+    path: list[int]
+    tag: str
+
+NoteKind = Literal["Converted", "Dropped", "Kept"]
+
+class ConversionNote(TypedDict):
+    record: str | None
+    tag: str
+    kind: NoteKind
+    detail: str
+
+# ----- descriptions the module takes -----------------------------------------
+
+class StructureDescription(TypedDict, total=False):
+    tag: Required[str]
+    value: str | None
+    children: Sequence[StructureDescription]
+
+class RecordDescription(StructureDescription, total=False):
+    xref: str | None
+
+# ----- the module's surface ----------------------------------------------------
+
+@final
+class Gedcom:
+    @classmethod
+    def parse(cls, data: bytes) -> Gedcom: ...
+    @classmethod
+    def new_v551(cls, source_system: str) -> Gedcom: ...
+    @classmethod
+    def new_v7(cls) -> Gedcom: ...
+    def append_records(self, records: Sequence[RecordDescription]) -> None: ...
+    def append_structures(self, record: str, path: Sequence[int],
+                          structures: Sequence[StructureDescription]) -> None: ...
+    def wrap_long_lines(self, max_line_bytes: int = 255) -> list[WrappedLine]: ...
+    def fit_line_limit(self, xref: str, max_line_bytes: int = 255) -> bool: ...
+    @property
+    def encoding(self) -> str: ...
+    @property
+    def version(self) -> str | None: ...
+    @property
+    def content_records(self) -> int: ...
+    def records(self) -> list[RecordView]: ...
+    def record(self, xref: str) -> RecordView: ...
+    def individuals(self) -> list[IndividualView]: ...
+    def families(self) -> list[FamilyView]: ...
+    def validate(self) -> list[Finding]: ...
+    def unresolved_pointers(self) -> list[UnresolvedPointer]: ...
+    def parents_of(self, xref: str) -> list[str]: ...
+    def children_of(self, xref: str) -> list[str]: ...
+    def partners_of(self, xref: str) -> list[str]: ...
+    def set_logical_value(self, xref: str, path: Sequence[int], value: str) -> None: ...
+    def to_text(self) -> str: ...
+    def to_bytes(self) -> bytes: ...
+    def to_version7(self, owned: Sequence[tuple[str, str]] | None = None
+                    ) -> tuple[Gedcom, list[ConversionNote]]: ...
+    def __len__(self) -> int: ...
+
+@final
+class ArchiveWriter:
+    @classmethod
+    def new(cls) -> ArchiveWriter: ...
+    def add(self, name: str, data: bytes) -> None: ...
+    def finish(self) -> bytes: ...
+
+@final
+class ArchiveFileWriter:
+    def __new__(cls, /, path: str | PathLike[str]) -> Self: ...
+    def __enter__(self) -> Self: ...
+    def __exit__(self, exc_type: type[BaseException] | None, exc_value: BaseException | None,
+                 traceback: TracebackType | None) -> Literal[False]: ...
+    def add(self, name: str, data: bytes) -> None: ...
+    def add_file(self, name: str, source: str | PathLike[str]) -> None: ...
+    def finish(self) -> int: ...
+
+def archive_total_size(data: bytes) -> int: ...
+def parse_date(text: str) -> DateReading: ...

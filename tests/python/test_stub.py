@@ -1,0 +1,48 @@
+"""The stub's dict types against the dicts the module hands out. stubtest
+holds the stub's classes and functions to the module, but it cannot see
+inside the plain dicts the methods return."""
+
+import ast
+
+from conftest import REPO
+
+
+def stub_dict_types():
+    """Each TypedDict the stub declares, with its keys in declared order."""
+    tree = ast.parse((REPO / "python" / "lignor.pyi").read_text(encoding="utf-8"))
+    shapes = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef) and [ast.unparse(b) for b in node.bases] == ["TypedDict"]:
+            shapes[node.name] = [item.target.id for item in node.body if isinstance(item, ast.AnnAssign)]
+        elif isinstance(node, ast.Assign) and ast.unparse(node.value).startswith("TypedDict("):
+            shapes[node.targets[0].id] = [key.value for key in node.value.args[1].keys]
+    return shapes
+
+
+def test_the_stub_names_every_returned_dict_with_its_keys_in_order(lignor):
+    document = lignor.Gedcom.parse((REPO / "examples" / "sample.ged").read_bytes())
+    document.append_records([{"xref": "@X1@", "tag": "INDI", "children": [
+        {"tag": "REFN", "value": "17"}, {"tag": "NOTE", "value": "long " * 80}]}])
+    records, people, reading = document.records(), document.individuals(), lignor.parse_date("BET 1872 AND 1875")
+    samples = {
+        "RecordView": records,
+        "StructureView": [structure for record in records for structure in record["structures"]],
+        "IndividualView": people,
+        "NameView": [name for person in people for name in person["names"]],
+        "EventView": [event for person in people for event in person["events"]],
+        "FamilyLinkView": [link for person in people for link in person["childIn"] + person["partnerIn"]],
+        "IdentifierView": [identifier for person in people for identifier in person["identifiers"]],
+        "FamilyView": document.families(),
+        "Finding": document.validate(),
+        "UnresolvedPointer": document.unresolved_pointers(),
+        "ConversionNote": document.to_version7()[1],
+        "DateReading": [reading],
+        "DatePoint": [reading["earliest"], reading["latest"]],
+        "WrappedLine": document.wrap_long_lines(),
+    }
+    shapes = stub_dict_types()
+    assert set(samples) == {name for name in shapes if not name.endswith("Description")}
+    for name, values in samples.items():
+        assert values, f"no {name} to compare"
+        for value in values:
+            assert list(value) == shapes[name], name
