@@ -76,6 +76,9 @@ bool continuation_has_children(const NodeList& children) noexcept;
 bool continuation_blocks(const Node& node, std::string_view note_tag, std::string_view what,
                          Pass& pass);
 
+// Removes every substructure of `node` tagged exactly `tag`; true when any was.
+bool remove_all(Node& node, std::string_view tag);
+
 // Drops the verbatim text of `node` and of every node beneath it.
 void forget_subtree_verbatim(Node& node);
 
