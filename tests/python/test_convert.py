@@ -3,11 +3,13 @@ whole corpus held to the standard's tables."""
 
 import collections
 import re
+import zipfile
 
 import pytest
 
 import gedcom7_check
-from conftest import assert_no_leaks, readable_corpus
+import lossless
+from conftest import CORPUS, assert_no_leaks, readable_corpus
 
 V551 = ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
         "0 @N1@ NOTE shared\n0 @I1@ INDI\n1 NOTE @n1@\n1 _PRIM Y\n1 _ODD x\n0 TRLR\n")
@@ -50,7 +52,23 @@ def test_owned_may_be_any_sequence_of_pairs(lignor):
     assert g.to_version7(None)[1] == g.to_version7()[1]
 
 
+V7 = ("0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG _X https://example.org/x\n"
+      "0 @N1@ SNOTE shared\n0 @I1@ INDI\n1 SNOTE @N1@\n1 UID 1\n0 TRLR\n")
+
+
+def test_to_version551_returns_a_new_document_and_the_notes(lignor):
+    g = lignor.Gedcom.parse(V7.encode())
+    converted, notes = g.to_version551()
+    assert isinstance(converted, lignor.Gedcom) and converted.version == "5.5.1"
+    assert g.to_text() == V7
+    assert converted.encoding == lignor.Gedcom.new_v7().encoding
+    assert [(n["record"], n["tag"], n["kind"]) for n in notes] == [
+        (None, "CHAR", "Converted"), (None, "SCHMA", "Dropped"), ("@N1@", "SNOTE", "Converted"),
+        ("@I1@", "SNOTE", "Converted"), ("@I1@", "UID", "Converted")]
+
+
 def test_no_leaks(lignor):
+    assert_no_leaks(lignor.Gedcom.parse(V7.encode()).to_version551)
     data = V551.encode()
     g = lignor.Gedcom.parse(data)
     owned = [("_PRIM", PRIM_URI)]
@@ -114,7 +132,8 @@ def report_unexplained():
 
 @pytest.mark.parametrize("path", readable_corpus(), ids=lambda p: p.name)
 def test_corpus_converts_to_version_7(lignor, path):
-    converted, notes = lignor.Gedcom.parse(path.read_bytes()).to_version7()
+    original = lignor.Gedcom.parse(path.read_bytes())
+    converted, notes = original.to_version7()
     text = converted.to_text()
     reread = lignor.Gedcom.parse(text.encode())
     assert reread.version == "7.0"
@@ -122,6 +141,7 @@ def test_corpus_converts_to_version_7(lignor, path):
             for line in text.splitlines() if line.strip()]
     assert "CONC" not in tags and "CHAR" not in tags
     assert reread.to_version7()[0].to_text() == text
+    assert lossless.lost(original.to_text(), text, notes) == []
     found = gedcom7_check.problems(text)
     records = gedcom7_check._parse(text)[0]
     assert used_extensions(records) <= set(gedcom7_check._declared_tags(records))
@@ -131,3 +151,78 @@ def test_corpus_converts_to_version_7(lignor, path):
             kept[note["record"]].add(note["tag"])
     owners = record_at_line(text)
     UNEXPLAINED.update(kind_of(p) for p in found if not explained(p, owners, kept))
+
+
+# ----- to 5.5.1, and the round trip through both versions --------------------
+
+def corpus_documents():
+    """(name, bytes) of every readable corpus file and every archive's
+    gedcom.ged."""
+    documents = [(p.name, p.read_bytes()) for p in readable_corpus()]
+    for archive in sorted(CORPUS.glob("*.gdz")):
+        with zipfile.ZipFile(archive) as entries:
+            documents.append((f"{archive.name}/gedcom.ged", entries.read("gedcom.ged")))
+    return documents
+
+
+def long_lines_by_record(text):
+    """How many lines of each record are longer than 5.5.1's 255 bytes."""
+    counts, owners = collections.Counter(), record_at_line(text)
+    for number, line in enumerate(text.splitlines(), 1):
+        if len(line.encode()) + 1 > 255:
+            counts[owners[number]] += 1
+    return counts
+
+
+def record_ids(text):
+    return [line.split(" ")[1] for line in text.splitlines() if line.startswith("0 @")]
+
+
+def relatives(g, individual):
+    return g.parents_of(individual), g.children_of(individual), g.partners_of(individual)
+
+
+def check_version_7_to_551(lignor, g):
+    """The 5.5.1 text reads back as 5.5.1 in UTF-8, every line over 255
+    bytes is counted by a Kept note of its record, and nothing is lost."""
+    converted, notes = g.to_version551()
+    reread = lignor.Gedcom.parse(converted.to_bytes())
+    assert reread.version == "5.5.1" and "declared UTF-8" in reread.encoding
+    text = converted.to_text()
+    counted = {note["record"]: int(note["detail"].split(" ")[0]) for note in notes
+               if note["kind"] == "Kept" and "longer than 5.5.1's 255 bytes" in note["detail"]}
+    assert long_lines_by_record(text) == counted
+    assert lossless.lost(g.to_text(), text, notes) == []
+
+
+def check_round_trip(g):
+    """5.5.x to 7.0 and back keeps the records, the unresolved pointers, the
+    family graph's answers and every logical value."""
+    version7, notes7 = g.to_version7()
+    back, notes551 = version7.to_version551()
+    before, after = g.to_text(), back.to_text()
+    assert back.version == "5.5.1" and len(back) == len(g)
+    assert record_ids(after) == record_ids(before)
+    assert ([(u["record"], u["pointer"]) for u in back.unresolved_pointers()]
+            == [(u["record"], u["pointer"]) for u in g.unresolved_pointers()])
+    for individual in (i["xref"] for i in g.individuals()):
+        assert relatives(back, individual) == relatives(g, individual)
+    assert lossless.lost(before, after, notes7 + notes551) == []
+
+
+@pytest.mark.parametrize("name, data", corpus_documents(),
+                         ids=lambda value: value if isinstance(value, str) else "")
+def test_corpus_converts_to_version551(lignor, name, data):
+    g = lignor.Gedcom.parse(data)
+    if (g.version or "").startswith("7"):
+        check_version_7_to_551(lignor, g)
+    else:
+        check_round_trip(g)
+
+
+def test_the_check_finds_what_is_lost():
+    before = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n2 CONC !\n0 TRLR\n"
+    after = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n0 TRLR\n"
+    assert lossless.lost(before, after, []) == [("@I1@", "INDI.NOTE", "gone!")]
+    dropped = [{"record": "@I1@", "tag": "NOTE", "kind": "Dropped", "detail": ""}]
+    assert lossless.lost(before, after, dropped) == []
