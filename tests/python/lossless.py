@@ -24,7 +24,7 @@ def structures(text):
     """(record identifier or None, tag path, logical value) of every
     structure with a payload, CONT and CONC lines joined into it."""
     found, stack, record = [], [], None
-    for line in text.lstrip("\ufeff").splitlines():
+    for line in text.lstrip("\ufeff").split("\n"):
         match = _LINE.fullmatch(line)
         if not match:
             continue

@@ -6,6 +6,8 @@ import re
 import zipfile
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import gedcom7_check
 import lossless
@@ -175,7 +177,7 @@ def long_lines_by_record(text):
 
 
 def record_ids(text):
-    return [line.split(" ")[1] for line in text.splitlines() if line.startswith("0 @")]
+    return [line.split(" ")[1] for line in text.split("\n") if line.startswith("0 @")]
 
 
 def relatives(g, individual):
@@ -226,3 +228,67 @@ def test_the_check_finds_what_is_lost():
     assert lossless.lost(before, after, []) == [("@I1@", "INDI.NOTE", "gone!")]
     dropped = [{"record": "@I1@", "tag": "NOTE", "kind": "Dropped", "detail": ""}]
     assert lossless.lost(before, after, dropped) == []
+
+
+# ----- the round trip over generated 5.5.1 documents ---------------------------
+
+_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x24F, blacklist_characters="@"),
+                min_size=1, max_size=40)
+# A text carried on a payload line and CONT and CONC lines below `level`.
+_continued = st.tuples(_text, st.lists(st.tuples(st.sampled_from(["CONT", "CONC"]), _text),
+                                       max_size=3))
+DATES = ["12 MAY 1900", "ABT 1900", "abt. 1900", "BET 1900 AND 1910", "(about then)",
+         "@#DJULIAN@ 1700", "1900?", "c.1850", "INT 1900 (a guess)", "FROM 1 JAN 1900 TO 1910",
+         "12.05.1900", "some day", "BEF 1 JAN 1900", "Est 1800"]
+ROLES = ["WITN", "witn", "HUSB", "(Godfather)", "(Best man)", "()", "Friend", "(witness)"]
+# Multimedia files in 5.5's and 5.5.1's forms: (level below the object, line).
+MEDIA = [[(1, "FILE a photo.jpg"), (1, "FORM jpg"), (2, "TYPE photo")],
+         [(1, "FILE c:\\x%20y.tif"), (2, "FORM TIF"), (3, "TYPE Book")],
+         [(1, "FILE url"), (2, "FORM wav")]]
+
+
+def media(level, lines_below):
+    return "".join(f"{level + below} {line}\n" for below, line in lines_below)
+
+
+def lines(level, tag, continued):
+    text, continuations = continued
+    return f"{level} {tag} {text}\n" + "".join(
+        f"{level + 1} {kind} {piece}\n" for kind, piece in continuations)
+
+
+@st.composite
+def documents_551(draw):
+    notes = draw(st.lists(_continued, max_size=3))
+    out = ["0 HEAD\n1 SOUR test\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"]
+    out += [lines(0, f"@N{n}@ NOTE", note) for n, note in enumerate(notes, 1)]
+    people = draw(st.integers(1, 4))
+    for person in range(1, people + 1):
+        out.append(f"0 @I{person}@ INDI\n1 NAME {draw(_text)} /{person}/\n")
+        if draw(st.booleans()):
+            out.append(f"1 BIRT\n2 DATE {draw(st.sampled_from(DATES))}\n")
+        if draw(st.booleans()):
+            out.append(f"1 SOUR @S1@\n2 EVEN BIRT\n3 ROLE {draw(st.sampled_from(ROLES))}\n")
+        if draw(st.booleans()):
+            out.append(f"1 ASSO @I1@\n2 RELA {draw(_text)}\n")
+        if draw(st.booleans()):
+            out.append(f"1 _UID {draw(st.uuids())}\n")
+        for _ in range(draw(st.integers(0, 2))):
+            pointer = draw(st.sampled_from([f"@N{n}@" for n in range(1, len(notes) + 2)]))
+            out.append(f"1 NOTE {pointer.lower() if draw(st.booleans()) else pointer}\n")
+        out.append(lines(1, "NOTE", draw(_continued)))
+        if draw(st.booleans()):
+            out.append("1 OBJE\n" + media(1, draw(st.sampled_from(MEDIA))))
+        out.append("1 FAMC @F1@\n" if person > 2 else "1 FAMS @F1@\n")
+    out.append("0 @F1@ FAM\n1 HUSB @I1@\n" + "".join(
+        f"1 CHIL @I{person}@\n" for person in range(3, people + 1)))
+    out.append("0 @S1@ SOUR\n1 TITL t\n")
+    out += [f"0 @O{n}@ OBJE\n" + media(0, lines_below)
+            for n, lines_below in enumerate(draw(st.lists(st.sampled_from(MEDIA), max_size=2)), 1)]
+    return "".join(out) + "0 TRLR\n"
+
+
+@settings(max_examples=80, deadline=None)
+@given(text=documents_551())
+def test_round_trip_of_generated_documents(lignor, text):
+    check_round_trip(lignor.Gedcom.parse(text.encode()))
