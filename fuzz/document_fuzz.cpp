@@ -1,12 +1,13 @@
 // Reads arbitrary bytes as a GEDCOM file under small limits. Any outcome is
 // fine except a crash, a hang, unbounded memory, a document that does not
-// read back to itself after writing, or wrapping that writes what the reader
-// refuses.
+// read back to itself after writing, or wrapping or a conversion to 5.5.1
+// that writes what the reader refuses.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "convert.hpp"
 #include "document.hpp"
 #include "wrap.hpp"
 
@@ -36,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reread.max_file_bytes += 64;
     auto from_disk = lignor::Document::from_bytes_with(disk, reread);
     if (!from_disk || from_disk->document.to_text() != disk) std::abort();
+    // A conversion to 5.5.1 never fails and writes what the reader reads.
+    const lignor::Conversion converted = lignor::to_version_5_5_1(loaded->document);
+    if (!lignor::Document::parse_with(converted.document.to_text(), lignor::ParseLimits{}))
+        std::abort();
     // Wrapping at the tightest limit writes a file that reads back, and
     // finds nothing more to do the second time.
     if (lignor::wrap_long_lines(loaded->document, 32)) {

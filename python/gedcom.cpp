@@ -396,6 +396,14 @@ std::vector<OwnedExtension> owned_argument(PyObject* object) {
     return owned;
 }
 
+// (the converted document as a new object of `self`'s type, the notes as
+// dicts): what either conversion method returns.
+PyRef conversion_to_py(PyObject* self, Conversion& conversion) {
+    const PyRef notes = to_py_list(conversion.notes);
+    const PyRef converted = make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
+    return checked(PyTuple_Pack(2, converted.get(), notes.get()));
+}
+
 PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"owned", false}};
@@ -403,10 +411,15 @@ PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::vector<OwnedExtension> owned = owned_argument(bound[0]);
         Conversion conversion = state_of(self).read(
             [&](const GedcomState& state) { return to_version_7_with(state.document(), owned); });
-        const PyRef notes = to_py_list(conversion.notes);
-        const PyRef converted =
-            make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
-        return checked(PyTuple_Pack(2, converted.get(), notes.get()));
+        return conversion_to_py(self, conversion);
+    });
+}
+
+PyObject* gedcom_to_version551(PyObject* self, PyObject*) {
+    return boundary([&] {
+        Conversion conversion = state_of(self).read(
+            [](const GedcomState& state) { return to_version_5_5_1(state.document()); });
+        return conversion_to_py(self, conversion);
     });
 }
 
@@ -519,6 +532,8 @@ PyMethodDef gedcom_methods[] = {
                   "Those are declared by name; any other extension in the file is\n"
                   "declared as undocumented rather than dropped, because it is somebody's\n"
                   "data either way."),
+    GEDCOM_METHOD(to_version551, METH_NOARGS, "$self",
+                  "An explicit conversion to GEDCOM 5.5.1, with the same reporting."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -513,6 +513,15 @@ bool continuation_blocks(const Node& node, std::string_view note_tag, std::strin
     return true;
 }
 
+bool remove_all(Node& node, std::string_view tag) {
+    NodeList& children = node.children_mut();
+    const auto kept = std::remove_if(children.begin(), children.end(),
+                                     [&](const Node& child) { return child.tag() == tag; });
+    if (kept == children.end()) return false;
+    children.erase(kept, children.end());
+    return true;
+}
+
 void forget_subtree_verbatim(Node& node) {
     walk_mut(node, [](Node& each, std::span<const std::size_t>) { each.forget_verbatim(); });
 }

@@ -76,6 +76,9 @@ bool continuation_has_children(const NodeList& children) noexcept;
 bool continuation_blocks(const Node& node, std::string_view note_tag, std::string_view what,
                          Pass& pass);
 
+// Removes every substructure of `node` tagged exactly `tag`; true when any was.
+bool remove_all(Node& node, std::string_view tag);
+
 // Drops the verbatim text of `node` and of every node beneath it.
 void forget_subtree_verbatim(Node& node);
 
@@ -118,6 +121,16 @@ class NoteRecordIds {
 // anything changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
 
+// Rewrites `node` (at `level`, 0 for a record) and every structure beneath
+// it into 5.5.1's form: UID as _UID, shared note pointers as NOTE, a DATE
+// with a PHRASE as 5.5.1's interpreted date "INT {date} ({phrase})", roles
+// under EVEN as parenthesized descriptors and under ASSO as RELA words.
+// Structures only version 7 defines (TRAN, CREA, EXID, SDATE) stay with a
+// Kept note, as does whatever cannot be rewritten without loss. Rewritten
+// and retagged lines are fitted to 255 bytes with CONC lines. True when
+// anything changed.
+bool structures_to_5_node(Node& node, std::size_t level, Pass& pass);
+
 // An extension tag the caller documents itself, with the URI of its
 // documentation.
 struct OwnedExtension {
@@ -137,5 +150,12 @@ inline constexpr std::string_view undocumented_extension_uri =
 // (with the caller's URI for those in `owned`, as undocumented otherwise).
 // Never fails; what cannot be expressed is kept and named in a note.
 Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned);
+
+// Converts a copy of `document` to GEDCOM 5.5.1: the header declares 5.5.1,
+// its lineage-linked form and a character set, and loses its extension
+// declarations; shared note records become note records, fitted to 255-byte
+// lines; every structure goes through structures_to_5_node; and a record
+// that still has lines over 255 bytes is named. Never fails.
+Conversion to_version_5_5_1(const Document& document);
 
 }  // namespace lignor

@@ -20,16 +20,6 @@ namespace {
 
 constexpr std::string_view version_7 = "7.0";
 
-// Removes every substructure of `node` tagged exactly `tag`; true when any was.
-bool remove_all(Node& node, std::string_view tag) {
-    NodeList& children = node.children_mut();
-    const auto kept = std::remove_if(children.begin(), children.end(),
-                                     [&](const Node& child) { return child.tag() == tag; });
-    if (kept == children.end()) return false;
-    children.erase(kept, children.end());
-    return true;
-}
-
 // The existing GEDC made to declare version 7, which names no form.
 void declare_version_7(Node& gedc, Pass& pass) {
     gedc.forget_verbatim();

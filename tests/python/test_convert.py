@@ -3,11 +3,15 @@ whole corpus held to the standard's tables."""
 
 import collections
 import re
+import zipfile
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import gedcom7_check
-from conftest import assert_no_leaks, readable_corpus
+import lossless
+from conftest import CORPUS, assert_no_leaks, readable_corpus
 
 V551 = ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
         "0 @N1@ NOTE shared\n0 @I1@ INDI\n1 NOTE @n1@\n1 _PRIM Y\n1 _ODD x\n0 TRLR\n")
@@ -50,7 +54,23 @@ def test_owned_may_be_any_sequence_of_pairs(lignor):
     assert g.to_version7(None)[1] == g.to_version7()[1]
 
 
+V7 = ("0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG _X https://example.org/x\n"
+      "0 @N1@ SNOTE shared\n0 @I1@ INDI\n1 SNOTE @N1@\n1 UID 1\n0 TRLR\n")
+
+
+def test_to_version551_returns_a_new_document_and_the_notes(lignor):
+    g = lignor.Gedcom.parse(V7.encode())
+    converted, notes = g.to_version551()
+    assert isinstance(converted, lignor.Gedcom) and converted.version == "5.5.1"
+    assert g.to_text() == V7
+    assert converted.encoding == lignor.Gedcom.new_v7().encoding
+    assert [(n["record"], n["tag"], n["kind"]) for n in notes] == [
+        (None, "CHAR", "Converted"), (None, "SCHMA", "Dropped"), ("@N1@", "SNOTE", "Converted"),
+        ("@I1@", "SNOTE", "Converted"), ("@I1@", "UID", "Converted")]
+
+
 def test_no_leaks(lignor):
+    assert_no_leaks(lignor.Gedcom.parse(V7.encode()).to_version551)
     data = V551.encode()
     g = lignor.Gedcom.parse(data)
     owned = [("_PRIM", PRIM_URI)]
@@ -114,7 +134,8 @@ def report_unexplained():
 
 @pytest.mark.parametrize("path", readable_corpus(), ids=lambda p: p.name)
 def test_corpus_converts_to_version_7(lignor, path):
-    converted, notes = lignor.Gedcom.parse(path.read_bytes()).to_version7()
+    original = lignor.Gedcom.parse(path.read_bytes())
+    converted, notes = original.to_version7()
     text = converted.to_text()
     reread = lignor.Gedcom.parse(text.encode())
     assert reread.version == "7.0"
@@ -122,6 +143,7 @@ def test_corpus_converts_to_version_7(lignor, path):
             for line in text.splitlines() if line.strip()]
     assert "CONC" not in tags and "CHAR" not in tags
     assert reread.to_version7()[0].to_text() == text
+    assert lossless.lost(original.to_text(), text, notes) == []
     found = gedcom7_check.problems(text)
     records = gedcom7_check._parse(text)[0]
     assert used_extensions(records) <= set(gedcom7_check._declared_tags(records))
@@ -131,3 +153,142 @@ def test_corpus_converts_to_version_7(lignor, path):
             kept[note["record"]].add(note["tag"])
     owners = record_at_line(text)
     UNEXPLAINED.update(kind_of(p) for p in found if not explained(p, owners, kept))
+
+
+# ----- to 5.5.1, and the round trip through both versions --------------------
+
+def corpus_documents():
+    """(name, bytes) of every readable corpus file and every archive's
+    gedcom.ged."""
+    documents = [(p.name, p.read_bytes()) for p in readable_corpus()]
+    for archive in sorted(CORPUS.glob("*.gdz")):
+        with zipfile.ZipFile(archive) as entries:
+            documents.append((f"{archive.name}/gedcom.ged", entries.read("gedcom.ged")))
+    return documents
+
+
+def long_lines_by_record(text):
+    """How many lines of each record are longer than 5.5.1's 255 bytes."""
+    counts, owners = collections.Counter(), record_at_line(text)
+    for number, line in enumerate(text.splitlines(), 1):
+        if len(line.encode()) + 1 > 255:
+            counts[owners[number]] += 1
+    return counts
+
+
+def record_ids(text):
+    return [line.split(" ")[1] for line in text.split("\n") if line.startswith("0 @")]
+
+
+def relatives(g, individual):
+    return g.parents_of(individual), g.children_of(individual), g.partners_of(individual)
+
+
+def check_version_7_to_551(lignor, g):
+    """The 5.5.1 text reads back as 5.5.1 in UTF-8, every line over 255
+    bytes is counted by a Kept note of its record, and nothing is lost."""
+    converted, notes = g.to_version551()
+    reread = lignor.Gedcom.parse(converted.to_bytes())
+    assert reread.version == "5.5.1" and "declared UTF-8" in reread.encoding
+    text = converted.to_text()
+    counted = {note["record"]: int(note["detail"].split(" ")[0]) for note in notes
+               if note["kind"] == "Kept" and "longer than 5.5.1's 255 bytes" in note["detail"]}
+    assert long_lines_by_record(text) == counted
+    assert lossless.lost(g.to_text(), text, notes) == []
+
+
+def check_round_trip(g):
+    """5.5.x to 7.0 and back keeps the records, the unresolved pointers, the
+    family graph's answers and every logical value."""
+    version7, notes7 = g.to_version7()
+    back, notes551 = version7.to_version551()
+    before, after = g.to_text(), back.to_text()
+    assert back.version == "5.5.1" and len(back) == len(g)
+    assert record_ids(after) == record_ids(before)
+    assert ([(u["record"], u["pointer"]) for u in back.unresolved_pointers()]
+            == [(u["record"], u["pointer"]) for u in g.unresolved_pointers()])
+    for individual in (i["xref"] for i in g.individuals()):
+        assert relatives(back, individual) == relatives(g, individual)
+    assert lossless.lost(before, after, notes7 + notes551) == []
+
+
+@pytest.mark.parametrize("name, data", corpus_documents(),
+                         ids=lambda value: value if isinstance(value, str) else "")
+def test_corpus_converts_to_version551(lignor, name, data):
+    g = lignor.Gedcom.parse(data)
+    if (g.version or "").startswith("7"):
+        check_version_7_to_551(lignor, g)
+    else:
+        check_round_trip(g)
+
+
+def test_the_check_finds_what_is_lost():
+    before = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n2 CONC !\n0 TRLR\n"
+    after = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n0 TRLR\n"
+    assert lossless.lost(before, after, []) == [("@I1@", "INDI.NOTE", "gone!")]
+    dropped = [{"record": "@I1@", "tag": "NOTE", "kind": "Dropped", "detail": ""}]
+    assert lossless.lost(before, after, dropped) == []
+
+
+# ----- the round trip over generated 5.5.1 documents ---------------------------
+
+_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x24F, blacklist_characters="@"),
+                min_size=1, max_size=40)
+# A text carried on a payload line and CONT and CONC lines below `level`.
+_continued = st.tuples(_text, st.lists(st.tuples(st.sampled_from(["CONT", "CONC"]), _text),
+                                       max_size=3))
+DATES = ["12 MAY 1900", "ABT 1900", "abt. 1900", "BET 1900 AND 1910", "(about then)",
+         "@#DJULIAN@ 1700", "1900?", "c.1850", "INT 1900 (a guess)", "FROM 1 JAN 1900 TO 1910",
+         "12.05.1900", "some day", "BEF 1 JAN 1900", "Est 1800"]
+ROLES = ["WITN", "witn", "HUSB", "(Godfather)", "(Best man)", "()", "Friend", "(witness)"]
+# Multimedia files in 5.5's and 5.5.1's forms: (level below the object, line).
+MEDIA = [[(1, "FILE a photo.jpg"), (1, "FORM jpg"), (2, "TYPE photo")],
+         [(1, "FILE c:\\x%20y.tif"), (2, "FORM TIF"), (3, "TYPE Book")],
+         [(1, "FILE url"), (2, "FORM wav")]]
+
+
+def media(level, lines_below):
+    return "".join(f"{level + below} {line}\n" for below, line in lines_below)
+
+
+def lines(level, tag, continued):
+    text, continuations = continued
+    return f"{level} {tag} {text}\n" + "".join(
+        f"{level + 1} {kind} {piece}\n" for kind, piece in continuations)
+
+
+@st.composite
+def documents_551(draw):
+    notes = draw(st.lists(_continued, max_size=3))
+    out = ["0 HEAD\n1 SOUR test\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"]
+    out += [lines(0, f"@N{n}@ NOTE", note) for n, note in enumerate(notes, 1)]
+    people = draw(st.integers(1, 4))
+    for person in range(1, people + 1):
+        out.append(f"0 @I{person}@ INDI\n1 NAME {draw(_text)} /{person}/\n")
+        if draw(st.booleans()):
+            out.append(f"1 BIRT\n2 DATE {draw(st.sampled_from(DATES))}\n")
+        if draw(st.booleans()):
+            out.append(f"1 SOUR @S1@\n2 EVEN BIRT\n3 ROLE {draw(st.sampled_from(ROLES))}\n")
+        if draw(st.booleans()):
+            out.append(f"1 ASSO @I1@\n2 RELA {draw(_text)}\n")
+        if draw(st.booleans()):
+            out.append(f"1 _UID {draw(st.uuids())}\n")
+        for _ in range(draw(st.integers(0, 2))):
+            pointer = draw(st.sampled_from([f"@N{n}@" for n in range(1, len(notes) + 2)]))
+            out.append(f"1 NOTE {pointer.lower() if draw(st.booleans()) else pointer}\n")
+        out.append(lines(1, "NOTE", draw(_continued)))
+        if draw(st.booleans()):
+            out.append("1 OBJE\n" + media(1, draw(st.sampled_from(MEDIA))))
+        out.append("1 FAMC @F1@\n" if person > 2 else "1 FAMS @F1@\n")
+    out.append("0 @F1@ FAM\n1 HUSB @I1@\n" + "".join(
+        f"1 CHIL @I{person}@\n" for person in range(3, people + 1)))
+    out.append("0 @S1@ SOUR\n1 TITL t\n")
+    out += [f"0 @O{n}@ OBJE\n" + media(0, lines_below)
+            for n, lines_below in enumerate(draw(st.lists(st.sampled_from(MEDIA), max_size=2)), 1)]
+    return "".join(out) + "0 TRLR\n"
+
+
+@settings(max_examples=80, deadline=None)
+@given(text=documents_551())
+def test_round_trip_of_generated_documents(lignor, text):
+    check_round_trip(lignor.Gedcom.parse(text.encode()))

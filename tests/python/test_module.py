@@ -45,6 +45,7 @@ DOCSTRINGS = {
     "Those are declared by name; any other extension in the file is\n"
     "declared as undocumented rather than dropped, because it is somebody's\n"
     "data either way.",
+    "to_version551": "An explicit conversion to GEDCOM 5.5.1, with the same reporting.",
 }
 
 # Public callables with the parameters inspect.signature() must report.
@@ -83,7 +84,7 @@ def test_import_registers_in_order(lignor):
 METHODS = ["parse", "new_v551", "new_v7", "append_records", "append_structures",
            "wrap_long_lines", "fit_line_limit", "records", "record", "individuals", "families", "validate", "unresolved_pointers", "parents_of",
            "children_of", "partners_of", "set_logical_value", "to_text", "to_bytes",
-           "to_version7"]
+           "to_version7", "to_version551"]
 # Called on the class: no `$self`.
 CLASS_METHODS = {"parse", "new_v551", "new_v7"}
 PROPERTIES = ["encoding", "version", "content_records"]

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert.hpp"
+#include "support.hpp"
+
+namespace lignor {
+namespace {
+
+using std::string;
+using test::read;
+
+// Each note as "record|tag|kind", "-" for no record.
+std::vector<string> note_keys(const Conversion& conversion) {
+    std::vector<string> keys;
+    for (const ConversionNote& note : conversion.notes) {
+        keys.push_back(note.record.value_or("-") + "|" + note.tag + "|" +
+                       string(to_string(note.kind)));
+    }
+    return keys;
+}
+
+struct Case {
+    const char* name;
+    string input;
+    string output;
+    std::vector<string> notes;
+};
+
+class ToVersion551 : public testing::TestWithParam<Case> {};
+
+TEST_P(ToVersion551, converts_a_copy_and_names_each_change) {
+    const Case& c = GetParam();
+    const Document original = read(c.input);
+    const Conversion conversion = to_version_5_5_1(original);
+    EXPECT_EQ(conversion.document.to_text(), c.output);
+    EXPECT_EQ(note_keys(conversion), c.notes);
+    EXPECT_EQ(conversion.to_version, "5.5.1");
+    EXPECT_EQ(original.to_text(), c.input);  // the caller's document is untouched
+}
+
+const string trailer = "0 TRLR\n";
+const string head7 = "0 HEAD\n1 GEDC\n2 VERS 7.0\n";
+const string head551 = "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n";
+// Converting a 7.0 header gives head551 and this note.
+const string char_added = "-|CHAR|Converted";
+
+INSTANTIATE_TEST_SUITE_P(
+    header, ToVersion551,
+    testing::Values(
+        Case{"v7_with_schema",
+             head7 + "1 SCHMA\n2 TAG _X https://example.org/x\n" + trailer,
+             head551 + trailer,
+             {char_added, "-|SCHMA|Dropped"}},
+        Case{"no_gedc",
+             "0 HEAD\n1 SOUR x\n" + trailer,
+             "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 SOUR x\n1 CHAR UTF-8\n" +
+                 trailer,
+             {"-|GEDC|Converted", char_added}},
+        // The character set a 5.5.x header declares stays; a GEDC without
+        // VERS or FORM gains both.
+        Case{"gedc_without_vers_and_char_kept",
+             "0 HEAD\n1 GEDC\n1 CHAR ANSEL\n" + trailer,
+             "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR ANSEL\n" + trailer,
+             {}},
+        // 5.5.1 to 5.5.1 changes only the declared version: its own role
+        // descriptors, relations and continuation lines stay.
+        Case{"from_5_5",
+             "0 HEAD\n1 GEDC\n2 VERS 5.5\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
+             "0 @I1@ INDI\n1 NOTE a\n2 CONC b\n1 ASSO @I2@\n2 RELA Godfather\n"
+             "0 @S1@ SOUR\n1 EVEN\n2 ROLE (Godfather)\n1 DATA\n2 EVEN BIRT\n3 ROLE WIFE\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 NOTE a\n2 CONC b\n1 ASSO @I2@\n2 RELA Godfather\n"
+                 "0 @S1@ SOUR\n1 EVEN\n2 ROLE (Godfather)\n1 DATA\n2 EVEN BIRT\n3 ROLE WIFE\n" +
+                 trailer,
+             {}},
+        Case{"shared_note_record_and_pointer",
+             head551 + "0 @N1@ SNOTE text\n1 CONT more\n0 @I1@ INDI\n1 SNOTE @N1@\n" + trailer,
+             head551 + "0 @N1@ NOTE text\n1 CONT more\n0 @I1@ INDI\n1 NOTE @N1@\n" + trailer,
+             {"@N1@|SNOTE|Converted", "@I1@|SNOTE|Converted"}},
+        Case{"version_7_only_kept",
+             head551 +
+                 "0 @I1@ INDI\n1 CREA\n2 DATE 1 JAN 2000\n1 EXID 123\n2 TYPE u\n1 UID 3f2a\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 CREA\n2 DATE 1 JAN 2000\n1 EXID 123\n2 TYPE u\n1 _UID 3f2a\n" +
+                 trailer,
+             {"@I1@|CREA|Kept", "@I1@|EXID|Kept", "@I1@|UID|Converted"}}),
+    [](const auto& info) { return string(info.param.name); });
+
+const string kept_phrase = "@I1@|PHRASE|Kept";
+
+INSTANTIATE_TEST_SUITE_P(
+    dated_phrases, ToVersion551,
+    testing::Values(
+        Case{"interpreted",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE about then\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE INT 1900 (about then)\n" + trailer,
+             {"@I1@|PHRASE|Converted"}},
+        Case{"empty_date",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE p\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE INT  (p)\n" + trailer,
+             {"@I1@|PHRASE|Converted"}},
+        Case{"two_phrases",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n3 PHRASE b\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n3 PHRASE b\n" + trailer,
+             {kept_phrase}},
+        Case{"phrase_spans_lines",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 CONT b\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 CONT b\n" + trailer,
+             {kept_phrase}},
+        Case{"date_spans_lines",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 CONT x\n3 PHRASE a\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 CONT x\n3 PHRASE a\n" + trailer,
+             {kept_phrase}},
+        Case{"phrase_with_substructure",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 _X y\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 _X y\n" + trailer,
+             {kept_phrase}},
+        Case{"continuation_with_substructure",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 CONC b\n5 _X y\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n4 CONC b\n5 _X y\n" + trailer,
+             {kept_phrase}}),
+    [](const auto& info) { return string(info.param.name); });
+
+const string sour = "0 @S1@ SOUR\n1 EVEN\n";
+const string asso = "0 @I1@ INDI\n1 ASSO @I2@\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    roles, ToVersion551,
+    testing::Values(
+        Case{"event_roles",
+             head551 + sour + "2 ROLE WITN\n2 ROLE HUSB\n2 ROLE HUSB\n3 PHRASE the groom\n" +
+                 "2 ROLE Godfather\n2 ROLE (Godfather)\n" + trailer,
+             head551 + sour + "2 ROLE (Witness)\n2 ROLE HUSB\n2 ROLE (the groom)\n" +
+                 "2 ROLE (Godfather)\n2 ROLE (Godfather)\n" + trailer,
+             {"@S1@|ROLE|Converted", "@S1@|ROLE|Converted", "@S1@|ROLE|Converted"}},
+        Case{"association_roles",
+             head551 + asso + "2 ROLE GODP\n2 ROLE OTHER\n3 PHRASE Best man\n" + trailer,
+             head551 + asso + "2 RELA Godparent\n2 RELA Best man\n" + trailer,
+             {"@I1@|ROLE|Converted", "@I1@|ROLE|Converted"}},
+        Case{"phrase_not_one_line",
+             head551 + asso + "2 ROLE OTHER\n3 PHRASE a\n4 CONT b\n" + trailer,
+             head551 + asso + "2 ROLE OTHER\n3 PHRASE a\n4 CONT b\n" + trailer,
+             {"@I1@|ROLE|Kept"}},
+        Case{"blank_phrase",
+             head551 + sour + "2 ROLE OTHER\n3 PHRASE  \n" + trailer,
+             head551 + sour + "2 ROLE OTHER\n3 PHRASE  \n" + trailer,
+             {"@S1@|ROLE|Kept"}},
+        Case{"two_phrases",
+             head551 + sour + "2 ROLE OTHER\n3 PHRASE a\n3 PHRASE b\n" + trailer,
+             head551 + sour + "2 ROLE OTHER\n3 PHRASE a\n3 PHRASE b\n" + trailer,
+             {"@S1@|ROLE|Kept"}},
+        Case{"continuation_guard",
+             head551 + sour + "2 ROLE WIT\n3 CONC N\n4 _X y\n" + trailer,
+             head551 + sour + "2 ROLE WIT\n3 CONC N\n4 _X y\n" + trailer,
+             {"@S1@|ROLE|Kept"}},
+        Case{"role_elsewhere_untouched",
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 ROLE WITN\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 ROLE WITN\n" + trailer,
+             {}}),
+    [](const auto& info) { return string(info.param.name); });
+
+// Every line of `text` fits 5.5.1's 255 bytes, terminator included.
+bool fits_255(const string& text) {
+    std::istringstream lines(text);
+    for (string line; std::getline(lines, line);) {
+        if (line.size() + 1 > 255) return false;
+    }
+    return true;
+}
+
+// Rewritten and retagged lines are fitted with CONC lines and read back as
+// the same text; lines no rule touched are only counted.
+TEST(to_version_5_5_1, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
+    const string words = string(150, 'a') + " " + string(150, 'b');
+    const Document original = read(head7 + "0 @N1@ SNOTE " + words + "\n0 @I1@ INDI\n1 UID " +
+                                   words + "\n1 BIRT\n2 DATE 1900\n3 PHRASE " + words +
+                                   "\n0 @S1@ SOUR\n1 EVEN\n2 ROLE OTHER\n3 PHRASE " + words +
+                                   "\n0 @I2@ INDI\n1 NOTE " + words + "\n" + trailer);
+    const Conversion conversion = to_version_5_5_1(original);
+    const Document& converted = conversion.document;
+    EXPECT_EQ(
+        note_keys(conversion),
+        (std::vector<string>{char_added, "@N1@|SNOTE|Converted", "@I1@|UID|Converted",
+                             "@I1@|PHRASE|Converted", "@S1@|ROLE|Converted", "@I2@|NOTE|Kept"}));
+    EXPECT_EQ(conversion.notes.back().detail,
+              "1 line(s) in this record are longer than 5.5.1's 255 bytes; they belong to "
+              "structures the conversion did not change, so they are left as written "
+              "(Document::wrap_long_lines fits them)");
+    const string text = converted.to_text();
+    const auto cut_at = text.find("0 @I2@");
+    EXPECT_TRUE(fits_255(text.substr(0, cut_at)));
+    EXPECT_EQ(text.substr(cut_at), "0 @I2@ INDI\n1 NOTE " + words + "\n" + trailer);
+    const Document reread = read(text);
+    EXPECT_EQ(reread.record("@N1@")->logical_value(), words);
+    EXPECT_EQ(reread.record("@I1@")->first("_UID")->logical_value(), words);
+    EXPECT_EQ(reread.record("@I1@")->first("BIRT")->first("DATE")->logical_value(),
+              "INT 1900 (" + words + ")");
+    EXPECT_EQ(reread.record("@S1@")->first("EVEN")->first("ROLE")->logical_value(),
+              "(" + words + ")");
+}
+
+TEST(to_version_5_5_1, names_the_source_version) {
+    EXPECT_EQ(to_version_5_5_1(read("0 HEAD\n0 TRLR\n")).from_version, "unstated");
+    EXPECT_EQ(to_version_5_5_1(read(head7 + trailer)).from_version, "7.0");
+}
+
+}  // namespace
+}  // namespace lignor
