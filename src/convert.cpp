@@ -578,6 +578,11 @@ bool NoteRecordIds::contains(std::string_view pointer) const {
 }
 
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass) {
+    return structures_to_7_node(record, note_records, pass, [](const Node&, std::size_t) {});
+}
+
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
+                          const std::function<void(const Node&, std::size_t)>& visit) {
     bool changed = false;
     // The tags of the structures above the one visited. They are views into
     // those nodes, which stay in place while their substructures are walked.
@@ -585,6 +590,7 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
     walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
         above.resize(path.size());
         changed = structure_to_7(node, above, note_records, pass) || changed;
+        visit(node, path.size());
         above.push_back(node.tag());
     });
     return changed;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -120,6 +121,11 @@ class NoteRecordIds {
 // rewritten without loss stays as written with a Kept note. True when
 // anything changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
+// The same, calling `visit(structure, depth)` on each structure once it is
+// rewritten and before its substructures are: a caller that looks at every
+// structure of the converted record needs no walk of its own.
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
+                          const std::function<void(const Node&, std::size_t)>& visit);
 
 // Rewrites `node` (at `level`, 0 for a record) and every structure beneath
 // it into 5.5.1's form: UID as _UID, shared note pointers as NOTE, a DATE

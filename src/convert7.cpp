@@ -75,23 +75,25 @@ void note_folded_lines(Pass& pass) {
     pass.folded_without_payload = 0;
 }
 
-void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records, Pass& pass) {
+// Converts one record, gathering the extension tags it uses into
+// `extensions` unless it is the header (whose own declarations are not uses).
+void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records, Pass& pass,
+                 std::set<std::string, std::less<>>& extensions) {
     pass.record = record.xref() ? std::optional<std::string>(*record.xref()) : std::nullopt;
     if (is_header) header_to_7(record, pass);
     if (record.tag() == "NOTE" && record.xref()) note_record_to_7(record, pass);
-    structures_to_7_node(record, note_records, pass);
-    note_undefined_structures(record, pass);
-    note_folded_lines(pass);
-}
-
-// The extension tags `record` uses, added to `tags` once each. A tag is
-// copied only the first time it is met: a file may use one extension (_UID)
-// on most of its records.
-void collect_extension_tags(const Node& record, std::set<std::string, std::less<>>& tags) {
-    walk(record, [&](const Node& node, std::span<const std::size_t>) {
+    // One walk does the rewriting and looks at every rewritten structure.
+    UndefinedStructures undefined;
+    structures_to_7_node(record, note_records, pass, [&](const Node& node, std::size_t depth) {
+        undefined.visit(node, depth);
+        // A tag is copied only the first time it is met: a file may use one
+        // extension (_UID) on most of its records.
         const std::string_view tag = node.tag();
-        if (tag.starts_with('_') && !tags.contains(tag)) tags.emplace(tag);
+        if (!is_header && tag.starts_with('_') && !extensions.contains(tag))
+            extensions.emplace(tag);
     });
+    undefined.note_all(pass);
+    note_folded_lines(pass);
 }
 
 const OwnedExtension* owned_entry(std::span<const OwnedExtension> owned, std::string_view tag) {
@@ -143,8 +145,7 @@ Conversion to_version_7_with(const Document& document, std::span<const OwnedExte
         const bool is_header = &source == head;
         if (is_header) head_index = records.size();
         Node& record = records.emplace_back(source);
-        record_to_7(record, is_header, note_records, pass);
-        if (!is_header) collect_extension_tags(record, extensions);
+        record_to_7(record, is_header, note_records, pass, extensions);
     }
     if (head != nullptr) declare_extensions(records[head_index], extensions, owned, pass);
     conversion.notes = std::move(pass.notes);

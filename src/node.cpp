@@ -463,9 +463,20 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
 
 // ---- NodeList ----------------------------------------------------------------
 
+// Each node is copied straight into its place: a document copy makes millions.
 NodeList::NodeList(const NodeList& other) {
-    reserve(other.size_);
-    for (const Node& node : other) push_back(node);
+    if (other.size_ == 0) return;
+    grow_to(other.size_);
+    try {
+        for (const Node& node : other) {
+            new (data_ + size_) Node(node);
+            ++size_;
+        }
+    } catch (...) {
+        clear();
+        storage::release(data_);
+        throw;
+    }
 }
 
 NodeList::NodeList(NodeList&& other) noexcept

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <utility>
@@ -20,36 +22,6 @@ bool is_extension_tag(std::string_view tag) noexcept {
     return tag.starts_with('_');
 }
 
-// The structures of one record that version 7 does not define, by tag path
-// in the order first met.
-class UndefinedPaths {
-  public:
-    void count(std::string path) {
-        const auto it = std::find_if(counts_.begin(), counts_.end(),
-                                     [&](const auto& entry) { return entry.first == path; });
-        if (it != counts_.end()) {
-            ++it->second;
-        } else {
-            counts_.emplace_back(std::move(path), 1);
-        }
-    }
-
-    void note_all(Pass& pass) const {
-        for (const auto& [path, n] : counts_) {
-            const std::string_view tag = std::string_view(path).substr(path.rfind('.') + 1);
-            pass.note(path, NoteKind::Kept,
-                      "version 7 does not define " + std::string(tag) + " here; " +
-                          std::to_string(n) +
-                          " structure(s) kept as written, so the output is not valid version 7");
-        }
-    }
-
-  private:
-    std::vector<std::pair<std::string, std::size_t>> counts_;
-};
-
-// The rows of `substructures` whose parent is `parent`: contiguous, since
-// the table is sorted by parent.
 struct ByParent {
     bool operator()(const Substructure& row, std::string_view parent) const noexcept {
         return row.parent < parent;
@@ -65,8 +37,8 @@ std::span<const Substructure> rows_under(std::string_view parent) noexcept {
     return {first, last};
 }
 
-// A tag of up to eight bytes as one number, first byte highest, so that
-// numbers sort as the tags do; longer tags, which the table has none of, are 0.
+// A tag of up to eight bytes as one number; longer tags, which the table has
+// none of, and the empty tag are 0.
 std::uint64_t tag_key(std::string_view tag) noexcept {
     if (tag.size() > 8) return 0;
     std::uint64_t key = 0;
@@ -83,50 +55,70 @@ const Substructure* find_tag(std::span<const Substructure> rows, std::string_vie
     return it == rows.end() || it->tag != tag ? nullptr : &*it;
 }
 
-// The rows beneath each row's type, found once: a walk over a large file asks
-// millions of times, and the children of the row just matched are the only
-// candidates for the next level down.
+// The standard's table as one hash table from (type of the parent, tag) to
+// the row, built once: a walk over a large file asks millions of times, and
+// one probe is far cheaper than a search through the parent's rows.
 class TypeTree {
   public:
     TypeTree() {
-        keys_.reserve(substructures.size());
-        for (const Substructure& row : substructures) keys_.push_back(tag_key(row.tag));
-        records_ = range(rows_under(""));
-        children_.reserve(substructures.size());
-        for (const Substructure& row : substructures)
-            children_.push_back(range(rows_under(row.type)));
+        std::map<std::string_view, std::uint32_t> type_ids{{"", 0}};
+        const auto id_of = [&](std::string_view type) {
+            return type_ids.emplace(type, static_cast<std::uint32_t>(type_ids.size()))
+                .first->second;
+        };
+        row_types_.reserve(substructures.size());
+        for (const Substructure& row : substructures) row_types_.push_back(id_of(row.type));
+        for (std::size_t row = 0; row < substructures.size(); ++row) {
+            const Substructure& entry = substructures[row];
+            Slot& slot = free_slot(id_of(entry.parent), tag_key(entry.tag));
+            slot = {tag_key(entry.tag), id_of(entry.parent), static_cast<std::uint32_t>(row)};
+        }
     }
 
-    const Substructure* record(std::string_view tag) const noexcept { return find(records_, tag); }
+    // The row of a record tagged `tag`, or `none`.
+    std::uint32_t record(std::string_view tag) const noexcept { return find(0, tag); }
 
-    const Substructure* child(const Substructure& parent, std::string_view tag) const noexcept {
-        return find(children_[static_cast<std::size_t>(&parent - substructures.data())], tag);
+    // The row of `tag` under a structure of row `parent`, or `none`.
+    std::uint32_t child(std::uint32_t parent, std::string_view tag) const noexcept {
+        return find(row_types_[parent], tag);
     }
+
+    static constexpr std::uint32_t none = UINT32_MAX;
 
   private:
-    struct Range {
-        std::size_t first;
-        std::size_t last;
+    struct Slot {
+        std::uint64_t tag = 0;  // tag_key; 0 marks an empty slot
+        std::uint32_t parent_type = 0;
+        std::uint32_t row = 0;
     };
+    // A power of two, at least twice the rows, so that probes stay short.
+    static constexpr std::size_t slot_count = std::bit_ceil(substructures.size() * 2);
 
-    static Range range(std::span<const Substructure> rows) noexcept {
-        const auto first = static_cast<std::size_t>(rows.data() - substructures.data());
-        return {first, first + rows.size()};
+    static std::size_t home(std::uint32_t parent_type, std::uint64_t tag) noexcept {
+        const std::uint64_t mixed =
+            (tag ^ (std::uint64_t{parent_type} << 40)) * 0x9E3779B97F4A7C15u;
+        return static_cast<std::size_t>(mixed >> 40) & (slot_count - 1);
     }
 
-    // Tags compared as numbers: a walk over a large file asks millions of times.
-    const Substructure* find(Range rows, std::string_view tag) const noexcept {
+    Slot& free_slot(std::uint32_t parent_type, std::uint64_t tag) {
+        std::size_t at = home(parent_type, tag);
+        while (slots_[at].tag != 0) at = (at + 1) & (slot_count - 1);
+        return slots_[at];
+    }
+
+    std::uint32_t find(std::uint32_t parent_type, std::string_view tag) const noexcept {
         const std::uint64_t key = tag_key(tag);
-        const auto begin = keys_.begin() + static_cast<std::ptrdiff_t>(rows.first);
-        const auto end = keys_.begin() + static_cast<std::ptrdiff_t>(rows.last);
-        const auto it = std::lower_bound(begin, end, key);
-        if (it == end || *it != key || key == 0) return nullptr;
-        return &substructures[static_cast<std::size_t>(it - keys_.begin())];
+        if (key == 0) return none;
+        for (std::size_t at = home(parent_type, key); slots_[at].tag != 0;
+             at = (at + 1) & (slot_count - 1)) {
+            const Slot& slot = slots_[at];
+            if (slot.tag == key && slot.parent_type == parent_type) return slot.row;
+        }
+        return none;
     }
 
-    std::vector<std::uint64_t> keys_;
-    Range records_{};
-    std::vector<Range> children_;
+    std::vector<std::uint32_t> row_types_;  // the type id of each row's own type
+    std::array<Slot, slot_count> slots_{};
 };
 
 const TypeTree& type_tree() {
@@ -147,26 +139,42 @@ bool v7_defines(std::string_view parent, std::string_view tag) noexcept {
     return is_extension_tag(tag) || v7_structure_type(parent, tag).has_value();
 }
 
-void note_undefined_structures(const Node& record, Pass& pass) {
-    // The version 7 row of each open structure by depth; null for one whose
-    // subtree is not examined (undefined, an extension, or beneath those).
+void UndefinedStructures::visit(const Node& node, std::size_t depth) {
+    static_assert(none == TypeTree::none);
+    const std::string_view tag = node.tag();
+    open_.resize(depth + 1);
+    open_[depth] = {none, tag};
+    if (is_continuation_tag(tag) || is_extension_tag(tag)) return;
+    if (depth > 0 && open_[depth - 1].first == none) return;
     const TypeTree& tree = type_tree();
-    std::vector<const Substructure*> rows;
-    std::vector<std::string_view> tags;
-    UndefinedPaths undefined;
+    const std::uint32_t row =
+        depth == 0 ? tree.record(tag) : tree.child(open_[depth - 1].first, tag);
+    open_[depth].first = row;
+    if (row != none) return;
+    std::string path = depth == 0 ? std::string(tag)
+                                  : std::string(open_[depth - 1].second) + "." + std::string(tag);
+    const auto it = std::find_if(counts_.begin(), counts_.end(),
+                                 [&](const auto& entry) { return entry.first == path; });
+    if (it != counts_.end()) {
+        ++it->second;
+    } else {
+        counts_.emplace_back(std::move(path), 1);
+    }
+}
+
+void UndefinedStructures::note_all(Pass& pass) const {
+    for (const auto& [path, n] : counts_) {
+        const std::string_view tag = std::string_view(path).substr(path.rfind('.') + 1);
+        pass.note(path, NoteKind::Kept,
+                  "version 7 does not define " + std::string(tag) + " here; " + std::to_string(n) +
+                      " structure(s) kept as written, so the output is not valid version 7");
+    }
+}
+
+void note_undefined_structures(const Node& record, Pass& pass) {
+    UndefinedStructures undefined;
     walk(record, [&](const Node& node, std::span<const std::size_t> path) {
-        const std::size_t depth = path.size();
-        rows.resize(depth + 1);
-        tags.resize(depth + 1);
-        tags[depth] = node.tag();
-        rows[depth] = nullptr;
-        if (is_continuation_tag(node.tag()) || is_extension_tag(node.tag())) return;
-        if (depth > 0 && rows[depth - 1] == nullptr) return;
-        rows[depth] =
-            depth == 0 ? tree.record(node.tag()) : tree.child(*rows[depth - 1], node.tag());
-        if (rows[depth] != nullptr) return;
-        undefined.count(depth == 0 ? std::string(node.tag())
-                                   : std::string(tags[depth - 1]) + "." + std::string(node.tag()));
+        undefined.visit(node, path.size());
     });
     undefined.note_all(pass);
 }

@@ -3,8 +3,13 @@
 // gedcom7_tables.inc), and the conversion notes for what it does not define.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "convert.hpp"
 #include "node.hpp"
@@ -22,6 +27,24 @@ std::optional<std::string_view> v7_structure_type(std::string_view parent,
 // Whether version 7 allows `tag` under a structure of type `parent`:
 // extension tags are allowed everywhere.
 bool v7_defines(std::string_view parent, std::string_view tag) noexcept;
+
+// The structures of one record that version 7 does not define, gathered one
+// structure at a time as a depth-first walk meets them (each after those
+// above it), then written as notes as note_undefined_structures says. Lets a
+// walk that already visits every structure do this too.
+class UndefinedStructures {
+  public:
+    void visit(const Node& node, std::size_t depth);
+    void note_all(Pass& pass) const;
+
+  private:
+    static constexpr std::uint32_t none = UINT32_MAX;
+    // Per open depth: the structure's row in the standard's table, `none`
+    // when its subtree is not examined (undefined, an extension, or beneath
+    // those), and its tag.
+    std::vector<std::pair<std::uint32_t, std::string_view>> open_;
+    std::vector<std::pair<std::string, std::size_t>> counts_;  // by tag path, first met first
+};
 
 // Gives `record` one Kept note per tag path that version 7 does not define
 // there ("BIRT.QUAY", "HEAD.FILE", or the record's tag alone), counting the
