@@ -208,7 +208,7 @@ int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept {
 int add_function(PyObject* module, PyMethodDef* definition) noexcept {
     const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
-    const PyRef function = PyRef::steal(PyCFunction_NewEx(definition, nullptr, module_name.get()));
+    const PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, module_name.get()));
     if (!function) return -1;
     return PyModule_AddObjectRef(module, definition->ml_name, function.get());
 }
@@ -229,15 +229,6 @@ PyRef json_function(const char* name) {
 }
 
 }  // namespace
-
-PyRef to_py(std::string_view json) {
-    PyRef loads = json_function("loads");
-    // "surrogatepass" gives back a lone surrogate that a caller's text
-    // carried in (see any_text_argument); core text is otherwise valid UTF-8.
-    PyRef text = checked(
-        PyUnicode_DecodeUTF8(json.data(), static_cast<Py_ssize_t>(json.size()), "surrogatepass"));
-    return checked(PyObject_CallOneArg(loads.get(), text.get()));
-}
 
 std::vector<NodeSpec> from_py(PyObject* descriptions) {
     PyRef dumps = json_function("dumps");
