@@ -12,7 +12,7 @@ PyObject* parse_date(PyObject* module, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"text"}};
         PyObject* text = bind_arguments("parse_date", parameters, args, kwargs)[0];
         const DateReading reading{GedcomDate::parse(any_text_argument("parse_date", "text", text))};
-        return to_py(module_keys(module), reading);
+        return to_py(module_cache(module), reading);
     });
 }
 

@@ -149,19 +149,19 @@ struct RecordViews {
     }
 };
 
-// Runs `body(state, keys)` as a read of `self`, with the module's keys.
+// Runs `body(state, cache)` as a read of `self`, with the module's value cache.
 template <typename Body>
 PyObject* read_values(PyObject* self, Body&& body) {
     return boundary([&] {
-        const KeyTable& keys = type_keys(Py_TYPE(self));
-        return state_of(self).read([&](const GedcomState& state) { return body(state, keys); });
+        ValueCache& cache = type_cache(Py_TYPE(self));
+        return state_of(self).read([&](const GedcomState& state) { return body(state, cache); });
     });
 }
 
 template <typename View>
 PyObject* views_call(PyObject* self, std::string_view tag) {
-    return read_values(self, [&](const GedcomState& state, const KeyTable& keys) {
-        return to_py(keys, RecordViews<View>{state.document(), tag});
+    return read_values(self, [&](const GedcomState& state, ValueCache& cache) {
+        return to_py(cache, RecordViews<View>{state.document(), tag});
     });
 }
 
@@ -174,7 +174,7 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
         const auto text = xref_argument("record", xref);
-        const KeyTable& keys = type_keys(Py_TYPE(self));
+        ValueCache& cache = type_cache(Py_TYPE(self));
         return state_of(self).read([&](const GedcomState& state) {
             const Node* record = text ? state.document().record(*text) : nullptr;
             if (record == nullptr) {
@@ -182,7 +182,7 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
                 PyErr_SetObject(PyExc_KeyError, xref);
                 throw PythonErrorSet{};
             }
-            return to_py(keys, RecordView::from_node(*record));
+            return to_py(cache, RecordView::from_node(*record));
         });
     });
 }
@@ -196,14 +196,14 @@ PyObject* gedcom_families(PyObject* self, PyObject*) {
 }
 
 PyObject* gedcom_validate(PyObject* self, PyObject*) {
-    return read_values(self, [](const GedcomState& state, const KeyTable& keys) {
-        return list_to_py(keys, inspect(state.document()));
+    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
+        return list_to_py(cache, inspect(state.document()));
     });
 }
 
 PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
-    return read_values(self, [](const GedcomState& state, const KeyTable& keys) {
-        return list_to_py(keys, state.document().unresolved_pointers());
+    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
+        return list_to_py(cache, state.document().unresolved_pointers());
     });
 }
 
@@ -332,7 +332,7 @@ PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwarg
         auto wrapped = state_of(self).edit(
             [&](Document& document) { return wrap_long_lines(document, limit); },
             [](const auto& result) { return result && !result->empty(); });
-        return list_to_py(type_keys(Py_TYPE(self)), unwrap(std::move(wrapped)));
+        return list_to_py(type_cache(Py_TYPE(self)), unwrap(std::move(wrapped)));
     });
 }
 
@@ -424,7 +424,7 @@ PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::vector<OwnedExtension> owned = owned_argument(bound[0]);
         Conversion conversion = state_of(self).read(
             [&](const GedcomState& state) { return to_version_7_with(state.document(), owned); });
-        const PyRef notes = notes_to_py(type_keys(Py_TYPE(self)), conversion.notes);
+        const PyRef notes = notes_to_py(type_cache(Py_TYPE(self)), conversion.notes);
         const PyRef converted =
             make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
         return checked(PyTuple_Pack(2, converted.get(), notes.get()));

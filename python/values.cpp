@@ -1,6 +1,9 @@
 #include "values.hpp"
 
+#include <algorithm>
+#include <functional>
 #include <new>
+#include <utility>
 
 #include "bridge.hpp"
 #include "error.hpp"
@@ -12,6 +15,35 @@ KeyTable::KeyTable() {
         // The names are plain ASCII words, NUL-terminated as literals.
         keys_[i] = checked(PyUnicode_InternFromString(key_names[i]));
     }
+}
+
+namespace {
+
+PyRef decoded(std::string_view text) {
+    return checked(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
+}
+
+}  // namespace
+
+TextMemo::~TextMemo() {
+    for (std::size_t i = 0; i < slot_count; ++i) Py_XDECREF(slots_[i].text);
+}
+
+PyRef TextMemo::get(std::string_view text) {
+    Slot& slot = slots_[std::hash<std::string_view>{}(text) % slot_count];
+    if (slot.text != nullptr && std::string_view(slot.bytes.data(), slot.size) == text) {
+        slot.misses = 0;
+        return PyRef::new_reference(slot.text);
+    }
+    PyRef made = decoded(text);
+    if (slot.text != nullptr && ++slot.misses < misses_to_evict) return made;
+    Py_XDECREF(slot.text);  // a str: its release runs no Python code
+    slot.text = PyRef::new_reference(made.get()).release();
+    slot.size = static_cast<std::uint8_t>(text.size());
+    slot.misses = 0;
+    std::copy(text.begin(), text.end(), slot.bytes.begin());
+    return made;
 }
 
 PyRef PyBuilder::take() {
@@ -81,8 +113,7 @@ ValueWriter& PyBuilder::put(PyRef value) {
 }
 
 ValueWriter& PyBuilder::string(std::string_view text) {
-    return put(checked(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass")));
+    return put(text.size() <= TextMemo::longest ? texts_.get(text) : decoded(text));
 }
 
 ValueWriter& PyBuilder::null() {
@@ -101,8 +132,8 @@ ValueWriter& PyBuilder::unsigned_integer(std::uint64_t value) {
     return put(checked(PyLong_FromUnsignedLongLong(value)));
 }
 
-PyRef notes_to_py(const KeyTable& keys, const std::vector<ConversionNote>& notes) {
-    return list_to_py(keys, notes);
+PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes) {
+    return list_to_py(cache, notes);
 }
 
 namespace {
@@ -117,7 +148,7 @@ ModuleState& state_of_module(PyObject* module) {
 
 int module_state_init(PyObject* module) noexcept {
     return static_cast<int>(size_boundary([&] {
-        state_of_module(module).keys = new KeyTable();
+        state_of_module(module).cache = new ValueCache();
         return Py_ssize_t{0};
     }));
 }
@@ -125,21 +156,20 @@ int module_state_init(PyObject* module) noexcept {
 void module_state_free(void* module) {
     auto* state = static_cast<ModuleState*>(PyModule_GetState(static_cast<PyObject*>(module)));
     if (state == nullptr) return;
-    delete state->keys;
-    state->keys = nullptr;
+    delete state->cache;
+    state->cache = nullptr;
 }
 
-const KeyTable& module_keys(PyObject* module) {
-    const KeyTable* keys = state_of_module(module).keys;
-    if (keys == nullptr)
-        throw InternalFailure("the module's keys were used before it was executed");
-    return *keys;
+ValueCache& module_cache(PyObject* module) {
+    ValueCache* cache = state_of_module(module).cache;
+    if (cache == nullptr) throw InternalFailure("the module's cache was used before it was made");
+    return *cache;
 }
 
-const KeyTable& type_keys(PyTypeObject* type) {
+ValueCache& type_cache(PyTypeObject* type) {
     PyObject* module = PyType_GetModule(type);
     if (module == nullptr) throw PythonErrorSet{};
-    return module_keys(module);
+    return module_cache(module);
 }
 
 }  // namespace lignor::python

@@ -9,6 +9,10 @@
 // with "surrogatepass", so that a lone surrogate a caller's text carried in
 // comes back as that surrogate.
 //
+// Equal short strings share one `str` where the builder still holds it
+// (tags, labels, places, dates and pointers repeat from record to record),
+// which a caller cannot tell from equal copies since `str` is immutable.
+//
 // The garbage collector: a dict or list whose every item is a string, a
 // number, None or a container already left untracked cannot be part of a
 // reference cycle as built, so the builder takes it off the collector's
@@ -17,6 +21,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert.hpp"
@@ -39,9 +47,48 @@ class KeyTable {
     std::array<PyRef, key_count> keys_;
 };
 
+// The `str`s of often met short texts, shared by every result of the
+// module: one slot per hash, taken over by a newcomer only after several
+// misses in a row, so that texts met once (names) neither evict the ones
+// that repeat (tags, labels) nor cost a release each. Nothing in it runs
+// Python code, so a result built from a finaliser in the middle of another
+// finds it consistent.
+class TextMemo {
+  public:
+    // Texts longer than this are made afresh: they rarely repeat.
+    static constexpr std::size_t longest = 40;
+
+    TextMemo() : slots_(std::make_unique<Slot[]>(slot_count)) {}
+    TextMemo(const TextMemo&) = delete;
+    TextMemo& operator=(const TextMemo&) = delete;
+    ~TextMemo();
+
+    // The `str` of `text`, at most `longest` bytes.
+    PyRef get(std::string_view text);
+
+  private:
+    static constexpr std::size_t slot_count = 1024;
+    static constexpr std::uint8_t misses_to_evict = 4;
+
+    struct Slot {
+        PyObject* text = nullptr;
+        std::uint8_t size = 0;
+        std::uint8_t misses = 0;
+        std::array<char, longest> bytes;
+    };
+
+    std::unique_ptr<Slot[]> slots_;
+};
+
+// What every result of the module reuses.
+struct ValueCache {
+    KeyTable keys;
+    TextMemo texts;
+};
+
 class PyBuilder final : public ValueWriter {
   public:
-    explicit PyBuilder(const KeyTable& keys) : keys_(keys) {}
+    explicit PyBuilder(ValueCache& cache) : keys_(cache.keys), texts_(cache.texts) {}
 
     // The one complete value written.
     PyRef take();
@@ -73,41 +120,42 @@ class PyBuilder final : public ValueWriter {
     ValueWriter& put(PyRef value);
 
     const KeyTable& keys_;
+    TextMemo& texts_;
     std::vector<Open> open_;
     PyRef result_;
 };
 
 // One value as Python objects.
 template <WritesValue T>
-PyRef to_py(const KeyTable& keys, const T& value) {
-    PyBuilder builder(keys);
+PyRef to_py(ValueCache& cache, const T& value) {
+    PyBuilder builder(cache);
     value.write_value(builder);
     return builder.take();
 }
 
 // A list of values as a Python list of their objects, in order.
 template <RangeOfValues Values>
-PyRef list_to_py(const KeyTable& keys, const Values& values) {
-    PyBuilder builder(keys);
+PyRef list_to_py(ValueCache& cache, const Values& values) {
+    PyBuilder builder(cache);
     write_array(builder, values);
     return builder.take();
 }
 
 // The notes of a conversion, for every conversion method.
-PyRef notes_to_py(const KeyTable& keys, const std::vector<ConversionNote>& notes);
+PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes);
 
-// What the module keeps for its life: the keys, made when it is executed
-// and released when it is freed.
+// What the module keeps for its life: its value cache, made when it is
+// executed and released when it is freed.
 struct ModuleState {
-    KeyTable* keys;
+    ValueCache* cache;
 };
 
 // Fills the state of a freshly made `module`; -1 with a Python error set.
 int module_state_init(PyObject* module) noexcept;
 // The module's `m_free`.
 void module_state_free(void* module);
-// The keys of the module that `module` is, or that defined `type`.
-const KeyTable& module_keys(PyObject* module);
-const KeyTable& type_keys(PyTypeObject* type);
+// The value cache of the module that `module` is, or that defined `type`.
+ValueCache& module_cache(PyObject* module);
+ValueCache& type_cache(PyTypeObject* type);
 
 }  // namespace lignor::python
