@@ -1,6 +1,7 @@
 """Every result the module builds is json.loads of the core's JSON form of the
 same value: equal, with the same key order and the same types."""
 
+import gc
 import json
 import subprocess
 import sys
@@ -19,6 +20,8 @@ def assert_same(built, texts):
     assert built == loaded
     # dumps keeps key order and tells True from 1 and 1 from 1.0.
     assert json.dumps(built) == json.dumps(loaded)
+    # Built of atoms all the way down: nothing for the collector to walk.
+    assert not gc.is_tracked(built)
 
 
 def date_payloads(structures):
