@@ -153,6 +153,14 @@ std::string_view text_argument(const char* function, const char* name, PyObject*
 
 std::string any_text_argument(const char* function, const char* name, PyObject* object) {
     if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
+    // Nearly every text has no lone surrogate: its UTF-8 comes without a
+    // bytes object in between.
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) {
+        return {utf8, static_cast<std::size_t>(size)};
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+    PyErr_Clear();
     const PyRef encoded = checked(PyUnicode_AsEncodedString(object, "utf-8", "surrogatepass"));
     return {PyBytes_AS_STRING(encoded.get()),
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};

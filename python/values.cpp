@@ -100,7 +100,10 @@ ValueWriter& PyBuilder::put(PyRef value) {
         return *this;
     }
     Open& into = open_.back();
-    if (into.untrackable && PyObject_GC_IsTracked(value.get())) into.untrackable = false;
+    if (into.untrackable && PyType_IS_GC(Py_TYPE(value.get())) &&
+        PyObject_GC_IsTracked(value.get())) {
+        into.untrackable = false;
+    }
     if (into.is_list) {
         if (into.filled == into.size) throw InternalFailure("a list got more items than announced");
         PyList_SET_ITEM(into.container.get(), into.filled++, value.release());
