@@ -31,6 +31,7 @@ TextMemo::~TextMemo() {
 }
 
 PyRef TextMemo::get(std::string_view text) {
+    if (text.size() > longest) return decoded(text);
     Slot& slot = slots_[std::hash<std::string_view>{}(text) % slot_count];
     if (slot.text != nullptr && std::string_view(slot.bytes.data(), slot.size) == text) {
         slot.misses = 0;
@@ -116,7 +117,7 @@ ValueWriter& PyBuilder::put(PyRef value) {
 }
 
 ValueWriter& PyBuilder::string(std::string_view text) {
-    return put(text.size() <= TextMemo::longest ? texts_.get(text) : decoded(text));
+    return put(texts_.get(text));
 }
 
 ValueWriter& PyBuilder::null() {

@@ -11,12 +11,15 @@
 //
 // Equal short strings share one `str` where the builder still holds it
 // (tags, labels, places, dates and pointers repeat from record to record),
-// which a caller cannot tell from equal copies since `str` is immutable.
+// which only `is` tells from equal copies, `str` being immutable.
 //
 // The garbage collector: a dict or list whose every item is a string, a
 // number, None or a container already left untracked cannot be part of a
 // reference cycle as built, so the builder takes it off the collector's
-// lists. A dict tracks itself again as soon as a container is stored in it.
+// lists. A dict tracks itself again as soon as a container is stored in it;
+// a list does not, so a cycle a caller makes through a returned list (by
+// storing a container in it) is left to reference counting, which never
+// frees it.
 #pragma once
 
 #include <array>
@@ -63,7 +66,7 @@ class TextMemo {
     TextMemo& operator=(const TextMemo&) = delete;
     ~TextMemo();
 
-    // The `str` of `text`, at most `longest` bytes.
+    // The `str` of `text`, shared when it has at most `longest` bytes.
     PyRef get(std::string_view text);
 
   private:
