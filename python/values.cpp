@@ -13,7 +13,7 @@ namespace lignor::python {
 KeyTable::KeyTable() {
     for (std::size_t i = 0; i < key_count; ++i) {
         // The names are plain ASCII words, NUL-terminated as literals.
-        keys_[i] = checked(PyUnicode_InternFromString(key_names[i]));
+        keys_[i] = checked(PyUnicode_InternFromString(key_names[i].data()));
     }
 }
 
