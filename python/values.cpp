@@ -152,7 +152,7 @@ ModuleState& state_of_module(PyObject* module) {
 
 int module_state_init(PyObject* module) noexcept {
     return static_cast<int>(size_boundary([&] {
-        state_of_module(module).cache = new ValueCache();
+        state_of_module(module).cache = std::make_unique<ValueCache>().release();
         return Py_ssize_t{0};
     }));
 }

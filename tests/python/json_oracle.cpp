@@ -8,6 +8,7 @@
 // `lignor`.
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -77,7 +78,7 @@ PyObject* parse(PyObject*, PyObject* data) {
         auto loaded = unwrap(Document::from_bytes(bytes_argument("parse", "data", data)));
         auto document = std::make_unique<Document>(std::move(loaded.document));
         PyRef capsule = checked(PyCapsule_New(document.get(), capsule_name, free_document));
-        document.release();
+        std::ignore = document.release();  // the capsule owns it now
         return capsule;
     });
 }
