@@ -153,6 +153,14 @@ std::string_view text_argument(const char* function, const char* name, PyObject*
 
 std::string any_text_argument(const char* function, const char* name, PyObject* object) {
     if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
+    // Nearly every text has no lone surrogate: its UTF-8 comes without a
+    // bytes object in between.
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) {
+        return {utf8, static_cast<std::size_t>(size)};
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+    PyErr_Clear();
     const PyRef encoded = checked(PyUnicode_AsEncodedString(object, "utf-8", "surrogatepass"));
     return {PyBytes_AS_STRING(encoded.get()),
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
@@ -208,7 +216,7 @@ int add_type(PyObject* module, PyType_Spec* spec, const char* name) noexcept {
 int add_function(PyObject* module, PyMethodDef* definition) noexcept {
     const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
-    const PyRef function = PyRef::steal(PyCFunction_NewEx(definition, nullptr, module_name.get()));
+    const PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, module_name.get()));
     if (!function) return -1;
     return PyModule_AddObjectRef(module, definition->ml_name, function.get());
 }
@@ -229,15 +237,6 @@ PyRef json_function(const char* name) {
 }
 
 }  // namespace
-
-PyRef to_py(std::string_view json) {
-    PyRef loads = json_function("loads");
-    // "surrogatepass" gives back a lone surrogate that a caller's text
-    // carried in (see any_text_argument); core text is otherwise valid UTF-8.
-    PyRef text = checked(
-        PyUnicode_DecodeUTF8(json.data(), static_cast<Py_ssize_t>(json.size()), "surrogatepass"));
-    return checked(PyObject_CallOneArg(loads.get(), text.get()));
-}
 
 std::vector<NodeSpec> from_py(PyObject* descriptions) {
     PyRef dumps = json_function("dumps");

@@ -1,8 +1,8 @@
 // The value bridge and the call boundary between CPython and the core.
 //
-// Values: the core writes its record types as JSON text and `to_py` hands
-// that text to Python's own `json.loads`; descriptions travel the other way
-// through `json.dumps` and the core's JSON reader (`from_py`).
+// Values: results go to Python through the builder of values.hpp;
+// descriptions come from Python through `json.dumps` and the core's JSON
+// reader (`from_py`).
 //
 // Failures: inside a method body every failure is a C++ exception, and
 // `boundary` (one per call) turns it into a Python exception and a failure
@@ -100,8 +100,8 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
 // for a `str` holding a lone surrogate.
 std::string_view text_argument(const char* function, const char* name, PyObject* object);
 // Any `str`, lone surrogates included (encoded as "surrogatepass" does), for
-// readers that take every text and never fail; `to_py` hands such bytes back
-// as the same surrogates.
+// readers that take every text and never fail; the builder of values.hpp
+// hands such bytes back as the same surrogates.
 std::string any_text_argument(const char* function, const char* name, PyObject* object);
 // The contents of a `bytes` argument (not bytearray or memoryview).
 std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
@@ -139,20 +139,6 @@ PyRef bytes_to_py(std::string_view bytes);
 // An unsigned size or index; OverflowError for negative or too large values,
 // TypeError for anything that is not an integer.
 std::size_t size_from_py(PyObject* object);
-
-// One JSON value written by the core, as Python values via `json.loads`.
-PyRef to_py(std::string_view json);
-
-// A list holding `to_py(to_json(value))` for each value, in order.
-template <typename Value>
-PyRef to_py_list(const std::vector<Value>& values) {
-    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyRef item = to_py(to_json(values[i]));
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return list;
-}
 
 // Node descriptions from Python values via `json.dumps` and the core's
 // JSON reader; a refusal is raised as ValueError with the reader's message.

@@ -2,16 +2,17 @@
 
 #include "bridge.hpp"
 #include "dates.hpp"
+#include "values.hpp"
 
 namespace lignor::python {
 namespace {
 
-PyObject* parse_date(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* parse_date(PyObject* module, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
         static constexpr Parameter parameters[] = {{"text"}};
         PyObject* text = bind_arguments("parse_date", parameters, args, kwargs)[0];
-        const GedcomDate date = GedcomDate::parse(any_text_argument("parse_date", "text", text));
-        return to_py(date.to_json_with_forms());
+        const DateReading reading{GedcomDate::parse(any_text_argument("parse_date", "text", text))};
+        return to_py(module_cache(module), reading);
     });
 }
 

@@ -1,5 +1,6 @@
 #include "gedcom.hpp"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,6 +15,7 @@
 #include "document.hpp"
 #include "family.hpp"
 #include "validate.hpp"
+#include "values.hpp"
 #include "views.hpp"
 #include "wrap.hpp"
 
@@ -127,23 +129,44 @@ std::optional<std::string_view> xref_argument(const char* function, PyObject* ob
     }
 }
 
-// `View::from_node` of every record tagged exactly `tag` (every record when
-// `tag` is empty), in document order, each through the bridge.
+// The views of every record tagged exactly `tag` (every record when `tag` is
+// empty), in document order, written straight into one list.
 template <typename View>
-PyRef views_to_py(const Document& document, std::string_view tag) {
-    PyRef list = checked(PyList_New(0));
-    for (const Node& record : document.records) {
-        if (!tag.empty() && record.tag() != tag) continue;
-        const PyRef view = to_py(to_json(View::from_node(record)));
-        if (PyList_Append(list.get(), view.get()) < 0) throw PythonErrorSet{};
+struct RecordViews {
+    const Document& document;
+    std::string_view tag;
+
+    bool wanted(const Node& record) const { return tag.empty() || record.tag() == tag; }
+
+    void write_value(ValueWriter& out) const {
+        const auto& records = document.records;
+        out.start_array(static_cast<std::size_t>(std::count_if(
+            records.begin(), records.end(), [&](const Node& r) { return wanted(r); })));
+        for (const Node& record : records) {
+            if (wanted(record)) View::from_node(record).write_value(out);
+        }
+        out.end_array();
     }
-    return list;
+};
+
+// Runs `body(state, cache)` as a read of `self`, with the module's value cache.
+template <typename Body>
+PyObject* read_values(PyObject* self, Body&& body) {
+    return boundary([&] {
+        ValueCache& cache = type_cache(Py_TYPE(self));
+        return state_of(self).read([&](const GedcomState& state) { return body(state, cache); });
+    });
+}
+
+template <typename View>
+PyObject* views_call(PyObject* self, std::string_view tag) {
+    return read_values(self, [&](const GedcomState& state, ValueCache& cache) {
+        return to_py(cache, RecordViews<View>{state.document(), tag});
+    });
 }
 
 PyObject* gedcom_records(PyObject* self, PyObject*) {
-    return read_call(self, [](const GedcomState& state) {
-        return views_to_py<RecordView>(state.document(), "");
-    });
+    return views_call<RecordView>(self, "");
 }
 
 PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -151,6 +174,7 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
         static constexpr Parameter parameters[] = {{"xref"}};
         PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
         const auto text = xref_argument("record", xref);
+        ValueCache& cache = type_cache(Py_TYPE(self));
         return state_of(self).read([&](const GedcomState& state) {
             const Node* record = text ? state.document().record(*text) : nullptr;
             if (record == nullptr) {
@@ -158,31 +182,28 @@ PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
                 PyErr_SetObject(PyExc_KeyError, xref);
                 throw PythonErrorSet{};
             }
-            return to_py(to_json(RecordView::from_node(*record)));
+            return to_py(cache, RecordView::from_node(*record));
         });
     });
 }
 
 PyObject* gedcom_individuals(PyObject* self, PyObject*) {
-    return read_call(self, [](const GedcomState& state) {
-        return views_to_py<IndividualView>(state.document(), "INDI");
-    });
+    return views_call<IndividualView>(self, "INDI");
 }
 
 PyObject* gedcom_families(PyObject* self, PyObject*) {
-    return read_call(self, [](const GedcomState& state) {
-        return views_to_py<FamilyView>(state.document(), "FAM");
-    });
+    return views_call<FamilyView>(self, "FAM");
 }
 
 PyObject* gedcom_validate(PyObject* self, PyObject*) {
-    return read_call(
-        self, [](const GedcomState& state) { return to_py_list(inspect(state.document())); });
+    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
+        return list_to_py(cache, inspect(state.document()));
+    });
 }
 
 PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
-    return read_call(self, [](const GedcomState& state) {
-        return to_py_list(state.document().unresolved_pointers());
+    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
+        return list_to_py(cache, state.document().unresolved_pointers());
     });
 }
 
@@ -311,7 +332,7 @@ PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwarg
         auto wrapped = state_of(self).edit(
             [&](Document& document) { return wrap_long_lines(document, limit); },
             [](const auto& result) { return result && !result->empty(); });
-        return to_py_list(unwrap(std::move(wrapped)));
+        return list_to_py(type_cache(Py_TYPE(self)), unwrap(std::move(wrapped)));
     });
 }
 
@@ -399,7 +420,7 @@ std::vector<OwnedExtension> owned_argument(PyObject* object) {
 // (the converted document as a new object of `self`'s type, the notes as
 // dicts): what either conversion method returns.
 PyRef conversion_to_py(PyObject* self, Conversion& conversion) {
-    const PyRef notes = to_py_list(conversion.notes);
+    const PyRef notes = notes_to_py(type_cache(Py_TYPE(self)), conversion.notes);
     const PyRef converted = make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
     return checked(PyTuple_Pack(2, converted.get(), notes.get()));
 }

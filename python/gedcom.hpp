@@ -23,8 +23,8 @@ class GedcomState {
 
     // Runs `body(const GedcomState&)` under a shared borrow and returns its
     // result. Reads may overlap: a read re-entered from Python code that
-    // another read runs (`json.loads`), or a read on another thread that the
-    // interpreter switched to while such code ran.
+    // another read runs (a finaliser a collection starts), or a read on
+    // another thread that the interpreter switched to while such code ran.
     template <typename Body>
     decltype(auto) read(Body&& body) const {
         SharedBorrow borrow(borrow_);

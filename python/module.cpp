@@ -5,6 +5,7 @@
 #include "functions.hpp"
 #include "gedcom.hpp"
 #include "pyref.hpp"
+#include "values.hpp"
 
 namespace lignor::python {
 namespace {
@@ -18,6 +19,7 @@ int lignor_exec(PyObject* module) noexcept {
         PyErr_SetString(PyExc_TypeError, "lignor must be initialised on a module object");
         return -1;
     }
+    if (module_state_init(module) < 0) return -1;
     if (gedcom_type_init(module) < 0) return -1;
     if (archive_writer_type_init(module) < 0) return -1;
     if (archive_file_writer_type_init(module) < 0) return -1;
@@ -35,12 +37,12 @@ PyModuleDef lignor_module = {
     PyModuleDef_HEAD_INIT,
     "lignor",
     module_doc,
-    0,  // no per-module state
+    sizeof(ModuleState),
     nullptr,
     lignor_slots,
+    nullptr,  // the state holds only strings, which hold nothing
     nullptr,
-    nullptr,
-    nullptr,
+    module_state_free,
 };
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include "ascii.hpp"
 #include "dates.hpp"
 #include "error.hpp"
-#include "json.hpp"
 #include "queries.hpp"
 #include "unicode.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 namespace {
@@ -480,13 +480,13 @@ std::string_view to_string(NoteKind kind) noexcept {
     return "Kept";
 }
 
-void ConversionNote::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("record").optional_string(record);
-    json.key("tag").string(tag);
-    json.key("kind").string(to_string(kind));
-    json.key("detail").string(detail);
-    json.end_object();
+void ConversionNote::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::record).optional_string(record);
+    out.key(Key::tag).string(tag);
+    out.key(Key::kind).string(to_string(kind));
+    out.key(Key::detail).string(detail);
+    out.end_object();
 }
 
 void Pass::note(std::string_view tag, NoteKind kind, const char* detail) {

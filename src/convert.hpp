@@ -19,7 +19,7 @@
 
 namespace lignor {
 
-class JsonWriter;
+class ValueWriter;
 
 enum class NoteKind : std::uint8_t {
     Converted,  // rewritten into the target version's form
@@ -38,7 +38,7 @@ struct ConversionNote {
     std::string detail;  // why, as one English sentence fragment
 
     // {"record": ..., "tag": ..., "kind": ..., "detail": ...}, record null when absent.
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 
     friend bool operator==(const ConversionNote&, const ConversionNote&) = default;
 };

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "ascii.hpp"
-#include "json.hpp"
 #include "unicode.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 
@@ -774,11 +774,11 @@ std::string_view display_word(DateKind kind) {
     }
 }
 
-void write_point_json(JsonWriter& json, const std::optional<DatePoint>& point) {
+void write_point_value(ValueWriter& out, const std::optional<DatePoint>& point) {
     if (point)
-        point->write_json(json);
+        point->write_value(out);
     else
-        json.null();
+        out.null();
 }
 
 }  // namespace
@@ -1005,18 +1005,11 @@ std::string DatePoint::to_gedcom() const {
     return out;
 }
 
-void DatePoint::write_json(JsonWriter& json) const {
-    json.start_object().key("year").integer(year).key("month");
-    if (month)
-        json.integer(*month);
-    else
-        json.null();
-    json.key("day");
-    if (day)
-        json.integer(*day);
-    else
-        json.null();
-    json.end_object();
+void DatePoint::write_value(ValueWriter& out) const {
+    out.start_object().key(Key::year).integer(year);
+    out.key(Key::month).optional_integer(month);
+    out.key(Key::day).optional_integer(day);
+    out.end_object();
 }
 
 std::string GedcomDate::display() const {
@@ -1190,32 +1183,30 @@ std::optional<std::int32_t> GedcomDate::year_hint() const {
     return std::nullopt;
 }
 
-void GedcomDate::write_json_fields(JsonWriter& json) const {
-    json.key("original").string(original);
-    json.key("calendar").string(to_string(calendar));
-    json.key("kind").string(to_string(kind));
-    json.key("earliest");
-    write_point_json(json, earliest);
-    json.key("latest");
-    write_point_json(json, latest);
-    json.key("phrase").optional_string(phrase);
+void GedcomDate::write_value_fields(ValueWriter& out) const {
+    out.key(Key::original).string(original);
+    out.key(Key::calendar).string(to_string(calendar));
+    out.key(Key::kind).string(to_string(kind));
+    out.key(Key::earliest);
+    write_point_value(out, earliest);
+    out.key(Key::latest);
+    write_point_value(out, latest);
+    out.key(Key::phrase).optional_string(phrase);
 }
 
-void GedcomDate::write_json(JsonWriter& json) const {
-    json.start_object();
-    write_json_fields(json);
-    json.end_object();
+void GedcomDate::write_value(ValueWriter& out) const {
+    out.start_object();
+    write_value_fields(out);
+    out.end_object();
 }
 
-std::string GedcomDate::to_json_with_forms() const {
-    JsonWriter json;
-    json.start_object();
-    write_json_fields(json);
-    json.key("display").string(display());
-    json.key("gedcom551").optional_string(to_gedcom_5_5_1());
-    json.key("gedcom7").optional_string(to_gedcom_7());
-    json.end_object();
-    return json.take();
+void DateReading::write_value(ValueWriter& out) const {
+    out.start_object();
+    date.write_value_fields(out);
+    out.key(Key::display).string(date.display());
+    out.key(Key::gedcom551).optional_string(date.to_gedcom_5_5_1());
+    out.key(Key::gedcom7).optional_string(date.to_gedcom_7());
+    out.end_object();
 }
 
 }  // namespace lignor

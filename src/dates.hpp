@@ -21,7 +21,7 @@
 
 namespace lignor {
 
-class JsonWriter;
+class ValueWriter;
 
 enum class Calendar : std::uint8_t { Gregorian, Julian, Hebrew, FrenchRepublican, Roman, Unknown };
 
@@ -54,7 +54,7 @@ struct DatePoint {
     // "5 JAN 1900", "JAN 1900", "1900", with " BCE" after a negative year.
     std::string to_gedcom() const;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 
     friend bool operator==(const DatePoint&, const DatePoint&) = default;
 };
@@ -84,10 +84,8 @@ struct GedcomDate {
 
     // The object's keys (original, calendar, kind, earliest, latest, phrase)
     // without the braces, so that a caller can append keys of its own.
-    void write_json_fields(JsonWriter& json) const;
-    void write_json(JsonWriter& json) const;
-    // The reading followed by its written forms: display, gedcom551, gedcom7.
-    std::string to_json_with_forms() const;
+    void write_value_fields(ValueWriter& out) const;
+    void write_value(ValueWriter& out) const;
 
     friend bool operator==(const GedcomDate&, const GedcomDate&) = default;
 };
@@ -98,6 +96,14 @@ struct GedcomDate {
 // AND ... and FROM ... [TO ...]. True only when reading `text` and writing it
 // for version 7 gives `text` back; false says nothing, ask the reader.
 bool is_plain_gedcom_7_date(std::string_view text) noexcept;
+
+// A reading as `parse_date` hands it out: the date's own keys followed by
+// its written forms (display, gedcom551, gedcom7).
+struct DateReading {
+    GedcomDate date;
+
+    void write_value(ValueWriter& out) const;
+};
 
 // Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
 // header's, a change's, a creation's) may take: day, Gregorian month and

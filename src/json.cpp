@@ -199,60 +199,45 @@ struct JsonWriter::Impl {
 JsonWriter::JsonWriter() : impl_(std::make_unique<Impl>()) {}
 JsonWriter::~JsonWriter() = default;
 
-JsonWriter& JsonWriter::start_object() {
+ValueWriter& JsonWriter::start_object() {
     impl_->writer.StartObject();
     return *this;
 }
-JsonWriter& JsonWriter::end_object() {
+ValueWriter& JsonWriter::end_object() {
     impl_->writer.EndObject();
     return *this;
 }
-JsonWriter& JsonWriter::start_array() {
+ValueWriter& JsonWriter::start_array(std::size_t) {
     impl_->writer.StartArray();
     return *this;
 }
-JsonWriter& JsonWriter::end_array() {
+ValueWriter& JsonWriter::end_array() {
     impl_->writer.EndArray();
     return *this;
 }
-JsonWriter& JsonWriter::key(std::string_view name) {
-    impl_->writer.plain_key(name);
+ValueWriter& JsonWriter::key(Key name) {
+    impl_->writer.plain_key(key_name(name));
     return *this;
 }
-JsonWriter& JsonWriter::string(std::string_view text) {
+ValueWriter& JsonWriter::string(std::string_view text) {
     impl_->writer.plain_string(text);
     return *this;
 }
-JsonWriter& JsonWriter::null() {
+ValueWriter& JsonWriter::null() {
     impl_->writer.Null();
     return *this;
 }
-JsonWriter& JsonWriter::boolean(bool value) {
+ValueWriter& JsonWriter::boolean(bool value) {
     impl_->writer.Bool(value);
     return *this;
 }
-JsonWriter& JsonWriter::integer(std::int64_t value) {
+ValueWriter& JsonWriter::integer(std::int64_t value) {
     impl_->writer.Int64(value);
     return *this;
 }
-JsonWriter& JsonWriter::unsigned_integer(std::uint64_t value) {
+ValueWriter& JsonWriter::unsigned_integer(std::uint64_t value) {
     impl_->writer.Uint64(value);
     return *this;
-}
-JsonWriter& JsonWriter::optional_string(std::optional<std::string_view> text) {
-    return text ? string(*text) : null();
-}
-
-void write_array(JsonWriter& json, std::span<const std::string> texts) {
-    json.start_array();
-    for (const std::string& text : texts) json.string(text);
-    json.end_array();
-}
-
-void write_array(JsonWriter& json, std::span<const std::size_t> numbers) {
-    json.start_array();
-    for (const std::size_t number : numbers) json.unsigned_integer(number);
-    json.end_array();
 }
 
 std::string JsonWriter::take() {

@@ -1,5 +1,6 @@
 // JSON writing and reading behind one door. The core's record types write
-// themselves as compact JSON with keys in their declared order; node
+// themselves (value_writer.hpp) as compact JSON with keys in their declared
+// order; node
 // descriptions are read from JSON with every key checked. Callers never see
 // the JSON library itself.
 #pragma once
@@ -7,38 +8,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <ranges>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "error.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 
 struct NodeSpec;
 
-class JsonWriter {
+// Compact JSON text: no spaces or line breaks between tokens, keys in the
+// order they are written.
+class JsonWriter final : public ValueWriter {
   public:
     JsonWriter();
-    ~JsonWriter();
+    ~JsonWriter() override;
     JsonWriter(const JsonWriter&) = delete;
     JsonWriter& operator=(const JsonWriter&) = delete;
 
-    JsonWriter& start_object();
-    JsonWriter& end_object();
-    JsonWriter& start_array();
-    JsonWriter& end_array();
-    JsonWriter& key(std::string_view name);
-    JsonWriter& string(std::string_view text);
-    JsonWriter& null();
-    JsonWriter& boolean(bool value);
-    JsonWriter& integer(std::int64_t value);
-    JsonWriter& unsigned_integer(std::uint64_t value);
-    // A string, or null when absent.
-    JsonWriter& optional_string(std::optional<std::string_view> text);
+    ValueWriter& start_object() override;
+    ValueWriter& end_object() override;
+    ValueWriter& start_array(std::size_t size) override;
+    ValueWriter& end_array() override;
+    ValueWriter& key(Key name) override;
+    ValueWriter& string(std::string_view text) override;
+    ValueWriter& null() override;
+    ValueWriter& boolean(bool value) override;
+    ValueWriter& integer(std::int64_t value) override;
+    ValueWriter& unsigned_integer(std::uint64_t value) override;
 
     // The compact JSON text written so far.
     std::string take();
@@ -48,37 +47,14 @@ class JsonWriter {
     std::unique_ptr<Impl> impl_;
 };
 
-// A value that writes itself as one JSON value: views, findings, date
-// readings, unresolved pointers.
-template <typename T>
-concept WritesJson = requires(const T& value, JsonWriter& json) {
-    value.write_json(json);
-};
-
-template <typename R>
-concept RangeOfJson = std::ranges::input_range<R> && WritesJson<std::ranges::range_value_t<R>>;
-
-// Writes the values as one JSON array, in order.
-template <RangeOfJson Values>
-void write_array(JsonWriter& json, const Values& values) {
-    json.start_array();
-    for (const auto& value : values) value.write_json(json);
-    json.end_array();
-}
-
-// Strings, or unsigned numbers such as the indices of a structure path, as
-// one JSON array.
-void write_array(JsonWriter& json, std::span<const std::string> texts);
-void write_array(JsonWriter& json, std::span<const std::size_t> numbers);
-
 // The compact JSON text of one value, or of a list of values as an array.
-template <WritesJson T>
+template <WritesValue T>
 std::string to_json(const T& value) {
     JsonWriter json;
-    value.write_json(json);
+    value.write_value(json);
     return json.take();
 }
-template <RangeOfJson Values>
+template <RangeOfValues Values>
 std::string to_json(const Values& values) {
     JsonWriter json;
     write_array(json, values);

@@ -7,8 +7,8 @@
 
 #include "ascii.hpp"
 #include "document.hpp"
-#include "json.hpp"
 #include "unicode.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 
@@ -46,10 +46,10 @@ std::string path_text(std::span<const std::size_t> path) {
     return text + "]";
 }
 
-void UnresolvedPointer::write_json(JsonWriter& json) const {
-    json.start_object().key("record").string(record).key("path");
-    write_array(json, path);
-    json.key("tag").string(tag).key("pointer").string(pointer).end_object();
+void UnresolvedPointer::write_value(ValueWriter& out) const {
+    out.start_object().key(Key::record).string(record).key(Key::path);
+    write_array(out, path);
+    out.key(Key::tag).string(tag).key(Key::pointer).string(pointer).end_object();
 }
 
 Document Document::new_v7() {

@@ -15,7 +15,7 @@
 
 namespace lignor {
 
-class JsonWriter;
+class ValueWriter;
 
 class Document;
 
@@ -118,7 +118,7 @@ struct UnresolvedPointer {
     std::string tag;
     std::string pointer;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
     friend bool operator==(const UnresolvedPointer&, const UnresolvedPointer&) = default;
 };
 

@@ -6,8 +6,8 @@
 #include <unordered_set>
 
 #include "document.hpp"
-#include "json.hpp"
 #include "unicode.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 namespace {
@@ -231,13 +231,13 @@ std::string_view to_string(Severity severity) noexcept {
     return "Question";
 }
 
-void Finding::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("record").string(record);
-    json.key("check").string(check);
-    json.key("severity").string(to_string(severity));
-    json.key("message").string(message);
-    json.end_object();
+void Finding::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::record).string(record);
+    out.key(Key::check).string(check);
+    out.key(Key::severity).string(to_string(severity));
+    out.key(Key::message).string(message);
+    out.end_object();
 }
 
 std::optional<Years> Years::from_date(const GedcomDate& date) {

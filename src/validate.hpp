@@ -21,7 +21,7 @@
 
 namespace lignor {
 
-class JsonWriter;
+class ValueWriter;
 
 enum class Severity : std::uint8_t {
     Contradiction,  // the data contradicts itself
@@ -38,7 +38,7 @@ struct Finding {
     Severity severity = Severity::Question;
     std::string message;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 
     friend bool operator==(const Finding&, const Finding&) = default;
 };

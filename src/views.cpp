@@ -1,10 +1,10 @@
 #include "views.hpp"
 
 #include "dates.hpp"
-#include "json.hpp"
 #include "names.hpp"
 #include "tags.hpp"
 #include "unicode.hpp"
+#include "value_writer.hpp"
 
 namespace lignor {
 namespace {
@@ -173,20 +173,20 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
     return view;
 }
 
-void StructureView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("path");
-    write_array(json, path);
-    json.key("level").unsigned_integer(level);
-    json.key("tag").string(tag);
-    json.key("label").string(label);
-    json.key("kind").string(kind);
-    json.key("value").string(value);
-    json.key("pointer").optional_string(pointer);
-    json.key("extension").boolean(extension);
-    json.key("children");
-    write_array(json, children);
-    json.end_object();
+void StructureView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::path);
+    write_array(out, path);
+    out.key(Key::level).unsigned_integer(level);
+    out.key(Key::tag).string(tag);
+    out.key(Key::label).string(label);
+    out.key(Key::kind).string(kind);
+    out.key(Key::value).string(value);
+    out.key(Key::pointer).optional_string(pointer);
+    out.key(Key::extension).boolean(extension);
+    out.key(Key::children);
+    write_array(out, children);
+    out.end_object();
 }
 
 RecordView RecordView::from_node(const Node& record) {
@@ -204,16 +204,16 @@ RecordView RecordView::from_node(const Node& record) {
     return view;
 }
 
-void RecordView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("xref").optional_string(xref);
-    json.key("tag").string(tag);
-    json.key("label").string(label);
-    json.key("title").string(title);
-    json.key("structures");
-    write_array(json, structures);
-    json.key("raw").string(raw);
-    json.end_object();
+void RecordView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::xref).optional_string(xref);
+    out.key(Key::tag).string(tag);
+    out.key(Key::label).string(label);
+    out.key(Key::title).string(title);
+    out.key(Key::structures);
+    write_array(out, structures);
+    out.key(Key::raw).string(raw);
+    out.end_object();
 }
 
 std::string record_title(const Node& record) {
@@ -262,31 +262,31 @@ NameView NameView::from_node(const Node& name) {
     return view;
 }
 
-void NameView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("display").string(display);
-    json.key("sort").string(sort);
-    json.key("original").string(original);
-    json.key("kind").optional_string(kind);
-    json.key("citations");
-    write_array(json, citations);
-    json.end_object();
+void NameView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::display).string(display);
+    out.key(Key::sort).string(sort);
+    out.key(Key::original).string(original);
+    out.key(Key::kind).optional_string(kind);
+    out.key(Key::citations);
+    write_array(out, citations);
+    out.end_object();
 }
 
-void FamilyLinkView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("family").string(family);
-    json.key("pedigree").optional_string(pedigree);
-    json.end_object();
+void FamilyLinkView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::family).string(family);
+    out.key(Key::pedigree).optional_string(pedigree);
+    out.end_object();
 }
 
-void IdentifierView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("tag").string(tag);
-    json.key("label").string(label);
-    json.key("value").string(value);
-    json.key("kind").optional_string(kind);
-    json.end_object();
+void IdentifierView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::tag).string(tag);
+    out.key(Key::label).string(label);
+    out.key(Key::value).string(value);
+    out.key(Key::kind).optional_string(kind);
+    out.end_object();
 }
 
 // ---- EventView ------------------------------------------------------------------
@@ -312,26 +312,24 @@ EventView EventView::from_node(const Node& node, StructurePath path) {
     return view;
 }
 
-void EventView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("tag").string(tag);
-    json.key("label").string(label);
-    json.key("date").optional_string(date);
-    json.key("dateDisplay").optional_string(date_display);
-    json.key("year");
-    year ? json.integer(*year) : json.null();
-    json.key("sortKey");
-    sort_key ? json.integer(*sort_key) : json.null();
-    json.key("place").optional_string(place);
-    json.key("age").optional_string(age);
-    json.key("cause").optional_string(cause);
-    json.key("attribute").boolean(attribute);
-    json.key("value").optional_string(value);
-    json.key("citations");
-    write_array(json, citations);
-    json.key("path");
-    write_array(json, path);
-    json.end_object();
+void EventView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::tag).string(tag);
+    out.key(Key::label).string(label);
+    out.key(Key::date).optional_string(date);
+    out.key(Key::dateDisplay).optional_string(date_display);
+    out.key(Key::year).optional_integer(year);
+    out.key(Key::sortKey).optional_integer(sort_key);
+    out.key(Key::place).optional_string(place);
+    out.key(Key::age).optional_string(age);
+    out.key(Key::cause).optional_string(cause);
+    out.key(Key::attribute).boolean(attribute);
+    out.key(Key::value).optional_string(value);
+    out.key(Key::citations);
+    write_array(out, citations);
+    out.key(Key::path);
+    write_array(out, path);
+    out.end_object();
 }
 
 // ---- IndividualView ---------------------------------------------------------------
@@ -369,25 +367,25 @@ IndividualView IndividualView::from_node(const Node& record) {
     return view;
 }
 
-void IndividualView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("xref").string(xref);
-    json.key("names");
-    write_array(json, names);
-    json.key("sex").optional_string(sex);
-    json.key("events");
-    write_array(json, events);
-    json.key("childIn");
-    write_array(json, child_in);
-    json.key("partnerIn");
-    write_array(json, partner_in);
-    json.key("citations");
-    write_array(json, citations);
-    json.key("media");
-    write_array(json, media);
-    json.key("identifiers");
-    write_array(json, identifiers);
-    json.end_object();
+void IndividualView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::xref).string(xref);
+    out.key(Key::names);
+    write_array(out, names);
+    out.key(Key::sex).optional_string(sex);
+    out.key(Key::events);
+    write_array(out, events);
+    out.key(Key::childIn);
+    write_array(out, child_in);
+    out.key(Key::partnerIn);
+    write_array(out, partner_in);
+    out.key(Key::citations);
+    write_array(out, citations);
+    out.key(Key::media);
+    write_array(out, media);
+    out.key(Key::identifiers);
+    write_array(out, identifiers);
+    out.end_object();
 }
 
 // ---- FamilyView -------------------------------------------------------------------
@@ -417,16 +415,16 @@ std::vector<std::string> FamilyView::partners() const {
     return found;
 }
 
-void FamilyView::write_json(JsonWriter& json) const {
-    json.start_object();
-    json.key("xref").string(xref);
-    json.key("husband").optional_string(husband);
-    json.key("wife").optional_string(wife);
-    json.key("children");
-    write_array(json, children);
-    json.key("events");
-    write_array(json, events);
-    json.end_object();
+void FamilyView::write_value(ValueWriter& out) const {
+    out.start_object();
+    out.key(Key::xref).string(xref);
+    out.key(Key::husband).optional_string(husband);
+    out.key(Key::wife).optional_string(wife);
+    out.key(Key::children);
+    write_array(out, children);
+    out.key(Key::events);
+    write_array(out, events);
+    out.end_object();
 }
 
 }  // namespace lignor

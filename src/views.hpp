@@ -25,7 +25,7 @@
 
 namespace lignor {
 
-class JsonWriter;
+class ValueWriter;
 
 bool is_pointer_shaped(std::string_view payload) noexcept;
 // The node's own payload when it is pointer-shaped.
@@ -49,7 +49,7 @@ struct StructureView {
     // CONT and CONC. `path` addresses `node` inside its record.
     static StructureView from_node(const Node& node, std::uint16_t level, StructurePath path);
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct RecordView {
@@ -62,7 +62,7 @@ struct RecordView {
 
     static RecordView from_node(const Node& record);
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 // The one-line heading of a record, at most 90 characters.
@@ -84,14 +84,14 @@ struct NameView {
 
     static NameView from_node(const Node& name);
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct FamilyLinkView {
     std::string family;
     std::optional<std::string> pedigree;  // FAMC links only
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct IdentifierView {
@@ -100,7 +100,7 @@ struct IdentifierView {
     std::string value;
     std::optional<std::string> kind;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct EventView {
@@ -122,7 +122,7 @@ struct EventView {
     // address inside its record.
     static EventView from_node(const Node& node, StructurePath path);
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct IndividualView {
@@ -138,7 +138,7 @@ struct IndividualView {
 
     static IndividualView from_node(const Node& record);
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 struct FamilyView {
@@ -153,7 +153,7 @@ struct FamilyView {
     // The husband's pointer, then the wife's, each only when present.
     std::vector<std::string> partners() const;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
 };
 
 }  // namespace lignor

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "document.hpp"
-#include "json.hpp"
 #include "limits.hpp"
+#include "value_writer.hpp"
 #include "views.hpp"
 
 namespace lignor {
@@ -213,10 +213,10 @@ bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t m
 
 }  // namespace
 
-void WrappedLine::write_json(JsonWriter& json) const {
-    json.start_object().key("record").string(record).key("path");
-    write_array(json, path);
-    json.key("tag").string(tag).end_object();
+void WrappedLine::write_value(ValueWriter& out) const {
+    out.start_object().key(Key::record).string(record).key(Key::path);
+    write_array(out, path);
+    out.key(Key::tag).string(tag).end_object();
 }
 
 std::vector<std::string_view> cut(std::string_view text, std::size_t first, std::size_t rest) {

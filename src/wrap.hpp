@@ -25,7 +25,7 @@
 namespace lignor {
 
 class Document;
-class JsonWriter;
+class ValueWriter;
 
 // One structure that wrap_long_lines rewrote.
 struct WrappedLine {
@@ -33,7 +33,7 @@ struct WrappedLine {
     StructurePath path;
     std::string tag;
 
-    void write_json(JsonWriter& json) const;
+    void write_value(ValueWriter& out) const;
     friend bool operator==(const WrappedLine&, const WrappedLine&) = default;
 };
 

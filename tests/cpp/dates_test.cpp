@@ -564,12 +564,13 @@ TEST(dates_json, writes_keys_in_order_with_nulls) {
         R"j({"original":"(\"quoted\")","calendar":"Gregorian","kind":"Unparsed","earliest":null,)j"
         R"j("latest":null,"phrase":"\"quoted\""})j");
     EXPECT_EQ(
-        GedcomDate::parse("INT 1900 (x)").to_json_with_forms(),
+        to_json(DateReading{GedcomDate::parse("INT 1900 (x)")}),
         R"j({"original":"INT 1900 (x)","calendar":"Gregorian","kind":"Interpreted",)j"
         R"j("earliest":{"year":1900,"month":null,"day":null},"latest":{"year":1900,"month":null,"day":null},)j"
         R"j("phrase":"x","display":"interpreted as 1900","gedcom551":"INT 1900 (x)","gedcom7":"1900"})j");
-    EXPECT_TRUE(GedcomDate::parse("1700/05").to_json_with_forms().ends_with(
-        R"j("display":"1700","gedcom551":"INT 1700 (1700/05)","gedcom7":null})j"));
+    EXPECT_TRUE(
+        to_json(DateReading{GedcomDate::parse("1700/05")})
+            .ends_with(R"j("display":"1700","gedcom551":"INT 1700 (1700/05)","gedcom7":null})j"));
 }
 
 // Whenever a writer gives text, that text reads back as the same date: same

@@ -164,7 +164,7 @@ TEST(json_writer, escapes_every_special_byte_at_every_position) {
                     text[i] = static_cast<char>(0xC3);  // UTF-8 lead bytes pass
                 if (length > 0) text[at] = special;
                 JsonWriter json;
-                json.start_array().string(text).end_array();
+                json.start_array(1).string(text).end_array();
                 ASSERT_EQ(json.take(), "[" + escaped_reference(text) + "]") << length << " " << at;
             }
         }
@@ -173,17 +173,17 @@ TEST(json_writer, escapes_every_special_byte_at_every_position) {
 
 TEST(json_writer, keeps_declared_key_order_and_nulls) {
     JsonWriter json;
-    json.start_object().key("b").integer(-1).key("a").optional_string(std::nullopt);
-    json.key("list")
-        .start_array()
+    json.start_object().key(Key::year).integer(-1).key(Key::age).optional_string(std::nullopt);
+    json.key(Key::path)
+        .start_array(3)
         .unsigned_integer(18446744073709551615ULL)
         .boolean(true)
         .null()
         .end_array();
     json.end_object();
-    EXPECT_EQ(json.take(), R"({"b":-1,"a":null,"list":[18446744073709551615,true,null]})");
+    EXPECT_EQ(json.take(), R"({"year":-1,"age":null,"path":[18446744073709551615,true,null]})");
     // A writer starts afresh after take().
-    json.start_array().string(std::string(300, 'x')).end_array();
+    json.start_array(1).string(std::string(300, 'x')).end_array();
     EXPECT_EQ(json.take(), "[\"" + std::string(300, 'x') + "\"]");
 }
 

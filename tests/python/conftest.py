@@ -153,6 +153,29 @@ def assert_no_leaks(call, *watched):
     assert heap_growth < 65_536
 
 
+# ----- Python code in the middle of a call -----------------------------------
+
+def run_inside(call, callback):
+    """Runs `call()` so that `callback()` runs in the middle of it: from the
+    finaliser of a garbage cycle, collected by the first collection one of
+    the call's own allocations starts. Returns what `call()` returned."""
+
+    class Trigger:
+        def __del__(self):
+            callback()
+
+    gc.collect()
+    trigger = Trigger()
+    trigger.cycle = trigger
+    del trigger
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)
+    try:
+        return call()
+    finally:
+        gc.set_threshold(*threshold)
+
+
 # ----- the public surface ----------------------------------------------------
 
 def public_callables(module):

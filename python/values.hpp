@@ -1,0 +1,164 @@
+// Core values straight into Python objects: the builder that every result
+// of the module goes through (views, findings, unresolved pointers, date
+// readings, wrapped lines, conversion notes).
+//
+// A value describes itself to a `ValueWriter` (value_writer.hpp); `PyBuilder`
+// makes the dicts, lists, `str`s and `int`s as the description goes, with
+// the same keys in the same order, the same types and the same `None`s as
+// the value's JSON form read by `json.loads`. Strings are decoded from UTF-8
+// with "surrogatepass", so that a lone surrogate a caller's text carried in
+// comes back as that surrogate.
+//
+// Equal short strings share one `str` where the builder still holds it
+// (tags, labels, places, dates and pointers repeat from record to record),
+// which only `is` tells from equal copies, `str` being immutable.
+//
+// The garbage collector: a dict or list whose every item is a string, a
+// number, None or a container already left untracked cannot be part of a
+// reference cycle as built, so the builder takes it off the collector's
+// lists. A dict tracks itself again as soon as a container is stored in it;
+// a list does not, so a cycle a caller makes through a returned list (by
+// storing a container in it) is left to reference counting, which never
+// frees it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert.hpp"
+#include "pyref.hpp"
+#include "value_writer.hpp"
+
+namespace lignor::python {
+
+// One interned `str` per key, made once for the module's life.
+class KeyTable {
+  public:
+    // Throws PythonErrorSet when a string cannot be made.
+    KeyTable();
+
+    PyObject* operator[](Key key) const noexcept {
+        return keys_[static_cast<std::size_t>(key)].get();
+    }
+
+  private:
+    std::array<PyRef, key_count> keys_;
+};
+
+// The `str`s of often met short texts, shared by every result of the
+// module: one slot per hash, taken over by a newcomer only after several
+// misses in a row, so that texts met once (names) neither evict the ones
+// that repeat (tags, labels) nor cost a release each. Nothing in it runs
+// Python code, so a result built from a finaliser in the middle of another
+// finds it consistent.
+class TextMemo {
+  public:
+    // Texts longer than this are made afresh: they rarely repeat.
+    static constexpr std::size_t longest = 40;
+
+    TextMemo() : slots_(std::make_unique<Slot[]>(slot_count)) {}
+    TextMemo(const TextMemo&) = delete;
+    TextMemo& operator=(const TextMemo&) = delete;
+    ~TextMemo();
+
+    // The `str` of `text`, shared when it has at most `longest` bytes.
+    PyRef get(std::string_view text);
+
+  private:
+    static constexpr std::size_t slot_count = 1024;
+    static constexpr std::uint8_t misses_to_evict = 4;
+
+    struct Slot {
+        PyObject* text = nullptr;
+        std::uint8_t size = 0;
+        std::uint8_t misses = 0;
+        std::array<char, longest> bytes;
+    };
+
+    std::unique_ptr<Slot[]> slots_;
+};
+
+// What every result of the module reuses.
+struct ValueCache {
+    KeyTable keys;
+    TextMemo texts;
+};
+
+class PyBuilder final : public ValueWriter {
+  public:
+    explicit PyBuilder(ValueCache& cache) : keys_(cache.keys), texts_(cache.texts) {}
+
+    // The one complete value written.
+    PyRef take();
+
+    ValueWriter& start_object() override;
+    ValueWriter& end_object() override;
+    ValueWriter& start_array(std::size_t size) override;
+    ValueWriter& end_array() override;
+    ValueWriter& key(Key name) override;
+    ValueWriter& string(std::string_view text) override;
+    ValueWriter& null() override;
+    ValueWriter& boolean(bool value) override;
+    ValueWriter& integer(std::int64_t value) override;
+    ValueWriter& unsigned_integer(std::uint64_t value) override;
+
+  private:
+    // A dict or list being filled.
+    struct Open {
+        PyRef container;
+        bool is_list = false;
+        Py_ssize_t size = 0;      // lists: the items announced
+        Py_ssize_t filled = 0;    // lists: the items stored
+        PyObject* key = nullptr;  // dicts: the key of the value awaited
+        bool untrackable = true;  // nothing tracked stored so far
+    };
+
+    ValueWriter& open(PyRef container, bool is_list, Py_ssize_t size);
+    ValueWriter& close(bool is_list);
+    ValueWriter& put(PyRef value);
+
+    const KeyTable& keys_;
+    TextMemo& texts_;
+    std::vector<Open> open_;
+    PyRef result_;
+};
+
+// One value as Python objects.
+template <WritesValue T>
+PyRef to_py(ValueCache& cache, const T& value) {
+    PyBuilder builder(cache);
+    value.write_value(builder);
+    return builder.take();
+}
+
+// A list of values as a Python list of their objects, in order.
+template <RangeOfValues Values>
+PyRef list_to_py(ValueCache& cache, const Values& values) {
+    PyBuilder builder(cache);
+    write_array(builder, values);
+    return builder.take();
+}
+
+// The notes of a conversion, for every conversion method.
+PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes);
+
+// What the module keeps for its life: its value cache, made when it is
+// executed and released when it is freed.
+struct ModuleState {
+    ValueCache* cache;
+};
+
+// Fills the state of a freshly made `module`; -1 with a Python error set.
+int module_state_init(PyObject* module) noexcept;
+// The module's `m_free`.
+void module_state_free(void* module);
+// The value cache of the module that `module` is, or that defined `type`.
+ValueCache& module_cache(PyObject* module);
+ValueCache& type_cache(PyTypeObject* type);
+
+}  // namespace lignor::python
