@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "error.hpp"
 #include "queries.hpp"
 
 namespace lignor {
@@ -37,16 +38,6 @@ std::span<const Substructure> rows_under(std::string_view parent) noexcept {
     return {first, last};
 }
 
-// A tag of up to eight bytes as one number; longer tags, which the table has
-// none of, and the empty tag are 0.
-std::uint64_t tag_key(std::string_view tag) noexcept {
-    if (tag.size() > 8) return 0;
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        key = key << 8 | (i < tag.size() ? static_cast<unsigned char>(tag[i]) : 0u);
-    return key;
-}
-
 // The row for `tag` among the rows of one parent (sorted by tag), or null.
 const Substructure* find_tag(std::span<const Substructure> rows, std::string_view tag) noexcept {
     const auto it = std::lower_bound(
@@ -61,64 +52,64 @@ const Substructure* find_tag(std::span<const Substructure> rows, std::string_vie
 class TypeTree {
   public:
     TypeTree() {
-        std::map<std::string_view, std::uint32_t> type_ids{{"", 0}};
+        std::map<std::string_view, std::uint16_t> type_ids{{"", 0}};
         const auto id_of = [&](std::string_view type) {
-            return type_ids.emplace(type, static_cast<std::uint32_t>(type_ids.size()))
+            return type_ids.emplace(type, static_cast<std::uint16_t>(type_ids.size()))
                 .first->second;
         };
         row_types_.reserve(substructures.size());
         for (const Substructure& row : substructures) row_types_.push_back(id_of(row.type));
         for (std::size_t row = 0; row < substructures.size(); ++row) {
-            const Substructure& entry = substructures[row];
-            Slot& slot = free_slot(id_of(entry.parent), tag_key(entry.tag));
-            slot = {tag_key(entry.tag), id_of(entry.parent), static_cast<std::uint32_t>(row)};
+            const std::uint64_t key =
+                key_of(id_of(substructures[row].parent), substructures[row].tag);
+            if (key == 0) throw InternalFailure("a standard tag longer than the table's keys");
+            std::size_t at = home(key);
+            while (keys_[at] != 0) at = (at + 1) & (slot_count - 1);
+            keys_[at] = key;
+            rows_[at] = static_cast<std::uint16_t>(row);
         }
     }
 
     // The row of a record tagged `tag`, or `none`.
-    std::uint32_t record(std::string_view tag) const noexcept { return find(0, tag); }
+    std::uint32_t record(std::string_view tag) const noexcept { return find(key_of(0, tag)); }
 
     // The row of `tag` under a structure of row `parent`, or `none`.
     std::uint32_t child(std::uint32_t parent, std::string_view tag) const noexcept {
-        return find(row_types_[parent], tag);
+        return find(key_of(row_types_[parent], tag));
     }
 
     static constexpr std::uint32_t none = UINT32_MAX;
 
   private:
-    struct Slot {
-        std::uint64_t tag = 0;  // tag_key; 0 marks an empty slot
-        std::uint32_t parent_type = 0;
-        std::uint32_t row = 0;
-    };
     // A power of two, at least twice the rows, so that probes stay short.
     static constexpr std::size_t slot_count = std::bit_ceil(substructures.size() * 2);
+    static constexpr std::size_t tag_bytes = 6;  // the longest standard tag (PHRASE)
 
-    static std::size_t home(std::uint32_t parent_type, std::uint64_t tag) noexcept {
-        const std::uint64_t mixed =
-            (tag ^ (std::uint64_t{parent_type} << 40)) * 0x9E3779B97F4A7C15u;
-        return static_cast<std::size_t>(mixed >> 40) & (slot_count - 1);
+    // The parent's type and a tag of up to six bytes as one number, which is
+    // never 0; 0 for a longer or empty tag, which the table has none of.
+    static std::uint64_t key_of(std::uint16_t parent_type, std::string_view tag) noexcept {
+        if (tag.empty() || tag.size() > tag_bytes) return 0;
+        std::uint64_t key = parent_type;
+        for (const char c : tag) key = key << 8 | static_cast<unsigned char>(c);
+        return key << 8 * (tag_bytes - tag.size()) | std::uint64_t{tag.size()} << 61;
     }
 
-    Slot& free_slot(std::uint32_t parent_type, std::uint64_t tag) {
-        std::size_t at = home(parent_type, tag);
-        while (slots_[at].tag != 0) at = (at + 1) & (slot_count - 1);
-        return slots_[at];
+    static std::size_t home(std::uint64_t key) noexcept {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & (slot_count - 1);
     }
 
-    std::uint32_t find(std::uint32_t parent_type, std::string_view tag) const noexcept {
-        const std::uint64_t key = tag_key(tag);
+    std::uint32_t find(std::uint64_t key) const noexcept {
         if (key == 0) return none;
-        for (std::size_t at = home(parent_type, key); slots_[at].tag != 0;
-             at = (at + 1) & (slot_count - 1)) {
-            const Slot& slot = slots_[at];
-            if (slot.tag == key && slot.parent_type == parent_type) return slot.row;
+        for (std::size_t at = home(key); keys_[at] != 0; at = (at + 1) & (slot_count - 1)) {
+            if (keys_[at] == key) return rows_[at];
         }
         return none;
     }
 
-    std::vector<std::uint32_t> row_types_;  // the type id of each row's own type
-    std::array<Slot, slot_count> slots_{};
+    std::vector<std::uint16_t> row_types_;  // the type id of each row's own type
+    // Small enough to stay in the fastest cache: 8 bytes a slot and the row apart.
+    std::array<std::uint64_t, slot_count> keys_{};
+    std::array<std::uint16_t, slot_count> rows_{};
 };
 
 const TypeTree& type_tree() {
