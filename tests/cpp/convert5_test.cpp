@@ -11,17 +11,8 @@ namespace lignor {
 namespace {
 
 using std::string;
+using test::note_keys;
 using test::read;
-
-// Each note as "record|tag|kind", "-" for no record.
-std::vector<string> note_keys(const Conversion& conversion) {
-    std::vector<string> keys;
-    for (const ConversionNote& note : conversion.notes) {
-        keys.push_back(note.record.value_or("-") + "|" + note.tag + "|" +
-                       string(to_string(note.kind)));
-    }
-    return keys;
-}
 
 struct Case {
     const char* name;

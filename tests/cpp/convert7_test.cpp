@@ -6,27 +6,14 @@
 #include "convert.hpp"
 #include "document.hpp"
 #include "json.hpp"
+#include "support.hpp"
 
 namespace lignor {
 namespace {
 
 using std::string;
-
-Document read(const string& text) {
-    auto document = Document::parse_with(text, ParseLimits{});
-    EXPECT_TRUE(document) << document.error().display();
-    return std::move(document).value();
-}
-
-// Each note as "record|tag|kind", "-" for no record.
-std::vector<string> note_keys(const Conversion& conversion) {
-    std::vector<string> keys;
-    for (const ConversionNote& note : conversion.notes) {
-        keys.push_back(note.record.value_or("-") + "|" + note.tag + "|" +
-                       string(to_string(note.kind)));
-    }
-    return keys;
-}
+using test::note_keys;
+using test::read;
 
 struct Case {
     const char* name;

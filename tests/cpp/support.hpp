@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "convert.hpp"
 #include "document.hpp"
 
 namespace lignor::test {
@@ -17,6 +20,16 @@ inline Document read(std::string_view text) {
     EXPECT_TRUE(document) << document.error().display();
     if (!document) return Document{};
     return std::move(document).value();
+}
+
+// Each note of a conversion as "record|tag|kind", "-" for no record.
+inline std::vector<std::string> note_keys(const Conversion& conversion) {
+    std::vector<std::string> keys;
+    for (const ConversionNote& note : conversion.notes) {
+        keys.push_back(note.record.value_or("-") + "|" + note.tag + "|" +
+                       std::string(to_string(note.kind)));
+    }
+    return keys;
 }
 
 }  // namespace lignor::test
