@@ -23,38 +23,14 @@ bool is_extension_tag(std::string_view tag) noexcept {
     return tag.starts_with('_');
 }
 
-struct ByParent {
-    bool operator()(const Substructure& row, std::string_view parent) const noexcept {
-        return row.parent < parent;
-    }
-    bool operator()(std::string_view parent, const Substructure& row) const noexcept {
-        return parent < row.parent;
-    }
-};
-
-std::span<const Substructure> rows_under(std::string_view parent) noexcept {
-    const auto [first, last] =
-        std::equal_range(substructures.begin(), substructures.end(), parent, ByParent{});
-    return {first, last};
-}
-
-// The row for `tag` among the rows of one parent (sorted by tag), or null.
-const Substructure* find_tag(std::span<const Substructure> rows, std::string_view tag) noexcept {
-    const auto it = std::lower_bound(
-        rows.begin(), rows.end(), tag,
-        [](const Substructure& row, std::string_view wanted) { return row.tag < wanted; });
-    return it == rows.end() || it->tag != tag ? nullptr : &*it;
-}
-
 // The standard's table as one hash table from (type of the parent, tag) to
 // the row, built once: a walk over a large file asks millions of times, and
 // one probe is far cheaper than a search through the parent's rows.
 class TypeTree {
   public:
     TypeTree() {
-        std::map<std::string_view, std::uint16_t> type_ids{{"", 0}};
         const auto id_of = [&](std::string_view type) {
-            return type_ids.emplace(type, static_cast<std::uint16_t>(type_ids.size()))
+            return type_ids_.emplace(type, static_cast<std::uint16_t>(type_ids_.size()))
                 .first->second;
         };
         row_types_.reserve(substructures.size());
@@ -76,6 +52,13 @@ class TypeTree {
     // The row of `tag` under a structure of row `parent`, or `none`.
     std::uint32_t child(std::uint32_t parent, std::string_view tag) const noexcept {
         return find(key_of(row_types_[parent], tag));
+    }
+
+    // The row of `tag` under a structure of type `parent` ("" for a record),
+    // or `none`.
+    std::uint32_t under_type(std::string_view parent, std::string_view tag) const noexcept {
+        const auto type = type_ids_.find(parent);
+        return type == type_ids_.end() ? none : find(key_of(type->second, tag));
     }
 
     static constexpr std::uint32_t none = UINT32_MAX;
@@ -106,6 +89,7 @@ class TypeTree {
         return none;
     }
 
+    std::map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
     std::vector<std::uint16_t> row_types_;  // the type id of each row's own type
     // Small enough to stay in the fastest cache: 8 bytes a slot and the row apart.
     std::array<std::uint64_t, slot_count> keys_{};
@@ -121,9 +105,9 @@ const TypeTree& type_tree() {
 
 std::optional<std::string_view> v7_structure_type(std::string_view parent,
                                                   std::string_view tag) noexcept {
-    const Substructure* row = find_tag(rows_under(parent), tag);
-    if (row == nullptr) return std::nullopt;
-    return row->type;
+    const std::uint32_t row = type_tree().under_type(parent, tag);
+    if (row == TypeTree::none) return std::nullopt;
+    return substructures[row].type;
 }
 
 bool v7_defines(std::string_view parent, std::string_view tag) noexcept {
