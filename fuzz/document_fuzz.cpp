@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!lignor::Document::parse_with(text_7, lignor::ParseLimits{})) std::abort();
     if (lignor::to_version_7_with(to_7.document, {}).document.to_text() != text_7) std::abort();
     // A conversion to 5.5.1 never fails and writes what the reader reads.
-    const lignor::Conversion converted = lignor::to_version_5_5_1(loaded->document);
+    const lignor::Conversion converted = lignor::to_version_551(loaded->document);
     if (!lignor::Document::parse_with(converted.document.to_text(), lignor::ParseLimits{}))
         std::abort();
     // Wrapping at the tightest limit writes a file that reads back, and

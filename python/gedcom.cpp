@@ -439,7 +439,7 @@ PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* gedcom_to_version551(PyObject* self, PyObject*) {
     return boundary([&] {
         Conversion conversion = state_of(self).read(
-            [](const GedcomState& state) { return to_version_5_5_1(state.document()); });
+            [](const GedcomState& state) { return to_version_551(state.document()); });
         return conversion_to_py(self, conversion);
     });
 }

@@ -1,13 +1,14 @@
-#include "convert.hpp"
-
+// What both directions of conversion share: the notes, the record-by-record
+// copy, the continuation guard, header version declarations and the role
+// vocabulary.
 #include <algorithm>
 #include <array>
 #include <utility>
 
 #include "ascii.hpp"
-#include "dates.hpp"
-#include "error.hpp"
+#include "convert_pass.hpp"
 #include "queries.hpp"
+#include "storage.hpp"
 #include "unicode.hpp"
 #include "value_writer.hpp"
 
@@ -16,454 +17,44 @@ namespace {
 
 #include "gedcom7_tables.inc"
 
-struct MediaType {
-    std::string_view extension;
-    std::string_view type;
+// A version 7 role value, 5.5.1's words for it, and other words that mean it.
+struct RoleWords {
+    std::string_view value;
+    std::string_view words;
+    std::array<std::string_view, 3> also;
 };
 
-constexpr std::array<MediaType, 20> media_types = {{
-    {"jpg", "image/jpeg"},        {"jpeg", "image/jpeg"},     {"png", "image/png"},
-    {"gif", "image/gif"},         {"bmp", "image/bmp"},       {"tif", "image/tiff"},
-    {"tiff", "image/tiff"},       {"heic", "image/heic"},     {"webp", "image/webp"},
-    {"svg", "image/svg+xml"},     {"pdf", "application/pdf"}, {"xml", "application/xml"},
-    {"json", "application/json"}, {"txt", "text/plain"},      {"htm", "text/html"},
-    {"html", "text/html"},        {"eml", "message/rfc822"},  {"wav", "audio/x-wav"},
-    {"mp3", "audio/mpeg"},        {"mp4", "video/mp4"},
+// One row per value of version 7's role enumeration, in its order.
+constexpr std::array<RoleWords, 15> roles = {{
+    {"CHIL", "Child", {"son", "daughter"}},
+    {"CLERGY", "Clergy", {"priest", "pastor", "minister"}},
+    {"FATH", "Father", {}},
+    {"FRIEND", "Friend", {}},
+    {"GODP", "Godparent", {"godfather", "godmother"}},
+    {"HUSB", "Husband", {}},
+    {"MOTH", "Mother", {}},
+    {"MULTIPLE", "Multiple", {}},
+    {"NGHBR", "Neighbor", {"neighbour"}},
+    {"OFFICIATOR", "Officiator", {"officiant"}},
+    {"OTHER", "Other", {}},
+    {"PARENT", "Parent", {}},
+    {"SPOU", "Spouse", {}},
+    {"WIFE", "Wife", {}},
+    {"WITN", "Witness", {}},
 }};
 
-constexpr bool is_hex_digit(char c) noexcept {
-    return ascii::is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-constexpr std::string_view uri_marks = "-._~:/?#[]@!$&'()*+,;=";
-
-bool is_percent_escape(std::string_view text, std::size_t pos) noexcept {
-    return text[pos] == '%' && pos + 2 < text.size() && is_hex_digit(text[pos + 1]) &&
-           is_hex_digit(text[pos + 2]);
-}
-
-// A recognised source medium. OTHER is not one: a medium that says "other"
-// in any spelling but the enumerated one keeps its words in a PHRASE.
-bool is_enumerated_medium(std::string_view medium) {
-    return medium != "OTHER" &&
-           std::binary_search(medium_values.begin(), medium_values.end(), medium);
-}
-
-// Appends a PHRASE holding `text` as the last substructure of `node`.
-void append_phrase(Node& node, std::string_view text) {
-    Node phrase = Node::make("PHRASE");
-    phrase.set_logical_value(text);
-    node.push(std::move(phrase));
-}
-
-// Moves the object's FORM (the first one; every one is removed) onto each
-// FILE that has none of its own.
-bool move_object_form(Node& object, Pass& pass) {
-    const Node* form = object.first("FORM");
-    if (!form) return false;
-    Node moved = *form;
-    forget_subtree_verbatim(moved);
-    NodeList& children = object.children_mut();
-    children.erase(std::remove_if(children.begin(), children.end(),
-                                  [](const Node& child) { return child.tag() == "FORM"; }),
-                   children.end());
-    for (Node& file : children) {
-        if (file.tag() == "FILE" && !file.first("FORM")) file.push(moved);
+constexpr bool roles_follow_the_enumeration() {
+    if (roles.size() != role_values.size()) return false;
+    for (std::size_t index = 0; index < roles.size(); ++index) {
+        if (roles[index].value != role_values[index]) return false;
     }
-    pass.note("OBJE.FORM", NoteKind::Converted,
-              "version 7 records a file's format on the file, not on the object");
     return true;
 }
+static_assert(roles_follow_the_enumeration(), "a version 7 role without its words");
 
-bool rewrite_file_path(Node& file, Pass& pass) {
-    const std::string path = file.logical_value();
-    const std::string encoded = uri_reference(path);
-    if (encoded == path || continuation_blocks(file, "FILE", "file path", pass)) return false;
-    file.set_logical_value(encoded);
-    pass.note("FILE", NoteKind::Converted,
-              quoted(path) +
-                  " is not a URI reference, which version 7 requires of a file path; characters a "
-                  "URI cannot hold were percent-encoded");
-    return true;
-}
-
-bool rewrite_file_format(Node& form, Pass& pass) {
-    const std::string format = form.logical_value();
-    const std::string_view extension = unicode::trim(format);
-    if (extension.empty() || extension.find('/') != std::string_view::npos) return false;
-    if (continuation_blocks(form, "FILE.FORM", "format", pass)) return false;
-    const auto type = media_type_of_extension(extension);
-    if (!type) {
-        pass.note("FILE.FORM", NoteKind::Kept,
-                  quoted(extension) +
-                      " has no known version 7 media type, so it is kept rather than guessed");
-        return false;
-    }
-    form.set_logical_value(*type);
-    pass.note(
-        "FILE.FORM", NoteKind::Converted,
-        "the file extension " + quoted(extension) + " became the media type " + quoted(*type));
-    return true;
-}
-
-// The medium's value made an enumerated one, or OTHER with the original
-// words kept in a PHRASE.
-bool rewrite_medium_value(Node& medium, Pass& pass) {
-    const std::string value = medium.logical_value();
-    const std::string_view words = unicode::trim(value);
-    std::string target = ascii::upper_copy(words);
-    if (!is_enumerated_medium(target)) target = "OTHER";
-    if (target == value || continuation_blocks(medium, "FORM.MEDI", "source medium", pass)) {
-        return false;
-    }
-    if (target != "OTHER") {
-        medium.set_logical_value(target);
-        pass.note("FORM.MEDI", NoteKind::Converted,
-                  "the source medium " + quoted(value) + " became the enumerated value " + target);
-        return true;
-    }
-    if (medium.first("PHRASE")) {
-        pass.note("FORM.MEDI", NoteKind::Kept,
-                  "the source medium " + quoted(value) +
-                      " matches none of version 7's enumerated values, but it already has a "
-                      "PHRASE to keep the original in; it is left as it is");
-        return false;
-    }
-    medium.set_logical_value(target);
-    append_phrase(medium, words);
-    pass.note("FORM.MEDI", NoteKind::Converted,
-              "the source medium " + quoted(value) +
-                  " matches none of version 7's enumerated values; it became OTHER, with the "
-                  "original kept as a PHRASE");
-    return true;
-}
-
-bool rewrite_medium(Node& node, Pass& pass) {
-    bool changed = false;
-    if (node.tag() == "TYPE") {
-        node.set_tag("MEDI");
-        pass.note("FORM.MEDI", NoteKind::Converted,
-                  "5.5.1's source medium under FORM is TYPE; version 7 calls it MEDI");
-        changed = true;
-    } else if (node.tag() != "MEDI") {
-        return false;
-    }
-    return rewrite_medium_value(node, pass) || changed;
-}
-
-// ---- structures in version 7's form ----
-
-// The longest text a CONC fold may produce: below the reader's line length
-// bound, with room left for the level, an identifier and the tag.
-constexpr std::size_t longest_folded_text = 0xF00000;
-
-constexpr std::string_view continues_pointer =
-    "it continues a pointer payload, which joining would turn into other text";
-constexpr std::string_view begins_with_at =
-    "joining would make the text begin with @, which version 7 reads as a pointer or an escape";
-constexpr std::string_view too_long_to_read =
-    "the joined line would be longer than this library reads back";
-
-// A head (the structure's own payload or a CONT line) and the CONC lines
-// after it, up to the next CONT: the text that one line of version 7 holds.
-struct Segment {
-    Node* head;
-    bool own;               // the head is the structure itself
-    std::size_t first = 0;  // the substructures [first, last) after the head
-    std::size_t last = 0;
-    std::size_t continuations = 0;  // CONC lines among them
-};
-
-std::vector<Segment> segments_of(Node& node) {
-    NodeList& children = node.children_mut();
-    std::vector<Segment> segments{{&node, true, 0, children.size()}};
-    for (std::size_t index = 0; index < children.size(); ++index) {
-        if (children[index].tag() == "CONT") {
-            segments.back().last = index;
-            segments.push_back({&children[index], false, index + 1, children.size()});
-        } else if (children[index].tag() == "CONC") {
-            ++segments.back().continuations;
-        }
-    }
-    return segments;
-}
-
-std::string joined_text(const Segment& segment, const NodeList& children) {
-    std::string text(segment.head->value().value_or(""));
-    for (std::size_t index = segment.first; index < segment.last; ++index) {
-        if (children[index].tag() == "CONC") text.append(children[index].value().value_or(""));
-    }
-    return text;
-}
-
-// Why the segment's CONC lines cannot be folded, if they cannot. A DATE may
-// begin with a calendar escape, so text beginning with @ is no reason there.
-std::optional<std::string_view> fold_refusal(const Segment& segment, std::string_view joined,
-                                             std::string_view tag) {
-    const std::string_view head = segment.head->value().value_or("");
-    if (segment.own && is_valid_xref(head)) return continues_pointer;
-    if (tag != "DATE" && joined.starts_with('@') &&
-        (!head.starts_with('@') || (segment.own && is_valid_xref(joined)))) {
-        return begins_with_at;
-    }
-    if (joined.size() > longest_folded_text) return too_long_to_read;
-    return std::nullopt;
-}
-
-void note_kept_conc(Node& node, std::size_t lines, std::string_view reasons, Pass& pass) {
-    pass.note(node.tag(), NoteKind::Kept,
-              std::to_string(lines) + " CONC line(s) kept as written because " +
-                  std::string(reasons) + "; the output is therefore not valid version 7");
-}
-
-// Removes the substructures marked in `drop`.
-void remove_marked(NodeList& children, const std::vector<bool>& drop) {
-    NodeList kept;
-    kept.reserve(children.size());
-    for (std::size_t index = 0; index < children.size(); ++index) {
-        if (!drop[index]) kept.push_back(std::move(children[index]));
-    }
-    children = std::move(kept);
-}
-
-// Folds each segment's CONC lines into its head, except where folding would
-// change what the text says or make a line the reader refuses.
-bool fold_continuations(Node& node, Pass& pass) {
-    const NodeList& children = node.children();
-    const auto lines = static_cast<std::size_t>(std::count_if(
-        children.begin(), children.end(), [](const Node& c) { return c.tag() == "CONC"; }));
-    if (lines == 0) return false;
-    if (is_continuation_tag(node.tag())) {
-        note_kept_conc(node, lines, "it is under a continuation line, not a payload", pass);
-        return false;
-    }
-    if (std::any_of(children.begin(), children.end(), [](const Node& c) {
-            return c.tag() == "CONC" && (c.xref() || !c.children().empty());
-        })) {
-        note_kept_conc(node, lines, "a CONC line carries an identifier or substructures of its own",
-                       pass);
-        return false;
-    }
-    const bool had_payload = node.value().has_value();
-    std::vector<bool> drop(children.size(), false);
-    std::string reasons;
-    std::size_t kept = 0;
-    std::size_t folded = 0;
-    for (const Segment& segment : segments_of(node)) {
-        if (segment.continuations == 0) continue;
-        std::string joined = joined_text(segment, node.children());
-        if (const auto reason = fold_refusal(segment, joined, node.tag())) {
-            kept += segment.continuations;
-            if (reasons.find(*reason) == std::string::npos) {
-                reasons.append(reasons.empty() ? "" : " and ").append(*reason);
-            }
-            continue;
-        }
-        segment.head->set_value(joined);
-        for (std::size_t index = segment.first; index < segment.last; ++index) {
-            drop[index] = node.children()[index].tag() == "CONC";
-        }
-        folded += segment.continuations;
-    }
-    if (kept > 0) note_kept_conc(node, kept, reasons, pass);
-    if (folded == 0) return false;
-    remove_marked(node.children_mut(), drop);
-    pass.folded_lines += folded;
-    ++pass.folded_structures;
-    if (!had_payload && node.value()) ++pass.folded_without_payload;
-    return true;
-}
-
-bool uid_to_7(Node& node, Pass& pass) {
-    node.set_tag("UID");
-    pass.note("_UID", NoteKind::Converted,
-              "version 7 defines UID, so the extension is no longer needed");
-    return true;
-}
-
-bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass) {
-    const auto payload = note.value();
-    if (!payload || !is_valid_xref(*payload) || !note_records.contains(*payload)) return false;
-    note.set_tag("SNOTE");
-    pass.note("NOTE", NoteKind::Converted,
-              "a pointer to a note record is a shared note pointer in version 7");
-    return true;
-}
-
-// Whether version 7 types a DATE as an exact date where it stands, given the
-// tags above it: under the header (and the header's source data), a change,
-// a creation, or an ordinance's status. Such a DATE may not have a PHRASE.
-bool takes_exact_date(std::span<const std::string_view> above) noexcept {
-    if (above.empty()) return false;
-    const std::string_view parent = above.back();
-    if (parent == "CHAN" || parent == "CREA" || parent == "STAT") return true;
-    return (above.size() == 1 && parent == "HEAD") ||
-           (above.size() == 3 && above[0] == "HEAD" && above[1] == "SOUR" && parent == "DATA");
-}
-
-bool date_to_7(Node& date, bool exact_only, Pass& pass) {
-    const std::string text = date.logical_value();
-    if (unicode::trim(text).empty()) return false;
-    if (exact_only) {
-        if (is_exact_date_7(text)) return false;
-        pass.note("DATE", NoteKind::Kept,
-                  quoted(text) +
-                      " is not version 7's exact date (day, month and year), the only form a DATE "
-                      "takes here, where no PHRASE may keep the original; it is left as written, "
-                      "so the output is not valid version 7");
-        return false;
-    }
-    if (is_plain_gedcom_7_date(text)) return false;  // most dates, without reading them
-    const GedcomDate parsed = GedcomDate::parse(text);
-    const std::optional<std::string> written = parsed.to_gedcom_7();
-    if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;
-    if (date.first("PHRASE")) {
-        pass.note("DATE", NoteKind::Kept,
-                  quoted(text) +
-                      " is not version 7's date grammar, but the DATE already has a PHRASE, so the "
-                      "original cannot be kept beside a rewrite; it is left as it is");
-        return false;
-    }
-    std::string phrase = parsed.phrase.value_or(text);
-    if (phrase.starts_with('@')) phrase.insert(0, 1, '@');
-    date.set_logical_value(written.value_or(""));
-    append_phrase(date, phrase);
-    pass.note("DATE", NoteKind::Converted,
-              written ? quoted(text) +
-                            " is not version 7's date grammar; the reading it converted to is kept "
-                            "as the date, and the original as a PHRASE"
-                      : "version 7's date grammar cannot hold " + quoted(text) +
-                            "; the DATE is left empty and the original kept as a PHRASE");
-    return true;
-}
-
-struct RoleWord {
-    std::string_view word;
-    std::string_view role;
-};
-
-constexpr std::array<RoleWord, 23> role_words = {{
-    {"son", "CHIL"},
-    {"child", "CHIL"},
-    {"daughter", "CHIL"},
-    {"wife", "WIFE"},
-    {"husband", "HUSB"},
-    {"mother", "MOTH"},
-    {"father", "FATH"},
-    {"spouse", "SPOU"},
-    {"parent", "PARENT"},
-    {"friend", "FRIEND"},
-    {"clergy", "CLERGY"},
-    {"priest", "CLERGY"},
-    {"pastor", "CLERGY"},
-    {"minister", "CLERGY"},
-    {"witness", "WITN"},
-    {"neighbor", "NGHBR"},
-    {"neighbour", "NGHBR"},
-    {"multiple", "MULTIPLE"},
-    {"godparent", "GODP"},
-    {"godfather", "GODP"},
-    {"godmother", "GODP"},
-    {"officiant", "OFFICIATOR"},
-    {"officiator", "OFFICIATOR"},
-}};
-
-std::string_view role_of_words(std::string_view words) {
-    const std::string lower = unicode::to_lower(words);
-    for (const RoleWord& entry : role_words) {
-        if (entry.word == lower) return entry.role;
-    }
-    return "OTHER";
-}
-
-// The words of a role: the trimmed text, without the parentheses of 5.5.1's
-// role descriptor "(Godfather)".
-std::string_view words_of_role(std::string_view trimmed) noexcept {
-    if (trimmed.size() > 1 && trimmed.front() == '(' && trimmed.back() == ')') {
-        return trimmed.substr(1, trimmed.size() - 2);
-    }
-    return trimmed;
-}
-
-// A ROLE (or an association's RELA) as version 7's enumerated role, with
-// words that are not one kept as a PHRASE.
-bool role_to_7(Node& role, Pass& pass) {
-    const bool relation = role.tag() == "RELA";
-    const std::string_view note_tag = relation ? "ASSO.RELA" : "ROLE";
-    const std::string value = role.logical_value();
-    const std::string_view trimmed = unicode::trim(value);
-    const std::string upper = ascii::upper_copy(trimmed);
-    if (!relation && std::binary_search(role_values.begin(), role_values.end(), upper)) {
-        if (upper == value || continuation_blocks(role, note_tag, role.tag(), pass)) return false;
-        role.set_logical_value(upper);
-        pass.note(note_tag, NoteKind::Converted,
-                  "the role " + quoted(value) + " is version 7's enumerated value " + upper);
-        return true;
-    }
-    const std::string_view words = words_of_role(trimmed);
-    if (continuation_blocks(role, note_tag, role.tag(), pass)) return false;
-    if (words.empty()) {
-        pass.note(note_tag, NoteKind::Kept,
-                  "an empty role has no version 7 reading; it is left as it is");
-        return false;
-    }
-    if (role.first("PHRASE")) {
-        pass.note(note_tag, NoteKind::Kept,
-                  "the role " + quoted(value) +
-                      " is not version 7's enumeration, but it already has a PHRASE to keep the "
-                      "words in; it is left as it is");
-        return false;
-    }
-    const std::string_view target = role_of_words(words);
-    if (relation) role.set_tag("ROLE");
-    role.set_logical_value(target);
-    append_phrase(role, words);
-    pass.note(note_tag, NoteKind::Converted,
-              relation ? "an association's relation " + quoted(words) + " is version 7's ROLE " +
-                             std::string(target) + ", with the words kept as a PHRASE"
-                       : "the role " + quoted(value) + " became " + std::string(target) +
-                             ", with the words kept as a PHRASE");
-    return true;
-}
-
-bool roles_to_7(Node& holder, Pass& pass) {
-    const bool association = holder.tag() == "ASSO";
-    bool changed = false;
-    for (Node& child : holder.children_mut()) {
-        if (child.tag() == "ROLE" || (association && child.tag() == "RELA")) {
-            changed = role_to_7(child, pass) || changed;
-        }
-    }
-    return changed;
-}
-
-// One structure's own rewrites; `above` holds the tags of the structures
-// above it, the record's first.
-bool structure_to_7(Node& node, std::span<const std::string_view> above,
-                    const NoteRecordIds& note_records, Pass& pass) {
-    const std::size_t notes_before_folding = pass.notes.size();
-    const bool folded = fold_continuations(node, pass);
-    const std::string_view tag = node.tag();
-    bool changed = false;
-    if (tag == "_UID") {
-        changed = uid_to_7(node, pass);
-    } else if (tag == "NOTE") {
-        changed = note_pointer_to_7(node, note_records, pass);
-    } else if (tag == "DATE") {
-        const std::size_t notes_after_folding = pass.notes.size();
-        changed = date_to_7(node, takes_exact_date(above), pass);
-        // A rewritten date has no continuation lines left, so a note that
-        // folding kept some of them would no longer be true.
-        if (changed) {
-            pass.notes.erase(pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_before_folding),
-                             pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
-        }
-    } else if (tag == "EVEN" || tag == "ASSO") {
-        changed = roles_to_7(node, pass);
-    } else if (tag == "OBJE" && node.first("FILE")) {
-        changed = media_form_to_7(node, pass);
-    }
-    return folded || changed;
+bool means(const RoleWords& role, std::string_view lower) noexcept {
+    return ascii::iequals(lower, role.words) ||
+           std::find(role.also.begin(), role.also.end(), lower) != role.also.end();
 }
 
 }  // namespace
@@ -497,6 +88,28 @@ void Pass::note(std::string_view tag, NoteKind kind, std::string detail) {
     notes.push_back({record, std::string(tag), kind, std::move(detail)});
 }
 
+Conversion convert_records(const Document& document, std::string_view to_version,
+                           const std::function<void(Node&, bool, Pass&)>& convert) {
+    // The copy and the rewriting make millions of small pieces: cut them from
+    // slabs as a read does, which is both faster and tighter than the heap.
+    const storage::SlabScope slabs;
+    Conversion conversion{{}, document.version().value_or("unstated"), std::string(to_version), {}};
+    std::vector<Node>& records = conversion.document.records;
+    records.reserve(document.records.size());
+    const Node* const head = header(document);
+    Pass pass;
+    // Each record is copied and converted while it is fresh in the cache,
+    // rather than copying the whole document and then walking it again.
+    for (const Node& source : document.records) {
+        Node& record = records.emplace_back(source);
+        pass.record = record.xref() ? std::optional<std::string>(*record.xref()) : std::nullopt;
+        convert(record, &source == head, pass);
+    }
+    pass.record.reset();
+    conversion.notes = std::move(pass.notes);
+    return conversion;
+}
+
 bool continuation_has_children(const NodeList& children) noexcept {
     return std::any_of(children.begin(), children.end(), [](const Node& child) {
         return is_continuation_tag(child.tag()) && !child.children().empty();
@@ -522,78 +135,56 @@ bool remove_all(Node& node, std::string_view tag) {
     return true;
 }
 
+std::size_t count_tagged(const Node& node, std::string_view tag) noexcept {
+    return static_cast<std::size_t>(std::count_if(node.children().begin(), node.children().end(),
+                                                  [&](const Node& c) { return c.tag() == tag; }));
+}
+
 void forget_subtree_verbatim(Node& node) {
     walk_mut(node, [](Node& each, std::span<const std::size_t>) { each.forget_verbatim(); });
 }
 
-std::string uri_reference(std::string_view path) {
-    static constexpr std::string_view hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (std::size_t pos = 0; pos < path.size(); ++pos) {
-        const char c = path[pos];
-        if (ascii::is_alnum(c) || uri_marks.find(c) != std::string_view::npos ||
-            is_percent_escape(path, pos)) {
-            out.push_back(c);
-            continue;
-        }
-        const auto byte = static_cast<unsigned char>(c);
-        out.push_back('%');
-        out.push_back(hex[byte >> 4U]);
-        out.push_back(hex[byte & 0x0FU]);
-    }
-    return out;
+void append_phrase(Node& node, std::string_view text) {
+    Node phrase = Node::make("PHRASE");
+    phrase.set_logical_value(text);
+    node.push(std::move(phrase));
 }
 
-std::optional<std::string_view> media_type_of_extension(std::string_view extension) {
-    const std::string lower = ascii::lower_copy(extension);
-    for (const MediaType& entry : media_types) {
-        if (entry.extension == lower) return entry.type;
+Node& declare_version(Node& header, std::string_view version, std::string_view version_name,
+                      Pass& pass) {
+    header.forget_verbatim();
+    if (Node* gedc = header.first_mut("GEDC")) {
+        gedc->forget_verbatim();
+        if (Node* vers = gedc->first_mut("VERS")) {
+            vers->set_value(version);
+        } else {
+            gedc->push(Node::with_value("VERS", version));
+        }
+        return *gedc;
+    }
+    Node added = Node::make("GEDC");
+    added.push(Node::with_value("VERS", version));
+    NodeList& children = header.children_mut();
+    children.insert(children.begin(), std::move(added));
+    pass.note(
+        "GEDC", NoteKind::Converted,
+        "the header declared no GEDCOM version, and " + std::string(version_name) + " requires it");
+    return children.front();
+}
+
+std::string_view role_of_words(std::string_view words) {
+    const std::string lower = unicode::to_lower(words);
+    for (const RoleWords& role : roles) {
+        if (means(role, lower)) return role.value;
+    }
+    return "OTHER";
+}
+
+std::optional<std::string_view> words_of_role_value(std::string_view role) noexcept {
+    for (const RoleWords& entry : roles) {
+        if (entry.value == role) return entry.words;
     }
     return std::nullopt;
-}
-
-bool media_form_to_7(Node& object, Pass& pass) {
-    bool changed = move_object_form(object, pass);
-    for (Node& file : object.children_mut()) {
-        if (file.tag() != "FILE") continue;
-        changed = rewrite_file_path(file, pass) || changed;
-        Node* form = file.first_mut("FORM");
-        if (!form) continue;
-        changed = rewrite_file_format(*form, pass) || changed;
-        for (Node& medium : form->children_mut()) changed = rewrite_medium(medium, pass) || changed;
-    }
-    return changed;
-}
-
-NoteRecordIds::NoteRecordIds(std::span<const Node> records) {
-    for (const Node& record : records) {
-        if (record.tag() == "NOTE" && record.xref()) keys_.push_back(xref_key(*record.xref()));
-    }
-    std::sort(keys_.begin(), keys_.end());
-}
-
-bool NoteRecordIds::contains(std::string_view pointer) const {
-    return std::binary_search(keys_.begin(), keys_.end(), xref_key(pointer));
-}
-
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass) {
-    return structures_to_7_node(record, note_records, pass, [](const Node&, std::size_t) {});
-}
-
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
-                          const std::function<void(const Node&, std::size_t)>& visit) {
-    bool changed = false;
-    // The tags of the structures above the one visited. They are views into
-    // those nodes, which stay in place while their substructures are walked.
-    std::vector<std::string_view> above;
-    walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
-        above.resize(path.size());
-        changed = structure_to_7(node, above, note_records, pass) || changed;
-        visit(node, path.size());
-        above.push_back(node.tag());
-    });
-    return changed;
 }
 
 }  // namespace lignor

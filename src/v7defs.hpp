@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert.hpp"
+#include "convert_pass.hpp"
 #include "node.hpp"
 
 namespace lignor {

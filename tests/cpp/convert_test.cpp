@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "convert.hpp"
+#include "convert_pass.hpp"
 #include "document.hpp"
 #include "json.hpp"
 #include "support.hpp"

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "convert.hpp"
+#include "convert_pass.hpp"
 #include "document.hpp"
 #include "queries.hpp"
 

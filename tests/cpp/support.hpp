@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert.hpp"
+#include "convert_pass.hpp"
 #include "document.hpp"
 
 namespace lignor::test {

@@ -1,13 +1,14 @@
-// The conversion to GEDCOM 5.5.1: the record-level driver (header, note
-// records, the long-line check) and the walk that rewrites the structures
-// inside each record.
+// The conversion to GEDCOM 5.5.1: the rules that rewrite each structure into
+// 5.5.1's form (UID, shared note pointers, dated phrases, roles, structures
+// only version 7 defines) and the record-level driver (header, note records,
+// the long-line check).
 #include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
 
 #include "ascii.hpp"
-#include "convert.hpp"
+#include "convert_pass.hpp"
 #include "error.hpp"
 #include "queries.hpp"
 #include "unicode.hpp"
@@ -32,24 +33,19 @@ bool has_other_substructure(const Node& node) noexcept {
                        [](const Node& child) { return !is_continuation_tag(child.tag()); });
 }
 
-std::size_t count_tagged(const Node& node, std::string_view tag) noexcept {
-    return static_cast<std::size_t>(std::count_if(node.children().begin(), node.children().end(),
-                                                  [&](const Node& c) { return c.tag() == tag; }));
-}
-
 // Fits a structure this walk rewrote or retagged into 5.5.1's line limit;
 // its substructures are not looked at.
 void fit_551(Node& node, std::size_t level) {
     fit_node_inner(node, level, line_limit_551, false);
 }
 
-void uid_to_5(Node& node, Pass& pass) {
+void uid_to_551(Node& node, Pass& pass) {
     node.set_tag("_UID");
     pass.note("UID", NoteKind::Converted,
               "5.5.1 has no UID, and every producer writes _UID instead");
 }
 
-bool shared_note_pointer_to_5(Node& node, Pass& pass) {
+bool shared_note_pointer_to_551(Node& node, Pass& pass) {
     const auto payload = node.value();
     if (!payload || !is_valid_xref(*payload)) return false;
     node.set_tag("NOTE");
@@ -60,7 +56,7 @@ bool shared_note_pointer_to_5(Node& node, Pass& pass) {
 
 // A DATE with a PHRASE as 5.5.1's interpreted date "INT {date} ({phrase})",
 // when both fit on one line with nothing beneath the phrase.
-bool dated_phrase_to_5(Node& date, std::size_t level, Pass& pass) {
+bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
     const Node* phrase = date.first("PHRASE");
     if (!phrase) return false;
     const std::string text = date.logical_value();
@@ -83,29 +79,6 @@ bool dated_phrase_to_5(Node& date, std::size_t level, Pass& pass) {
     return true;
 }
 
-struct RoleWords {
-    std::string_view role;
-    std::string_view words;
-};
-
-constexpr std::array<RoleWords, 15> role_words_551 = {{
-    {"CHIL", "Child"},
-    {"CLERGY", "Clergy"},
-    {"FATH", "Father"},
-    {"FRIEND", "Friend"},
-    {"GODP", "Godparent"},
-    {"HUSB", "Husband"},
-    {"MOTH", "Mother"},
-    {"MULTIPLE", "Multiple"},
-    {"NGHBR", "Neighbor"},
-    {"OFFICIATOR", "Officiator"},
-    {"OTHER", "Other"},
-    {"PARENT", "Parent"},
-    {"SPOU", "Spouse"},
-    {"WIFE", "Wife"},
-    {"WITN", "Witness"},
-}};
-
 // The roles 5.5.1 itself enumerates for an event.
 constexpr std::array<std::string_view, 6> event_roles_551 = {"CHIL", "HUSB", "WIFE",
                                                              "MOTH", "FATH", "SPOU"};
@@ -113,10 +86,7 @@ constexpr std::array<std::string_view, 6> event_roles_551 = {"CHIL", "HUSB", "WI
 // 5.5.1's words for a version 7 role; any other role text as written, so
 // that its letter case survives.
 std::string role_words_of(std::string_view upper, std::string_view trimmed) {
-    for (const RoleWords& entry : role_words_551) {
-        if (entry.role == upper) return std::string(entry.words);
-    }
-    return std::string(trimmed);
+    return std::string(words_of_role_value(upper).value_or(trimmed));
 }
 
 // 5.5.1's own form of a role that is not enumerated: "(Godfather)".
@@ -141,7 +111,7 @@ std::optional<std::string> usable_phrase(const Node& role, bool& refused) {
 
 // A ROLE under EVEN (a parenthesized descriptor) or ASSO (a RELA in words),
 // the holder at `level`.
-bool role_to_5(Node& role, bool association, std::size_t level, Pass& pass) {
+bool role_to_551(Node& role, bool association, std::size_t level, Pass& pass) {
     bool refused = false;
     const std::optional<std::string> phrase = usable_phrase(role, refused);
     if (refused) {
@@ -178,11 +148,12 @@ bool role_to_5(Node& role, bool association, std::size_t level, Pass& pass) {
     return true;
 }
 
-bool roles_to_5(Node& holder, std::size_t level, Pass& pass) {
+bool roles_to_551(Node& holder, std::size_t level, Pass& pass) {
     const bool association = holder.tag() == "ASSO";
     bool changed = false;
     for (Node& child : holder.children_mut()) {
-        if (child.tag() == "ROLE") changed = role_to_5(child, association, level, pass) || changed;
+        if (child.tag() == "ROLE")
+            changed = role_to_551(child, association, level, pass) || changed;
     }
     return changed;
 }
@@ -193,30 +164,9 @@ bool is_version_7_only(std::string_view tag) noexcept {
 
 // ---- the driver ----
 
-// The existing GEDC made to declare 5.5.1 and its one form.
-void declare_version_551(Node& gedc) {
-    gedc.forget_verbatim();
-    if (Node* vers = gedc.first_mut("VERS")) {
-        vers->set_value(version_551);
-    } else {
-        gedc.push(Node::with_value("VERS", version_551));
-    }
-    if (!gedc.first("FORM")) gedc.push(Node::with_value("FORM", "LINEAGE-LINKED"));
-}
-
 void header_to_551(Node& header, Pass& pass) {
-    header.forget_verbatim();
-    if (Node* gedc = header.first_mut("GEDC")) {
-        declare_version_551(*gedc);
-    } else {
-        Node added = Node::make("GEDC");
-        added.push(Node::with_value("VERS", version_551));
-        added.push(Node::with_value("FORM", "LINEAGE-LINKED"));
-        NodeList& children = header.children_mut();
-        children.insert(children.begin(), std::move(added));
-        pass.note("GEDC", NoteKind::Converted,
-                  "the header declared no GEDCOM version, and 5.5.1 requires it");
-    }
+    Node& gedc = declare_version(header, version_551, "5.5.1", pass);
+    if (!gedc.first("FORM")) gedc.push(Node::with_value("FORM", "LINEAGE-LINKED"));
     if (!header.first("CHAR")) {
         header.push(Node::with_value("CHAR", "UTF-8"));
         pass.note("CHAR", NoteKind::Converted,
@@ -245,15 +195,38 @@ void note_long_lines(const Node& record, Pass& pass) {
                   "(Document::wrap_long_lines fits them)");
 }
 
+// One structure's own rewrites, the structure at `level`. A retagged
+// structure is fitted at once: fitting touches only its own segments, which
+// nothing beneath it changes.
+bool structure_to_551(Node& node, std::size_t level, Pass& pass) {
+    const std::string_view tag = node.tag();
+    if (tag == "UID") {
+        uid_to_551(node, pass);
+        fit_551(node, level);
+        return true;
+    }
+    if (tag == "SNOTE") {
+        if (!shared_note_pointer_to_551(node, pass)) return false;
+        fit_551(node, level);
+        return true;
+    }
+    if (tag == "DATE") return dated_phrase_to_551(node, level, pass);
+    if (tag == "EVEN" || tag == "ASSO") return roles_to_551(node, level, pass);
+    if (is_version_7_only(tag)) {
+        pass.note(tag, NoteKind::Kept,
+                  "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
+    }
+    return false;
+}
+
 void record_to_551(Node& record, bool is_header, Pass& pass) {
-    pass.record = record.xref() ? std::optional<std::string>(*record.xref()) : std::nullopt;
     if (is_header) header_to_551(record, pass);
     const bool shared_note = record.tag() == "SNOTE";
     if (shared_note) {
         record.set_tag("NOTE");  // drops the line's verbatim text
         pass.note("SNOTE", NoteKind::Converted, "5.5.1 has one kind of note record");
     }
-    structures_to_5_node(record, 0, pass);
+    structures_to_551_node(record, pass);
     // A version 7 shared note may hold its text on one long line.
     if (shared_note) fit_551(record, 0);
     note_long_lines(record, pass);
@@ -261,42 +234,16 @@ void record_to_551(Node& record, bool is_header, Pass& pass) {
 
 }  // namespace
 
-bool structures_to_5_node(Node& node, std::size_t level, Pass& pass) {
-    const std::string_view tag = node.tag();
-    bool retagged = false;
+bool structures_to_551_node(Node& record, Pass& pass) {
     bool changed = false;
-    if (tag == "UID") {
-        uid_to_5(node, pass);
-        retagged = true;
-    } else if (tag == "SNOTE") {
-        retagged = shared_note_pointer_to_5(node, pass);
-    } else if (tag == "DATE") {
-        changed = dated_phrase_to_5(node, level, pass);
-    } else if (tag == "EVEN" || tag == "ASSO") {
-        changed = roles_to_5(node, level, pass);
-    } else if (is_version_7_only(tag)) {
-        pass.note(tag, NoteKind::Kept,
-                  "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
-    }
-    for (Node& child : node.children_mut()) {
-        changed = structures_to_5_node(child, level + 1, pass) || changed;
-    }
-    if (retagged) fit_551(node, level);
-    return changed || retagged;
+    walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
+        changed = structure_to_551(node, path.size(), pass) || changed;
+    });
+    return changed;
 }
 
-Conversion to_version_5_5_1(const Document& document) {
-    Conversion conversion{
-        document, document.version().value_or("unstated"), std::string(version_551), {}};
-    Pass pass;
-    // The same record every reader and writer of this library takes for the
-    // header: the first tagged HEAD in any letter case.
-    const Node* head = header(conversion.document);
-    for (Node& record : conversion.document.records) {
-        record_to_551(record, &record == head, pass);
-    }
-    conversion.notes = std::move(pass.notes);
-    return conversion;
+Conversion to_version_551(const Document& document) {
+    return convert_records(document, version_551, record_to_551);
 }
 
 }  // namespace lignor

@@ -26,7 +26,7 @@ class ToVersion551 : public testing::TestWithParam<Case> {};
 TEST_P(ToVersion551, converts_a_copy_and_names_each_change) {
     const Case& c = GetParam();
     const Document original = read(c.input);
-    const Conversion conversion = to_version_5_5_1(original);
+    const Conversion conversion = to_version_551(original);
     EXPECT_EQ(conversion.document.to_text(), c.output);
     EXPECT_EQ(note_keys(conversion), c.notes);
     EXPECT_EQ(conversion.to_version, "5.5.1");
@@ -167,13 +167,13 @@ bool fits_255(const string& text) {
 
 // Rewritten and retagged lines are fitted with CONC lines and read back as
 // the same text; lines no rule touched are only counted.
-TEST(to_version_5_5_1, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
+TEST(to_version_551, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
     const string words = string(150, 'a') + " " + string(150, 'b');
     const Document original = read(head7 + "0 @N1@ SNOTE " + words + "\n0 @I1@ INDI\n1 UID " +
                                    words + "\n1 BIRT\n2 DATE 1900\n3 PHRASE " + words +
                                    "\n0 @S1@ SOUR\n1 EVEN\n2 ROLE OTHER\n3 PHRASE " + words +
                                    "\n0 @I2@ INDI\n1 NOTE " + words + "\n" + trailer);
-    const Conversion conversion = to_version_5_5_1(original);
+    const Conversion conversion = to_version_551(original);
     const Document& converted = conversion.document;
     EXPECT_EQ(
         note_keys(conversion),
@@ -196,9 +196,9 @@ TEST(to_version_5_5_1, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
               "(" + words + ")");
 }
 
-TEST(to_version_5_5_1, names_the_source_version) {
-    EXPECT_EQ(to_version_5_5_1(read("0 HEAD\n0 TRLR\n")).from_version, "unstated");
-    EXPECT_EQ(to_version_5_5_1(read(head7 + trailer)).from_version, "7.0");
+TEST(to_version_551, names_the_source_version) {
+    EXPECT_EQ(to_version_551(read("0 HEAD\n0 TRLR\n")).from_version, "unstated");
+    EXPECT_EQ(to_version_551(read(head7 + trailer)).from_version, "7.0");
 }
 
 }  // namespace

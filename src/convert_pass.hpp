@@ -1,0 +1,138 @@
+// What both directions of conversion share, private to them (and their
+// tests): the state of one run, the guard before rewriting a logical value,
+// the record-by-record copy, the role vocabulary, and each direction's
+// structure rewriter.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert.hpp"
+
+namespace lignor {
+
+// The state of one conversion run, lent to the structure rewriters.
+struct Pass {
+    std::vector<ConversionNote> notes;
+    std::optional<std::string> record;  // the record being converted, copied into each note
+    // CONC folding in the current record (version 7 only), summed up in one
+    // note per record by the driver.
+    std::size_t folded_lines = 0;
+    std::size_t folded_structures = 0;
+    std::size_t folded_without_payload = 0;
+
+    // Appends a note about the current record; the detail fixed or composed.
+    void note(std::string_view tag, NoteKind kind, const char* detail);
+    void note(std::string_view tag, NoteKind kind, std::string detail);
+};
+
+// Converts a copy of `document` record by record, each copied and then
+// handed to `convert(record, is_header, pass)` while it is fresh in the
+// cache, with `pass.record` set to its identifier. The header is the record
+// every reader and writer of this library takes for it (`header()`). Returns
+// the converted document with the notes gathered, `to_version` as given;
+// the caller finishes what spans records.
+Conversion convert_records(const Document& document, std::string_view to_version,
+                           const std::function<void(Node&, bool, Pass&)>& convert);
+
+// Whether any CONT or CONC among `children` has substructures of its own:
+// rewriting the logical value of their parent would delete those.
+bool continuation_has_children(const NodeList& children) noexcept;
+
+// The guard before rewriting `node`'s logical value: when a continuation line
+// of it has substructures, notes `note_tag` as Kept (naming the structure as
+// `what`) and returns true; the caller then leaves the node as written.
+bool continuation_blocks(const Node& node, std::string_view note_tag, std::string_view what,
+                         Pass& pass);
+
+// Removes every substructure of `node` tagged exactly `tag`; true when any was.
+bool remove_all(Node& node, std::string_view tag);
+
+// How many substructures of `node` are tagged exactly `tag`.
+std::size_t count_tagged(const Node& node, std::string_view tag) noexcept;
+
+// Drops the verbatim text of `node` and of every node beneath it.
+void forget_subtree_verbatim(Node& node);
+
+// Appends a PHRASE holding `text` as the last substructure of `node`.
+void append_phrase(Node& node, std::string_view text);
+
+// The GEDC of `header` made to declare `version` (its first VERS set, or one
+// appended); a header without GEDC gains one holding only that VERS as its
+// first substructure, with a note saying the target version (`version_name`)
+// requires it. The header's and the GEDC's verbatim text is dropped. Returns
+// the GEDC.
+Node& declare_version(Node& header, std::string_view version, std::string_view version_name,
+                      Pass& pass);
+
+// Version 7's enumerated role for the words of a role ("Godfather": GODP),
+// compared after Unicode lower-casing; OTHER for any other words.
+std::string_view role_of_words(std::string_view words);
+
+// 5.5.1's words for a version 7 role value ("GODP": "Godparent"), or none
+// for text that is not one.
+std::optional<std::string_view> words_of_role_value(std::string_view role) noexcept;
+
+// ---- version 7 ----
+
+// The identifiers of a document's note records (records tagged exactly NOTE
+// that carry one), which version 7 calls shared notes. Pointers are matched
+// ignoring ASCII letter case.
+class NoteRecordIds {
+  public:
+    NoteRecordIds() = default;
+    explicit NoteRecordIds(std::span<const Node> records);
+    bool contains(std::string_view pointer) const;
+
+  private:
+    std::vector<std::string> keys_;  // xref_key of each, sorted
+};
+
+// Rewrites `record` and every structure beneath it into version 7's form,
+// each structure before its substructures: CONC lines folded into the text
+// they continue (the Pass counts them for the record's summary note), _UID
+// as UID, pointers to note records as SNOTE, dates in version 7's grammar
+// with the original kept as a PHRASE, roles as version 7's enumerated
+// values, multimedia objects through media_form_to_7. Whatever cannot be
+// rewritten without loss stays as written with a Kept note. True when
+// anything changed.
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
+// The same, calling `visit(structure, depth)` on each structure once it is
+// rewritten and before its substructures are: a caller that looks at every
+// structure of the converted record needs no walk of its own.
+bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
+                          const std::function<void(const Node&, std::size_t)>& visit);
+
+// `path` as a URI reference: every byte other than an ASCII letter or digit,
+// one of -._~:/?#[]@!$&'()*+,;= or the '%' of an existing percent-escape is
+// written as '%' and two upper-case hexadecimal digits.
+std::string uri_reference(std::string_view path);
+
+// The media type of a file extension ("JPG": "image/jpeg"), ASCII case ignored.
+std::optional<std::string_view> media_type_of_extension(std::string_view extension);
+
+// Rewrites one multimedia object (`OBJE` with at least one `FILE`) into
+// version 7's form: the object's FORM moves onto each FILE lacking one, file
+// paths become URI references, file extensions become media types, and the
+// source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
+// for anything else). Notes every change, and every refusal as Kept. True
+// when anything changed.
+bool media_form_to_7(Node& object, Pass& pass);
+
+// ---- version 5.5.1 ----
+
+// Rewrites `record` and every structure beneath it into 5.5.1's form: UID
+// as _UID, shared note pointers as NOTE, a DATE with a PHRASE as 5.5.1's
+// interpreted date "INT {date} ({phrase})", roles under EVEN as
+// parenthesized descriptors and under ASSO as RELA words. Structures only
+// version 7 defines (TRAN, CREA, EXID, SDATE) stay with a Kept note, as does
+// whatever cannot be rewritten without loss. Rewritten and retagged lines
+// are fitted to 255 bytes with CONC lines. True when anything changed.
+bool structures_to_551_node(Node& record, Pass& pass);
+
+}  // namespace lignor
