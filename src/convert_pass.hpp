@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "convert.hpp"
+#include "limits.hpp"
 
 namespace lignor {
 
@@ -61,6 +62,14 @@ void forget_subtree_verbatim(Node& node);
 
 // Appends a PHRASE holding `text` as the last substructure of `node`.
 void append_phrase(Node& node, std::string_view text);
+
+// Whether a structure at `level` (0 for a record) may gain a substructure:
+// its line would carry level + 1, which the reader must accept. A rule that
+// adds lines beneath a structure asks this first and otherwise leaves the
+// structure as written, with a Kept note.
+constexpr bool may_gain_substructure(std::size_t level) noexcept {
+    return level < ParseLimits{}.max_depth;
+}
 
 // The GEDC of `header` made to declare `version` (its first VERS set, or one
 // appended); a header without GEDC gains one holding only that VERS as its
