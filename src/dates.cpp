@@ -93,6 +93,50 @@ constexpr std::string_view display_months[] = {"January",   "February", "March",
 constexpr std::string_view gedcom_months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
+// The months of the Hebrew and French Republican calendars, in order, as
+// GEDCOM writes them and as they are displayed. Both calendars have thirteen.
+constexpr std::string_view hebrew_codes[] = {"TSH", "CSH", "KSL", "TVT", "SHV", "ADR", "ADS",
+                                             "NSN", "IYR", "SVN", "TMZ", "AAV", "ELL"};
+constexpr std::string_view hebrew_names[] = {"Tishrei", "Cheshvan",   "Kislev", "Tevet", "Shevat",
+                                             "Adar",    "Adar Sheni", "Nisan",  "Iyar",  "Sivan",
+                                             "Tammuz",  "Av",         "Elul"};
+constexpr std::string_view french_codes[] = {"VEND", "BRUM", "FRIM", "NIVO", "PLUV", "VENT", "GERM",
+                                             "FLOR", "PRAI", "MESS", "THER", "FRUC", "COMP"};
+constexpr std::string_view french_names[] = {"Vendémiaire",
+                                             "Brumaire",
+                                             "Frimaire",
+                                             "Nivôse",
+                                             "Pluviôse",
+                                             "Ventôse",
+                                             "Germinal",
+                                             "Floréal",
+                                             "Prairial",
+                                             "Messidor",
+                                             "Thermidor",
+                                             "Fructidor",
+                                             "jours complémentaires"};
+
+struct MonthTable {
+    std::span<const std::string_view> codes;  // as GEDCOM writes them
+    std::span<const std::string_view> names;  // for display
+};
+
+// A calendar's months; the Gregorian twelve for every calendar without months of its own.
+MonthTable months_of(Calendar calendar) noexcept {
+    switch (calendar) {
+        case Calendar::Hebrew:
+            return {hebrew_codes, hebrew_names};
+        case Calendar::FrenchRepublican:
+            return {french_codes, french_names};
+        default:
+            return {gedcom_months, display_months};
+    }
+}
+
+bool has_own_months(Calendar calendar) noexcept {
+    return calendar == Calendar::Hebrew || calendar == Calendar::FrenchRepublican;
+}
+
 constexpr std::int32_t max_year = 9999;
 
 // ---------------------------------------------------------------------------
@@ -424,7 +468,18 @@ date_parts::TokenList tokens_of(std::string_view text) {
     return tokens;
 }
 
-std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens) {
+// A month of the calendar: its own codes for the Hebrew and French Republican
+// calendars (ignoring ASCII case), any spelling `month_number` knows otherwise.
+std::optional<std::uint8_t> month_in(Calendar calendar, std::string_view token) {
+    if (!has_own_months(calendar)) return date_parts::month_number(token);
+    token = trim_non_alphanumeric(token);
+    const auto codes = months_of(calendar).codes;
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        if (ascii::iequals(token, codes[i])) return static_cast<std::uint8_t>(i + 1);
+    return std::nullopt;
+}
+
+std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens, Calendar calendar) {
     using namespace date_parts;
     std::optional<std::int32_t> year;
     std::optional<std::uint8_t> month;
@@ -436,26 +491,26 @@ std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens) 
             return DatePoint{*year, std::nullopt, std::nullopt};
         case 2:
             year = parse_year(tokens[1]);
-            month = month_number(tokens[0]);
+            month = month_in(calendar, tokens[0]);
             if (!year || !month) return std::nullopt;
             return DatePoint{*year, month, std::nullopt};
         case 3: {
             year = parse_year(tokens[2]);
             if (!year) return std::nullopt;
             const bool second_is_number = all_digits(tokens[1]);
-            if (!second_is_number || (all_digits(tokens[0]) && month_number(tokens[1]))) {
-                month = month_number(tokens[1]);  // "5 JAN 1900", "05 01 1900"
+            if (!second_is_number || (all_digits(tokens[0]) && month_in(calendar, tokens[1]))) {
+                month = month_in(calendar, tokens[1]);  // "5 JAN 1900", "05 01 1900"
                 day = parse_day(tokens[0]);
             } else {
-                month = month_number(tokens[0]);  // "JAN 5 1900"
+                month = month_in(calendar, tokens[0]);  // "JAN 5 1900"
                 day = parse_day(tokens[1]);
             }
             break;
         }
         case 4:
             year = parse_year(tokens[3]);  // "January 5th, 1900"
-            month = month_number(tokens[0]);
-            if (!month) month = month_number(tokens[1]);
+            month = month_in(calendar, tokens[0]);
+            if (!month) month = month_in(calendar, tokens[1]);
             day = parse_day(tokens[1]);
             if (!day) day = parse_day(tokens[2]);
             break;
@@ -466,10 +521,11 @@ std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens) 
     return DatePoint{*year, month, day};
 }
 
-std::optional<DatePoint> read_point(std::string_view text, bool era_allowed);
+std::optional<DatePoint> read_point(std::string_view text, bool era_allowed, Calendar calendar);
 
 // "5 JAN 1700/01" reads as "5 JAN 1700".
-std::optional<DatePoint> read_trailing_dual_year(std::string_view text, bool era_allowed) {
+std::optional<DatePoint> read_trailing_dual_year(std::string_view text, bool era_allowed,
+                                                 Calendar calendar) {
     const std::size_t space = text.rfind(' ');
     if (space == std::string_view::npos) return std::nullopt;
     const auto dual = date_parts::parse_dual_year(text.substr(space + 1));
@@ -477,26 +533,29 @@ std::optional<DatePoint> read_trailing_dual_year(std::string_view text, bool era
     std::string rewritten(text.substr(0, space));
     rewritten.push_back(' ');
     append_number(rewritten, dual->year);
-    return read_point(rewritten, era_allowed);
+    return read_point(rewritten, era_allowed, calendar);
 }
 
 // An era suffix is read once: "500 BCE BCE" is not a year of the common era.
-std::optional<DatePoint> read_point(std::string_view text, bool era_allowed) {
+// The months are the calendar's; a calendar with months of its own has no
+// numeric dates, whose month numbers would be ambiguous.
+std::optional<DatePoint> read_point(std::string_view text, bool era_allowed, Calendar calendar) {
     text = trim_point(text);
     if (text.empty()) return std::nullopt;
     if (era_allowed) {
         if (const auto before_era = strip_era(text)) {
-            auto point = read_point(*before_era, false);
+            auto point = read_point(*before_era, false, calendar);
             if (point) point->year = -point->year;
             return point;
         }
     }
-    if (auto numeric = read_numeric(text); numeric.shaped) return numeric.point;
+    if (auto numeric = read_numeric(text); numeric.shaped)
+        return has_own_months(calendar) ? std::nullopt : numeric.point;
     if (auto dual = date_parts::parse_dual_year(text)) return dual;
     if (text.rfind(' ') != std::string_view::npos) {
-        if (auto point = read_trailing_dual_year(text, era_allowed)) return point;
+        if (auto point = read_trailing_dual_year(text, era_allowed, calendar)) return point;
     }
-    return point_from_tokens(tokens_of(text));
+    return point_from_tokens(tokens_of(text), calendar);
 }
 
 std::optional<std::uint8_t> month_from_name(std::string_view lowered) {
@@ -590,9 +649,15 @@ class BodyReader {
   private:
     std::optional<DatePoint> point(std::string_view text) {
         const auto prefix = read_calendar_prefix(text);
-        if (!prefix) return date_parts::parse_point(text);
+        if (!prefix) {
+            auto read = read_point(text, true, calendar_);
+            // A point without an escape is in the date's calendar, so a later
+            // point may not name another one.
+            if (read) calendar_given_ = true;
+            return read;
+        }
         if (calendar_given_ && prefix->calendar != calendar_) return std::nullopt;
-        auto read = date_parts::parse_point(prefix->rest);
+        auto read = read_point(prefix->rest, true, prefix->calendar);
         if (read) {
             calendar_ = prefix->calendar;
             calendar_given_ = true;
@@ -658,23 +723,22 @@ std::string_view cut_phrase(std::string_view body, std::optional<std::string>& p
 
 // Whether the point survives being written and read back: a GEDCOM date has
 // no day without a month, and the reader takes years up to 9999 only.
-bool writable(const DatePoint& point) noexcept {
+bool writable(const DatePoint& point, Calendar calendar) noexcept {
     if (point.year > max_year || point.year < -max_year) return false;
-    if (point.month && (*point.month < 1 || *point.month > 12)) return false;
+    const std::size_t months = months_of(calendar).codes.size();
+    if (point.month && (*point.month < 1 || *point.month > months)) return false;
     if (point.day && (!point.month || *point.day < 1 || *point.day > 31)) return false;
     return true;
 }
 
-bool has_month(const std::optional<DatePoint>& point) noexcept {
-    return point && point->month;
-}
 bool is_negative(const std::optional<DatePoint>& point) noexcept {
     return point && point->year < 0;
 }
 
 // Whether the reading has the points its kind's payload needs, all writable.
 bool has_writable_points(const GedcomDate& date) {
-    if ((date.earliest && !writable(*date.earliest)) || (date.latest && !writable(*date.latest)))
+    if ((date.earliest && !writable(*date.earliest, date.calendar)) ||
+        (date.latest && !writable(*date.latest, date.calendar)))
         return false;
     switch (date.kind) {
         case DateKind::Unparsed:
@@ -742,6 +806,21 @@ DualYearPlacement place_dual_year(const GedcomDate& date) {
     }
     placement.lost = !placement.on_earliest && !placement.on_latest;
     return placement;
+}
+
+// GEDCOM 5.5.1's calendar escape before each point, with its space; none for
+// the Gregorian calendar, which is the default.
+std::string_view escape_5_5_1(Calendar calendar) noexcept {
+    switch (calendar) {
+        case Calendar::Julian:
+            return "@#DJULIAN@ ";
+        case Calendar::Hebrew:
+            return "@#DHEBREW@ ";
+        case Calendar::FrenchRepublican:
+            return "@#DFRENCH R@ ";
+        default:
+            return "";
+    }
 }
 
 std::string bracketed(std::string_view phrase) {
@@ -860,7 +939,7 @@ GedcomDate GedcomDate::parse(std::string_view text) {
 namespace date_parts {
 
 std::optional<DatePoint> parse_point(std::string_view text) {
-    return read_point(text, true);
+    return read_point(text, true, Calendar::Gregorian);
 }
 
 std::optional<std::uint8_t> month_number(std::string_view token) {
@@ -978,8 +1057,8 @@ namespace {
 // "5 January " or "January " with the month named from `months`; nothing
 // without a month (a day alone is not shown).
 void append_day_and_month(std::string& out, const DatePoint& point,
-                          const std::string_view (&months)[12]) {
-    if (!point.month || *point.month < 1 || *point.month > 12) return;
+                          std::span<const std::string_view> months) {
+    if (!point.month || *point.month < 1 || *point.month > months.size()) return;
     if (point.day) {
         append_number(out, *point.day);
         out.push_back(' ');
@@ -990,16 +1069,16 @@ void append_day_and_month(std::string& out, const DatePoint& point,
 
 }  // namespace
 
-std::string DatePoint::display() const {
+std::string DatePoint::display(Calendar calendar) const {
     std::string out;
-    append_day_and_month(out, *this, display_months);
+    append_day_and_month(out, *this, months_of(calendar).names);
     append_number(out, year);
     return out;
 }
 
-std::string DatePoint::to_gedcom() const {
+std::string DatePoint::to_gedcom(Calendar calendar) const {
     std::string out;
-    append_day_and_month(out, *this, gedcom_months);
+    append_day_and_month(out, *this, months_of(calendar).codes);
     append_number(out, std::llabs(static_cast<long long>(year)));
     if (year < 0) out.append(" BCE");
     return out;
@@ -1017,26 +1096,25 @@ std::string GedcomDate::display() const {
         return std::string(unicode::trim(original));
     switch (kind) {
         case DateKind::Exact:
-            return earliest ? earliest->display() : latest->display();
+            return (earliest ? earliest : latest)->display(calendar);
         case DateKind::Between:
             if (earliest && latest)
-                return "between " + earliest->display() + " and " + latest->display();
-            return "between " + (earliest ? earliest : latest)->display();
+                return "between " + earliest->display(calendar) + " and " +
+                       latest->display(calendar);
+            return "between " + (earliest ? earliest : latest)->display(calendar);
         case DateKind::Period:
             if (earliest && latest)
-                return "from " + earliest->display() + " to " + latest->display();
-            return earliest ? "from " + earliest->display() : "to " + latest->display();
+                return "from " + earliest->display(calendar) + " to " + latest->display(calendar);
+            return earliest ? "from " + earliest->display(calendar)
+                            : "to " + latest->display(calendar);
         default:
             return std::string(display_word(kind)) + " " +
-                   (earliest ? earliest : latest)->display();
+                   (earliest ? earliest : latest)->display(calendar);
     }
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_7() const {
     if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
-    const bool other_months =
-        calendar == Calendar::Hebrew || calendar == Calendar::FrenchRepublican;
-    if (other_months && (has_month(earliest) || has_month(latest))) return std::nullopt;
     if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
         return std::nullopt;
     if (date_parts::dual_year(original)) return std::nullopt;
@@ -1050,7 +1128,7 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
     else if (calendar == Calendar::FrenchRepublican)
         prefix = "FRENCH_R ";
     const auto write_point = [&](const std::optional<DatePoint>& point) {
-        return point ? std::string(prefix) + point->to_gedcom() : std::string();
+        return point ? std::string(prefix) + point->to_gedcom(calendar) : std::string();
     };
     return keyword_payload(kind, write_point(earliest), write_point(latest), earliest.has_value(),
                            latest.has_value());
@@ -1129,19 +1207,19 @@ bool is_exact_date_7(std::string_view text) noexcept {
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
-    if (calendar != Calendar::Gregorian && calendar != Calendar::Julian) return std::nullopt;
+    if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
     if (!has_writable_points(*this)) return std::nullopt;
     if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
         return std::nullopt;
     const DualYearPlacement dual = place_dual_year(*this);
     if (dual.lost && kind != DateKind::Exact) return std::nullopt;
 
-    const std::string_view prefix = calendar == Calendar::Julian ? "@#DJULIAN@ " : "";
+    const std::string_view prefix = escape_5_5_1(calendar);
     const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
         if (!point) return std::string();
         if (point->year < 0)
-            return DatePoint{-point->year, point->month, point->day}.to_gedcom() + " B.C.";
-        std::string out = std::string(prefix) + point->to_gedcom();
+            return DatePoint{-point->year, point->month, point->day}.to_gedcom(calendar) + " B.C.";
+        std::string out = std::string(prefix) + point->to_gedcom(calendar);
         if (carries_dual) {
             const std::int32_t last_two = dual.second % 100;
             out.push_back('/');
@@ -1162,6 +1240,75 @@ std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
     }
     if (phrase) return std::nullopt;
     return keyword_payload(kind, first, second, earliest.has_value(), latest.has_value());
+}
+
+namespace {
+
+// The text with white space around it dropped, each run of it inside as one
+// space, and ASCII letters in lower case.
+std::string words_folded(std::string_view text) {
+    std::string out;
+    bool space = false;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        const char32_t cp = unicode::next_code_point(text, pos);
+        if (unicode::is_white_space(cp)) {
+            space = !out.empty();
+            continue;
+        }
+        if (space) out.push_back(' ');
+        space = false;
+        for (std::size_t i = start; i < pos; ++i) out.push_back(ascii::to_lower(text[i]));
+    }
+    return out;
+}
+
+// A reading of one point alone, with no phrase, no text of its own (so no
+// dual year) and the date's calendar.
+GedcomDate exact_point(const GedcomDate& date) {
+    GedcomDate point;
+    point.calendar = date.calendar;
+    point.kind = DateKind::Exact;
+    point.earliest = point.latest = date.earliest;
+    return point;
+}
+
+}  // namespace
+
+bool is_complete_reading(const GedcomDate& date) {
+    if (date.phrase || date.kind == DateKind::Unparsed) return false;
+    const std::string original = words_folded(date.original);
+    for (const auto& written : {date.to_gedcom_5_5_1(), date.to_gedcom_7()})
+        if (written && words_folded(*written) == original) return true;
+    return false;
+}
+
+std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::string_view phrase) {
+    std::string out;
+    if (!unicode::trim(date.original).empty()) {
+        if (date.kind != DateKind::Exact || !is_complete_reading(date)) return std::nullopt;
+        const auto written = exact_point(date).to_gedcom_5_5_1();
+        if (!written) return std::nullopt;
+        out.append("INT ").append(*written).push_back(' ');
+    }
+    out.push_back('(');
+    out.append(phrase).push_back(')');
+    return out;
+}
+
+std::optional<InterpretedDate> read_interpreted_5_5_1(std::string_view text) {
+    text = unicode::trim(text);
+    if (text.size() < 2 || text.back() != ')') return std::nullopt;
+    if (text.front() == '(')
+        return InterpretedDate{std::nullopt, std::string(text.substr(1, text.size() - 2))};
+    const std::size_t open = text.find('(');
+    if (open == std::string_view::npos || open < 4 || !ascii::iequals(text.substr(0, 3), "INT") ||
+        (text[3] != ' ' && text[3] != '\t'))
+        return std::nullopt;
+    GedcomDate date = GedcomDate::parse(unicode::trim(text.substr(3, open - 3)));
+    if (date.kind != DateKind::Exact || !is_complete_reading(date)) return std::nullopt;
+    return InterpretedDate{std::move(date),
+                           std::string(text.substr(open + 1, text.size() - open - 2))};
 }
 
 std::optional<std::int32_t> GedcomDate::year_hint() const {

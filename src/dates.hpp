@@ -49,10 +49,12 @@ struct DatePoint {
     std::optional<std::uint8_t> month;  // 1 to 12
     std::optional<std::uint8_t> day;    // 1 to 31
 
-    // "5 January 1900", "January 1900" or "1900" (a day without a month is not shown).
-    std::string display() const;
-    // "5 JAN 1900", "JAN 1900", "1900", with " BCE" after a negative year.
-    std::string to_gedcom() const;
+    // "5 January 1900", "January 1900" or "1900" (a day without a month is
+    // not shown), the month named in the calendar ("29 Tammuz 4865").
+    std::string display(Calendar calendar = Calendar::Gregorian) const;
+    // "5 JAN 1900", "JAN 1900", "1900", with " BCE" after a negative year,
+    // the month as GEDCOM writes it in the calendar ("29 TMZ 4865").
+    std::string to_gedcom(Calendar calendar = Calendar::Gregorian) const;
 
     void write_value(ValueWriter& out) const;
 
@@ -104,6 +106,36 @@ struct DateReading {
 
     void write_value(ValueWriter& out) const;
 };
+
+// Whether nothing of a date's text is lost when only its reading is kept:
+// the text has no phrase and is the reading as GEDCOM 5.5.1 or 7.0 writes it,
+// but for white space (around it, and runs of it, which count as one space)
+// and ASCII letter case: " 5 aug 1901", "bet 1900 and 1910",
+// "@#DJULIAN@ 1 JAN 1700" are complete; "abt. 1850", "5 JAN 1900 (ship's
+// log)" and "1700/05" are not.
+bool is_complete_reading(const GedcomDate& date);
+
+// GEDCOM 5.5.1's interpreted date "INT {date} ({phrase})", the date in 5.5.1's
+// grammar, or its date phrase "({phrase})" alone when the date's text is
+// blank. 5.5.1's INT takes one date (day, month, year, a calendar escape,
+// B.C.), so a range, a period, an approximation, a date with a phrase of its
+// own or one whose text is not complete (above) gives nothing. The phrase is
+// written as it is, parentheses included: `read_interpreted_5_5_1` takes
+// everything between the first "(" and the final ")", so none of it is lost.
+std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::string_view phrase);
+
+// The date and the phrase of a payload in one of 5.5.1's two forms above,
+// exactly: "INT {date} ({phrase})" (the keyword in any letter case) where the
+// date is one complete exact date, or "({phrase})". The phrase is the text
+// between the first "(" and the final ")" as written; white space around the
+// payload is not part of it. Any other text gives nothing.
+struct InterpretedDate {
+    std::optional<GedcomDate> date;  // absent for "({phrase})"
+    std::string phrase;
+
+    friend bool operator==(const InterpretedDate&, const InterpretedDate&) = default;
+};
+std::optional<InterpretedDate> read_interpreted_5_5_1(std::string_view text);
 
 // Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
 // header's, a change's, a creation's) may take: day, Gregorian month and

@@ -142,8 +142,19 @@ TEST(dates_reading, reads_calendars_escapes_and_bare_words) {
                Calendar::Julian),
         single("gregorian escape", "@#DGREGORIAN@ 1700", DateKind::Exact, y(1700)),
         single("hebrew escape", "@#DHEBREW@ 5780", DateKind::Exact, y(5780), Calendar::Hebrew),
-        unparsed("french escape with a month of its own", "@#Dfrench r@ 1 VEND 1",
-                 Calendar::FrenchRepublican),
+        single("french escape with a month of its own", "@#Dfrench r@ 1 VEND 1", DateKind::Exact,
+               ymd(1, 1, 1), Calendar::FrenchRepublican),
+        single("thirteenth french month", "@#DFRENCH R@ 5 COMP 2", DateKind::Exact, ymd(2, 13, 5),
+               Calendar::FrenchRepublican),
+        single("bare hebrew word", "HEBREW 29 TMZ 4865", DateKind::Exact, ymd(4865, 11, 29),
+               Calendar::Hebrew),
+        single("hebrew month codes ignore case", "ABT @#DHEBREW@ ads 5780", DateKind::About,
+               ym(5780, 7), Calendar::Hebrew),
+        unparsed("hebrew date with a gregorian month", "@#DHEBREW@ 5 JAN 5780", Calendar::Hebrew),
+        unparsed("gregorian date with a hebrew month", "5 TSH 5780"),
+        unparsed("hebrew numeric date", "@#DHEBREW@ 5.1.5780", Calendar::Hebrew),
+        {"a point without escape fixes the calendar", "BET 1700 AND @#DJULIAN@ 1710",
+         DateKind::Between, y(1700), nullopt},
         single("french underscore", "@#DFRENCH_R@ 12", DateKind::Exact, y(12),
                Calendar::FrenchRepublican),
         single("roman", "@#DROMAN@ 500", DateKind::Exact, y(500), Calendar::Roman),
@@ -164,7 +175,8 @@ TEST(dates_reading, reads_calendars_escapes_and_bare_words) {
          y(1700), y(1710), Calendar::Julian},
         {"escapes that disagree", "FROM @#DJULIAN@ 1700 TO @#DHEBREW@ 5500", DateKind::Period,
          y(1700), nullopt, Calendar::Julian},
-        unparsed("escape with unknown month", "@#DHEBREW@ 1 TSH 5780", Calendar::Hebrew),
+        single("hebrew escape with its month", "@#DHEBREW@ 1 TSH 5780", DateKind::Exact,
+               ymd(5780, 1, 1), Calendar::Hebrew),
     };
     for (ReadCase c : cases) {
         if (c.kind == DateKind::Before) c.earliest.reset();
@@ -482,9 +494,18 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
         {"ABT @#DJULIAN@ 1700", "about 1700", "ABT @#DJULIAN@ 1700", "ABT JULIAN 1700"},
         {"@#DJULIAN@ BET 1700 AND 1710", "between 1700 and 1710",
          "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710", "BET JULIAN 1700 AND JULIAN 1710"},
-        {"@#DHEBREW@ 5780", "5780", nullopt, "HEBREW 5780"},
-        {"@#DHEBREW@ 5 JAN 5780", "5 January 5780", nullopt, nullopt},
-        {"@#DFRENCH R@ 12", "12", nullopt, "FRENCH_R 12"},
+        {"@#DHEBREW@ 5780", "5780", "@#DHEBREW@ 5780", "HEBREW 5780"},
+        {"@#DHEBREW@ 5 JAN 5780", "@#DHEBREW@ 5 JAN 5780", nullopt, nullopt},
+        {"@#DHEBREW@ 29 tmz 4865", "29 Tammuz 4865", "@#DHEBREW@ 29 TMZ 4865",
+         "HEBREW 29 TMZ 4865"},
+        {"BET HEBREW ADR 5780 AND HEBREW ELL 5780", "between Adar 5780 and Elul 5780",
+         "BET @#DHEBREW@ ADR 5780 AND @#DHEBREW@ ELL 5780",
+         "BET HEBREW ADR 5780 AND HEBREW ELL 5780"},
+        {"@#DFRENCH R@ 12", "12", "@#DFRENCH R@ 12", "FRENCH_R 12"},
+        {"FRENCH_R 11 FRIM 13", "11 Frimaire 13", "@#DFRENCH R@ 11 FRIM 13", "FRENCH_R 11 FRIM 13"},
+        {"@#DFRENCH R@ 5 COMP 2", "5 jours complémentaires 2", "@#DFRENCH R@ 5 COMP 2",
+         "FRENCH_R 5 COMP 2"},
+        {"@#DHEBREW@ 500 B.C.", "-500", nullopt, nullopt},
         {"@#DROMAN@ 500", "500", nullopt, nullopt},
         {"@#DUNKNOWN@ 500", "500", nullopt, nullopt},
         // Eras.
@@ -649,6 +670,10 @@ TEST(dates_round_trip, written_dates_read_back_the_same) {
         "@#DHEBREW@ BEF 5780",
         "@#DFRENCH R@ 12",
         "FRENCH_R FROM 1 TO 12",
+        "@#DFRENCH R@ 1 VEND 1",
+        "FROM @#DFRENCH R@ THER 2 TO @#DFRENCH R@ 5 COMP 2",
+        "INT @#DHEBREW@ 2 TVT 5758 (x)",
+        "HEBREW ABT 13 ADS 5780",
         "@#DROMAN@ 500",
         "@#DJULIAN@ 500 B.C.",
         "INT @#DJULIAN@ 1700 (x)",
@@ -713,6 +738,101 @@ TEST(dates_plain_7, agrees_with_reading_and_writing) {
         check(std::string(text));
     }
     EXPECT_GT(agreed, 100u);
+}
+
+}  // namespace
+}  // namespace lignor
+
+namespace lignor {
+namespace {
+
+TEST(dates_complete, holds_only_where_the_reading_keeps_every_word) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"2 Oct 1822", true},
+        {" 5 AUG 1901", true},
+        {"@#DJULIAN@ 1 JAN 1700", true},
+        {"bet 1900 and 1910", true},
+        {"@#DHEBREW@  29 tmz\t4865 ", true},
+        {"JULIAN 1700", true},
+        {"560 B.C.", true},
+        {"ABT 560 BCE", true},
+        {"abt. 1850", false},
+        {"5JAN1900", false},
+        {"Jan 5, 1900", false},
+        {"5 JAN 1900 (ship's log)", false},
+        {"INT 1900 (then)", false},
+        {"1700/05", false},
+        {"2 TVT 5758", false},
+        {"@#DROMAN@ 500", false},
+        {"", false},
+    };
+    for (const auto& [text, complete] : cases)
+        EXPECT_EQ(is_complete_reading(GedcomDate::parse(text)), complete) << '"' << text << '"';
+}
+
+// Every date and phrase written as 5.5.1's interpreted form reads back as the
+// same date and exactly the same phrase, by `read_interpreted_5_5_1` and as a
+// date like any other; dates 5.5.1's INT cannot hold give nothing.
+TEST(dates_interpreted, written_forms_read_back_exactly) {
+    const std::vector<std::pair<std::string, bool>> dates = {
+        {"", true},
+        {"1900", true},
+        {"5 JAN 1900", true},
+        {"@#DJULIAN@ 1 JAN 1700", true},
+        {"HEBREW 29 TMZ 4865", true},
+        {"FRENCH_R 11 FRIM 13", true},
+        {"560 BCE", true},
+        {"ABT 1900", false},
+        {"BET 1900 AND 1910", false},
+        {"FROM 1900 TO 1905", false},
+        {"abt. 1900", false},
+        {"1900 (a phrase of its own)", false},
+        {"sometime", false},
+        {"@#DROMAN@ 5", false},
+    };
+    const std::vector<std::string> phrases = {
+        "about then", "a (nested) note", "ends early) here", "(", ")",
+        "  spaced  ", "@#DJULIAN@ x",    "INT 1900 (x)",     ""};
+    for (const auto& [text, holds] : dates) {
+        const GedcomDate date = GedcomDate::parse(text);
+        for (const std::string& phrase : phrases) {
+            SCOPED_TRACE('"' + text + "\" with \"" + phrase + '"');
+            const auto written = to_interpreted_5_5_1(date, phrase);
+            ASSERT_EQ(written.has_value(), holds);
+            if (!written) continue;
+            const auto read = read_interpreted_5_5_1(*written);
+            ASSERT_TRUE(read);
+            EXPECT_EQ(read->phrase, phrase);
+            ASSERT_EQ(read->date.has_value(), !text.empty());
+            const GedcomDate again = GedcomDate::parse(*written);
+            if (!read->date) {
+                EXPECT_EQ(again.kind, DateKind::Unparsed);
+                continue;
+            }
+            for (const GedcomDate& reading : {*read->date, again}) {
+                EXPECT_EQ(reading.calendar, date.calendar);
+                EXPECT_EQ(reading.earliest, date.earliest);
+            }
+            EXPECT_EQ(again.kind, DateKind::Interpreted);
+        }
+    }
+    EXPECT_EQ(to_interpreted_5_5_1(GedcomDate::parse("560 BCE"), "p"), "INT 560 B.C. (p)");
+    EXPECT_EQ(to_interpreted_5_5_1(GedcomDate::parse("HEBREW 2 TVT 5758"), "p"),
+              "INT @#DHEBREW@ 2 TVT 5758 (p)");
+}
+
+TEST(dates_interpreted, reads_only_the_two_forms_whole) {
+    const auto date_of = [](std::string_view text) {
+        const auto read = read_interpreted_5_5_1(text);
+        return read && read->date ? read->date->to_gedcom_7() : std::nullopt;
+    };
+    EXPECT_EQ(date_of(" int  @#DJULIAN@ 1700 (x) "), "JULIAN 1700");
+    EXPECT_EQ(read_interpreted_5_5_1(" ( about 1900 ) \t")->phrase, " about 1900 ");
+    for (const std::string_view text :
+         {"INT 2 TVT 5758 (interpreted Hebrew date)", "INT abt. 1900 (x)", "INT ABT 1900 (x)",
+          "1900 (x)", "INT 1900", "INTERPRETED 1900 (x)", "INT 1900 (x) and more", "INT(x)",
+          "abt. 777 BC (or abt. 580 BC)", "INT 1900 x)"})
+        EXPECT_EQ(read_interpreted_5_5_1(text), std::nullopt) << text;
 }
 
 }  // namespace
