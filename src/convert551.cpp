@@ -9,6 +9,7 @@
 
 #include "ascii.hpp"
 #include "convert_pass.hpp"
+#include "dates.hpp"
 #include "error.hpp"
 #include "queries.hpp"
 #include "unicode.hpp"
@@ -54,11 +55,32 @@ bool shared_note_pointer_to_551(Node& node, Pass& pass) {
     return true;
 }
 
-// A DATE with a PHRASE as 5.5.1's interpreted date "INT {date} ({phrase})",
-// when both fit on one line with nothing beneath the phrase.
+// A DATE without a PHRASE in 5.5.1's grammar ("JULIAN 1700" as
+// "@#DJULIAN@ 1700", "560 BCE" as "560 B.C."), when its reading loses nothing.
+bool date_to_551(Node& date, std::size_t level, Pass& pass) {
+    const std::string text = date.logical_value();
+    if (unicode::trim(text).empty() || is_plain_gedcom_7_date(text)) return false;
+    const GedcomDate parsed = GedcomDate::parse(text);
+    if (!is_complete_reading(parsed)) return false;
+    const std::optional<std::string> written = parsed.to_gedcom_5_5_1();
+    if (!written || *written == text || continuation_blocks(date, "DATE", "DATE", pass))
+        return false;
+    date.set_logical_value(*written);
+    pass.note("DATE", NoteKind::Converted,
+              quoted(text) + " is written " + quoted(*written) + " in 5.5.1's date grammar");
+    fit_551(date, level);
+    return true;
+}
+
+// A DATE with a PHRASE. One exact date (or none) and the phrase become
+// 5.5.1's interpreted date "INT {date} ({phrase})" (or its date phrase
+// "({phrase})"), the phrase's @@ escape undone. 5.5.1's INT takes no range,
+// period or approximation: such a date is written in 5.5.1's grammar and its
+// PHRASE stays beneath it as written, so that converting back to version 7
+// gives the same DATE and PHRASE.
 bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
     const Node* phrase = date.first("PHRASE");
-    if (!phrase) return false;
+    if (!phrase) return date_to_551(date, level, pass);
     const std::string text = date.logical_value();
     const std::string words = phrase->logical_value();
     if (count_tagged(date, "PHRASE") > 1 || has_line_feed(text) || has_line_feed(words) ||
@@ -71,12 +93,41 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
             "5.5.1 does not define");
         return false;
     }
-    remove_all(date, "PHRASE");
-    date.set_logical_value("INT " + text + " (" + words + ")");
-    pass.note("PHRASE", NoteKind::Converted, "a dated phrase became 5.5.1's interpreted form");
-    // The phrase may be long; 5.5.1 carries the rest of the line on CONC lines.
-    fit_551(date, level);
-    return true;
+    const GedcomDate parsed = GedcomDate::parse(text);
+    const std::string_view unescaped =
+        words.starts_with("@@") ? std::string_view(words).substr(1) : std::string_view(words);
+    if (const auto interpreted = to_interpreted_5_5_1(parsed, unescaped)) {
+        remove_all(date, "PHRASE");
+        date.set_logical_value(*interpreted);
+        pass.note("PHRASE", NoteKind::Converted,
+                  unicode::trim(text).empty()
+                      ? "a PHRASE without a date became 5.5.1's date phrase " + quoted(*interpreted)
+                      : "the date " + quoted(text) +
+                            " with its PHRASE became 5.5.1's interpreted "
+                            "date " +
+                            quoted(*interpreted));
+        // The phrase may be long; 5.5.1 carries the rest of the line on CONC lines.
+        fit_551(date, level);
+        return true;
+    }
+    const std::optional<std::string> written =
+        is_complete_reading(parsed) ? parsed.to_gedcom_5_5_1() : std::nullopt;
+    bool changed = false;
+    if (written && *written != text) {
+        date.set_logical_value(*written);
+        pass.note("DATE", NoteKind::Converted,
+                  quoted(text) + " is written " + quoted(*written) + " in 5.5.1's date grammar");
+        fit_551(date, level);
+        changed = true;
+    }
+    pass.note("PHRASE", NoteKind::Kept,
+              written ? "5.5.1's INT takes one exact date, and " + quoted(*written) +
+                            " is not one: the DATE is kept in 5.5.1's grammar, and its PHRASE "
+                            "stays beneath it as written, which 5.5.1 does not define"
+                      : "5.5.1's grammar cannot hold the date " + quoted(text) +
+                            " as it is; the DATE and its PHRASE are left as written, which 5.5.1 "
+                            "does not define");
+    return changed;
 }
 
 // The roles 5.5.1 itself enumerates for an event.

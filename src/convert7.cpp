@@ -304,22 +304,77 @@ bool takes_exact_date(std::span<const std::string_view> above) noexcept {
            (above.size() == 3 && above[0] == "HEAD" && above[1] == "SOUR" && parent == "DATA");
 }
 
+// A PHRASE's text as version 7 writes a payload: a leading @ doubled.
+std::string escaped_phrase(std::string_view text) {
+    std::string phrase(text);
+    if (phrase.starts_with('@')) phrase.insert(0, 1, '@');
+    return phrase;
+}
+
+void note_respelled(const std::string& text, const std::string& written, Pass& pass) {
+    pass.note("DATE", NoteKind::Converted,
+              quoted(text) + " is version 7's date " + quoted(written) +
+                  " spelled otherwise; nothing of it is lost, so no PHRASE keeps the original");
+}
+
+// A DATE that version 7 types as an exact date: one that is such a date but
+// for white space and letter case is respelled; any other is left as written.
+bool exact_date_to_7(Node& date, const std::string& text, Pass& pass) {
+    if (is_exact_date_7(text)) return false;
+    const GedcomDate parsed = GedcomDate::parse(text);
+    const std::optional<std::string> written = parsed.to_gedcom_7();
+    if (written && is_exact_date_7(*written) && is_complete_reading(parsed)) {
+        if (continuation_blocks(date, "DATE", "DATE", pass)) return false;
+        date.set_logical_value(*written);
+        note_respelled(text, *written, pass);
+        return true;
+    }
+    pass.note("DATE", NoteKind::Kept,
+              quoted(text) +
+                  " is not version 7's exact date (day, month and year), the only form a DATE "
+                  "takes here, where no PHRASE may keep the original; it is left as written, "
+                  "so the output is not valid version 7");
+    return false;
+}
+
+// 5.5.1's interpreted date "INT {date} ({phrase})" as the date in version 7's
+// form with the phrase as its PHRASE, and 5.5.1's date phrase "({phrase})"
+// as an empty DATE with the PHRASE; false for any other text.
+bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
+    const std::optional<InterpretedDate> interpreted = read_interpreted_5_5_1(text);
+    if (!interpreted || interpreted->phrase.empty()) return false;
+    const std::optional<std::string> point =
+        interpreted->date ? interpreted->date->to_gedcom_7() : std::string();
+    if (!point) return false;
+    date.set_logical_value(*point);
+    append_phrase(date, escaped_phrase(interpreted->phrase));
+    pass.note("DATE", NoteKind::Converted,
+              interpreted->date
+                  ? quoted(text) + " is 5.5.1's interpreted date: the date is kept as " +
+                        quoted(*point) + ", and the words in its parentheses as a PHRASE"
+                  : quoted(text) +
+                        " is 5.5.1's date phrase: the DATE is left empty, and the words in its "
+                        "parentheses are kept as a PHRASE");
+    return true;
+}
+
+// A DATE in version 7's grammar. A text whose reading loses nothing is
+// respelled; 5.5.1's interpreted date and date phrase keep their words as a
+// PHRASE; any other text is kept whole as the PHRASE, beside the reading it
+// converted to (or an empty DATE), so that nothing of it is lost.
 bool date_to_7(Node& date, bool exact_only, Pass& pass) {
     const std::string text = date.logical_value();
     if (unicode::trim(text).empty()) return false;
-    if (exact_only) {
-        if (is_exact_date_7(text)) return false;
-        pass.note("DATE", NoteKind::Kept,
-                  quoted(text) +
-                      " is not version 7's exact date (day, month and year), the only form a DATE "
-                      "takes here, where no PHRASE may keep the original; it is left as written, "
-                      "so the output is not valid version 7");
-        return false;
-    }
+    if (exact_only) return exact_date_to_7(date, text, pass);
     if (is_plain_gedcom_7_date(text)) return false;  // most dates, without reading them
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::optional<std::string> written = parsed.to_gedcom_7();
     if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;
+    if (written && is_complete_reading(parsed)) {
+        date.set_logical_value(*written);
+        note_respelled(text, *written, pass);
+        return true;
+    }
     if (date.first("PHRASE")) {
         pass.note("DATE", NoteKind::Kept,
                   quoted(text) +
@@ -327,16 +382,15 @@ bool date_to_7(Node& date, bool exact_only, Pass& pass) {
                       "original cannot be kept beside a rewrite; it is left as it is");
         return false;
     }
-    std::string phrase = parsed.phrase.value_or(text);
-    if (phrase.starts_with('@')) phrase.insert(0, 1, '@');
+    if (interpreted_date_to_7(date, text, pass)) return true;
     date.set_logical_value(written.value_or(""));
-    append_phrase(date, phrase);
+    append_phrase(date, escaped_phrase(text));
     pass.note("DATE", NoteKind::Converted,
               written ? quoted(text) +
                             " is not version 7's date grammar; the reading it converted to is kept "
-                            "as the date, and the original as a PHRASE"
+                            "as the date, and the whole original as a PHRASE"
                       : "version 7's date grammar cannot hold " + quoted(text) +
-                            "; the DATE is left empty and the original kept as a PHRASE");
+                            "; the DATE is left empty and the whole original kept as a PHRASE");
     return true;
 }
 

@@ -94,8 +94,28 @@ INSTANTIATE_TEST_SUITE_P(
              {"@I1@|PHRASE|Converted"}},
         Case{"empty_date",
              head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE p\n" + trailer,
-             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE INT  (p)\n" + trailer,
+             head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE (p)\n" + trailer,
              {"@I1@|PHRASE|Converted"}},
+        Case{"escaped_phrase_and_calendars",
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE @@#DJULIAN@ x\n1 DEAT\n"
+                 "2 DATE HEBREW 2 TVT 5758\n3 PHRASE a) (b\n1 BURI\n2 DATE 560 BCE\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE (@#DJULIAN@ x)\n1 DEAT\n"
+                 "2 DATE INT @#DHEBREW@ 2 TVT 5758 (a) (b)\n1 BURI\n2 DATE 560 B.C.\n" +
+                 trailer,
+             {"@I1@|PHRASE|Converted", "@I1@|PHRASE|Converted", "@I1@|DATE|Converted"}},
+        Case{"range_keeps_its_phrase",
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 560 BCE\n3 PHRASE p\n1 DEAT\n"
+                 "2 DATE FROM 1900 TO 1905\n3 PHRASE q\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 560 B.C.\n3 PHRASE p\n1 DEAT\n"
+                 "2 DATE FROM 1900 TO 1905\n3 PHRASE q\n" +
+                 trailer,
+             {"@I1@|DATE|Converted", kept_phrase, kept_phrase}},
         Case{"two_phrases",
              head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n3 PHRASE b\n" + trailer,
              head551 + "0 @I1@ INDI\n1 BIRT\n2 DATE 1900\n3 PHRASE a\n3 PHRASE b\n" + trailer,

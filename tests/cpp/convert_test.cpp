@@ -237,9 +237,22 @@ TEST(convert, conc_lines_fold_unless_folding_would_change_the_text) {
 TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
     expect_converted({
         {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 MAY 1900\n1 DEAT\n2 DATE\n1 BURI\n2 DATE  \n", "", {}},
-        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n",
-         "0 @I1@ INDI\n1 BIRT\n2 DATE 12 MAY 1900\n3 PHRASE 12 may 1900\n",
-         {"DATE Converted"}},
+        // A date whose reading loses nothing is respelled, without a PHRASE.
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n1 DEAT\n2 DATE @#DHEBREW@  29 TMZ 4865 \n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE 12 MAY 1900\n1 DEAT\n2 DATE HEBREW 29 TMZ 4865\n",
+         {"DATE Converted", "DATE Converted"}},
+        // Any other text is kept whole, white space around it included.
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE  abt. 1850 \n1 DEAT\n2 DATE abt. 777 BC (or abt. 580 BC)\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 1850\n3 PHRASE  abt. 1850 \n1 DEAT\n2 DATE\n"
+         "3 PHRASE abt. 777 BC (or abt. 580 BC)\n",
+         {"DATE Converted", "DATE Converted"}},
+        // 5.5.1's interpreted date keeps its words as the PHRASE only beside
+        // the exact date it names.
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE INT 2 oct 1822 (a guess)\n1 DEAT\n"
+         "2 DATE INT 2 TVT 5758 (interpreted Hebrew date)\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE 2 OCT 1822\n3 PHRASE a guess\n1 DEAT\n2 DATE\n"
+         "3 PHRASE INT 2 TVT 5758 (interpreted Hebrew date)\n",
+         {"DATE Converted", "DATE Converted"}},
         {"0 @I1@ INDI\n1 BIRT\n2 DATE (about 1900)\n",
          "0 @I1@ INDI\n1 BIRT\n2 DATE\n3 PHRASE about 1900\n",
          {"DATE Converted"}},
@@ -255,7 +268,10 @@ TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
         {"0 @I1@ INDI\n1 BIRT\n2 DATE @#DROMAN@\n3 CONC  1700\n3 PHRASE x\n",
          "",
          {"DATE Kept", "DATE Kept"}},
-        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900\n3 PHRASE x\n", "", {"DATE Kept"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may 1900.\n3 PHRASE x\n", "", {"DATE Kept"}},
+        {"0 @I1@ INDI\n1 BIRT\n2 DATE ABT 560 B.C.\n3 PHRASE x\n",
+         "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 560 BCE\n3 PHRASE x\n",
+         {"DATE Converted"}},
         {"0 @I1@ INDI\n1 BIRT\n2 DATE 12 may\n3 CONT 1900\n4 NOTE n\n", "", {"DATE Kept"}},
         // Where version 7 requires an exact date, no PHRASE may stand beside it.
         {"0 HEAD\n1 DATE 5 JAN 1900\n1 SOUR x\n2 DATA\n3 DATE 05 JAN 1900\n0 @I1@ INDI\n1 CHAN\n"
@@ -264,8 +280,9 @@ TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
          {}},
         {"0 HEAD\n1 DATE 5 Jan 1900\n1 SOUR x\n2 DATA\n3 DATE ABT 1900\n0 @I1@ INDI\n1 CHAN\n"
          "2 DATE 1 MAR 2000 \n1 CREA\n2 DATE JAN 2000\n1 BAPL\n2 STAT COMPLETED\n3 DATE 2000\n",
-         "",
-         {"DATE Kept", "DATE Kept", "DATE Kept", "DATE Kept", "DATE Kept"}},
+         "0 HEAD\n1 DATE 5 JAN 1900\n1 SOUR x\n2 DATA\n3 DATE ABT 1900\n0 @I1@ INDI\n1 CHAN\n"
+         "2 DATE 1 MAR 2000\n1 CREA\n2 DATE JAN 2000\n1 BAPL\n2 STAT COMPLETED\n3 DATE 2000\n",
+         {"DATE Converted", "DATE Kept", "DATE Converted", "DATE Kept", "DATE Kept"}},
     });
 }
 
@@ -303,15 +320,15 @@ TEST(convert, uid_note_pointers_and_media_take_version_7_form) {
 
 TEST(convert, role_and_date_notes_quote_what_they_found) {
     const Converted out = structures_to_7(
-        "0 HEAD\n1 DATE 5 Jan 1900\n0 @I1@ INDI\n1 BIRT\n2 DATE x\"y\n1 EVEN\n2 ROLE wItn\n"
+        "0 HEAD\n1 DATE 5 Jan. 1900\n0 @I1@ INDI\n1 BIRT\n2 DATE x\"y\n1 EVEN\n2 ROLE wItn\n"
         "2 ROLE (Best man)\n1 ASSO @I2@\n2 RELA Godmother\n");
     EXPECT_EQ(out.details,
               (std::vector<string>{
-                  "\"5 Jan 1900\" is not version 7's exact date (day, month and year), the only "
+                  "\"5 Jan. 1900\" is not version 7's exact date (day, month and year), the only "
                   "form a DATE takes here, where no PHRASE may keep the original; it is left as "
                   "written, so the output is not valid version 7",
                   "version 7's date grammar cannot hold \"x\\\"y\"; the DATE is left empty and "
-                  "the original kept as a PHRASE",
+                  "the whole original kept as a PHRASE",
                   "the role \"wItn\" is version 7's enumerated value WITN",
                   "the role \"(Best man)\" became OTHER, with the words kept as a PHRASE",
                   "an association's relation \"Godmother\" is version 7's ROLE GODP, with the "

@@ -197,9 +197,21 @@ def check_version_7_to_551(lignor, g):
     assert lossless.lost(g.to_text(), text, notes) == []
 
 
+def dates_and_phrases(text):
+    """The payload of every DATE and of the PHRASE right beneath it (None
+    when absent), in order."""
+    found, lines = [], text.split("\n")
+    for line, below in zip(lines, lines[1:] + [""]):
+        if date := re.fullmatch(r"(\d+) DATE(?: (.*))?", line):
+            phrase = re.fullmatch(rf"{int(date[1]) + 1} PHRASE(?: (.*))?", below)
+            found.append((date[2], phrase and phrase[1]))
+    return found
+
+
 def check_round_trip(g):
     """5.5.x to 7.0 and back keeps the records, the unresolved pointers, the
-    family graph's answers and every logical value."""
+    family graph's answers and every logical value, and 7.0 once more gives
+    the same dates and phrases."""
     version7, notes7 = g.to_version7()
     back, notes551 = version7.to_version551()
     before, after = g.to_text(), back.to_text()
@@ -210,6 +222,8 @@ def check_round_trip(g):
     for individual in (i["xref"] for i in g.individuals()):
         assert relatives(back, individual) == relatives(g, individual)
     assert lossless.lost(before, after, notes7 + notes551) == []
+    assert dates_and_phrases(back.to_version7()[0].to_text()) == dates_and_phrases(
+        version7.to_text())
 
 
 @pytest.mark.parametrize("name, data", corpus_documents(),
@@ -292,3 +306,49 @@ def documents_551(draw):
 @given(text=documents_551())
 def test_round_trip_of_generated_documents(lignor, text):
     check_round_trip(lignor.Gedcom.parse(text.encode()))
+
+
+# ----- dates through both versions --------------------------------------------
+
+_DATE_WORDS = st.sampled_from(
+    ["ABT", "abt.", "BET", "AND", "FROM", "TO", "INT", "(", ")", "(a guess)", "JAN", "Oct", "12",
+     "29", "1700", "1700/01", "1822", "4865", "B.C.", "BCE", "@#DJULIAN@", "@#DHEBREW@",
+     "@#DFRENCH R@", "HEBREW", "FRENCH_R", "TMZ", "tvt", "ADS", "FRIM", "COMP", "13", "?"])
+_date_text = st.tuples(
+    st.sampled_from(["", " ", "  "]),
+    st.one_of(st.sampled_from(DATES), st.lists(_DATE_WORDS, min_size=1, max_size=7).map(" ".join),
+              _text),
+    st.sampled_from(["", " "])).map("".join)
+_DATES_7 = ["", "1900", "5 JAN 1900", "560 BCE", "ABT 560 BCE", "BET 1900 AND 1910",
+            "FROM 1900 TO 1905", "TO 1910", "JULIAN 1 JAN 1700", "HEBREW 29 TMZ 4865",
+            "AFT HEBREW ELL 5780", "FRENCH_R 11 FRIM 13"]
+_phrase = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x24F), min_size=1, max_size=30)
+
+
+def date_and_phrase(text):
+    """The payloads of the birth's DATE and of its PHRASE (None when absent)."""
+    return dates_and_phrases(text)[0]
+
+
+@settings(max_examples=150, deadline=None)
+@given(date=_date_text)
+def test_a_date_settles_after_one_conversion_and_loses_nothing(lignor, date):
+    before = ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
+              f"0 @I1@ INDI\n1 BIRT\n2 DATE {date}\n0 TRLR\n")
+    version7, notes7 = lignor.Gedcom.parse(before.encode()).to_version7()
+    back, notes551 = version7.to_version551()
+    again = back.to_version7()[0]
+    assert date_and_phrase(again.to_text()) == date_and_phrase(version7.to_text())
+    assert lossless.lost(before, version7.to_text(), notes7) == []
+    assert lossless.lost(version7.to_text(), back.to_text(), notes551) == []
+
+
+@settings(max_examples=150, deadline=None)
+@given(date=st.sampled_from(_DATES_7), phrase=_phrase)
+def test_a_dated_phrase_survives_5_5_1(lignor, date, phrase):
+    escaped = "@" + phrase if phrase.startswith("@") else phrase
+    before = (f"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 @I1@ INDI\n1 BIRT\n2 DATE{' ' * bool(date)}{date}\n"
+              f"3 PHRASE {escaped}\n0 TRLR\n")
+    back, notes551 = lignor.Gedcom.parse(before.encode()).to_version551()
+    assert date_and_phrase(back.to_version7()[0].to_text()) == (date or None, escaped)
+    assert lossless.lost(before, back.to_text(), notes551) == []
