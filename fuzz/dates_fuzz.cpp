@@ -3,7 +3,10 @@
 // GEDCOM form that does not read back as the same date: same calendar, same
 // points and same kind, an exact date and an interpreted one counting as the
 // same (5.5.1 writes an exact date with a phrase as INT, 7.0 drops INT);
-// and a date the quick check calls version 7's own form that is not.
+// and a date the quick check calls version 7's own form that is not; a
+// complete reading whose written forms are not complete; and an interpreted
+// date, with the text as its phrase, that does not read back as the same
+// date and exactly the same phrase.
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -40,6 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)to_json(lignor::DateReading{date});
     check_reads_back(date, date.to_gedcom_5_5_1());
     check_reads_back(date, date.to_gedcom_7());
+    if (lignor::is_complete_reading(date)) {
+        for (const auto& written : {date.to_gedcom_5_5_1(), date.to_gedcom_7()})
+            if (written && !lignor::is_complete_reading(lignor::GedcomDate::parse(*written)))
+                std::abort();
+    }
+    if (const auto interpreted = lignor::to_interpreted_5_5_1(date, text)) {
+        const auto read = lignor::read_interpreted_5_5_1(*interpreted);
+        if (!read || read->phrase != text ||
+            read->date.has_value() == lignor::unicode::trim(text).empty() ||
+            (read->date && read->date->earliest != date.earliest))
+            std::abort();
+    }
     // The quick answer may only say yes where the reader and writer agree.
     if (lignor::is_plain_gedcom_7_date(text) && date.to_gedcom_7() != text) std::abort();
     return 0;

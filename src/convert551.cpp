@@ -55,6 +55,15 @@ bool shared_note_pointer_to_551(Node& node, Pass& pass) {
     return true;
 }
 
+// Writes the DATE's text as `written`, its reading in 5.5.1's grammar.
+void respell_date_551(Node& date, const std::string& text, const std::string& written,
+                      std::size_t level, Pass& pass) {
+    date.set_logical_value(written);
+    pass.note("DATE", NoteKind::Converted,
+              quoted(text) + " is written " + quoted(written) + " in 5.5.1's date grammar");
+    fit_551(date, level);
+}
+
 // A DATE without a PHRASE in 5.5.1's grammar ("JULIAN 1700" as
 // "@#DJULIAN@ 1700", "560 BCE" as "560 B.C."), when its reading loses nothing.
 bool date_to_551(Node& date, std::size_t level, Pass& pass) {
@@ -65,10 +74,7 @@ bool date_to_551(Node& date, std::size_t level, Pass& pass) {
     const std::optional<std::string> written = parsed.to_gedcom_5_5_1();
     if (!written || *written == text || continuation_blocks(date, "DATE", "DATE", pass))
         return false;
-    date.set_logical_value(*written);
-    pass.note("DATE", NoteKind::Converted,
-              quoted(text) + " is written " + quoted(*written) + " in 5.5.1's date grammar");
-    fit_551(date, level);
+    respell_date_551(date, text, *written, level, pass);
     return true;
 }
 
@@ -102,10 +108,8 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
         pass.note("PHRASE", NoteKind::Converted,
                   unicode::trim(text).empty()
                       ? "a PHRASE without a date became 5.5.1's date phrase " + quoted(*interpreted)
-                      : "the date " + quoted(text) +
-                            " with its PHRASE became 5.5.1's interpreted "
-                            "date " +
-                            quoted(*interpreted));
+                      : "the date " + quoted(text) + " with its PHRASE became 5.5.1's " +
+                            "interpreted date " + quoted(*interpreted));
         // The phrase may be long; 5.5.1 carries the rest of the line on CONC lines.
         fit_551(date, level);
         return true;
@@ -114,10 +118,7 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
         is_complete_reading(parsed) ? parsed.to_gedcom_5_5_1() : std::nullopt;
     bool changed = false;
     if (written && *written != text) {
-        date.set_logical_value(*written);
-        pass.note("DATE", NoteKind::Converted,
-                  quoted(text) + " is written " + quoted(*written) + " in 5.5.1's date grammar");
-        fit_551(date, level);
+        respell_date_551(date, text, *written, level, pass);
         changed = true;
     }
     pass.note("PHRASE", NoteKind::Kept,

@@ -1263,16 +1263,6 @@ std::string words_folded(std::string_view text) {
     return out;
 }
 
-// A reading of one point alone, with no phrase, no text of its own (so no
-// dual year) and the date's calendar.
-GedcomDate exact_point(const GedcomDate& date) {
-    GedcomDate point;
-    point.calendar = date.calendar;
-    point.kind = DateKind::Exact;
-    point.earliest = point.latest = date.earliest;
-    return point;
-}
-
 }  // namespace
 
 bool is_complete_reading(const GedcomDate& date) {
@@ -1287,8 +1277,9 @@ std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::str
     std::string out;
     if (!unicode::trim(date.original).empty()) {
         if (date.kind != DateKind::Exact || !is_complete_reading(date)) return std::nullopt;
-        const auto written = exact_point(date).to_gedcom_5_5_1();
-        if (!written) return std::nullopt;
+        // A complete exact date is written as its point, dual year included.
+        const auto written = date.to_gedcom_5_5_1();
+        if (!written || written->starts_with("INT")) return std::nullopt;
         out.append("INT ").append(*written).push_back(' ');
     }
     out.push_back('(');

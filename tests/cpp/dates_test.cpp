@@ -782,6 +782,7 @@ TEST(dates_interpreted, written_forms_read_back_exactly) {
         {"HEBREW 29 TMZ 4865", true},
         {"FRENCH_R 11 FRIM 13", true},
         {"560 BCE", true},
+        {"1 JAN 1700/01", true},
         {"ABT 1900", false},
         {"BET 1900 AND 1910", false},
         {"FROM 1900 TO 1905", false},
@@ -809,6 +810,7 @@ TEST(dates_interpreted, written_forms_read_back_exactly) {
                 EXPECT_EQ(again.kind, DateKind::Unparsed);
                 continue;
             }
+            EXPECT_EQ(read->date->to_gedcom_5_5_1(), date.to_gedcom_5_5_1());
             for (const GedcomDate& reading : {*read->date, again}) {
                 EXPECT_EQ(reading.calendar, date.calendar);
                 EXPECT_EQ(reading.earliest, date.earliest);
