@@ -156,7 +156,7 @@ Node& declare_version(Node& header, std::string_view version, std::string_view v
     if (Node* gedc = header.first_mut("GEDC")) {
         gedc->forget_verbatim();
         if (Node* vers = gedc->first_mut("VERS")) {
-            vers->set_value(version);
+            vers->set_logical_value(version);  // its CONC lines too
         } else {
             gedc->push(Node::with_value("VERS", version));
         }
