@@ -535,10 +535,9 @@ PyMethodDef gedcom_methods[] = {
                   "Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,\n"
                   "structures version 7 does not define where they stand, cardinalities,\n"
                   "payload types, enumerations, pointers, duplicate identifiers, and the\n"
-                  "header and trailer. Each is a dict with the line\n"
-                  "number in that text, the record, the structure path and tags, the\n"
-                  "kind and a message saying what version 7 expects; an empty list\n"
-                  "means the text conforms."),
+                  "header and trailer. Each is a dict with its line number in that text,\n"
+                  "the record, the structure path and tags, the kind, and a message\n"
+                  "saying what version 7 expects; an empty list means the text conforms."),
     GEDCOM_METHOD(unresolved_pointers, METH_NOARGS, "$self",
                   "Pointers with no record behind them, addressed precisely enough to\n"
                   "repair."),

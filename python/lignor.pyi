@@ -185,10 +185,9 @@ class Gedcom:
         """Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,
         structures version 7 does not define where they stand, cardinalities,
         payload types, enumerations, pointers, duplicate identifiers, and the
-        header and trailer. Each is a dict with the line
-        number in that text, the record, the structure path and tags, the
-        kind and a message saying what version 7 expects; an empty list
-        means the text conforms."""
+        header and trailer. Each is a dict with its line number in that text,
+        the record, the structure path and tags, the kind, and a message
+        saying what version 7 expects; an empty list means the text conforms."""
     def unresolved_pointers(self) -> list[UnresolvedPointer]: ...
     def parents_of(self, xref: str) -> list[str]: ...
     def children_of(self, xref: str) -> list[str]: ...

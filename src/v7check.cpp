@@ -449,7 +449,8 @@ std::string join(std::span<const std::string_view> values) {
 
 class Checker {
   public:
-    explicit Checker(const Document& document) : records_(document.records) {
+    explicit Checker(const Document& document)
+        : records_(document.records), rows_(v7table::rows()), types_(v7table::types()) {
         read_declarations(document);
         index_identifiers();
         version_type_ = v7table::type_named("GEDC-VERS");
@@ -468,17 +469,31 @@ class Checker {
             add_at(line_, std::nullopt, {}, "TRLR", Kind::HeaderTrailer,
                    "the document has no TRLR record; a version 7 file ends with one");
         }
-        std::ranges::stable_sort(problems_, {}, &Version7Problem::line);
+        // Counts, and the payloads of structures with substructures, are
+        // checked as each closes: after problems of the lines below it.
+        if (!std::ranges::is_sorted(problems_, {}, &Version7Problem::line))
+            std::ranges::stable_sort(problems_, {}, &Version7Problem::line);
         return std::move(problems_);
     }
 
   private:
+    struct Slot {
+        static constexpr std::uint8_t elsewhere = UINT8_MAX;
+        std::uint32_t record = 0;  // position + 1, 0 for an empty slot
+        std::uint16_t type = v7table::no_type;  // as record_type gives it
+        std::uint8_t size = elsewhere;  // of the identifier in `text`, or elsewhere
+        std::array<char, 25> text{};
+    };
+
     struct Frame {
+        const Node* node = nullptr;
         std::uint32_t row = v7table::no_row;  // no_row when not examined
         std::uint32_t counts_at = 0;          // where its children's counts start
         std::uint64_t line = 0;
         std::size_t index = 0;  // among its parent's substructures
         std::string_view tag;
+        bool continued = false;  // a CONT line has been met under it
+        bool excess = false;     // some child type has more than its most
     };
 
     // ----- before the walk
@@ -510,27 +525,46 @@ class Checker {
         return hash;
     }
 
-    // Identifier to the first record holding it (ignoring ASCII case), as
-    // one open-addressed table of record positions.
+    // Identifier to the first record holding it (ignoring ASCII case) and
+    // that record's type, as one open-addressed table whose slots hold short
+    // identifiers themselves, so that a pointer's look-up touches one slot;
+    // and each later record holding an identifier already taken, with the first.
     void index_identifiers() {
-        slots_.assign(std::bit_ceil(records_.size() * 2 + 2), 0);
+        slots_.assign(std::bit_ceil(records_.size() + records_.size() / 2 + 2), Slot{});
+        const std::size_t mask = slots_.size() - 1;
         for (std::uint32_t at = 0; at < records_.size(); ++at) {
             const auto xref = records_[at].xref();
             if (!xref) continue;
-            std::size_t slot = xref_hash(*xref) & (slots_.size() - 1);
-            while (slots_[slot] != 0 && !same_xref(*records_[slots_[slot] - 1].xref(), *xref))
-                slot = (slot + 1) & (slots_.size() - 1);
-            if (slots_[slot] == 0) slots_[slot] = at + 1;
+            std::size_t slot = xref_hash(*xref) & mask;
+            while (slots_[slot].record != 0 && !holds(slots_[slot], *xref)) slot = (slot + 1) & mask;
+            Slot& found = slots_[slot];
+            if (found.record != 0) {
+                duplicates_.emplace_back(at, found.record - 1);
+                continue;
+            }
+            found.record = at + 1;
+            found.type = record_type(records_[at]);
+            if (xref->size() <= found.text.size()) {
+                found.size = static_cast<std::uint8_t>(xref->size());
+                std::ranges::copy(*xref, found.text.begin());
+            }
         }
     }
 
-    // The position of the first record with identifier `xref`, or none.
-    std::optional<std::uint32_t> record_of(std::string_view xref) const noexcept {
-        for (std::size_t slot = xref_hash(xref) & (slots_.size() - 1); slots_[slot] != 0;
-             slot = (slot + 1) & (slots_.size() - 1)) {
-            if (same_xref(*records_[slots_[slot] - 1].xref(), xref)) return slots_[slot] - 1;
+    // Whether a filled slot holds `xref`.
+    bool holds(const Slot& slot, std::string_view xref) const noexcept {
+        if (slot.size == Slot::elsewhere) return same_xref(*records_[slot.record - 1].xref(), xref);
+        return ascii::iequals(std::string_view(slot.text.data(), slot.size), xref);
+    }
+
+    // The slot of the first record with identifier `xref`, or none.
+    const Slot* record_of(std::string_view xref) const noexcept {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = xref_hash(xref) & mask; slots_[slot].record != 0;
+             slot = (slot + 1) & mask) {
+            if (holds(slots_[slot], xref)) return &slots_[slot];
         }
-        return std::nullopt;
+        return nullptr;
     }
 
     // ----- problems
@@ -563,26 +597,33 @@ class Checker {
         while (open_ > depth) {
             --open_;
             const Frame& frame = frames_[open_];
-            if (frame.row != v7table::no_row) check_counts(open_);
-            counts_.resize(frame.counts_at);
+            if (frame.row != v7table::no_row) {
+                const TypeFacts& facts = types_[rows_[frame.row].type];
+                // A structure with substructures has its payload checked
+                // here, once its CONT lines are known.
+                if (!frame.node->children().empty()) check_payload(*frame.node, open_, facts);
+                if (frame.excess) {
+                    for (std::size_t slot = 0; slot < facts.limits.size(); ++slot)
+                        check_count(open_, facts, slot);
+                } else {
+                    for (const std::uint16_t slot : facts.required) check_count(open_, facts, slot);
+                }
+            }
+            counts_end_ = frame.counts_at;
         }
     }
 
-    void check_counts(std::size_t depth) {
+    void check_count(std::size_t depth, const TypeFacts& facts, std::size_t slot) {
         const Frame& frame = frames_[depth];
-        const TypeFacts& facts = v7table::facts(frame.row);
-        for (std::size_t slot = 0; slot < facts.limits.size(); ++slot) {
-            const v7table::ChildLimit& limit = facts.limits[slot];
-            const std::uint32_t count = counts_[frame.counts_at + slot];
-            if (count >= limit.least && (limit.most == 0 || count <= limit.most)) continue;
-            std::string expected =
-                limit.most == limit.least ? "exactly " + std::to_string(limit.least)
-                : count < limit.least     ? "at least " + std::to_string(limit.least)
-                                          : "at most " + std::to_string(limit.most);
-            add(depth, Kind::Cardinality,
-                std::string(frame.tag) + " has " + std::to_string(count) + " " +
-                    std::string(limit.tag) + ", but version 7 requires " + expected + " there");
-        }
+        const v7table::ChildLimit& limit = facts.limits[slot];
+        const std::uint32_t count = counts_[frame.counts_at + slot];
+        if (count >= limit.least && (limit.most == 0 || count <= limit.most)) return;
+        const std::string expected = limit.most == limit.least ? "exactly " + std::to_string(limit.least)
+                                     : count < limit.least     ? "at least " + std::to_string(limit.least)
+                                                               : "at most " + std::to_string(limit.most);
+        add(depth, Kind::Cardinality,
+            std::string(frame.tag) + " has " + std::to_string(count) + " " + std::string(limit.tag) +
+                ", but version 7 requires " + expected + " there");
     }
 
     void visit(const Node& node, std::size_t depth, std::size_t index) {
@@ -591,8 +632,8 @@ class Checker {
         if (depth == 0) record_ = depth_zero_records_++;
         if (frames_.size() <= depth) frames_.resize(depth + 1);
         Frame& frame = frames_[depth];
-        frame = Frame{v7table::no_row, static_cast<std::uint32_t>(counts_.size()), line_, index,
-                      node.tag()};
+        frame = Frame{&node, v7table::no_row, counts_end_, line_,
+                      index, node.tag()};
         open_ = depth + 1;
         const std::string_view tag = node.tag();
         const Frame* parent = depth > 0 ? &frames_[depth - 1] : nullptr;
@@ -606,16 +647,19 @@ class Checker {
             return;
         }
         if (tag == "CONT" && depth > 0) {
+            frames_[depth - 1].continued = true;
             check_text_at(node, depth);
             return;
         }
         if (parent != nullptr && parent->row == v7table::no_row) {
+            check_tag(tag, depth);
             check_unexamined_payload(node, depth);
             return;
         }
         const std::uint32_t row =
             parent == nullptr ? v7table::record_row(tag) : v7table::child_row(parent->row, tag);
         if (row == v7table::no_row) {
+            check_tag(tag, depth);
             add(depth, Kind::UndefinedStructure,
                 parent == nullptr
                     ? "version 7 does not define a " + std::string(tag) + " record"
@@ -625,15 +669,21 @@ class Checker {
             check_unexamined_payload(node, depth);
             return;
         }
-        if (parent != nullptr) {
-            const std::uint16_t slot = v7table::limit_slot(row);
-            if (slot != v7table::no_type) ++counts_[parent->counts_at + slot];
+        const v7table::Row& facts_row = rows_[row];
+        if (parent != nullptr && facts_row.slot != v7table::no_type) {
+            Frame& above = frames_[depth - 1];
+            const std::uint32_t count = ++counts_[above.counts_at + facts_row.slot];
+            const std::uint8_t most = types_[rows_[above.row].type].limits[facts_row.slot].most;
+            if (most != 0 && count > most) above.excess = true;
         }
         frame.row = row;
-        const TypeFacts& facts = v7table::facts(row);
-        counts_.resize(counts_.size() + facts.limits.size(), 0);
-        check_payload(node, depth, facts);
-        if (v7table::type_of(row) == version_type_) check_version(node, depth);
+        const TypeFacts& facts = types_[facts_row.type];
+        const std::size_t counts_end = counts_end_ + facts.limits.size();
+        if (counts_.size() < counts_end) counts_.resize(counts_end);
+        std::fill(counts_.begin() + counts_end_, counts_.begin() + static_cast<std::ptrdiff_t>(counts_end), 0U);
+        counts_end_ = static_cast<std::uint32_t>(counts_end);
+        if (node.children().empty()) check_payload(node, depth, facts);
+        if (facts_row.type == version_type_) check_version(node, depth);
     }
 
     void check_line(const Node& node, std::size_t depth) {
@@ -643,12 +693,6 @@ class Checker {
                 "the line " + shown(*node.verbatim()) +
                     " is not in version 7's line form: a level without leading zeros or "
                     "plus sign, then single spaces between level, identifier, tag and payload");
-        }
-        if (!is_tag(tag)) {
-            add(depth, Kind::LineForm,
-                "tag " + shown(tag) +
-                    " is not a tag of version 7: upper-case letters, digits and underscores, "
-                    "beginning with a letter, or with an underscore for an extension");
         }
         if (const auto xref = node.xref()) {
             if (depth > 0) {
@@ -668,6 +712,15 @@ class Checker {
                     " has an empty payload written after a space; version 7 writes the line "
                     "without the trailing space");
         }
+    }
+
+    // A tag the standard's table does not hold: is it a tag at all?
+    void check_tag(std::string_view tag, std::size_t depth) {
+        if (is_tag(tag)) return;
+        add(depth, Kind::LineForm,
+            "tag " + shown(tag) +
+                " is not a tag of version 7: upper-case letters, digits and underscores, "
+                "beginning with a letter, or with an underscore for an extension");
     }
 
     // A payload that must be text: a leading '@' doubled.
@@ -704,14 +757,12 @@ class Checker {
             add(0, Kind::HeaderTrailer,
                 "the first record is " + std::string(tag) + "; a version 7 file begins with HEAD");
         }
-        if (const auto xref = node.xref()) {
-            const std::uint32_t first = *record_of(*xref);
-            if (first != record_) {
-                add(0, Kind::DuplicateIdentifier,
-                    "identifier " + std::string(*xref) + " is used by an earlier record too (" +
-                        std::string(records_[first].tag()) +
-                        "); identifiers must be unique, ignoring letter case");
-            }
+        if (next_duplicate_ < duplicates_.size() && duplicates_[next_duplicate_].first == record_) {
+            const std::uint32_t first = duplicates_[next_duplicate_++].second;
+            add(0, Kind::DuplicateIdentifier,
+                "identifier " + std::string(node.xref().value_or("")) +
+                    " is used by an earlier record too (" + std::string(records_[first].tag()) +
+                    "); identifiers must be unique, ignoring letter case");
         }
     }
 
@@ -731,24 +782,21 @@ class Checker {
 
     // The payload with its CONT lines joined, or none when it has neither
     // text nor continuation (an empty payload counts as none).
-    std::optional<std::string_view> logical(const Node& node) {
+    std::optional<std::string_view> logical(const Node& node, bool continued) {
         const std::string_view first = node.value().value_or("");
-        bool continued = false;
+        if (!continued) return first.empty() ? std::nullopt : std::optional(first);
+        joined_.assign(first);
         for (const Node& child : node.children()) {
             if (child.tag() != "CONT") continue;
-            if (!continued) joined_.assign(first);
-            continued = true;
             joined_ += '\n';
             joined_ += child.value().value_or("");
         }
-        if (continued) return std::string_view(joined_);
-        if (first.empty()) return std::nullopt;
-        return first;
+        return std::string_view(joined_);
     }
 
     void check_payload(const Node& node, std::size_t depth, const TypeFacts& facts) {
         const std::string_view tag = node.tag();
-        const auto payload = logical(node);
+        const auto payload = logical(node, frames_[depth].continued);
         const Payload type = facts.payload;
         if (type != Payload::Pointer) check_text_at(node, depth);
         switch (type) {
@@ -830,7 +878,7 @@ class Checker {
     void check_pointer(std::size_t depth, const TypeFacts& facts,
                        std::optional<std::string_view> payload) {
         const std::string_view tag = frames_[depth].tag;
-        const std::string_view wanted = record_tag(v7table::type_facts(facts.target).type);
+        const std::string_view wanted = record_tag(types_[facts.target].type);
         if (!payload) {
             missing(depth, "a pointer to a " + std::string(wanted) + " record (or @VOID@)");
             return;
@@ -843,20 +891,19 @@ class Checker {
                     std::string(wanted) + " record, or \"@VOID@\"");
             return;
         }
-        const auto found = record_of(*payload);
-        if (!found) {
+        const Slot* found = record_of(*payload);
+        if (found == nullptr) {
             add(depth, Kind::NoSuchRecord,
                 std::string(tag) + " points to " + std::string(*payload) +
                     ", but no record has that identifier; point to an existing " +
                     std::string(wanted) + " record or write @VOID@");
             return;
         }
-        const Node& target = records_[*found];
-        const std::uint16_t type = record_type(target);
-        if (type == facts.target || type == extension_record) return;
+        if (found->type == facts.target || found->type == extension_record) return;
         add(depth, Kind::PointerType,
             std::string(tag) + " points to " + std::string(*payload) + ", a " +
-                std::string(target.tag()) + " record, but version 7 expects a " +
+                std::string(records_[found->record - 1].tag()) +
+                " record, but version 7 expects a " +
                 std::string(wanted) + " record here");
     }
 
@@ -875,21 +922,27 @@ class Checker {
             return extension_record;
         }
         const std::uint32_t row = v7table::record_row(tag);
-        return row == v7table::no_row ? v7table::no_type : v7table::type_of(row);
+        return row == v7table::no_row ? v7table::no_type : rows_[row].type;
     }
 
     static constexpr std::uint16_t extension_record = v7table::no_type - 1;
 
     using Declared = std::pair<std::string_view, std::string_view>;
 
+
     const std::vector<Node>& records_;
+    std::span<const v7table::Row> rows_;
+    std::span<const TypeFacts> types_;
     std::vector<Declared> declared_;  // HEAD.SCHMA.TAG: tag and URI, sorted
-    std::vector<std::uint32_t> slots_;  // record position + 1, 0 for empty
+    std::vector<Slot> slots_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> duplicates_;  // (record, first), in order
+    std::size_t next_duplicate_ = 0;
     std::uint16_t version_type_ = v7table::no_type;
 
     std::vector<Frame> frames_;
     std::size_t open_ = 0;
-    std::vector<std::uint32_t> counts_;
+    std::vector<std::uint32_t> counts_;  // of the open structures' children, grown only
+    std::uint32_t counts_end_ = 0;
     std::string joined_;
     std::uint64_t line_ = 0;
     std::uint32_t record_ = 0;

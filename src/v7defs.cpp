@@ -49,12 +49,8 @@ class TypeTree {
 
     // The facts of each type, by type number, and the slot of each row's
     // type among its parent type's limits.
-    const v7table::TypeFacts& facts(std::uint32_t row) const noexcept {
-        return facts_[row_types_[row]];
-    }
-    std::uint16_t type_of(std::uint32_t row) const noexcept { return row_types_[row]; }
-    const v7table::TypeFacts& type_facts(std::uint16_t type) const noexcept { return facts_[type]; }
-    std::uint16_t limit_slot(std::uint32_t row) const noexcept { return row_slots_[row]; }
+    std::span<const v7table::Row> rows() const noexcept { return rows_by_number_; }
+    std::span<const v7table::TypeFacts> types() const noexcept { return facts_; }
     std::uint16_t type_named(std::string_view type) const noexcept {
         const auto found = type_ids_.find(type);
         return found == type_ids_.end() ? v7table::no_type : found->second;
@@ -123,7 +119,8 @@ class TypeTree {
                 static_cast<std::size_t>(run.begin() - enumeration_values.begin()), run.size());
         }
         limits_.reserve(cardinalities.size());
-        row_slots_.assign(substructures.size(), v7table::no_type);
+        required_.reserve(cardinalities.size());
+        std::vector<std::uint16_t> row_slots(substructures.size(), v7table::no_type);
         for (std::size_t first = 0; first < cardinalities.size();) {
             const std::string_view parent = cardinalities[first].parent;
             const std::uint16_t parent_id = type_named(parent);
@@ -134,14 +131,23 @@ class TypeTree {
                     return row.parent == parent && row.type == limit.type;
                 });
                 if (tagged == substructures.end()) throw InternalFailure("a cardinality of no substructure");
-                row_slots_[static_cast<std::size_t>(tagged - substructures.begin())] =
+                row_slots[static_cast<std::size_t>(tagged - substructures.begin())] =
                     static_cast<std::uint16_t>(last - first);
                 limits_.push_back({tagged->tag, limit.least, limit.most});
             }
-            facts_.at(parent_id).limits =
-                std::span<const v7table::ChildLimit>(limits_).subspan(first, last - first);
+            const std::size_t first_required = required_.size();
+            for (std::size_t slot = 0; slot < last - first; ++slot) {
+                if (limits_[first + slot].least > 0)
+                    required_.push_back(static_cast<std::uint16_t>(slot));
+            }
+            v7table::TypeFacts& facts = facts_.at(parent_id);
+            facts.limits = std::span<const v7table::ChildLimit>(limits_).subspan(first, last - first);
+            facts.required = std::span<const std::uint16_t>(required_).subspan(
+                first_required, required_.size() - first_required);
             first = last;
         }
+        for (std::size_t row = 0; row < substructures.size(); ++row)
+            rows_by_number_.push_back({row_types_[row], row_slots[row]});
     }
 
     static v7table::Payload payload_of(std::string_view payload) {
@@ -175,10 +181,11 @@ class TypeTree {
 
     std::map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
     std::vector<std::uint16_t> row_types_;  // the type id of each row's own type
-    std::vector<std::uint16_t> row_slots_;  // each row's index in its parent type's limits
+    std::vector<v7table::Row> rows_by_number_;
     std::vector<v7table::TypeFacts> facts_;  // by type id
     std::vector<std::string_view> values_;
     std::vector<v7table::ChildLimit> limits_;
+    std::vector<std::uint16_t> required_;
     // Small enough to stay in the fastest cache: 8 bytes a slot and the row apart.
     std::array<std::uint64_t, slot_count> keys_{};
     std::array<std::uint16_t, slot_count> rows_{};
@@ -199,17 +206,11 @@ std::uint32_t record_row(std::string_view tag) noexcept {
 std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept {
     return type_tree().child(parent, tag);
 }
-const TypeFacts& facts(std::uint32_t row) noexcept {
-    return type_tree().facts(row);
+std::span<const Row> rows() noexcept {
+    return type_tree().rows();
 }
-std::uint16_t type_of(std::uint32_t row) noexcept {
-    return type_tree().type_of(row);
-}
-const TypeFacts& type_facts(std::uint16_t type) noexcept {
-    return type_tree().type_facts(type);
-}
-std::uint16_t limit_slot(std::uint32_t row) noexcept {
-    return type_tree().limit_slot(row);
+std::span<const TypeFacts> types() noexcept {
+    return type_tree().types();
 }
 std::uint16_t type_named(std::string_view type) noexcept {
     return type_tree().type_named(type);

@@ -71,18 +71,23 @@ struct TypeFacts {
     std::uint16_t target = no_type;  // the record type a pointer payload must lead to
     std::span<const std::string_view> values;  // an enumeration's, sorted
     std::span<const ChildLimit> limits;        // of its child types
+    std::span<const std::uint16_t> required;   // the indices of `limits` with `least` > 0
+};
+
+// One row of the substructure table: its structure type's number, and the
+// index of that type in its parent type's `limits` (no_type when none).
+struct Row {
+    std::uint16_t type;
+    std::uint16_t slot;
 };
 
 // The row of a record tagged `tag`, or no_row.
 std::uint32_t record_row(std::string_view tag) noexcept;
 // The row of `tag` under a structure of row `parent`, or no_row.
 std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept;
-// The facts of the structure type of `row`, and the type's number.
-const TypeFacts& facts(std::uint32_t row) noexcept;
-std::uint16_t type_of(std::uint32_t row) noexcept;
-const TypeFacts& type_facts(std::uint16_t type) noexcept;
-// The index of `row`'s type in its parent type's `limits`.
-std::uint16_t limit_slot(std::uint32_t row) noexcept;
+// Every row by number, and the facts of every structure type by number.
+std::span<const Row> rows() noexcept;
+std::span<const TypeFacts> types() noexcept;
 // The number of a structure type ("record-INDI"), or no_type.
 std::uint16_t type_named(std::string_view type) noexcept;
 
