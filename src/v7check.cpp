@@ -466,8 +466,11 @@ class Checker {
                    "the document has no records; a version 7 file begins with HEAD and ends with "
                    "TRLR");
         } else if (!seen_trailer_) {
-            add_at(line_, std::nullopt, {}, "TRLR", Kind::HeaderTrailer,
-                   "the document has no TRLR record; a version 7 file ends with one");
+            const Node& last = records_.back();
+            const auto xref = last.xref();
+            add_at(last_record_line_, xref ? std::optional<std::string>(*xref) : std::nullopt, {},
+                   std::string(last.tag()), Kind::HeaderTrailer,
+                   "no TRLR record follows this last record; a version 7 file ends with TRLR");
         }
         // Counts, and the payloads of structures with substructures, are
         // checked as each closes: after problems of the lines below it.
@@ -629,7 +632,10 @@ class Checker {
     void visit(const Node& node, std::size_t depth, std::size_t index) {
         close_to(depth);
         ++line_;
-        if (depth == 0) record_ = depth_zero_records_++;
+        if (depth == 0) {
+            record_ = depth_zero_records_++;
+            last_record_line_ = line_;
+        }
         if (frames_.size() <= depth) frames_.resize(depth + 1);
         Frame& frame = frames_[depth];
         frame = Frame{&node, v7table::no_row, counts_end_, line_,
@@ -945,6 +951,7 @@ class Checker {
     std::uint32_t counts_end_ = 0;
     std::string joined_;
     std::uint64_t line_ = 0;
+    std::uint64_t last_record_line_ = 0;
     std::uint32_t record_ = 0;
     std::uint32_t depth_zero_records_ = 0;
     bool seen_trailer_ = false;
