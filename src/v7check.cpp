@@ -104,7 +104,8 @@ bool is_calendar_date(WordSpan w) noexcept {
 
 // date = [calendar D] [[day D] month D] year [D epoch]
 bool is_date(WordSpan w) noexcept {
-    return is_calendar_date(w) || (!w.empty() && is_calendar(w[0]) && is_calendar_date(w.subspan(1)));
+    return is_calendar_date(w) ||
+           (!w.empty() && is_calendar(w[0]) && is_calendar_date(w.subspan(1)));
 }
 
 // `first` date, the word `joint`, `second` date, for some place of the joint.
@@ -235,11 +236,10 @@ bool sized(std::string_view text, std::size_t least, std::size_t most) noexcept 
 // Language-Tag: langtag / privateuse / grandfathered, letters in any case.
 bool is_language(std::string_view text) noexcept {
     static constexpr std::string_view grandfathered[] = {
-        "en-GB-oed", "i-ami",      "i-bnn",       "i-default", "i-enochian", "i-hak",
-        "i-klingon", "i-lux",      "i-mingo",     "i-navajo",  "i-pwn",      "i-tao",
-        "i-tay",     "i-tsu",      "sgn-BE-FR",   "sgn-BE-NL", "sgn-CH-DE",  "art-lojban",
-        "cel-gaulish", "no-bok",   "no-nyn",      "zh-guoyu",  "zh-hakka",   "zh-min",
-        "zh-min-nan", "zh-xiang"};
+        "en-GB-oed", "i-ami",     "i-bnn",     "i-default",  "i-enochian",  "i-hak",  "i-klingon",
+        "i-lux",     "i-mingo",   "i-navajo",  "i-pwn",      "i-tao",       "i-tay",  "i-tsu",
+        "sgn-BE-FR", "sgn-BE-NL", "sgn-CH-DE", "art-lojban", "cel-gaulish", "no-bok", "no-nyn",
+        "zh-guoyu",  "zh-hakka",  "zh-min",    "zh-min-nan", "zh-xiang"};
     for (const std::string_view tag : grandfathered)
         if (ascii::iequals(tag, text)) return true;
     Words<64> parts;
@@ -267,12 +267,13 @@ bool is_language(std::string_view text) noexcept {
     if (!all_alpha(p[0]) || !sized(p[0], 2, 8)) return false;
     ++at;
     if (p[0].size() <= 3) {
-        for (std::size_t n = 0; n < 3 && at < p.size() && p[at].size() == 3 && all_alpha(p[at]); ++n)
+        for (std::size_t n = 0; n < 3 && at < p.size() && p[at].size() == 3 && all_alpha(p[at]);
+             ++n)
             ++at;
     }
     if (at < p.size() && p[at].size() == 4 && all_alpha(p[at])) ++at;  // script
-    if (at < p.size() && ((p[at].size() == 2 && all_alpha(p[at])) ||
-                          (p[at].size() == 3 && all_digits(p[at]))))
+    if (at < p.size() &&
+        ((p[at].size() == 2 && all_alpha(p[at])) || (p[at].size() == 3 && all_digits(p[at]))))
         ++at;  // region
     while (at < p.size() &&
            (sized(p[at], 5, 8) || (p[at].size() == 4 && ascii::is_digit(p[at][0]))))
@@ -286,7 +287,8 @@ bool is_language(std::string_view text) noexcept {
 }
 
 bool is_token_char(char c) noexcept {
-    return ascii::is_alnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    return ascii::is_alnum(c) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
 // restricted-name, or "x-" token: a media type's type or subtype.
@@ -296,7 +298,8 @@ bool is_media_name(std::string_view name) noexcept {
         return true;
     return sized(name, 1, 127) && ascii::is_alnum(name[0]) &&
            std::ranges::all_of(name.substr(1), [](char c) {
-               return ascii::is_alnum(c) || std::string_view("!#$&-^_.+").find(c) != std::string_view::npos;
+               return ascii::is_alnum(c) ||
+                      std::string_view("!#$&-^_.+").find(c) != std::string_view::npos;
            });
 }
 
@@ -331,8 +334,10 @@ bool is_media_type(std::string_view text) noexcept {
             std::size_t n = 1;
             for (; n < text.size() && text[n] != '"'; ++n) {
                 const auto c = static_cast<unsigned char>(text[n]);
-                if (c == '\\') ++n;
-                else if (c < 0x20 && c != '\t') return false;
+                if (c == '\\')
+                    ++n;
+                else if (c < 0x20 && c != '\t')
+                    return false;
             }
             if (n >= text.size()) return false;
             text.remove_prefix(n + 1);
@@ -457,9 +462,10 @@ class Checker {
     }
 
     std::vector<Version7Problem> run() {
-        walk(std::span<const Node>(records_), [&](const Node& node, std::span<const std::size_t> path) {
-            visit(node, path.size(), path.empty() ? 0 : path.back());
-        });
+        walk(std::span<const Node>(records_),
+             [&](const Node& node, std::span<const std::size_t> path) {
+                 visit(node, path.size(), path.empty() ? 0 : path.back());
+             });
         close_to(0);
         if (records_.empty()) {
             add_at(1, std::nullopt, {}, "HEAD", Kind::HeaderTrailer,
@@ -482,9 +488,9 @@ class Checker {
   private:
     struct Slot {
         static constexpr std::uint8_t elsewhere = UINT8_MAX;
-        std::uint32_t record = 0;  // position + 1, 0 for an empty slot
+        std::uint32_t record = 0;               // position + 1, 0 for an empty slot
         std::uint16_t type = v7table::no_type;  // as record_type gives it
-        std::uint8_t size = elsewhere;  // of the identifier in `text`, or elsewhere
+        std::uint8_t size = elsewhere;          // of the identifier in `text`, or elsewhere
         std::array<char, 25> text{};
     };
 
@@ -510,7 +516,8 @@ class Checker {
                 if (tag.tag() != "TAG") continue;
                 const std::string_view text = tag.value().value_or("");
                 const std::size_t space = text.find(' ');
-                std::string_view uri = space == std::string_view::npos ? "" : text.substr(space + 1);
+                std::string_view uri =
+                    space == std::string_view::npos ? "" : text.substr(space + 1);
                 declared_.emplace_back(text.substr(0, space), uri);
             }
         }
@@ -524,7 +531,8 @@ class Checker {
 
     static std::uint64_t xref_hash(std::string_view xref) noexcept {
         std::uint64_t hash = 0xCBF29CE484222325u;
-        for (const char c : xref) hash = (hash ^ static_cast<unsigned char>(ascii::to_upper(c))) * 0x100000001B3u;
+        for (const char c : xref)
+            hash = (hash ^ static_cast<unsigned char>(ascii::to_upper(c))) * 0x100000001B3u;
         return hash;
     }
 
@@ -539,7 +547,8 @@ class Checker {
             const auto xref = records_[at].xref();
             if (!xref) continue;
             std::size_t slot = xref_hash(*xref) & mask;
-            while (slots_[slot].record != 0 && !holds(slots_[slot], *xref)) slot = (slot + 1) & mask;
+            while (slots_[slot].record != 0 && !holds(slots_[slot], *xref))
+                slot = (slot + 1) & mask;
             Slot& found = slots_[slot];
             if (found.record != 0) {
                 duplicates_.emplace_back(at, found.record - 1);
@@ -574,8 +583,8 @@ class Checker {
 
     void add_at(std::uint64_t line, std::optional<std::string> record, StructurePath path,
                 std::string tag, Kind kind, std::string message) {
-        problems_.push_back({line, std::move(record), std::move(path), std::move(tag), kind,
-                             std::move(message)});
+        problems_.push_back(
+            {line, std::move(record), std::move(path), std::move(tag), kind, std::move(message)});
     }
 
     // A problem of the structure open at `depth`.
@@ -621,12 +630,13 @@ class Checker {
         const v7table::ChildLimit& limit = facts.limits[slot];
         const std::uint32_t count = counts_[frame.counts_at + slot];
         if (count >= limit.least && (limit.most == 0 || count <= limit.most)) return;
-        const std::string expected = limit.most == limit.least ? "exactly " + std::to_string(limit.least)
-                                     : count < limit.least     ? "at least " + std::to_string(limit.least)
-                                                               : "at most " + std::to_string(limit.most);
+        const std::string expected =
+            limit.most == limit.least ? "exactly " + std::to_string(limit.least)
+            : count < limit.least     ? "at least " + std::to_string(limit.least)
+                                      : "at most " + std::to_string(limit.most);
         add(depth, Kind::Cardinality,
-            std::string(frame.tag) + " has " + std::to_string(count) + " " + std::string(limit.tag) +
-                ", but version 7 requires " + expected + " there");
+            std::string(frame.tag) + " has " + std::to_string(count) + " " +
+                std::string(limit.tag) + ", but version 7 requires " + expected + " there");
     }
 
     void visit(const Node& node, std::size_t depth, std::size_t index) {
@@ -638,8 +648,7 @@ class Checker {
         }
         if (frames_.size() <= depth) frames_.resize(depth + 1);
         Frame& frame = frames_[depth];
-        frame = Frame{&node, v7table::no_row, counts_end_, line_,
-                      index, node.tag()};
+        frame = Frame{&node, v7table::no_row, counts_end_, line_, index, node.tag()};
         open_ = depth + 1;
         const std::string_view tag = node.tag();
         const Frame* parent = depth > 0 ? &frames_[depth - 1] : nullptr;
@@ -686,7 +695,8 @@ class Checker {
         const TypeFacts& facts = types_[facts_row.type];
         const std::size_t counts_end = counts_end_ + facts.limits.size();
         if (counts_.size() < counts_end) counts_.resize(counts_end);
-        std::fill(counts_.begin() + counts_end_, counts_.begin() + static_cast<std::ptrdiff_t>(counts_end), 0U);
+        std::fill(counts_.begin() + counts_end_,
+                  counts_.begin() + static_cast<std::ptrdiff_t>(counts_end), 0U);
         counts_end_ = static_cast<std::uint32_t>(counts_end);
         if (node.children().empty()) check_payload(node, depth, facts);
         if (facts_row.type == version_type_) check_version(node, depth);
@@ -775,7 +785,8 @@ class Checker {
     void check_version(const Node& node, std::size_t depth) {
         const std::string_view value = node.value().value_or("");
         const std::size_t dot = value.find('.');
-        const std::string_view minor = value.substr(dot == std::string_view::npos ? value.size() : dot + 1);
+        const std::string_view minor =
+            value.substr(dot == std::string_view::npos ? value.size() : dot + 1);
         const std::size_t second = minor.find('.');
         const bool ok = value.starts_with("7.") && all_digits(minor.substr(0, second)) &&
                         (second == std::string_view::npos || all_digits(minor.substr(second + 1)));
@@ -909,8 +920,7 @@ class Checker {
         add(depth, Kind::PointerType,
             std::string(tag) + " points to " + std::string(*payload) + ", a " +
                 std::string(records_[found->record - 1].tag()) +
-                " record, but version 7 expects a " +
-                std::string(wanted) + " record here");
+                " record, but version 7 expects a " + std::string(wanted) + " record here");
     }
 
     // The type of a record for pointers: its standard type, the standard
@@ -934,7 +944,6 @@ class Checker {
     static constexpr std::uint16_t extension_record = v7table::no_type - 1;
 
     using Declared = std::pair<std::string_view, std::string_view>;
-
 
     const std::vector<Node>& records_;
     std::span<const v7table::Row> rows_;

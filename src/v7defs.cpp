@@ -113,10 +113,16 @@ class TypeTree {
         values_.reserve(enumeration_values.size());
         for (const EnumerationValue& row : enumeration_values) values_.push_back(row.value);
         for (const EnumerationUse& use : enumeration_uses) {
-            const auto run = std::ranges::equal_range(enumeration_values, use.set, {},
-                                                      &EnumerationValue::set);
-            facts_.at(type_named(use.type)).values = std::span<const std::string_view>(values_).subspan(
-                static_cast<std::size_t>(run.begin() - enumeration_values.begin()), run.size());
+            const auto first =
+                std::find_if(enumeration_values.begin(), enumeration_values.end(),
+                             [&](const EnumerationValue& value) { return value.set == use.set; });
+            const auto last =
+                std::find_if(first, enumeration_values.end(),
+                             [&](const EnumerationValue& value) { return value.set != use.set; });
+            facts_.at(type_named(use.type)).values =
+                std::span<const std::string_view>(values_).subspan(
+                    static_cast<std::size_t>(first - enumeration_values.begin()),
+                    static_cast<std::size_t>(last - first));
         }
         limits_.reserve(cardinalities.size());
         required_.reserve(cardinalities.size());
@@ -127,10 +133,12 @@ class TypeTree {
             std::size_t last = first;
             for (; last < cardinalities.size() && cardinalities[last].parent == parent; ++last) {
                 const CardinalityRow& limit = cardinalities[last];
-                const auto tagged = std::ranges::find_if(substructures, [&](const Substructure& row) {
-                    return row.parent == parent && row.type == limit.type;
-                });
-                if (tagged == substructures.end()) throw InternalFailure("a cardinality of no substructure");
+                const auto tagged =
+                    std::ranges::find_if(substructures, [&](const Substructure& row) {
+                        return row.parent == parent && row.type == limit.type;
+                    });
+                if (tagged == substructures.end())
+                    throw InternalFailure("a cardinality of no substructure");
                 row_slots[static_cast<std::size_t>(tagged - substructures.begin())] =
                     static_cast<std::uint16_t>(last - first);
                 limits_.push_back({tagged->tag, limit.least, limit.most});
@@ -141,7 +149,8 @@ class TypeTree {
                     required_.push_back(static_cast<std::uint16_t>(slot));
             }
             v7table::TypeFacts& facts = facts_.at(parent_id);
-            facts.limits = std::span<const v7table::ChildLimit>(limits_).subspan(first, last - first);
+            facts.limits =
+                std::span<const v7table::ChildLimit>(limits_).subspan(first, last - first);
             facts.required = std::span<const std::uint16_t>(required_).subspan(
                 first_required, required_.size() - first_required);
             first = last;

@@ -68,7 +68,7 @@ struct ChildLimit {
 struct TypeFacts {
     std::string_view type;
     Payload payload = Payload::None;
-    std::uint16_t target = no_type;  // the record type a pointer payload must lead to
+    std::uint16_t target = no_type;            // the record type a pointer payload must lead to
     std::span<const std::string_view> values;  // an enumeration's, sorted
     std::span<const ChildLimit> limits;        // of its child types
     std::span<const std::uint16_t> required;   // the indices of `limits` with `least` > 0
