@@ -490,9 +490,10 @@ class Checker {
         static constexpr std::uint8_t elsewhere = UINT8_MAX;
         std::uint32_t record = 0;               // position + 1, 0 for an empty slot
         std::uint16_t type = v7table::no_type;  // as record_type gives it
-        std::uint8_t size = elsewhere;          // of the identifier in `text`, or elsewhere
-        std::array<char, 25> text{};
+        std::uint8_t size = elsewhere;          // of `text`, or elsewhere when it does not fit
+        std::array<char, 9> text{};             // the identifier between its two '@'
     };
+    static_assert(sizeof(Slot) == 16);
 
     struct Frame {
         const Node* node = nullptr;
@@ -556,9 +557,10 @@ class Checker {
             }
             found.record = at + 1;
             found.type = record_type(records_[at]);
-            if (xref->size() <= found.text.size()) {
-                found.size = static_cast<std::uint8_t>(xref->size());
-                std::ranges::copy(*xref, found.text.begin());
+            const std::string_view inner = xref->substr(1, xref->size() - 2);
+            if (inner.size() <= found.text.size()) {
+                found.size = static_cast<std::uint8_t>(inner.size());
+                std::ranges::copy(inner, found.text.begin());
             }
         }
     }
@@ -566,7 +568,8 @@ class Checker {
     // Whether a filled slot holds `xref`.
     bool holds(const Slot& slot, std::string_view xref) const noexcept {
         if (slot.size == Slot::elsewhere) return same_xref(*records_[slot.record - 1].xref(), xref);
-        return ascii::iequals(std::string_view(slot.text.data(), slot.size), xref);
+        return ascii::iequals(std::string_view(slot.text.data(), slot.size),
+                              xref.substr(1, xref.size() - 2));
     }
 
     // The slot of the first record with identifier `xref`, or none.
