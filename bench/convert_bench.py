@@ -13,7 +13,14 @@ to 7.0 once, then times, best of --repeat runs, in CPU time of this process
   to_version551  to_version551() of the 7.0 conversion
 
 each with the notes' arrival as Python objects, and prints each with its
-ratio to parse (the aim for both conversions: at most 2). Then, in a fresh
+ratio to parse (the aim for both conversions: at most 2). Then, on the 7.0
+conversion written as bytes:
+
+  parse 7.0       lignor.Gedcom.parse of those bytes
+  check_version7  check_version7() of the parsed 7.0 document, its problems
+                  as Python objects
+
+with the check's ratio to that parse (the aim: at most 1). Then, in a fresh
 interpreter, measures the peak resident memory a parse adds and what one
 conversion to 7.0 adds on top of it while both documents and the notes are
 alive (the aim: no more than the parse).
@@ -70,6 +77,17 @@ def main():
         verdict = "" if name == "parse" else f" ({'within' if ratio <= 2 else 'OVER'} the 2x budget)"
         print(f"{name:>14}: {seconds * 1000:8.1f} ms  {mib / seconds:8.1f} MB/s  "
               f"{ratio:.2f}x parse{verdict}")
+    data7 = version7.to_bytes()
+    document7 = lignor.Gedcom.parse(data7)
+    problems = len(document7.check_version7())
+    parse7 = best_seconds(lambda: lignor.Gedcom.parse(data7), args.repeat, time.process_time)
+    check = best_seconds(document7.check_version7, args.repeat, time.process_time)
+    mib7 = len(data7) / MIB
+    print(f"{'parse 7.0':>14}: {parse7 * 1000:8.1f} ms  {mib7 / parse7:8.1f} MB/s  "
+          f"({mib7:.1f} MiB of 7.0)")
+    print(f"{'check_version7':>14}: {check * 1000:8.1f} ms  {mib7 / check:8.1f} MB/s  "
+          f"{check / parse7:.2f}x parse 7.0 ({'within' if check <= parse7 else 'OVER'} the 1x "
+          f"budget; {problems:,} problems)")
     parse_peak, convert_peak, notes = memory(path)
     print(f"peak memory: parse adds {parse_peak / MIB:.0f} MiB; to_version7 and its "
           f"{notes:,} notes add {convert_peak / MIB:.0f} MiB "

@@ -1,7 +1,9 @@
 // Reads arbitrary bytes as a GEDCOM file under small limits. Any outcome is
 // fine except a crash, a hang, unbounded memory, a document that does not
 // read back to itself after writing, wrapping or a conversion that writes
-// what the reader refuses, or a conversion to 7.0 that a second one changes.
+// what the reader refuses, a conversion to 7.0 that a second one changes, or
+// a version 7 check that names a line the text does not have.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "convert.hpp"
 #include "document.hpp"
+#include "v7check.hpp"
 #include "wrap.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -25,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)loaded->report.summary();
     const std::string text = loaded->document.to_text();
+    // The version 7 check returns for any tree and names only lines the text
+    // has (line 1 of an empty one), each with a message.
+    const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    for (const lignor::Version7Problem& problem : lignor::check_version_7(loaded->document)) {
+        if (problem.line == 0 || problem.line > std::max<std::uint64_t>(lines, 1) ||
+            problem.message.empty())
+            std::abort();
+    }
     // Written text is the canonical form of the document: it reads back to
     // exactly the same text.
     auto again = lignor::Document::parse_with(text, limits);

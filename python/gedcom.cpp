@@ -14,6 +14,7 @@
 #include "decode.hpp"
 #include "document.hpp"
 #include "family.hpp"
+#include "v7check.hpp"
 #include "validate.hpp"
 #include "values.hpp"
 #include "views.hpp"
@@ -198,6 +199,12 @@ PyObject* gedcom_families(PyObject* self, PyObject*) {
 PyObject* gedcom_validate(PyObject* self, PyObject*) {
     return read_values(self, [](const GedcomState& state, ValueCache& cache) {
         return list_to_py(cache, inspect(state.document()));
+    });
+}
+
+PyObject* gedcom_check_version7(PyObject* self, PyObject*) {
+    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
+        return list_to_py(cache, check_version_7(state.document()));
     });
 }
 
@@ -524,6 +531,13 @@ PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(validate, METH_NOARGS, "$self",
                   "Plausibility findings: contradictions, questions, and what cites\n"
                   "nothing \u2014 reported with the numbers they were drawn from."),
+    GEDCOM_METHOD(check_version7, METH_NOARGS, "$self",
+                  "Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,\n"
+                  "structures version 7 does not define where they stand, cardinalities,\n"
+                  "payload types, enumerations, pointers, duplicate identifiers, and the\n"
+                  "header and trailer. Each is a dict with its line number in that text,\n"
+                  "the record, the structure path and tags, the kind, and a message\n"
+                  "saying what version 7 expects; an empty list means the text conforms."),
     GEDCOM_METHOD(unresolved_pointers, METH_NOARGS, "$self",
                   "Pointers with no record behind them, addressed precisely enough to\n"
                   "repair."),

@@ -124,6 +124,19 @@ class WrappedLine(TypedDict):
     path: list[int]
     tag: str
 
+Version7ProblemKind = Literal[
+    "trailing-space", "line-form", "identifier-on-substructure", "unescaped-at",
+    "undefined-structure", "cardinality", "payload", "enumeration", "pointer-type",
+    "no-such-record", "duplicate-identifier", "header-trailer"]
+
+class Version7Problem(TypedDict):
+    line: int
+    record: str | None
+    path: list[int]
+    tag: str
+    kind: Version7ProblemKind
+    message: str
+
 NoteKind = Literal["Converted", "Dropped", "Kept"]
 
 class ConversionNote(TypedDict):
@@ -168,6 +181,13 @@ class Gedcom:
     def individuals(self) -> list[IndividualView]: ...
     def families(self) -> list[FamilyView]: ...
     def validate(self) -> list[Finding]: ...
+    def check_version7(self) -> list[Version7Problem]:
+        """Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,
+        structures version 7 does not define where they stand, cardinalities,
+        payload types, enumerations, pointers, duplicate identifiers, and the
+        header and trailer. Each is a dict with its line number in that text,
+        the record, the structure path and tags, the kind, and a message
+        saying what version 7 expects; an empty list means the text conforms."""
     def unresolved_pointers(self) -> list[UnresolvedPointer]: ...
     def parents_of(self, xref: str) -> list[str]: ...
     def children_of(self, xref: str) -> list[str]: ...

@@ -44,6 +44,16 @@ class TypeTree {
             keys_[at] = key;
             rows_[at] = static_cast<std::uint16_t>(row);
         }
+        add_facts();
+    }
+
+    // The facts of each type, by type number, and the slot of each row's
+    // type among its parent type's limits.
+    std::span<const v7table::Row> rows() const noexcept { return rows_by_number_; }
+    std::span<const v7table::TypeFacts> types() const noexcept { return facts_; }
+    std::uint16_t type_named(std::string_view type) const noexcept {
+        const auto found = type_ids_.find(type);
+        return found == type_ids_.end() ? v7table::no_type : found->second;
     }
 
     // The row of a record tagged `tag`, or `none`.
@@ -89,8 +99,102 @@ class TypeTree {
         return none;
     }
 
+    void add_facts() {
+        facts_.resize(type_ids_.size());
+        for (const auto& [type, id] : type_ids_) facts_[id].type = type;
+        for (const PayloadRow& row : payloads) {
+            v7table::TypeFacts& type = facts_.at(type_named(row.type));
+            type.payload = payload_of(row.payload);
+            if (type.payload == v7table::Payload::Pointer)
+                type.target = type_named(row.payload.substr(2, row.payload.size() - 4));
+        }
+        // Enumeration sets and cardinalities are runs of sorted rows: spans
+        // into the arrays made once they no longer grow.
+        values_.reserve(enumeration_values.size());
+        for (const EnumerationValue& row : enumeration_values) values_.push_back(row.value);
+        for (const EnumerationUse& use : enumeration_uses) {
+            const auto first =
+                std::find_if(enumeration_values.begin(), enumeration_values.end(),
+                             [&](const EnumerationValue& value) { return value.set == use.set; });
+            const auto last =
+                std::find_if(first, enumeration_values.end(),
+                             [&](const EnumerationValue& value) { return value.set != use.set; });
+            facts_.at(type_named(use.type)).values =
+                std::span<const std::string_view>(values_).subspan(
+                    static_cast<std::size_t>(first - enumeration_values.begin()),
+                    static_cast<std::size_t>(last - first));
+        }
+        limits_.reserve(cardinalities.size());
+        required_.reserve(cardinalities.size());
+        std::vector<std::uint16_t> row_slots(substructures.size(), v7table::no_type);
+        for (std::size_t first = 0; first < cardinalities.size();) {
+            const std::string_view parent = cardinalities[first].parent;
+            const std::uint16_t parent_id = type_named(parent);
+            std::size_t last = first;
+            for (; last < cardinalities.size() && cardinalities[last].parent == parent; ++last) {
+                const CardinalityRow& limit = cardinalities[last];
+                const auto tagged =
+                    std::ranges::find_if(substructures, [&](const Substructure& row) {
+                        return row.parent == parent && row.type == limit.type;
+                    });
+                if (tagged == substructures.end())
+                    throw InternalFailure("a cardinality of no substructure");
+                row_slots[static_cast<std::size_t>(tagged - substructures.begin())] =
+                    static_cast<std::uint16_t>(last - first);
+                limits_.push_back({tagged->tag, limit.least, limit.most});
+            }
+            const std::size_t first_required = required_.size();
+            for (std::size_t slot = 0; slot < last - first; ++slot) {
+                if (limits_[first + slot].least > 0)
+                    required_.push_back(static_cast<std::uint16_t>(slot));
+            }
+            v7table::TypeFacts& facts = facts_.at(parent_id);
+            facts.limits =
+                std::span<const v7table::ChildLimit>(limits_).subspan(first, last - first);
+            facts.required = std::span<const std::uint16_t>(required_).subspan(
+                first_required, required_.size() - first_required);
+            first = last;
+        }
+        for (std::size_t row = 0; row < substructures.size(); ++row)
+            rows_by_number_.push_back({row_types_[row], row_slots[row]});
+    }
+
+    static v7table::Payload payload_of(std::string_view payload) {
+        using v7table::Payload;
+        static constexpr std::pair<std::string_view, Payload> named[] = {
+            {"Y|<NULL>", Payload::YesOrEmpty},
+            {"http://www.w3.org/2001/XMLSchema#string", Payload::Text},
+            {"http://www.w3.org/2001/XMLSchema#anyURI", Payload::Text},
+            {"https://gedcom.io/terms/v7/type-FilePath", Payload::Text},
+            {"https://gedcom.io/terms/v7/type-List#Text", Payload::Text},
+            {"https://gedcom.io/terms/v7/type-Enum", Payload::Enumeration},
+            {"https://gedcom.io/terms/v7/type-List#Enum", Payload::EnumerationList},
+            {"https://gedcom.io/terms/v7/type-Age", Payload::Age},
+            {"https://gedcom.io/terms/v7/type-Date", Payload::Date},
+            {"https://gedcom.io/terms/v7/type-Date#exact", Payload::ExactDate},
+            {"https://gedcom.io/terms/v7/type-Date#period", Payload::DatePeriod},
+            {"https://gedcom.io/terms/v7/type-Time", Payload::Time},
+            {"https://gedcom.io/terms/v7/type-Name", Payload::PersonalName},
+            {"https://gedcom.io/terms/v7/type-Latitude", Payload::Latitude},
+            {"https://gedcom.io/terms/v7/type-Longitude", Payload::Longitude},
+            {"http://www.w3.org/2001/XMLSchema#Language", Payload::Language},
+            {"http://www.w3.org/ns/dcat#mediaType", Payload::MediaType},
+            {"http://www.w3.org/2001/XMLSchema#nonNegativeInteger", Payload::NonNegativeInteger},
+            {"https://gedcom.io/terms/v7/type-TagDef", Payload::TagDefinition},
+        };
+        if (payload.starts_with("@<")) return Payload::Pointer;
+        for (const auto& [name, kind] : named)
+            if (name == payload) return kind;
+        throw InternalFailure("a payload type of the standard's table with no matcher");
+    }
+
     std::map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
     std::vector<std::uint16_t> row_types_;  // the type id of each row's own type
+    std::vector<v7table::Row> rows_by_number_;
+    std::vector<v7table::TypeFacts> facts_;  // by type id
+    std::vector<std::string_view> values_;
+    std::vector<v7table::ChildLimit> limits_;
+    std::vector<std::uint16_t> required_;
     // Small enough to stay in the fastest cache: 8 bytes a slot and the row apart.
     std::array<std::uint64_t, slot_count> keys_{};
     std::array<std::uint16_t, slot_count> rows_{};
@@ -102,6 +206,26 @@ const TypeTree& type_tree() {
 }
 
 }  // namespace
+
+namespace v7table {
+
+std::uint32_t record_row(std::string_view tag) noexcept {
+    return type_tree().record(tag);
+}
+std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept {
+    return type_tree().child(parent, tag);
+}
+std::span<const Row> rows() noexcept {
+    return type_tree().rows();
+}
+std::span<const TypeFacts> types() noexcept {
+    return type_tree().types();
+}
+std::uint16_t type_named(std::string_view type) noexcept {
+    return type_tree().type_named(type);
+}
+
+}  // namespace v7table
 
 std::optional<std::string_view> v7_structure_type(std::string_view parent,
                                                   std::string_view tag) noexcept {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,70 @@ std::optional<std::string_view> v7_structure_type(std::string_view parent,
 // Whether version 7 allows `tag` under a structure of type `parent`:
 // extension tags are allowed everywhere.
 bool v7_defines(std::string_view parent, std::string_view tag) noexcept;
+
+// The standard's tables as a walk over a whole document asks them: rows of
+// the substructure table by number, and the facts of each row's structure
+// type (payload type, enumeration values, how many of each child).
+namespace v7table {
+
+inline constexpr std::uint32_t no_row = UINT32_MAX;
+inline constexpr std::uint16_t no_type = UINT16_MAX;
+
+enum class Payload : std::uint8_t {
+    None,
+    YesOrEmpty,
+    Pointer,
+    Text,
+    Enumeration,
+    EnumerationList,
+    Age,
+    Date,
+    ExactDate,
+    DatePeriod,
+    Time,
+    PersonalName,
+    Latitude,
+    Longitude,
+    Language,
+    MediaType,
+    NonNegativeInteger,
+    TagDefinition,
+};
+
+// How many children of one type a structure may have; `most` 0 is many.
+struct ChildLimit {
+    std::string_view tag;
+    std::uint8_t least;
+    std::uint8_t most;
+};
+
+struct TypeFacts {
+    std::string_view type;
+    Payload payload = Payload::None;
+    std::uint16_t target = no_type;            // the record type a pointer payload must lead to
+    std::span<const std::string_view> values;  // an enumeration's, sorted
+    std::span<const ChildLimit> limits;        // of its child types
+    std::span<const std::uint16_t> required;   // the indices of `limits` with `least` > 0
+};
+
+// One row of the substructure table: its structure type's number, and the
+// index of that type in its parent type's `limits` (no_type when none).
+struct Row {
+    std::uint16_t type;
+    std::uint16_t slot;
+};
+
+// The row of a record tagged `tag`, or no_row.
+std::uint32_t record_row(std::string_view tag) noexcept;
+// The row of `tag` under a structure of row `parent`, or no_row.
+std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept;
+// Every row by number, and the facts of every structure type by number.
+std::span<const Row> rows() noexcept;
+std::span<const TypeFacts> types() noexcept;
+// The number of a structure type ("record-INDI"), or no_type.
+std::uint16_t type_named(std::string_view type) noexcept;
+
+}  // namespace v7table
 
 // The structures of one record that version 7 does not define, gathered one
 // structure at a time as a depth-first walk meets them (each after those

@@ -17,6 +17,7 @@
 #include "dates.hpp"
 #include "document.hpp"
 #include "json.hpp"
+#include "v7check.hpp"
 #include "validate.hpp"
 #include "views.hpp"
 #include "wrap.hpp"
@@ -112,6 +113,9 @@ PyObject* values(PyObject* args, Make make) {
 PyObject* validate(PyObject*, PyObject* args) {
     return values(args, [](const Document& document) { return inspect(document); });
 }
+PyObject* check_version7(PyObject*, PyObject* args) {
+    return values(args, [](const Document& document) { return check_version_7(document); });
+}
 PyObject* unresolved_pointers(PyObject*, PyObject* args) {
     return values(args, [](const Document& document) { return document.unresolved_pointers(); });
 }
@@ -144,6 +148,7 @@ PyMethodDef methods[] = {
     {"individuals", individuals, METH_VARARGS, nullptr},
     {"families", families, METH_VARARGS, nullptr},
     {"validate", validate, METH_VARARGS, nullptr},
+    {"check_version7", check_version7, METH_VARARGS, nullptr},
     {"unresolved_pointers", unresolved_pointers, METH_VARARGS, nullptr},
     {"to_version7_notes", to_version7_notes, METH_VARARGS, nullptr},
     {"parse_date", parse_date, METH_VARARGS, nullptr},

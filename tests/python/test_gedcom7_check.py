@@ -1,10 +1,17 @@
 """The GEDCOM 7 conformance check the conversion tests rely on: the standard's
-own samples pass untouched, and each kind of departure is caught."""
+own samples pass untouched, and each kind of departure is caught. Then the
+library's own check, Gedcom.check_version7(), held to it: one bad text per
+kind of problem, the version 7 corpus clean, every line this judge finds in
+a conversion found too, and the payload grammars in agreement."""
+
+import zipfile
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import gedcom7_check
-from conftest import CORPUS
+from conftest import CORPUS, readable_corpus
 
 pytestmark = pytest.mark.skipif(not gedcom7_check.DATA.is_dir(),
                                 reason=f"no GEDCOM 7 data at {gedcom7_check.DATA}")
@@ -61,3 +68,177 @@ def test_header_records_and_exact_dates_are_held_to_the_tables():
         "line 4: HEAD.DATE payload 'ABT 2000' is not of type type-Date#exact",
         "line 5: SUBN is not a record",
     ]
+
+
+# ----- the library's own check, held to this one ------------------------------
+
+
+def found(lignor, text):
+    """(line, kind, tag) of each problem check_version7() finds in `text`,
+    after holding its line, tag and path to the text it names."""
+    document = lignor.Gedcom.parse(text.encode())
+    problems = document.check_version7()
+    written = document.to_text().splitlines()
+    for problem in problems:
+        if problem["line"] <= len(written):
+            words = written[problem["line"] - 1].split()
+            tag = words[2] if words[1].startswith("@") else words[1]
+            assert tag == problem["tag"].rsplit(".", 1)[-1]
+            assert len(problem["path"]) == problem["tag"].count(".")
+        assert problem["message"]
+    return [(p["line"], p["kind"], p["tag"]) for p in problems]
+
+
+@pytest.mark.parametrize("text, expected", [
+    (document("1 _X @I1@\n2 RIN z\n1 FAMC @VOID@\n1 BIRT Y\n2 DATE\n3 PHRASE sometime\n1 DEAT\n"
+              "2 DATE BET JULIAN 1 FEB 1700 AND 1701\n1 SEX X\n1 NOTE @@home\n2 CONT @@x\n"
+              "1 CHAN\n2 DATE 1 JAN 2000\n3 TIME 23:59:59.5Z\n1 NAME Jo /Li/\n2 TRAN J\n3 LANG de-AT\n"),
+     []),
+    (document("1 BIRT \n"), [(5, "trailing-space", "INDI.BIRT")]),
+    (document("1  SEX M\n"), [(5, "line-form", "INDI.SEX")]),
+    (document("1 @N2@ NAME John\n"), [(5, "identifier-on-substructure", "INDI.NAME")]),
+    (document("1 NOTE @ home\n"), [(5, "unescaped-at", "INDI.NOTE")]),
+    (document("1 BIRT\n2 QUAY 3\n"), [(6, "undefined-structure", "INDI.BIRT.QUAY")]),
+    (document("1 SEX M\n1 SEX F\n"), [(4, "cardinality", "INDI")]),
+    (document("1 BIRT\n2 AGE 76\n"), [(6, "payload", "INDI.BIRT.AGE")]),
+    (document("1 SEX male\n"), [(5, "enumeration", "INDI.SEX")]),
+    (document("1 FAMC @I1@\n"), [(5, "pointer-type", "INDI.FAMC")]),
+    (document("1 FAMS @F9@\n"), [(5, "no-such-record", "INDI.FAMS")]),
+    (document("0 @i1@ INDI\n"), [(5, "line-form", "INDI"), (5, "duplicate-identifier", "INDI")]),
+    ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n0 TRLR\n0 @I1@ INDI\n",
+     [(3, "header-trailer", "HEAD.GEDC.VERS"), (5, "header-trailer", "INDI")]),
+])
+def test_the_check_names_each_kind_of_problem(lignor, text, expected):
+    assert found(lignor, text) == expected
+
+
+def version_7_corpus(lignor):
+    """(name, bytes) of every 7.x file of the corpus, archives' gedcom.ged included."""
+    for path in readable_corpus():
+        data = path.read_bytes()
+        if (lignor.Gedcom.parse(data).version or "").startswith("7"):
+            yield path.name, data
+    for path in sorted(CORPUS.glob("*.gdz")):
+        with zipfile.ZipFile(path) as archive:
+            yield path.name, archive.read("gedcom.ged")
+
+
+def test_the_version_7_corpus_has_no_problem(lignor):
+    files = dict(version_7_corpus(lignor))
+    if not files:
+        pytest.skip("no version 7 corpus")
+    assert {name: lignor.Gedcom.parse(data).check_version7() for name, data in files.items()} == {
+        name: [] for name in files}
+    assert {"maximal70.ged", "minimal71.ged", "maximal70.gdz"} <= set(files)
+
+
+@pytest.mark.parametrize("path", readable_corpus(), ids=lambda p: p.name)
+def test_the_check_finds_every_line_the_judge_finds_in_a_conversion(lignor, path):
+    document = lignor.Gedcom.parse(path.read_bytes())
+    if (document.version or "").startswith("7"):
+        pytest.skip("already version 7")
+    text = document.to_version7()[0].to_text()
+    judged = {int(problem.split()[1].rstrip(":")) for problem in gedcom7_check.problems(text)}
+    assert judged <= {line for line, _, _ in found(lignor, text)}
+
+
+# The payload grammars against the judge's regular expressions, on words
+# from their alphabets run together in any order and spacing: the same
+# answers, except for language tags, where the judge is looser than the
+# grammar (it takes any "ab-..." tag) and only its refusals must be shared.
+DATE_WORDS = ["1", "12", "2000", "JAN", "Oct", "_M", "BCE", "_E", "GREGORIAN", "JULIAN", "FROM",
+              "TO", "BET", "AND", "ABT", "BEF", "AFT", "EST", "", "@"]
+AGE_WORDS = ["76y", "3m", "2w", "5d", "y", "76", "<", ">", "1M", ""]
+PLACES = {  # structure: (lines of an individual, the line of the payload)
+    "DATE": ("1 BIRT\n2 DATE {}\n", 6),
+    "AGE": ("1 BIRT\n2 AGE {}\n", 6),
+    "TIME": ("1 CHAN\n2 DATE 1 JAN 2000\n3 TIME {}\n", 7),
+    "LATI": ("1 BIRT\n2 PLAC p\n3 MAP\n4 LATI {}\n4 LONG E1\n", 8),
+    "LONG": ("1 BIRT\n2 PLAC p\n3 MAP\n4 LATI N1\n4 LONG {}\n", 9),
+    "NAME": ("1 NAME {}\n", 5),
+    "LANG": ("1 NAME n\n2 TRAN t\n3 LANG {}\n", 7),
+}
+LANGUAGE_PARTS = ["en", "de", "zh", "Hant", "AT", "419", "x", "1994", "a", "abc", "oed", "GB",
+                  "i", "klingon", "sgn", "toolongpart", ""]
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.one_of(
+    st.tuples(st.just("DATE"), st.lists(st.sampled_from(DATE_WORDS), max_size=8).map(" ".join)),
+    st.tuples(st.just("AGE"), st.lists(st.sampled_from(AGE_WORDS), max_size=5).map(" ".join)),
+    st.tuples(st.just("TIME"), st.text("0123459:.Z", min_size=1, max_size=12)),
+    st.tuples(st.sampled_from(["LATI", "LONG"]), st.text("NSEW01789.", min_size=1, max_size=7)),
+    st.tuples(st.just("NAME"), st.text("ab /", max_size=8)),
+    st.tuples(st.just("LANG"), st.lists(st.sampled_from(LANGUAGE_PARTS), min_size=1,
+                                        max_size=5).map("-".join))))
+def test_payload_grammars_agree_with_the_judge(lignor, case):
+    structure, payload = case
+    lines, line = PLACES[structure]
+    text = document(lines.format(payload))
+    judged = any(p.startswith(f"line {line}:") for p in gedcom7_check.problems(text))
+    mine = any(kind == "payload" and at == line for at, kind, _ in found(lignor, text))
+    assert mine == judged or (structure == "LANG" and mine), text
+
+
+# Payload grammars the judge does not hold, on forms each grammar takes and
+# forms it refuses: (where, payload, whether version 7 takes it).
+HEADER = "0 HEAD\n1 GEDC\n2 VERS 7.0\n"
+WHERE = {  # a text with {} for the payload, and the payload's line
+    "LANG": (HEADER + "0 @I1@ INDI\n1 NAME n\n2 TRAN t\n3 LANG {}\n0 TRLR\n", 7),
+    "FORM": (HEADER + "0 @O1@ OBJE\n1 FILE a.jpg\n2 FORM {}\n0 TRLR\n", 6),
+    "NCHI": (HEADER + "0 @I1@ INDI\n1 NCHI {}\n0 TRLR\n", 5),
+    "TAG": ("0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG {}\n0 TRLR\n", 5),
+    "EVEN": (HEADER + "0 @S1@ SOUR\n1 DATA\n2 EVEN {}\n0 TRLR\n", 6),
+    "FAMC": ("0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG _FAM https://gedcom.io/terms/v7/record-FAM\n"
+             "2 TAG _PER https://gedcom.io/terms/v7/record-INDI\n0 @I1@ INDI\n1 FAMC {}\n"
+             "0 @A1@ _FAM\n0 @B1@ _PER\n0 @C1@ _OWN\n0 TRLR\n", 8),
+}
+
+
+@pytest.mark.parametrize("where, payload, taken", [
+    ("LANG", "zh-Hant-TW", True), ("LANG", "sgn-BE-FR", True), ("LANG", "de-CH-1901", True),
+    ("LANG", "en-a-bbb-x-a-ccc", True), ("LANG", "x-klingon", True), ("LANG", "zh-yue-HK", True),
+    ("LANG", "en-", False), ("LANG", "english language", False), ("LANG", "en-x", False),
+    ("FORM", "image/jpeg", True), ("FORM", "text/plain; charset=\"utf-8\"", True),
+    ("FORM", "application/vnd.ms-excel", True), ("FORM", "jpeg", False), ("FORM", "image/", False),
+    ("NCHI", "3", True), ("NCHI", "-1", False), ("NCHI", "three", False),
+    ("TAG", "_LOC https://example.org/LOC", True), ("TAG", "LOC https://example.org", False),
+    ("TAG", "_LOC", False),
+    ("EVEN", "BIRT, DEAT,MARR", True), ("EVEN", "BIRT,_CUSTOM", True), ("EVEN", "BIRT, birth", False),
+    ("FAMC", "@A1@", True), ("FAMC", "@C1@", True), ("FAMC", "@B1@", False), ("FAMC", "@@A1@", False),
+])
+def test_payload_forms(lignor, where, payload, taken):
+    text, line = WHERE[where]
+    problems = [p for p in found(lignor, text.format(payload)) if p[0] == line]
+    assert bool(problems) != taken, problems
+
+
+# Generated trees of standard and extension tags, right and wrong: whatever
+# the judge finds, the check finds on the same line.
+TAGS = ["NAME", "SEX", "BIRT", "DATE", "AGE", "PLAC", "MAP", "LATI", "FAMC", "PEDI", "ASSO",
+        "ROLE", "PHRASE", "NOTE", "CONT", "CONC", "RESN", "TYPE", "SNOTE", "HUSB", "_X", "RIN"]
+PAYLOADS = [None, "", "Y", "M", "x", "@I1@", "@F1@", "@N1@", "@X9@", "@VOID@", "@x", "@@x", "76y",
+            "2 OCT 1822", "LOCKED", "locked", "N5", "BIRTH"]
+trees = st.recursive(
+    st.tuples(st.sampled_from(TAGS), st.sampled_from(PAYLOADS), st.just([])),
+    lambda children: st.tuples(st.sampled_from(TAGS), st.sampled_from(PAYLOADS),
+                               st.lists(children, max_size=3)),
+    max_leaves=12)
+
+
+def lines_of(tree, level):
+    tag, payload, children = tree
+    yield f"{level} {tag}" + ("" if payload is None else f" {payload}")
+    for child in children:
+        yield from lines_of(child, level + 1)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(trees, max_size=6), st.lists(trees, max_size=3))
+def test_the_check_finds_every_line_the_judge_finds_in_generated_trees(lignor, people, family):
+    text = ("0 HEAD\n1 GEDC\n2 VERS 7.0\n0 @I1@ INDI\n"
+            + "".join(line + "\n" for tree in people for line in lines_of(tree, 1))
+            + "0 @F1@ FAM\n" + "".join(line + "\n" for tree in family for line in lines_of(tree, 1))
+            + "0 @N1@ SNOTE x\n0 TRLR\n")
+    judged = {int(problem.split()[1].rstrip(":")) for problem in gedcom7_check.problems(text)}
+    assert judged <= {line for line, _, _ in found(lignor, text)}, text

@@ -28,6 +28,12 @@ DOCSTRINGS = {
     "families": "Every family record's view.",
     "validate": "Plausibility findings: contradictions, questions, and what cites\n"
     "nothing \u2014 reported with the numbers they were drawn from.",
+    "check_version7": "Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,\n"
+    "structures version 7 does not define where they stand, cardinalities,\n"
+    "payload types, enumerations, pointers, duplicate identifiers, and the\n"
+    "header and trailer. Each is a dict with its line number in that text,\n"
+    "the record, the structure path and tags, the kind, and a message\n"
+    "saying what version 7 expects; an empty list means the text conforms.",
     "unresolved_pointers": "Pointers with no record behind them, addressed precisely enough to\n"
     "repair.",
     "parents_of": "Parents from both directions of the family link \u2014 a one-sided file\n"
@@ -60,6 +66,7 @@ SIGNATURES = {
     "individuals": [],
     "families": [],
     "validate": [],
+    "check_version7": [],
     "unresolved_pointers": [],
     "parents_of": ["xref"],
     "children_of": ["xref"],
@@ -82,7 +89,7 @@ def test_import_registers_in_order(lignor):
 
 # Methods and properties in the order of the class surface, as far as they exist.
 METHODS = ["parse", "new_v551", "new_v7", "append_records", "append_structures",
-           "wrap_long_lines", "fit_line_limit", "records", "record", "individuals", "families", "validate", "unresolved_pointers", "parents_of",
+           "wrap_long_lines", "fit_line_limit", "records", "record", "individuals", "families", "validate", "check_version7", "unresolved_pointers", "parents_of",
            "children_of", "partners_of", "set_logical_value", "to_text", "to_bytes",
            "to_version7", "to_version551"]
 # Called on the class: no `$self`.

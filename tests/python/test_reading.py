@@ -218,6 +218,7 @@ METHOD_CALLS = {
     "individuals": lambda g: g.individuals(),
     "families": lambda g: g.families(),
     "validate": lambda g: g.validate(),
+    "check_version7": lambda g: g.check_version7(),
     "parents_of": lambda g: g.parents_of("@I9@"),
     "children_of": lambda g: g.children_of("@I2@"),
     "partners_of": lambda g: g.partners_of("@I1@"),

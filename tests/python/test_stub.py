@@ -34,6 +34,7 @@ def test_the_stub_names_every_returned_dict_with_its_keys_in_order(lignor):
         "IdentifierView": [identifier for person in people for identifier in person["identifiers"]],
         "FamilyView": document.families(),
         "Finding": document.validate(),
+        "Version7Problem": document.check_version7(),
         "UnresolvedPointer": document.unresolved_pointers(),
         "ConversionNote": document.to_version7()[1],
         "DateReading": [reading],

@@ -49,6 +49,7 @@ def assert_every_method_agrees(lignor, data):
     assert_same(g.individuals(), oracle.individuals(document))
     assert_same(g.families(), oracle.families(document))
     assert_same(g.validate(), oracle.validate(document))
+    assert_same(g.check_version7(), oracle.check_version7(document))
     assert_same(g.unresolved_pointers(), oracle.unresolved_pointers(document))
     assert_same(g.to_version7()[1], oracle.to_version7_notes(document))
     for payload in {p for r in records for p in date_payloads(r["structures"])}:
