@@ -8,6 +8,8 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "queries.hpp"
 #include "schema.hpp"
 #include "unicode.hpp"
+#include "v7check.hpp"
 #include "v7defs.hpp"
 
 namespace lignor {
@@ -569,6 +572,77 @@ void declare_extensions(Node& header, const std::set<std::string, std::less<>>& 
     }
 }
 
+// ---- what stays invalid ----
+
+// The tag path a note names for a problem: below its record, as the other
+// notes name structures, its last two tags ("BIRT.RIN") or its one tag; a
+// problem of the record itself is named by the record's tag.
+std::string_view note_tag_of(std::string_view dotted) noexcept {
+    const std::size_t first = dotted.find('.');
+    if (first == std::string_view::npos) return dotted;
+    const std::string_view below = dotted.substr(first + 1);
+    const std::size_t last = below.rfind('.');
+    if (last == std::string_view::npos) return below;
+    const std::size_t before = below.rfind('.', last - 1);
+    return before == std::string_view::npos ? below : below.substr(before + 1);
+}
+
+std::string last_tag_of(std::string_view dotted) {
+    return std::string(dotted.substr(dotted.rfind('.') + 1));
+}
+
+std::string key_of(const std::optional<std::string>& record, std::string_view tag) {
+    std::string key = record.value_or("");
+    key.push_back('\0');
+    key.append(tag);
+    return key;
+}
+
+// Names, with one Kept note per record and kind of problem, every problem
+// of the converted text that no Kept note of its record names already (by
+// its tag, or its parent's tag and its own): whatever the rules above could
+// not express without loss.
+void note_remaining_problems(Conversion& conversion) {
+    const std::vector<Version7Problem> problems = check_version_7(conversion.document);
+    if (problems.empty()) return;
+    std::unordered_set<std::string> named;
+    for (const ConversionNote& note : conversion.notes) {
+        if (note.kind == NoteKind::Kept) named.insert(key_of(note.record, note.tag));
+    }
+    struct Group {
+        const Version7Problem* first;
+        std::size_t count;
+    };
+    std::vector<Group> groups;
+    std::unordered_map<std::string, std::size_t> group_of;
+    for (const Version7Problem& problem : problems) {
+        if (named.contains(key_of(problem.record, note_tag_of(problem.tag))) ||
+            named.contains(key_of(problem.record, last_tag_of(problem.tag)))) {
+            continue;
+        }
+        std::string key = key_of(problem.record, to_string(problem.kind));
+        const auto [it, added] = group_of.try_emplace(std::move(key), groups.size());
+        if (added) {
+            groups.push_back({&problem, 1});
+        } else {
+            ++groups[it->second].count;
+        }
+    }
+    Pass pass;
+    for (const Group& group : groups) {
+        const Version7Problem& first = *group.first;
+        pass.record = first.record;
+        pass.note(note_tag_of(first.tag), NoteKind::Kept,
+                  std::to_string(group.count) +
+                      " line(s) of this record are not valid version 7 (" +
+                      std::string(to_string(first.kind)) +
+                      ") and have no lossless version 7 form, so they are kept as written; the "
+                      "first is line " +
+                      std::to_string(first.line) + ", " + first.tag + ": " + first.message);
+    }
+    std::move(pass.notes.begin(), pass.notes.end(), std::back_inserter(conversion.notes));
+}
+
 }  // namespace
 
 std::string uri_reference(std::string_view path) {
@@ -654,6 +728,7 @@ Conversion to_version_7_with(const Document& document, std::span<const OwnedExte
         std::move(declarations.notes.begin(), declarations.notes.end(),
                   std::back_inserter(conversion.notes));
     }
+    note_remaining_problems(conversion);
     return conversion;
 }
 

@@ -59,11 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"header_not_first_in_other_case",
              "0 @I1@ INDI\n0 Head\n1 GEDC\n2 VERS 5.5.1\n" + trailer,
              "0 @I1@ INDI\n0 Head\n1 GEDC\n2 VERS 7.0\n" + trailer,
-             {"-|Head|Kept"}},
+             {"-|Head|Kept", "@I1@|INDI|Kept"}},
         Case{"no_header",
              "0 @I1@ INDI\n1 _FOO a\n" + trailer,
              "0 @I1@ INDI\n1 _FOO a\n" + trailer,
-             {}}),
+             {"@I1@|INDI|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
                  trailer,
              head7 + "0 @n1@ SNOTE text\n1 CONT more\n0 @I1@ INDI\n1 SNOTE @N1@\n1 NOTE inline\n" +
                  trailer,
-             {"@n1@|NOTE|Converted", "@I1@|NOTE|Converted"}},
+             {"@n1@|NOTE|Converted", "@I1@|NOTE|Converted", "@n1@|SNOTE|Kept"}},
         Case{"only_exact_note_tag_with_identifier",
              head7 + "0 NOTE loose\n" + trailer,
              head7 + "0 NOTE loose\n" + trailer,
