@@ -11,10 +11,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-struct Labelled {
-    std::string_view tag;
-    std::string_view label;
-};
+using Labelled = LabelledTag;
 
 // Sorted by tag bytes, so `_UID` comes last; the lookups below rely on it.
 constexpr auto labels = std::to_array<Labelled>({
@@ -286,6 +283,10 @@ std::string_view kind_text(TagKind kind) noexcept {
             break;
     }
     return "unknown";
+}
+
+std::span<const LabelledTag> labelled_tags() noexcept {
+    return labels;
 }
 
 std::optional<std::string_view> label(std::string_view tag) noexcept {

@@ -10,6 +10,7 @@
 #include <concepts>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,14 @@ namespace tags {
 
 // The word a view serialises for a kind: "record", "event", ...
 std::string_view kind_text(TagKind kind) noexcept;
+
+struct LabelledTag {
+    std::string_view tag;
+    std::string_view label;
+};
+
+// Every known tag with its English label, ascending by tag bytes.
+std::span<const LabelledTag> labelled_tags() noexcept;
 
 // The English label of a known tag; absent for every other tag.
 std::optional<std::string_view> label(std::string_view tag) noexcept;

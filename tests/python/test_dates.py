@@ -10,16 +10,6 @@ from conftest import assert_no_leaks
 KEYS = ["original", "calendar", "kind", "earliest", "latest", "phrase", "display", "gedcom551",
         "gedcom7"]
 
-DOC = (
-    "Reads a date as the library reads any `DATE` payload \u2014 every language\n"
-    "and spelling it knows \u2014 and returns the reading as a dict: `original`,\n"
-    "`calendar`, `kind`, `earliest`, `latest`, `phrase`, the `display` form,\n"
-    "`gedcom551`, the reading in GEDCOM 5.5.1's own grammar (`ABT 5 JAN\n"
-    "1882`), and `gedcom7`, the reading in GEDCOM 7.0's own grammar (`ABT 5\n"
-    "JAN 1882`, with no `INT` and no dual year) \u2014 either `None` when that\n"
-    "grammar cannot hold it without loss."
-)
-
 # text, kind, calendar, display, gedcom551, gedcom7
 CASES = [
     ("ABT 5 JAN 1882", "About", "Gregorian", "about 5 January 1882", "ABT 5 JAN 1882",
@@ -33,9 +23,8 @@ CASES = [
 ]
 
 
-def test_signature_and_docstring(lignor):
+def test_signature_and_module(lignor):
     assert list(inspect.signature(lignor.parse_date).parameters) == ["text"]
-    assert lignor.parse_date.__doc__ == DOC
     assert lignor.parse_date.__module__ == "lignor"
 
 
