@@ -433,6 +433,15 @@ bool role_to_7(Node& role, Pass& pass) {
         return false;
     }
     const std::string_view target = role_of_words(words);
+    // 5.5.1's own words for a value ("(Witness)", as the conversion to 5.5.1
+    // writes WITN) say nothing a PHRASE would keep.
+    if (!relation && words_of_role_value(target) == words) {
+        role.set_logical_value(target);
+        pass.note(note_tag, NoteKind::Converted,
+                  "the role " + quoted(value) +
+                      " is 5.5.1's words for version 7's enumerated value " + std::string(target));
+        return true;
+    }
     if (relation) role.set_tag("ROLE");
     role.set_logical_value(target);
     append_phrase(role, words);
@@ -521,7 +530,7 @@ bool source_to_record(Node& source, std::size_t level, Pass& pass) {
     const bool has_text = std::any_of(children.begin(), children.end(),
                                       [](const Node& c) { return c.tag() == "TEXT"; });
     const std::string description = source.logical_value();
-    if ((!has_text && unicode::trim(description).empty()) ||
+    if ((!has_text && description.empty()) ||
         continuation_blocks(source, "SOUR", "source citation", pass)) {
         return false;
     }
@@ -542,7 +551,7 @@ bool source_to_record(Node& source, std::size_t level, Pass& pass) {
     }
     const std::string id = pass.added->identifier();
     Node record = Node::record(id, "SOUR");
-    if (!unicode::trim(description).empty()) {
+    if (!description.empty()) {
         Node title = Node::make("TITL");
         title.set_logical_value(description);
         record.push(std::move(title));
