@@ -482,29 +482,6 @@ void move_children(Node& from, Node& to, Moves moves) {
     from.children_mut() = std::move(kept);
 }
 
-// A multimedia object written in place (a FILE beneath an OBJE without a
-// pointer) becomes a record of its own, which version 7 requires, and a
-// pointer to it stands in its place, keeping the title and crop that
-// version 7 gives a link.
-bool object_to_record(Node& object, Pass& pass) {
-    if (!pass.added || object.value() || continuation_has_children(object.children()) ||
-        std::any_of(object.children().begin(), object.children().end(),
-                    [](const Node& c) { return is_continuation_tag(c.tag()); })) {
-        return false;
-    }
-    const std::string id = pass.added->identifier();
-    Node record = Node::record(id, "OBJE");
-    move_children(object, record, [](const Node& child) {
-        return !v7_structure_type("OBJE", child.tag()) || v7_defines("record-OBJE", child.tag());
-    });
-    object.set_value(id);
-    pass.added->add(std::move(record));
-    pass.note("OBJE", NoteKind::Converted,
-              "version 7 has multimedia objects only as records: this one became the record " + id +
-                  ", and a pointer to it stands in its place");
-    return true;
-}
-
 // The tallest subtree among `nodes`, in levels below them (0 for leaves).
 std::size_t height(std::span<const Node> nodes) {
     std::size_t tallest = 0;
@@ -514,71 +491,6 @@ std::size_t height(std::span<const Node> nodes) {
         });
     }
     return tallest;
-}
-
-// A source written in place (a citation with text instead of a pointer)
-// becomes a source record whose TITL holds the text; a pointer to it stands
-// in its place. TITL rather than TEXT: a source record has one TEXT, and the
-// citation's own TEXT lines (the text from the source) need a place too;
-// they go to the citation's DATA, which holds any number. Substructures only
-// a record defines move into it; the rest stay with the citation.
-bool source_to_record(Node& source, std::size_t level, Pass& pass) {
-    if (!pass.added) return false;
-    const auto payload = source.value();
-    if (payload && is_valid_xref(*payload)) return false;
-    const NodeList& children = source.children();
-    const bool has_text = std::any_of(children.begin(), children.end(),
-                                      [](const Node& c) { return c.tag() == "TEXT"; });
-    const std::string description = source.logical_value();
-    if ((!has_text && description.empty()) ||
-        continuation_blocks(source, "SOUR", "source citation", pass)) {
-        return false;
-    }
-    if (std::any_of(children.begin(), children.end(),
-                    [](const Node& c) { return c.tag() == "CONC"; })) {
-        return false;  // CONC lines folding kept, and named
-    }
-    // The TEXT lines go one level deeper, under DATA.
-    std::vector<Node> texts;
-    for (const Node& child : children) {
-        if (child.tag() == "TEXT") texts.push_back(child);
-    }
-    if (has_text && level + 2 + height(texts) > ParseLimits{}.max_depth) {
-        pass.note("SOUR", NoteKind::Kept,
-                  "version 7 cites a source only by pointer, but the TEXT of this citation would "
-                  "move below the deepest level a reader accepts; it is left as written");
-        return false;
-    }
-    const std::string id = pass.added->identifier();
-    Node record = Node::record(id, "SOUR");
-    if (!description.empty()) {
-        Node title = Node::make("TITL");
-        title.set_logical_value(description);
-        record.push(std::move(title));
-    }
-    source.set_logical_value(id);
-    move_children(source, record, [](const Node& child) {
-        return child.tag() != "TEXT" && !v7_defines("SOUR", child.tag()) &&
-               v7_defines("record-SOUR", child.tag());
-    });
-    if (has_text) {
-        remove_all(source, "TEXT");
-        Node* data = source.first_mut("DATA");
-        if (!data) {
-            source.push(Node::make("DATA"));
-            data = &source.children_mut()[source.children().size() - 1];
-        }
-        for (Node& text : texts) data->push(std::move(text));
-    }
-    pass.added->add(std::move(record));
-    pass.note("SOUR", NoteKind::Converted,
-              "version 7 cites a source only by pointer: the citation's text became the TITL of "
-              "the source record " +
-                  id +
-                  " (a source record has one TEXT, which the citation's own TEXT lines would "
-                  "contend for), a pointer to it stands in its place, and its TEXT lines went to "
-                  "the citation's DATA");
-    return true;
 }
 
 // One structure's own rewrites; `above` holds the tags of the structures
@@ -605,9 +517,9 @@ bool structure_to_7(Node& node, std::span<const std::string_view> above,
     } else if (tag == "EVEN" || tag == "ASSO") {
         changed = roles_to_7(node, pass);
     } else if (tag == "OBJE" && node.first("FILE")) {
-        changed = (!above.empty() && object_to_record(node, pass)) || media_form_to_7(node, pass);
-    } else if (tag == "SOUR" && !above.empty() && !ascii::iequals(above.front(), "HEAD")) {
-        changed = source_to_record(node, above.size(), pass);
+        changed = object_to_record(node, above, pass) || media_form_to_7(node, pass);
+    } else if (tag == "SOUR") {
+        changed = source_to_record(node, above, pass);
     }
     return folded || changed;
 }
@@ -762,6 +674,88 @@ bool media_form_to_7(Node& object, Pass& pass) {
         for (Node& medium : form->children_mut()) changed = rewrite_medium(medium, pass) || changed;
     }
     return changed;
+}
+
+bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass) {
+    if (above.empty() || !pass.added || object.value() ||
+        continuation_has_children(object.children()) ||
+        std::any_of(object.children().begin(), object.children().end(),
+                    [](const Node& c) { return is_continuation_tag(c.tag()); })) {
+        return false;
+    }
+    const std::string id = pass.added->identifier();
+    Node record = Node::record(id, "OBJE");
+    move_children(object, record, [](const Node& child) {
+        return !v7_structure_type("OBJE", child.tag()) || v7_defines("record-OBJE", child.tag());
+    });
+    object.set_value(id);
+    pass.added->add(std::move(record));
+    pass.note("OBJE", NoteKind::Converted,
+              "version 7 has multimedia objects only as records: this one became the record " + id +
+                  ", and a pointer to it stands in its place");
+    return true;
+}
+
+bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass) {
+    // A record's SOUR, and the header's (the system that wrote the file),
+    // cite nothing.
+    if (above.empty() || ascii::iequals(above.front(), "HEAD") || !pass.added) return false;
+    const std::size_t level = above.size();
+    const auto payload = source.value();
+    if (payload && is_valid_xref(*payload)) return false;
+    const NodeList& children = source.children();
+    const bool has_text = std::any_of(children.begin(), children.end(),
+                                      [](const Node& c) { return c.tag() == "TEXT"; });
+    const std::string description = source.logical_value();
+    if ((!has_text && description.empty()) ||
+        continuation_blocks(source, "SOUR", "source citation", pass)) {
+        return false;
+    }
+    if (std::any_of(children.begin(), children.end(),
+                    [](const Node& c) { return c.tag() == "CONC"; })) {
+        return false;  // CONC lines folding kept, and named
+    }
+    // The TEXT lines go one level deeper, under DATA.
+    std::vector<Node> texts;
+    for (const Node& child : children) {
+        if (child.tag() == "TEXT") texts.push_back(child);
+    }
+    if (has_text && level + 2 + height(texts) > ParseLimits{}.max_depth) {
+        pass.note("SOUR", NoteKind::Kept,
+                  "version 7 cites a source only by pointer, but the TEXT of this citation would "
+                  "move below the deepest level a reader accepts; it is left as written");
+        return false;
+    }
+    const std::string id = pass.added->identifier();
+    Node record = Node::record(id, "SOUR");
+    if (!description.empty()) {
+        Node title = Node::make("TITL");
+        title.set_logical_value(description);
+        record.push(std::move(title));
+    }
+    source.set_logical_value(id);
+    move_children(source, record, [](const Node& child) {
+        return child.tag() != "TEXT" && !v7_defines("SOUR", child.tag()) &&
+               v7_defines("record-SOUR", child.tag());
+    });
+    if (has_text) {
+        remove_all(source, "TEXT");
+        Node* data = source.first_mut("DATA");
+        if (!data) {
+            source.push(Node::make("DATA"));
+            data = &source.children_mut()[source.children().size() - 1];
+        }
+        for (Node& text : texts) data->push(std::move(text));
+    }
+    pass.added->add(std::move(record));
+    pass.note("SOUR", NoteKind::Converted,
+              "version 7 cites a source only by pointer: the citation's text became the TITL of "
+              "the source record " +
+                  id +
+                  " (a source record has one TEXT, which the citation's own TEXT lines would "
+                  "contend for), a pointer to it stands in its place, and its TEXT lines went to "
+                  "the citation's DATA");
+    return true;
 }
 
 void AddedRecords::index_used() {

@@ -141,6 +141,20 @@ class AddedRecords {
     std::vector<Node> made_;
 };
 
+// A multimedia object written in place (a FILE beneath an OBJE without a
+// pointer; `above` holds the tags above it, the record's first) as a record of its own, which
+// version 7 requires, held by `pass.added`; a pointer to it stands in its place, keeping the title
+// and crop that version 7 gives a link. True when it was moved.
+bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass);
+
+// A source written in place (a citation below a record other than the
+// header, with text instead of a pointer; `above` as for object_to_record) as a source record whose
+// TITL holds the text, held by `pass.added`; a pointer to it stands in its place. TITL rather than
+// TEXT: a source record has one TEXT, and the citation's own TEXT lines (the text from the source)
+// need a place too; they go to the citation's DATA, which holds any number. Substructures only a
+// record defines move into it; the rest stay with the citation. True when it was moved.
+bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass);
+
 // Rewrites `record` and every structure beneath it into version 7's form,
 // each structure before its substructures: CONC lines folded into the text
 // they continue (the Pass counts them for the record's summary note), _UID
