@@ -110,6 +110,40 @@ Conversion convert_records(const Document& document, std::string_view to_version
     return conversion;
 }
 
+bool is_trailer(const Node& record) noexcept {
+    return ascii::iequals(record.tag(), "TRLR");
+}
+
+void settle_trailer(Document& document, std::string_view version_name, Pass& pass) {
+    std::vector<Node>& records = document.records;
+    const auto first = std::find_if(records.begin(), records.end(), is_trailer);
+    if (first == records.end()) {
+        pass.record.reset();
+        records.push_back(Node::make("TRLR"));
+        pass.note("TRLR", NoteKind::Converted,
+                  "the file had no TRLR record, which " + std::string(version_name) +
+                      " requires as its last record; one was added");
+        return;
+    }
+    // Everything after the first trailer but the other trailers goes before
+    // it, in its order: a stable partition of the tail.
+    const auto trailers =
+        std::stable_partition(first, records.end(), [](const Node& r) { return !is_trailer(r); });
+    for (auto moved = first; moved != trailers; ++moved) {
+        pass.record = moved->xref() ? std::optional<std::string>(*moved->xref()) : std::nullopt;
+        pass.note(moved->tag(), NoteKind::Converted,
+                  "the record stood after the TRLR record, where " + std::string(version_name) +
+                      " has none; it was moved before it");
+    }
+    pass.record.reset();
+    for (auto extra = std::next(trailers); extra != records.end(); ++extra) {
+        pass.note(extra->tag(), NoteKind::Kept,
+                  "a second trailer record; " + std::string(version_name) +
+                      " has one, as the last record, and this one is kept after it rather than "
+                      "dropped");
+    }
+}
+
 bool continuation_has_children(const NodeList& children) noexcept {
     return std::any_of(children.begin(), children.end(), [](const Node& child) {
         return is_continuation_tag(child.tag()) && !child.children().empty();

@@ -4,12 +4,14 @@
 // the long-line check).
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
 #include <utility>
 
 #include "ascii.hpp"
 #include "convert_pass.hpp"
 #include "dates.hpp"
+#include "decode.hpp"
 #include "error.hpp"
 #include "queries.hpp"
 #include "unicode.hpp"
@@ -210,6 +212,75 @@ bool roles_to_551(Node& holder, std::size_t level, Pass& pass) {
     return changed;
 }
 
+// ---- file paths ----
+
+// Whether `reference` begins with a scheme of two or more characters
+// ("https:", "file:"): a URI, which 5.5.1 holds as it is. A drive letter
+// ("c:") is no scheme.
+bool has_scheme(std::string_view reference) noexcept {
+    const std::size_t colon = reference.find(':');
+    if (colon == std::string_view::npos || colon < 2 ||
+        !(ascii::is_upper(reference[0]) || ascii::is_lower(reference[0])))
+        return false;
+    return std::all_of(
+        reference.begin() + 1, reference.begin() + static_cast<std::ptrdiff_t>(colon),
+        [](char c) { return ascii::is_alnum(c) || c == '+' || c == '-' || c == '.'; });
+}
+
+// The value of an upper-case hexadecimal digit (as uri_reference writes
+// them), or -1.
+int upper_hex(char c) noexcept {
+    if (ascii::is_digit(c)) return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The 5.5.1 file path that version 7's percent-encoding (uri_reference)
+// made `reference`: each escape of a printable byte that the encoding writes
+// as an escape is undone. None when nothing is to be undone, or when the
+// path would not encode back to `reference` exactly or is not UTF-8: then
+// the reference is no such encoding, and stays.
+std::optional<std::string> decoded_file_path(std::string_view reference) {
+    if (reference.find('%') == std::string_view::npos || has_scheme(reference)) return std::nullopt;
+    std::string path;
+    path.reserve(reference.size());
+    for (std::size_t pos = 0; pos < reference.size(); ++pos) {
+        const int high = pos + 2 < reference.size() ? upper_hex(reference[pos + 1]) : -1;
+        const int low = high < 0 ? -1 : upper_hex(reference[pos + 2]);
+        const auto byte = static_cast<char>(high * 16 + low);
+        if (reference[pos] == '%' && low >= 0 && static_cast<unsigned char>(byte) >= 0x20 &&
+            byte != 0x7F && !is_uri_character(byte)) {
+            path.push_back(byte);
+            pos += 2;
+        } else {
+            path.push_back(reference[pos]);
+        }
+    }
+    if (path == reference || !is_valid_utf8(path) || uri_reference(path) != reference)
+        return std::nullopt;
+    return path;
+}
+
+// The files of a multimedia object with their paths as 5.5.1 writes them.
+bool file_paths_to_551(Node& object, std::size_t level, Pass& pass) {
+    bool changed = false;
+    for (Node& file : object.children_mut()) {
+        if (file.tag() != "FILE") continue;
+        const std::string reference = file.logical_value();
+        const std::optional<std::string> path = decoded_file_path(reference);
+        if (!path || continuation_blocks(file, "FILE", "file path", pass)) continue;
+        file.set_logical_value(*path);
+        pass.note("FILE", NoteKind::Converted,
+                  quoted(reference) +
+                      " is a file path percent-encoded as version 7 requires; 5.5.1 holds the "
+                      "path itself, " +
+                      quoted(*path));
+        fit_551(file, level + 1);
+        changed = true;
+    }
+    return changed;
+}
+
 bool is_version_7_only(std::string_view tag) noexcept {
     return tag == "TRAN" || tag == "CREA" || tag == "EXID" || tag == "SDATE";
 }
@@ -264,6 +335,7 @@ bool structure_to_551(Node& node, std::size_t level, Pass& pass) {
     }
     if (tag == "DATE") return dated_phrase_to_551(node, level, pass);
     if (tag == "EVEN" || tag == "ASSO") return roles_to_551(node, level, pass);
+    if (tag == "OBJE") return file_paths_to_551(node, level, pass);
     if (is_version_7_only(tag)) {
         pass.note(tag, NoteKind::Kept,
                   "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
@@ -295,7 +367,11 @@ bool structures_to_551_node(Node& record, Pass& pass) {
 }
 
 Conversion to_version_551(const Document& document) {
-    return convert_records(document, version_551, record_to_551);
+    Conversion conversion = convert_records(document, version_551, record_to_551);
+    Pass records;
+    settle_trailer(conversion.document, "5.5.1", records);
+    std::move(records.notes.begin(), records.notes.end(), std::back_inserter(conversion.notes));
+    return conversion;
 }
 
 }  // namespace lignor

@@ -436,6 +436,15 @@ bool role_to_7(Node& role, Pass& pass) {
         return false;
     }
     const std::string_view target = role_of_words(words);
+    // 5.5.1's own words for a value ("(Witness)", as the conversion to 5.5.1
+    // writes WITN) say nothing a PHRASE would keep.
+    if (!relation && words_of_role_value(target) == words) {
+        role.set_logical_value(target);
+        pass.note(note_tag, NoteKind::Converted,
+                  "the role " + quoted(value) +
+                      " is 5.5.1's words for version 7's enumerated value " + std::string(target));
+        return true;
+    }
     if (relation) role.set_tag("ROLE");
     role.set_logical_value(target);
     append_phrase(role, words);
@@ -456,6 +465,35 @@ bool roles_to_7(Node& holder, Pass& pass) {
         }
     }
     return changed;
+}
+
+// ---- records for what 5.5.1 writes in place ----
+
+// Moves the substructures of `from` that `moves` picks to the end of `to`,
+// in order.
+template <typename Moves>
+void move_children(Node& from, Node& to, Moves moves) {
+    NodeList kept;
+    kept.reserve(from.children().size());
+    for (Node& child : from.children_mut()) {
+        if (moves(child)) {
+            to.push(std::move(child));
+        } else {
+            kept.push_back(std::move(child));
+        }
+    }
+    from.children_mut() = std::move(kept);
+}
+
+// The tallest subtree among `nodes`, in levels below them (0 for leaves).
+std::size_t height(std::span<const Node> nodes) {
+    std::size_t tallest = 0;
+    for (const Node& node : nodes) {
+        walk(node, [&](const Node&, std::span<const std::size_t> path) {
+            tallest = std::max(tallest, path.size());
+        });
+    }
+    return tallest;
 }
 
 // One structure's own rewrites; `above` holds the tags of the structures
@@ -482,7 +520,9 @@ bool structure_to_7(Node& node, std::span<const std::string_view> above,
     } else if (tag == "EVEN" || tag == "ASSO") {
         changed = roles_to_7(node, pass);
     } else if (tag == "OBJE" && node.first("FILE")) {
-        changed = media_form_to_7(node, pass);
+        changed = object_to_record(node, above, pass) || media_form_to_7(node, pass);
+    } else if (tag == "SOUR") {
+        changed = source_to_record(node, above, pass);
     }
     return folded || changed;
 }
@@ -544,6 +584,28 @@ void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records
     });
     undefined.note_all(pass);
     note_folded_lines(pass);
+}
+
+// Converts the records that rules made of structures written in place, and
+// of structures within those, and puts them before the trailer, which
+// settle_trailer has made the last record.
+void append_added_records(Document& document, const NoteRecordIds& note_records, Pass& pass,
+                          std::set<std::string, std::less<>>& extensions) {
+    std::vector<Node> made = pass.added->take();
+    if (made.empty()) return;
+    for (std::size_t next = 0; next < made.size(); ++next) {
+        Node& record = made[next];
+        pass.record = std::string(*record.xref());
+        record_to_7(record, false, note_records, pass, extensions);
+        // Records made of structures within this one; `record` moves with
+        // `made`, so it is not touched after this.
+        for (Node& within : pass.added->take()) made.push_back(std::move(within));
+    }
+    pass.record.reset();
+    std::vector<Node>& records = document.records;
+    const auto trailer = std::find_if(records.begin(), records.end(), is_trailer);
+    records.insert(trailer, std::make_move_iterator(made.begin()),
+                   std::make_move_iterator(made.end()));
 }
 
 const OwnedExtension* owned_entry(std::span<const OwnedExtension> owned, std::string_view tag) {
@@ -645,14 +707,17 @@ void note_remaining_problems(Conversion& conversion) {
 
 }  // namespace
 
+bool is_uri_character(char c) noexcept {
+    return ascii::is_alnum(c) || uri_marks.find(c) != std::string_view::npos;
+}
+
 std::string uri_reference(std::string_view path) {
     static constexpr std::string_view hex = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size());
     for (std::size_t pos = 0; pos < path.size(); ++pos) {
         const char c = path[pos];
-        if (ascii::is_alnum(c) || uri_marks.find(c) != std::string_view::npos ||
-            is_percent_escape(path, pos)) {
+        if (is_uri_character(c) || is_percent_escape(path, pos)) {
             out.push_back(c);
             continue;
         }
@@ -683,6 +748,114 @@ bool media_form_to_7(Node& object, Pass& pass) {
         for (Node& medium : form->children_mut()) changed = rewrite_medium(medium, pass) || changed;
     }
     return changed;
+}
+
+bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass) {
+    if (above.empty() || !pass.added || object.value() ||
+        continuation_has_children(object.children()) ||
+        std::any_of(object.children().begin(), object.children().end(),
+                    [](const Node& c) { return is_continuation_tag(c.tag()); })) {
+        return false;
+    }
+    const std::string id = pass.added->identifier();
+    Node record = Node::record(id, "OBJE");
+    move_children(object, record, [](const Node& child) {
+        return !v7_structure_type("OBJE", child.tag()) || v7_defines("record-OBJE", child.tag());
+    });
+    object.set_value(id);
+    pass.added->add(std::move(record));
+    pass.note("OBJE", NoteKind::Converted,
+              "version 7 has multimedia objects only as records: this one became the record " + id +
+                  ", and a pointer to it stands in its place");
+    return true;
+}
+
+bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass) {
+    // A record's SOUR, and the header's (the system that wrote the file),
+    // cite nothing.
+    if (above.empty() || ascii::iequals(above.front(), "HEAD") || !pass.added) return false;
+    const std::size_t level = above.size();
+    const auto payload = source.value();
+    if (payload && is_valid_xref(*payload)) return false;
+    const NodeList& children = source.children();
+    const bool has_text = std::any_of(children.begin(), children.end(),
+                                      [](const Node& c) { return c.tag() == "TEXT"; });
+    const std::string description = source.logical_value();
+    if ((!has_text && description.empty()) ||
+        continuation_blocks(source, "SOUR", "source citation", pass)) {
+        return false;
+    }
+    if (std::any_of(children.begin(), children.end(),
+                    [](const Node& c) { return c.tag() == "CONC"; })) {
+        return false;  // CONC lines folding kept, and named
+    }
+    // The TEXT lines go one level deeper, under DATA.
+    std::vector<Node> texts;
+    for (const Node& child : children) {
+        if (child.tag() == "TEXT") texts.push_back(child);
+    }
+    if (has_text && level + 2 + height(texts) > ParseLimits{}.max_depth) {
+        pass.note("SOUR", NoteKind::Kept,
+                  "version 7 cites a source only by pointer, but the TEXT of this citation would "
+                  "move below the deepest level a reader accepts; it is left as written");
+        return false;
+    }
+    const std::string id = pass.added->identifier();
+    Node record = Node::record(id, "SOUR");
+    if (!description.empty()) {
+        Node title = Node::make("TITL");
+        title.set_logical_value(description);
+        record.push(std::move(title));
+    }
+    source.set_logical_value(id);
+    move_children(source, record, [](const Node& child) {
+        return child.tag() != "TEXT" && !v7_defines("SOUR", child.tag()) &&
+               v7_defines("record-SOUR", child.tag());
+    });
+    if (has_text) {
+        remove_all(source, "TEXT");
+        Node* data = source.first_mut("DATA");
+        if (!data) {
+            source.push(Node::make("DATA"));
+            data = &source.children_mut()[source.children().size() - 1];
+        }
+        for (Node& text : texts) data->push(std::move(text));
+    }
+    pass.added->add(std::move(record));
+    pass.note("SOUR", NoteKind::Converted,
+              "version 7 cites a source only by pointer: the citation's text became the TITL of "
+              "the source record " +
+                  id +
+                  " (a source record has one TEXT, which the citation's own TEXT lines would "
+                  "contend for), a pointer to it stands in its place, and its TEXT lines went to "
+                  "the citation's DATA");
+    return true;
+}
+
+void AddedRecords::index_used() {
+    walk(std::span<const Node>(source_->records),
+         [&](const Node& node, std::span<const std::size_t>) {
+             if (const auto xref = node.xref()) used_.push_back(xref_key(*xref));
+             if (const auto payload = node.value(); payload && is_pointer_payload(*payload))
+                 used_.push_back(xref_key(*payload));
+         });
+    std::sort(used_.begin(), used_.end());
+    indexed_ = true;
+}
+
+std::string AddedRecords::identifier() {
+    if (!indexed_) index_used();
+    for (;; ++next_) {
+        std::string id = "@X" + std::to_string(next_) + "@";
+        if (!std::binary_search(used_.begin(), used_.end(), id)) {
+            ++next_;
+            return id;
+        }
+    }
+}
+
+std::vector<Node> AddedRecords::take() {
+    return std::exchange(made_, {});
 }
 
 NoteRecordIds::NoteRecordIds(std::span<const Node> records) {
@@ -718,16 +891,20 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
 Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned) {
     const NoteRecordIds note_records(document.records);
     std::set<std::string, std::less<>> extensions;
+    AddedRecords added(document);
     Conversion conversion =
         convert_records(document, version_7, [&](Node& record, bool is_header, Pass& pass) {
+            pass.added = &added;
             record_to_7(record, is_header, note_records, pass, extensions);
         });
+    Pass records;
+    records.added = &added;
+    settle_trailer(conversion.document, "version 7", records);
+    append_added_records(conversion.document, note_records, records, extensions);
     if (Node* head = header_mut(conversion.document)) {
-        Pass declarations;
-        declare_extensions(*head, extensions, owned, declarations);
-        std::move(declarations.notes.begin(), declarations.notes.end(),
-                  std::back_inserter(conversion.notes));
+        declare_extensions(*head, extensions, owned, records);
     }
+    std::move(records.notes.begin(), records.notes.end(), std::back_inserter(conversion.notes));
     note_remaining_problems(conversion);
     return conversion;
 }

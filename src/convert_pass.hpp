@@ -10,12 +10,15 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "convert.hpp"
 #include "limits.hpp"
 
 namespace lignor {
+
+class AddedRecords;
 
 // The state of one conversion run, lent to the structure rewriters.
 struct Pass {
@@ -26,6 +29,9 @@ struct Pass {
     std::size_t folded_lines = 0;
     std::size_t folded_structures = 0;
     std::size_t folded_without_payload = 0;
+    // Where rules that turn a structure into a record of its own put it
+    // (version 7 only); without it they leave the structure as written.
+    AddedRecords* added = nullptr;
 
     // Appends a note about the current record; the detail fixed or composed.
     void note(std::string_view tag, NoteKind kind, const char* detail);
@@ -40,6 +46,16 @@ struct Pass {
 // the caller finishes what spans records.
 Conversion convert_records(const Document& document, std::string_view to_version,
                            const std::function<void(Node&, bool, Pass&)>& convert);
+
+// Whether `record` is a trailer: tagged TRLR, its letters in any case, as
+// header() takes any HEAD.
+bool is_trailer(const Node& record) noexcept;
+
+// Makes the records of `document` end with its trailer, as both versions
+// require: records after the first trailer move before it (each noted), and
+// a document without one gains a TRLR record. A second trailer stays after
+// the first, named by a Kept note. `version_name` says which version requires it.
+void settle_trailer(Document& document, std::string_view version_name, Pass& pass);
 
 // Whether any CONT or CONC among `children` has substructures of its own:
 // rewriting the logical value of their parent would delete those.
@@ -102,6 +118,43 @@ class NoteRecordIds {
     std::vector<std::string> keys_;  // xref_key of each, sorted
 };
 
+// Records a conversion to version 7 adds for multimedia objects and sources
+// that 5.5.1 writes in place, each with an identifier that no identifier or
+// pointer of the document uses, ignoring ASCII letter case.
+class AddedRecords {
+  public:
+    explicit AddedRecords(const Document& source) : source_(&source) {}
+    // An identifier no record or pointer uses: "@X1@", "@X2@", ...
+    std::string identifier();
+    // Holds `record` until the driver takes it.
+    void add(Node record) { made_.push_back(std::move(record)); }
+    // The records made and not yet taken, the first made first.
+    std::vector<Node> take();
+
+  private:
+    void index_used();
+
+    const Document* source_;
+    std::vector<std::string> used_;  // xref_key of every identifier and pointer, sorted
+    bool indexed_ = false;           // the document is read only when a record is made
+    std::size_t next_ = 1;
+    std::vector<Node> made_;
+};
+
+// A multimedia object written in place (a FILE beneath an OBJE without a
+// pointer; `above` holds the tags above it, the record's first) as a record of its own, which
+// version 7 requires, held by `pass.added`; a pointer to it stands in its place, keeping the title
+// and crop that version 7 gives a link. True when it was moved.
+bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass);
+
+// A source written in place (a citation below a record other than the
+// header, with text instead of a pointer; `above` as for object_to_record) as a source record whose
+// TITL holds the text, held by `pass.added`; a pointer to it stands in its place. TITL rather than
+// TEXT: a source record has one TEXT, and the citation's own TEXT lines (the text from the source)
+// need a place too; they go to the citation's DATA, which holds any number. Substructures only a
+// record defines move into it; the rest stay with the citation. True when it was moved.
+bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass);
+
 // Rewrites `record` and every structure beneath it into version 7's form,
 // each structure before its substructures: CONC lines folded into the text
 // they continue (the Pass counts them for the record's summary note), _UID
@@ -116,6 +169,10 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
 // structure of the converted record needs no walk of its own.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
                           const std::function<void(const Node&, std::size_t)>& visit);
+
+// Whether uri_reference writes `c` as it is: an ASCII letter or digit, or
+// one of -._~:/?#[]@!$&'()*+,;= (a '%' only when it begins an escape).
+bool is_uri_character(char c) noexcept;
 
 // `path` as a URI reference: every byte other than an ASCII letter or digit,
 // one of -._~:/?#[]@!$&'()*+,;= or the '%' of an existing percent-escape is

@@ -58,6 +58,24 @@ std::optional<std::size_t> last_cut(std::string_view text, std::size_t lo, std::
     return std::nullopt;
 }
 
+// Whether a cut at `p` falls between two '@': a reader that takes each
+// line's "@@" for one '@' must find both halves of one on the same line.
+bool between_at_signs(std::string_view text, std::size_t p) noexcept {
+    return text[p - 1] == '@' && text[p] == '@';
+}
+
+// A cut at or below `p` (> 0) that leaves no "@@" in two: within a run of
+// '@' the pairs count from the run's first '@'.
+std::size_t keep_at_pairs(std::string_view text, std::size_t p) noexcept {
+    if (!between_at_signs(text, p)) return p;
+    std::size_t start = p - 1;
+    while (start > 0 && text[start - 1] == '@') --start;
+    // An odd cut is inside a pair, and the cut before that pair is not. A
+    // piece of one byte cannot avoid it.
+    if ((p - start) % 2 == 0 || p == 1) return p;
+    return p - 1;
+}
+
 // Where the next piece of `text` (longer than `width`) ends.
 std::size_t cut_position(std::string_view text, std::size_t width) {
     std::size_t w = width;
@@ -66,13 +84,14 @@ std::size_t cut_position(std::string_view text, std::size_t width) {
     // cutting at the width is the only way forward.
     if (w == 0) return width;
     const std::size_t lo = std::max<std::size_t>(w / 2, 1);
-    const auto space_before = [&](std::size_t p) { return text[p - 1] == ' '; };
-    if (const auto p = last_cut(text, lo, w,
-                                [&](std::size_t p) { return !space_before(p) && text[p] != ' '; }))
+    const auto clean = [&](std::size_t p) {
+        return text[p - 1] != ' ' && !between_at_signs(text, p);
+    };
+    if (const auto p =
+            last_cut(text, lo, w, [&](std::size_t p) { return clean(p) && text[p] != ' '; }))
         return *p;
-    if (const auto p = last_cut(text, lo, w, [&](std::size_t p) { return !space_before(p); }))
-        return *p;
-    return w;
+    if (const auto p = last_cut(text, lo, w, clean)) return *p;
+    return keep_at_pairs(text, w);
 }
 
 Node continuation(std::string_view tag, std::string_view piece) {

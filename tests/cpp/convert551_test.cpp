@@ -39,6 +39,33 @@ const string head551 = "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 C
 // Converting a 7.0 header gives head551 and this note.
 const string char_added = "-|CHAR|Converted";
 
+// A text whose cut at 5.5.1's limit would fall inside "@@".
+const string at_signs = string(240, 'a') + "@@b";
+
+INSTANTIATE_TEST_SUITE_P(
+    records, ToVersion551,
+    testing::Values(
+        // Only what version 7's percent-encoding of a path writes is undone.
+        Case{"file_paths",
+             head7 +
+                 "0 @O1@ OBJE\n1 FILE c:%5Cme%5Cphoto%201.jpg\n1 FILE https://x.org/a%20b\n1 FILE "
+                 "x%2541.jpg\n1 FILE %c3%a9.jpg\n" +
+                 trailer,
+             head551 +
+                 "0 @O1@ OBJE\n1 FILE c:\\me\\photo 1.jpg\n1 FILE https://x.org/a%20b\n1 FILE "
+                 "x%2541.jpg\n1 FILE %c3%a9.jpg\n" +
+                 trailer,
+             {char_added, "@O1@|FILE|Converted"}},
+        Case{"no_cut_inside_at_signs",
+             head7 + "0 @N1@ SNOTE " + at_signs + "\n" + trailer,
+             head551 + "0 @N1@ NOTE " + string(240, 'a') + "\n1 CONC @@b\n" + trailer,
+             {char_added, "@N1@|SNOTE|Converted"}},
+        Case{"trailer_settled",
+             head7 + trailer + "0 @I1@ INDI\n",
+             head551 + "0 @I1@ INDI\n" + trailer,
+             {char_added, "@I1@|INDI|Converted"}}),
+    [](const auto& info) { return string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(
     header, ToVersion551,
     testing::Values(

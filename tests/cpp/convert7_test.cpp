@@ -104,6 +104,51 @@ INSTANTIATE_TEST_SUITE_P(
              {"-|_BAR|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
 
+const string head551 = "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    records, ToVersion7,
+    testing::Values(
+        // The new identifier is used by no record and no pointer, in any case.
+        Case{"embedded_object",
+             head551 +
+                 "0 @X1@ INDI\n1 OBJE\n2 FILE a b.jpg\n2 FORM jpg\n2 TITL Portrait\n2 NOTE n\n1 "
+                 "NOTE @x2@\n" +
+                 trailer,
+             head7 +
+                 "0 @X1@ INDI\n1 OBJE @X3@\n2 TITL Portrait\n1 NOTE @x2@\n0 @X3@ OBJE\n1 FILE "
+                 "a%20b.jpg\n2 FORM image/jpeg\n1 NOTE n\n" +
+                 trailer,
+             {"@X1@|OBJE|Converted", "@X3@|OBJE.FORM|Converted", "@X3@|FILE|Converted",
+              "@X3@|FILE.FORM|Converted"}},
+        Case{"embedded_source",
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 SOUR Parish book,\n3 CONC  p. 4\n3 CONT line two\n3 "
+                 "TEXT Baptised\n4 CONT on Sunday\n3 QUAY 2\n3 AUTH The vicar\n" +
+                 trailer,
+             head7 +
+                 "0 @I1@ INDI\n1 BIRT\n2 SOUR @X1@\n3 QUAY 2\n3 DATA\n4 TEXT Baptised\n5 CONT "
+                 "on Sunday\n0 @X1@ SOUR\n1 TITL Parish book, p. 4\n2 CONT line two\n1 AUTH The "
+                 "vicar\n" +
+                 trailer,
+             {"@I1@|SOUR|Converted", "@I1@|CONC|Converted"}},
+        // Records after the trailer move before it, the added ones after them.
+        Case{"records_after_the_trailer",
+             head551 + trailer + "0 @I1@ INDI\n1 SOUR text\n0 Trlr\n0 @I2@ INDI\n",
+             head7 + "0 @I1@ INDI\n1 SOUR @X1@\n0 @I2@ INDI\n0 @X1@ SOUR\n1 TITL text\n" + trailer +
+                 "0 Trlr\n",
+             {"@I1@|SOUR|Converted", "-|Trlr|Kept", "@I1@|INDI|Converted", "@I2@|INDI|Converted",
+              "-|Trlr|Kept"}},
+        Case{"no_trailer", head551, head7 + trailer, {"-|TRLR|Converted"}},
+        // A pointer, and text with nothing to cite, stay; so does the header's SOUR.
+        Case{"citations_left",
+             head551 + "1 SOUR app\n0 @I1@ INDI\n1 SOUR @S1@\n1 SOUR\n2 NOTE n\n0 @S1@ SOUR\n" +
+                 trailer,
+             head7 + "1 SOUR app\n0 @I1@ INDI\n1 SOUR @S1@\n1 SOUR\n2 NOTE n\n0 @S1@ SOUR\n" +
+                 trailer,
+             {}}),
+    [](const auto& info) { return string(info.param.name); });
+
 TEST(to_version_7, names_the_source_version) {
     EXPECT_EQ(to_version_7_with(read("0 HEAD\n0 TRLR\n"), {}).from_version, "unstated");
     EXPECT_EQ(to_version_7_with(read("0 HEAD\n1 GEDC\n2 VERS 5.5\n0 TRLR\n"), {}).from_version,

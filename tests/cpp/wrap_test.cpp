@@ -37,6 +37,9 @@ TEST(wrap, cut_keeps_characters_whole_and_avoids_spaces) {
         // A two-byte character is never split: the piece ends before it.
         {"abc" + e + "def", 4, 4, {"abc", e + "de", "f"}},
         {e + e + e, 3, 3, {e, e, e}},
+        // No cut falls between the two '@' of an "@@", even in a run of them.
+        {"ab@@cd", 3, 3, {"ab", "@@c", "d"}},
+        {"@@@@@@", 3, 3, {"@@", "@@", "@@"}},
         // Bytes that start no character still come out in pieces.
         {"\x80\x80\x80\x80\x80", 2, 2, {"\x80\x80", "\x80\x80", "\x80"}},
     };

@@ -1,5 +1,6 @@
 """The nothing-lost check of a conversion, for tests: every logical value of
-the input is found in the output's record of the same identifier —
+the input is found in the output's record of the same identifier (or in a
+record the conversion added, which that record points to) —
 unchanged, folded or split again (logical values join `CONT` and `CONC`
 lines), moved to another structure, kept as a `PHRASE`, percent-encoded,
 moved into an `INT` date or a parenthesized role descriptor, or in another
@@ -77,6 +78,30 @@ def _named(record, path, value, notes):
 _DECLARED_VERSION = "HEAD.GEDC.VERS"
 
 
+def _record_ids(text):
+    return {m[2] for line in text.split("\n")
+            if (m := _LINE.fullmatch(line)) and m[1] == "0" and m[2]}
+
+
+def _reached(before, after):
+    """For each record of `after`: itself and the records the conversion
+    added that its pointers lead to, through added records too."""
+    added = _record_ids(after) - _record_ids(before)
+    points = defaultdict(set)
+    for record, _, value in structures(after):
+        if value in added:
+            points[record].add(value)
+
+    def reach(record):
+        seen, todo = {record}, [record]
+        while todo:
+            for target in points[todo.pop()] - seen:
+                seen.add(target)
+                todo.append(target)
+        return seen
+    return reach
+
+
 def lost(before, after, notes):
     """(record, tag path, value) of every logical value of the text `before`
     not found in the text `after` nor named by one of `notes` (note dicts as
@@ -87,6 +112,11 @@ def lost(before, after, notes):
     by_record = defaultdict(list)
     for note in notes:
         by_record[note["record"]].append(note)
+    reach = _reached(before, after)
+    for record in list(found):
+        for added in reach(record) - {record}:
+            found[record] |= found[added]
+            by_record[record] += by_record[added]
     missing = []
     for record, path, value in structures(before):
         if path == _DECLARED_VERSION or _norm(value) in found[record]:
