@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "a%20b.jpg\n2 FORM image/jpeg\n1 NOTE n\n" +
                  trailer,
              {"@X1@|OBJE|Converted", "@X3@|OBJE.FORM|Converted", "@X3@|FILE|Converted",
-              "@X3@|FILE.FORM|Converted"}},
+              "@X3@|FILE.FORM|Converted", "@X1@|NOTE|Kept"}},
         Case{"embedded_source",
              head551 +
                  "0 @I1@ INDI\n1 BIRT\n2 SOUR Parish book,\n3 CONC  p. 4\n3 CONT line two\n3 "
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                  trailer,
              head7 + "1 SOUR app\n0 @I1@ INDI\n1 SOUR @S1@\n1 SOUR\n2 NOTE n\n0 @S1@ SOUR\n" +
                  trailer,
-             {}}),
+             {"@I1@|SOUR|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
 
 TEST(to_version_7, names_the_source_version) {
