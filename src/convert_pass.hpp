@@ -30,6 +30,26 @@ struct Pass {
     // Appends a note about the current record; the detail fixed or composed.
     void note(std::string_view tag, NoteKind kind, const char* detail);
     void note(std::string_view tag, NoteKind kind, std::string detail);
+
+    // Counts one change of a kind (`tag`, `kind` and `what`, a fixed sentence
+    // fragment) in the current record; `instance`, when not empty, is what
+    // changed in this one ("\"76\" as \"76y\""), listed once however often
+    // it recurs. note_tallies() writes one note per kind with its count.
+    void tally(std::string_view tag, NoteKind kind, std::string_view what,
+               std::string_view instance = {});
+    // Writes the changes counted since the last call, one note per kind in
+    // the order first met ("{count} {what}: {instances}"), and forgets them.
+    void note_tallies();
+
+  private:
+    struct Tally {
+        std::string tag;
+        NoteKind kind;
+        std::string_view what;
+        std::size_t count = 0;
+        std::vector<std::string> instances;
+    };
+    std::vector<Tally> tallies_;
 };
 
 // Converts a copy of `document` record by record, each copied and then
@@ -130,8 +150,9 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 // paths become URI references, file extensions become media types, and the
 // source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
 // for anything else). Notes every change, and every refusal as Kept. True
-// when anything changed.
-bool media_form_to_7(Node& object, Pass& pass);
+// when anything changed. `depth` is the object's (0 for a record): a
+// structure at the reader's deepest level gains no line.
+bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
 
 // ---- version 5.5.1 ----
 
