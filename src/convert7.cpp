@@ -431,10 +431,16 @@ struct Place {
     std::size_t depth;
     std::uint32_t row;
     std::uint32_t parent_row;
+    const v7table::TypeFacts* facts;  // of the row's structure type; null without a row
 };
 
 const v7table::TypeFacts& facts_of(std::uint32_t row) noexcept {
     return v7table::types()[v7table::rows()[row].type];
+}
+
+std::uint32_t individual_row() noexcept {
+    static const std::uint32_t row = v7table::record_row("INDI");
+    return row;
 }
 
 // Whether version 7 defines `tag` under a structure of row `row`.
@@ -699,10 +705,28 @@ bool empty_payload_to_7(Node& node, Pass& pass) {
     return true;
 }
 
+// Whether `node`'s payload is one no rule below changes, told without
+// reading its logical value: one line that is absent, "Y" or an
+// enumeration's value, where those are what the table asks for.
+bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept {
+    using v7table::Payload;
+    if (facts.payload != Payload::YesOrEmpty && facts.payload != Payload::Enumeration) {
+        return false;
+    }
+    const NodeList& children = node.children();
+    if (std::any_of(children.begin(), children.end(),
+                    [](const Node& child) { return is_continuation_tag(child.tag()); }))
+        return false;
+    const auto value = node.value();
+    if (facts.payload == Payload::YesOrEmpty) return !value || *value == "Y";
+    return value && in_values(facts.values, *value);
+}
+
 // The rewrites the standard's table asks for at `place`: by the payload
 // type of the structure there.
 bool value_to_7(Node& node, const Place& place, Pass& pass) {
-    const v7table::TypeFacts& facts = facts_of(place.row);
+    const v7table::TypeFacts& facts = *place.facts;
+    if (settled(node, facts)) return false;
     const std::string_view tag = node.tag();
     switch (facts.payload) {
         case v7table::Payload::Enumeration:
@@ -737,8 +761,7 @@ bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_re
         changed = note_pointer_to_7(node, note_records, pass);
     } else if (tag == "DATE") {
         const std::size_t notes_after_folding = pass.notes.size();
-        const bool exact_only = place.row != v7table::no_row &&
-                                facts_of(place.row).payload == v7table::Payload::ExactDate;
+        const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
         changed = date_to_7(node, exact_only, place.depth, pass);
         // A rewritten date has no continuation lines left, so a note that
         // folding kept some of them would no longer be true.
@@ -750,10 +773,10 @@ bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_re
         changed = roles_to_7(node, place.depth, pass);
     } else if (tag == "OBJE" && node.first("FILE")) {
         changed = media_form_to_7(node, pass, place.depth);
-    } else if (tag == "INDI" && place.depth == 0 && place.row != v7table::no_row) {
+    } else if (place.depth == 0 && place.row == individual_row()) {
         changed = sex_texts_to_7(node, place.row, pass);
     }
-    if (place.row != v7table::no_row) changed = value_to_7(node, place, pass) || changed;
+    if (place.facts) changed = value_to_7(node, place, pass) || changed;
     changed = empty_payload_to_7(node, pass) || changed;
     return bared || folded || changed;
 }
@@ -805,14 +828,15 @@ void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records
     if (record.tag() == "NOTE" && record.xref()) note_record_to_7(record, pass);
     // One walk does the rewriting and looks at every rewritten structure.
     UndefinedStructures undefined;
-    structures_to_7_node(record, note_records, pass, [&](const Node& node, std::size_t depth) {
-        undefined.visit(node, depth);
-        // A tag is copied only the first time it is met: a file may use one
-        // extension (_UID) on most of its records.
-        const std::string_view tag = node.tag();
-        if (!is_header && tag.starts_with('_') && !extensions.contains(tag))
-            extensions.emplace(tag);
-    });
+    structures_to_7_node(record, note_records, pass,
+                         [&](const Node& node, std::size_t depth, std::uint32_t row) {
+                             undefined.visit(node, depth, row);
+                             // A tag is copied only the first time it is met: a file may use one
+                             // extension (_UID) on most of its records.
+                             const std::string_view tag = node.tag();
+                             if (!is_header && tag.starts_with('_') && !extensions.contains(tag))
+                                 extensions.emplace(tag);
+                         });
     undefined.note_all(pass);
     note_folded_lines(pass);
     pass.note_tallies();
@@ -900,15 +924,19 @@ bool NoteRecordIds::contains(std::string_view pointer) const {
 }
 
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass) {
-    return structures_to_7_node(record, note_records, pass, [](const Node&, std::size_t) {});
+    return structures_to_7_node(record, note_records, pass,
+                                [](const Node&, std::size_t, std::uint32_t) {});
 }
 
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
-                          const std::function<void(const Node&, std::size_t)>& visit) {
+bool structures_to_7_node(
+    Node& record, const NoteRecordIds& note_records, Pass& pass,
+    const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit) {
     bool changed = false;
     // The rows of the structures above the one visited, the record's first:
     // each looked up once its structure is rewritten, under its new tag.
     std::vector<std::uint32_t> rows;
+    const std::span<const v7table::Row> table = v7table::rows();
+    const std::span<const v7table::TypeFacts> types = v7table::types();
     const auto row_of = [&](std::string_view tag) {
         if (rows.empty()) return v7table::record_row(tag);
         return rows.back() == v7table::no_row ? v7table::no_row
@@ -916,11 +944,14 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
     };
     walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
         rows.resize(path.size());
-        const Place place{path.size(), row_of(node.tag()),
-                          rows.empty() ? v7table::no_row : rows.back()};
-        changed = structure_to_7(node, place, note_records, pass) || changed;
-        visit(node, path.size());
-        rows.push_back(row_of(node.tag()));
+        const std::uint32_t row = row_of(node.tag());
+        const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
+                          row == v7table::no_row ? nullptr : &types[table[row].type]};
+        // A structure retagged (_UID as UID, ALIA as NAME) has changed.
+        const bool rewritten = structure_to_7(node, place, note_records, pass);
+        rows.push_back(rewritten ? row_of(node.tag()) : row);
+        changed = rewritten || changed;
+        visit(node, path.size(), rows.back());
     });
     return changed;
 }

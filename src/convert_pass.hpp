@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -131,11 +132,14 @@ class NoteRecordIds {
 // rewritten without loss stays as written with a Kept note. True when
 // anything changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
-// The same, calling `visit(structure, depth)` on each structure once it is
-// rewritten and before its substructures are: a caller that looks at every
-// structure of the converted record needs no walk of its own.
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
-                          const std::function<void(const Node&, std::size_t)>& visit);
+// The same, calling `visit(structure, depth, row)` on each structure once it
+// is rewritten and before its substructures are, with its row in the
+// standard's table (v7table::no_row where version 7 does not define it): a
+// caller that looks at every structure of the converted record needs no walk
+// of its own.
+bool structures_to_7_node(
+    Node& record, const NoteRecordIds& note_records, Pass& pass,
+    const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit);
 
 // `path` as a URI reference: every byte other than an ASCII letter or digit,
 // one of -._~:/?#[]@!$&'()*+,;= or the '%' of an existing percent-escape is
