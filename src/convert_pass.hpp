@@ -128,9 +128,15 @@ class NoteRecordIds {
 // they continue (the Pass counts them for the record's summary note), _UID
 // as UID, pointers to note records as SNOTE, dates in version 7's grammar
 // with the original kept as a PHRASE, roles as version 7's enumerated
-// values, multimedia objects through media_form_to_7. Whatever cannot be
-// rewritten without loss stays as written with a Kept note. True when
-// anything changed.
+// values, multimedia objects through media_form_to_7; and, as the
+// standard's table types each payload, enumerated values in its spelling,
+// ages with units, text on a Y-or-empty event or after a SEX letter moved
+// into a NOTE, an ALIA holding a name as a NAME, a continuation line's
+// repeat of its record's identifier and an empty payload's trailing space
+// removed (these counted in the Pass's tallies). Nothing is added beneath a
+// structure at the reader's deepest level. Whatever cannot be rewritten
+// without loss stays as written with a Kept note. True when anything
+// changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
 // The same, calling `visit(structure, depth, row)` on each structure once it
 // is rewritten and before its substructures are, with its row in the
@@ -153,8 +159,8 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 // version 7's form: the object's FORM moves onto each FILE lacking one, file
 // paths become URI references, file extensions become media types, and the
 // source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
-// for anything else). Notes every change, and every refusal as Kept. True
-// when anything changed. `depth` is the object's (0 for a record): a
+// for anything else). Notes every change, and every refusal as Kept (the
+// medium's value in the Pass's tallies). True when anything changed. `depth` is the object's (0 for a record): a
 // structure at the reader's deepest level gains no line.
 bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
 
