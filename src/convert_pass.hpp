@@ -160,8 +160,9 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 // paths become URI references, file extensions become media types, and the
 // source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
 // for anything else). Notes every change, and every refusal as Kept (the
-// medium's value in the Pass's tallies). True when anything changed. `depth` is the object's (0 for a record): a
-// structure at the reader's deepest level gains no line.
+// medium's value in the Pass's tallies). True when anything changed.
+// `depth` is the object's (0 for a record): a structure at the reader's
+// deepest level gains no line.
 bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
 
 // ---- version 5.5.1 ----
