@@ -3,6 +3,7 @@
 // vocabulary.
 #include <algorithm>
 #include <array>
+#include <string>
 #include <utility>
 
 #include "ascii.hpp"
@@ -86,6 +87,30 @@ void Pass::note(std::string_view tag, NoteKind kind, const char* detail) {
 
 void Pass::note(std::string_view tag, NoteKind kind, std::string detail) {
     notes.push_back({record, std::string(tag), kind, std::move(detail)});
+}
+
+void Pass::tally(std::string_view tag, NoteKind kind, std::string_view what,
+                 std::string_view instance) {
+    auto it = std::find_if(tallies_.begin(), tallies_.end(), [&](const Tally& each) {
+        return each.kind == kind && each.what == what && each.tag == tag;
+    });
+    if (it == tallies_.end()) it = tallies_.insert(it, Tally{std::string(tag), kind, what, 0, {}});
+    ++it->count;
+    if (!instance.empty() &&
+        std::find(it->instances.begin(), it->instances.end(), instance) == it->instances.end()) {
+        it->instances.emplace_back(instance);
+    }
+}
+
+void Pass::note_tallies() {
+    for (Tally& each : tallies_) {
+        std::string detail = std::to_string(each.count) + " " + std::string(each.what);
+        for (std::size_t index = 0; index < each.instances.size(); ++index) {
+            detail.append(index == 0 ? ": " : "; ").append(each.instances[index]);
+        }
+        note(each.tag, each.kind, std::move(detail));
+    }
+    tallies_.clear();
 }
 
 Conversion convert_records(const Document& document, std::string_view to_version,

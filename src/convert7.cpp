@@ -27,6 +27,16 @@ namespace lignor {
 namespace {
 #include "gedcom7_tables.inc"
 
+// A structure at the reader's deepest level that a rule would give a new
+// substructure: left as written, and counted for the record's Kept note.
+bool kept_at_depth_limit(const Node& node, std::string_view note_tag, Pass& pass) {
+    pass.tally(note_tag, NoteKind::Kept,
+               "structure(s) at the deepest level the reader accepts, beneath which the PHRASE, "
+               "NOTE or TYPE that version 7's form needs cannot be written, left as written",
+               quoted(node.logical_value()));
+    return false;
+}
+
 struct MediaType {
     std::string_view extension;
     std::string_view type;
@@ -53,20 +63,15 @@ bool is_percent_escape(std::string_view text, std::size_t pos) noexcept {
            is_hex_digit(text[pos + 2]);
 }
 
-// A recognised source medium. OTHER is not one: a medium that says "other"
-// in any spelling but the enumerated one keeps its words in a PHRASE.
-bool is_enumerated_medium(std::string_view medium) {
-    return medium != "OTHER" &&
-           std::binary_search(medium_values.begin(), medium_values.end(), medium);
-}
-
-// Appends a PHRASE holding `text` as the last substructure of `node`.
+bool enumeration_to_7(Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
+                      std::size_t depth, std::string_view note_tag, Pass& pass);
 
 // Moves the object's FORM (the first one; every one is removed) onto each
 // FILE that has none of its own.
-bool move_object_form(Node& object, Pass& pass) {
+bool move_object_form(Node& object, std::size_t depth, Pass& pass) {
     const Node* form = object.first("FORM");
     if (!form) return false;
+    if (!may_gain_substructure(depth + 1)) return kept_at_depth_limit(object, "OBJE.FORM", pass);
     Node moved = *form;
     forget_subtree_verbatim(moved);
     NodeList& children = object.children_mut();
@@ -112,39 +117,9 @@ bool rewrite_file_format(Node& form, Pass& pass) {
     return true;
 }
 
-// The medium's value made an enumerated one, or OTHER with the original
-// words kept in a PHRASE.
-bool rewrite_medium_value(Node& medium, Pass& pass) {
-    const std::string value = medium.logical_value();
-    const std::string_view words = unicode::trim(value);
-    std::string target = ascii::upper_copy(words);
-    if (!is_enumerated_medium(target)) target = "OTHER";
-    if (target == value || continuation_blocks(medium, "FORM.MEDI", "source medium", pass)) {
-        return false;
-    }
-    if (target != "OTHER") {
-        medium.set_logical_value(target);
-        pass.note("FORM.MEDI", NoteKind::Converted,
-                  "the source medium " + quoted(value) + " became the enumerated value " + target);
-        return true;
-    }
-    if (medium.first("PHRASE")) {
-        pass.note("FORM.MEDI", NoteKind::Kept,
-                  "the source medium " + quoted(value) +
-                      " matches none of version 7's enumerated values, but it already has a "
-                      "PHRASE to keep the original in; it is left as it is");
-        return false;
-    }
-    medium.set_logical_value(target);
-    append_phrase(medium, words);
-    pass.note("FORM.MEDI", NoteKind::Converted,
-              "the source medium " + quoted(value) +
-                  " matches none of version 7's enumerated values; it became OTHER, with the "
-                  "original kept as a PHRASE");
-    return true;
-}
-
-bool rewrite_medium(Node& node, Pass& pass) {
+// A file's source medium: 5.5.1's TYPE named MEDI, its value in version 7's
+// enumeration.
+bool rewrite_medium(Node& node, std::size_t depth, Pass& pass) {
     bool changed = false;
     if (node.tag() == "TYPE") {
         node.set_tag("MEDI");
@@ -154,7 +129,8 @@ bool rewrite_medium(Node& node, Pass& pass) {
     } else if (node.tag() != "MEDI") {
         return false;
     }
-    return rewrite_medium_value(node, pass) || changed;
+    static const v7table::TypeFacts& medium = v7table::types()[v7table::type_named("MEDI")];
+    return enumeration_to_7(node, medium, true, depth, "FORM.MEDI", pass) || changed;
 }
 
 // ---- structures in version 7's form ----
@@ -296,17 +272,6 @@ bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass
     return true;
 }
 
-// Whether version 7 types a DATE as an exact date where it stands, given the
-// tags above it: under the header (and the header's source data), a change,
-// a creation, or an ordinance's status. Such a DATE may not have a PHRASE.
-bool takes_exact_date(std::span<const std::string_view> above) noexcept {
-    if (above.empty()) return false;
-    const std::string_view parent = above.back();
-    if (parent == "CHAN" || parent == "CREA" || parent == "STAT") return true;
-    return (above.size() == 1 && parent == "HEAD") ||
-           (above.size() == 3 && above[0] == "HEAD" && above[1] == "SOUR" && parent == "DATA");
-}
-
 // A PHRASE's text as version 7 writes a payload: a leading @ doubled.
 std::string escaped_phrase(std::string_view text) {
     std::string phrase(text);
@@ -365,7 +330,7 @@ bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
 // respelled; 5.5.1's interpreted date and date phrase keep their words as a
 // PHRASE; any other text is kept whole as the PHRASE, beside the reading it
 // converted to (or an empty DATE), so that nothing of it is lost.
-bool date_to_7(Node& date, bool exact_only, Pass& pass) {
+bool date_to_7(Node& date, bool exact_only, std::size_t depth, Pass& pass) {
     const std::string text = date.logical_value();
     if (unicode::trim(text).empty()) return false;
     if (exact_only) return exact_date_to_7(date, text, pass);
@@ -378,6 +343,7 @@ bool date_to_7(Node& date, bool exact_only, Pass& pass) {
         note_respelled(text, *written, pass);
         return true;
     }
+    if (!may_gain_substructure(depth)) return kept_at_depth_limit(date, "DATE", pass);
     if (date.first("PHRASE")) {
         pass.note("DATE", NoteKind::Kept,
                   quoted(text) +
@@ -408,7 +374,7 @@ std::string_view words_of_role(std::string_view trimmed) noexcept {
 
 // A ROLE (or an association's RELA) as version 7's enumerated role, with
 // words that are not one kept as a PHRASE.
-bool role_to_7(Node& role, Pass& pass) {
+bool role_to_7(Node& role, std::size_t depth, Pass& pass) {
     const bool relation = role.tag() == "RELA";
     const std::string_view note_tag = relation ? "ASSO.RELA" : "ROLE";
     const std::string value = role.logical_value();
@@ -428,6 +394,7 @@ bool role_to_7(Node& role, Pass& pass) {
                   "an empty role has no version 7 reading; it is left as it is");
         return false;
     }
+    if (!may_gain_substructure(depth)) return kept_at_depth_limit(role, note_tag, pass);
     if (role.first("PHRASE")) {
         pass.note(note_tag, NoteKind::Kept,
                   "the role " + quoted(value) +
@@ -456,12 +423,12 @@ bool role_to_7(Node& role, Pass& pass) {
     return true;
 }
 
-bool roles_to_7(Node& holder, Pass& pass) {
+bool roles_to_7(Node& holder, std::size_t depth, Pass& pass) {
     const bool association = holder.tag() == "ASSO";
     bool changed = false;
     for (Node& child : holder.children_mut()) {
         if (child.tag() == "ROLE" || (association && child.tag() == "RELA")) {
-            changed = role_to_7(child, pass) || changed;
+            changed = role_to_7(child, depth + 1, pass) || changed;
         }
     }
     return changed;
@@ -496,10 +463,336 @@ std::size_t height(std::span<const Node> nodes) {
     return tallest;
 }
 
-// One structure's own rewrites; `above` holds the tags of the structures
-// above it, the record's first.
-bool structure_to_7(Node& node, std::span<const std::string_view> above,
-                    const NoteRecordIds& note_records, Pass& pass) {
+// ---- values in version 7's form ----
+
+// Where a structure stands while the walk rewrites it: its depth (0 for a
+// record) and its row in the standard's table and its parent's (no_row
+// where version 7 does not define it).
+struct Place {
+    std::size_t depth;
+    std::uint32_t row;
+    std::uint32_t parent_row;
+    const v7table::TypeFacts* facts;  // of the row's structure type; null without a row
+    bool in_header;                   // below the header, in whatever letter case
+};
+
+const v7table::TypeFacts& facts_of(std::uint32_t row) noexcept {
+    return v7table::types()[v7table::rows()[row].type];
+}
+
+std::uint32_t individual_row() noexcept {
+    static const std::uint32_t row = v7table::record_row("INDI");
+    return row;
+}
+
+// Whether version 7 defines `tag` under a structure of row `row`.
+bool defines_under(std::uint32_t row, std::string_view tag) noexcept {
+    return row != v7table::no_row && v7table::child_row(row, tag) != v7table::no_row;
+}
+
+bool in_values(std::span<const std::string_view> values, std::string_view value) noexcept {
+    return std::binary_search(values.begin(), values.end(), value);
+}
+
+// `word` as one of `values` spells it: upper case, and hyphens and spaces
+// as underscores (5.5.1's PRE-1970); none when it is none of them.
+std::optional<std::string> enumerated_spelling(std::string_view word,
+                                               std::span<const std::string_view> values) {
+    std::string spelled = ascii::upper_copy(word);
+    if (in_values(values, spelled)) return spelled;
+    std::replace_if(
+        spelled.begin(), spelled.end(), [](char c) { return c == '-' || c == ' '; }, '_');
+    if (in_values(values, spelled)) return spelled;
+    return std::nullopt;
+}
+
+// Each comma-separated item of `text` as the enumeration spells it, joined
+// with ", "; none when an item is not in it (extension values are kept).
+std::optional<std::string> enumerated_list(std::string_view text,
+                                           std::span<const std::string_view> values) {
+    std::string out;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = unicode::trim(text.substr(0, comma));
+        if (!out.empty()) out.append(", ");
+        if (item.starts_with('_')) {
+            out.append(item);
+        } else if (const auto spelled = enumerated_spelling(item, values)) {
+            out.append(*spelled);
+        } else {
+            return std::nullopt;
+        }
+        if (comma == std::string_view::npos) return out;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// An enumerated value in version 7's spelling; a value outside the
+// enumeration becomes OTHER with the original as a PHRASE where the
+// structure has both, and is left as written elsewhere.
+bool enumeration_to_7(Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
+                      std::size_t depth, std::string_view note_tag, Pass& pass) {
+    const std::string value = node.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    if (trimmed.empty() || trimmed.starts_with('_')) return false;
+    const std::optional<std::string> spelled = facts.payload == v7table::Payload::EnumerationList
+                                                   ? enumerated_list(trimmed, facts.values)
+                                                   : enumerated_spelling(trimmed, facts.values);
+    if (spelled == value) return false;
+    const bool other = !spelled && phrase_allowed && in_values(facts.values, "OTHER");
+    if ((!spelled && !other) || continuation_blocks(node, note_tag, node.tag(), pass)) return false;
+    if (spelled) {
+        node.set_logical_value(*spelled);
+        pass.tally(note_tag, NoteKind::Converted, "value(s) in version 7's enumerated spelling",
+                   quoted(value) + " as " + *spelled);
+        return true;
+    }
+    if (!may_gain_substructure(depth)) return kept_at_depth_limit(node, note_tag, pass);
+    if (node.first("PHRASE")) {
+        pass.tally(note_tag, NoteKind::Kept,
+                   "value(s) outside version 7's enumeration, left as written because a PHRASE "
+                   "is already there to keep the original in",
+                   quoted(value));
+        return false;
+    }
+    node.set_logical_value("OTHER");
+    append_phrase(node, escaped_phrase(trimmed));
+    pass.tally(note_tag, NoteKind::Converted,
+               "value(s) outside version 7's enumeration, now OTHER with the original kept as a "
+               "PHRASE",
+               quoted(value));
+    return true;
+}
+
+// 5.5.1's ages that version 7 writes with a bound and units: one number
+// without a unit is years ("76": "76y"), a bound is followed by a space
+// ("<76": "< 76y"), units are lower case. None for any other text.
+std::optional<std::string> age_in_7(std::string_view text) {
+    std::string out;
+    if (text.starts_with('<') || text.starts_with('>')) {
+        out.push_back(text.front());
+        out.push_back(' ');
+        text = unicode::trim(text.substr(1));
+    }
+    constexpr std::string_view units = "ymwd";
+    std::size_t next_unit = 0;
+    const std::size_t words = out.size();
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(' '), text.size());
+        std::string_view word = text.substr(0, end);
+        text = unicode::trim_start(text.substr(end));
+        const bool bare = !word.empty() && ascii::is_digit(word.back());
+        const char unit = bare ? 'y' : ascii::to_lower(word.back());
+        if (!bare) word.remove_suffix(1);
+        const std::size_t rank = units.find(unit);
+        if (word.empty() || !std::all_of(word.begin(), word.end(), ascii::is_digit) ||
+            rank == std::string_view::npos || rank < next_unit || (bare && out.size() > words) ||
+            (bare && !text.empty()))
+            return std::nullopt;
+        next_unit = rank + 1;
+        out.append(out.size() > words ? " " : "").append(word).push_back(unit);
+    }
+    if (out.size() == words) return std::nullopt;
+    return out;
+}
+
+// 5.5.1's age words and the version 7 age each means.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 3> age_words = {{
+    {"CHILD", "< 8y"},
+    {"INFANT", "< 1y"},
+    {"STILLBORN", "0y"},
+}};
+
+// An AGE in version 7's grammar: units added or respelled; 5.5.1's words
+// as the age they mean, the word kept as a PHRASE.
+bool age_to_7(Node& age, const Place& place, Pass& pass) {
+    const std::string value = age.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    if (trimmed.empty()) return false;
+    if (const std::optional<std::string> written = age_in_7(trimmed)) {
+        if (*written == value || continuation_blocks(age, "AGE", "AGE", pass)) return false;
+        age.set_logical_value(*written);
+        pass.tally("AGE", NoteKind::Converted, "age(s) written with version 7's units",
+                   quoted(value) + " as " + quoted(*written));
+        return true;
+    }
+    const auto word = std::find_if(age_words.begin(), age_words.end(), [&](const auto& entry) {
+        return ascii::iequals(trimmed, entry.first);
+    });
+    if (word == age_words.end() || !defines_under(place.row, "PHRASE") ||
+        continuation_blocks(age, "AGE", "AGE", pass))
+        return false;
+    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(age, "AGE", pass);
+    if (age.first("PHRASE")) return false;
+    age.set_logical_value(word->second);
+    append_phrase(age, trimmed);
+    pass.tally("AGE", NoteKind::Converted,
+               "age(s) in 5.5.1's words, now the age version 7 writes for them with the word "
+               "kept as a PHRASE",
+               quoted(value) + " as " + quoted(word->second));
+    return true;
+}
+
+// An event whose payload version 7 allows only as "Y" or empty: other text
+// moves into a NOTE of the event. The payload becomes Y, which the text
+// asserted by being there, except for "N" and "NO", which deny the event:
+// those leave the payload empty, asserting nothing.
+bool event_payload_to_7(Node& event, const Place& place, Pass& pass) {
+    const std::string value = event.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    if (value.empty() || value == "Y") return false;
+    const std::string_view tag = event.tag();
+    if (continuation_blocks(event, tag, "event", pass)) return false;
+    if (ascii::iequals(trimmed, "Y")) {
+        event.set_logical_value("Y");
+        pass.tally(tag, NoteKind::Converted, "event payload(s) meaning yes, written as Y",
+                   quoted(value));
+        return true;
+    }
+    if (!defines_under(place.row, "NOTE")) return false;
+    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(event, tag, pass);
+    const bool denies = ascii::iequals(trimmed, "N") || ascii::iequals(trimmed, "NO");
+    event.set_logical_value(denies ? "" : "Y");
+    Node note = Node::make("NOTE");
+    note.set_logical_value(escaped_phrase(value));
+    event.push(std::move(note));
+    pass.tally(tag, NoteKind::Converted,
+               denies ? "event payload(s) denying the event, which version 7 cannot hold, moved "
+                        "into a NOTE of the event, leaving the payload empty"
+                      : "event payload(s) of text, which version 7 cannot hold, moved into a "
+                        "NOTE of the event, the payload now Y",
+               quoted(value));
+    return true;
+}
+
+// 5.5.1's ALIA holding a name rather than a pointer: a NAME of the
+// individual, with TYPE AKA.
+bool alias_name_to_7(Node& alias, const Place& place, Pass& pass) {
+    const std::string value = alias.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    if (trimmed.empty() || is_valid_xref(trimmed) || !defines_under(place.parent_row, "NAME") ||
+        alias.first("TYPE") || continuation_blocks(alias, "ALIA", "ALIA", pass))
+        return false;
+    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(alias, "ALIA", pass);
+    alias.set_tag("NAME");
+    alias.push(Node::with_value("TYPE", "AKA"));
+    pass.tally("ALIA", NoteKind::Converted,
+               "alias(es) holding a name rather than a pointer, now a NAME with TYPE AKA",
+               quoted(value));
+    return true;
+}
+
+// An individual's SEX followed by more text (on its line or continuation
+// lines) keeps its letter, and the rest moves into a NOTE of the individual
+// placed right after it. The letter's own spelling is the enumeration
+// rule's, when the walk reaches the SEX.
+bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
+    const std::uint32_t sex_row = v7table::child_row(row, "SEX");
+    if (sex_row == v7table::no_row) return false;
+    const auto letters = facts_of(sex_row).values;
+    NodeList& children = individual.children_mut();
+    bool changed = false;
+    for (std::size_t index = 0; index < children.size(); ++index) {
+        Node& sex = children[index];
+        if (sex.tag() != "SEX") continue;
+        const std::string value = sex.logical_value();
+        const std::string_view text = unicode::trim_start(value);
+        const std::size_t end = std::min(text.find_first_of(" \t\n"), text.size());
+        const std::string_view letter = text.substr(0, end);
+        const std::string_view rest = unicode::trim(text.substr(end));
+        if (rest.empty() || !enumerated_spelling(letter, letters) ||
+            continuation_blocks(sex, "SEX", "SEX", pass))
+            continue;
+        const std::string note_text = escaped_phrase(rest);
+        sex.set_logical_value(letter);
+        Node note = Node::make("NOTE");
+        note.set_logical_value(note_text);
+        children.insert(children.begin() + static_cast<std::ptrdiff_t>(++index), std::move(note));
+        pass.tally("SEX", NoteKind::Converted,
+                   "sex value(s) with text beyond the letter, which version 7 cannot hold: the "
+                   "letter kept, the rest moved into a NOTE of the individual",
+                   quoted(value));
+        changed = true;
+    }
+    return changed;
+}
+
+// A continuation line carrying its record's own identifier, which only a
+// record may carry in version 7, loses it; any other identifier is kept.
+bool repeated_identifiers_to_7(Node& node, Pass& pass) {
+    if (!pass.record) return false;
+    bool changed = false;
+    for (Node& line : node.children_mut()) {
+        const auto xref = line.xref();
+        if (!xref || !is_continuation_tag(line.tag()) || !same_xref(*xref, *pass.record)) continue;
+        Node bare = Node::make(line.tag());
+        bare.set_value(line.value());
+        bare.children_mut() = std::move(line.children_mut());
+        pass.tally(line.tag(), NoteKind::Converted,
+                   "continuation line(s) carrying their record's own identifier, which version 7 "
+                   "allows on records only, written without it");
+        line = std::move(bare);
+        changed = true;
+    }
+    return changed;
+}
+
+// An empty payload is written without the space before it.
+bool empty_payload_to_7(Node& node, Pass& pass) {
+    const auto value = node.value();
+    if (!value || !value->empty()) return false;
+    node.set_value(std::nullopt);
+    pass.tally(node.tag(), NoteKind::Converted,
+               "empty payload(s) written without the trailing space version 7 does not allow");
+    return true;
+}
+
+// Whether `node`'s payload is one no rule below changes, told without
+// reading its logical value: one line that is absent, "Y" or an
+// enumeration's value, where those are what the table asks for.
+bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept {
+    using v7table::Payload;
+    if (facts.payload != Payload::YesOrEmpty && facts.payload != Payload::Enumeration) {
+        return false;
+    }
+    const NodeList& children = node.children();
+    if (std::any_of(children.begin(), children.end(),
+                    [](const Node& child) { return is_continuation_tag(child.tag()); }))
+        return false;
+    const auto value = node.value();
+    if (facts.payload == Payload::YesOrEmpty) return !value || *value == "Y";
+    return value && in_values(facts.values, *value);
+}
+
+// The rewrites the standard's table asks for at `place`: by the payload
+// type of the structure there.
+bool value_to_7(Node& node, const Place& place, Pass& pass) {
+    const v7table::TypeFacts& facts = *place.facts;
+    if (settled(node, facts)) return false;
+    const std::string_view tag = node.tag();
+    switch (facts.payload) {
+        case v7table::Payload::Enumeration:
+        case v7table::Payload::EnumerationList:
+            // Roles are their holder's (role_to_7), a file's medium media_form_to_7's.
+            if (tag == "ROLE" || (tag == "MEDI" && place.parent_row != v7table::no_row &&
+                                  facts_of(place.parent_row).type == "FORM"))
+                return false;
+            return enumeration_to_7(node, facts, defines_under(place.row, "PHRASE"), place.depth,
+                                    tag, pass);
+        case v7table::Payload::Age:
+            return age_to_7(node, place, pass);
+        case v7table::Payload::YesOrEmpty:
+            return event_payload_to_7(node, place, pass);
+        case v7table::Payload::Pointer:
+            return tag == "ALIA" && alias_name_to_7(node, place, pass);
+        default:
+            return false;
+    }
+}
+
+// One structure's own rewrites, where it stands at `place`.
+bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_records, Pass& pass) {
+    const bool bared = repeated_identifiers_to_7(node, pass);
     const std::size_t notes_before_folding = pass.notes.size();
     const bool folded = fold_continuations(node, pass);
     const std::string_view tag = node.tag();
@@ -510,7 +803,8 @@ bool structure_to_7(Node& node, std::span<const std::string_view> above,
         changed = note_pointer_to_7(node, note_records, pass);
     } else if (tag == "DATE") {
         const std::size_t notes_after_folding = pass.notes.size();
-        changed = date_to_7(node, takes_exact_date(above), pass);
+        const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
+        changed = date_to_7(node, exact_only, place.depth, pass);
         // A rewritten date has no continuation lines left, so a note that
         // folding kept some of them would no longer be true.
         if (changed) {
@@ -518,13 +812,18 @@ bool structure_to_7(Node& node, std::span<const std::string_view> above,
                              pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
         }
     } else if (tag == "EVEN" || tag == "ASSO") {
-        changed = roles_to_7(node, pass);
+        changed = roles_to_7(node, place.depth, pass);
     } else if (tag == "OBJE" && node.first("FILE")) {
-        changed = object_to_record(node, above, pass) || media_form_to_7(node, pass);
+        changed =
+            object_to_record(node, place.depth, pass) || media_form_to_7(node, pass, place.depth);
     } else if (tag == "SOUR") {
-        changed = source_to_record(node, above, pass);
+        changed = source_to_record(node, place.depth, place.in_header, pass);
+    } else if (place.depth == 0 && place.row == individual_row()) {
+        changed = sex_texts_to_7(node, place.row, pass);
     }
-    return folded || changed;
+    if (place.facts) changed = value_to_7(node, place, pass) || changed;
+    changed = empty_payload_to_7(node, pass) || changed;
+    return bared || folded || changed;
 }
 
 // ---- the driver ----
@@ -574,16 +873,18 @@ void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records
     if (record.tag() == "NOTE" && record.xref()) note_record_to_7(record, pass);
     // One walk does the rewriting and looks at every rewritten structure.
     UndefinedStructures undefined;
-    structures_to_7_node(record, note_records, pass, [&](const Node& node, std::size_t depth) {
-        undefined.visit(node, depth);
-        // A tag is copied only the first time it is met: a file may use one
-        // extension (_UID) on most of its records.
-        const std::string_view tag = node.tag();
-        if (!is_header && tag.starts_with('_') && !extensions.contains(tag))
-            extensions.emplace(tag);
-    });
+    structures_to_7_node(record, note_records, pass,
+                         [&](const Node& node, std::size_t depth, std::uint32_t row) {
+                             undefined.visit(node, depth, row);
+                             // A tag is copied only the first time it is met: a file may use one
+                             // extension (_UID) on most of its records.
+                             const std::string_view tag = node.tag();
+                             if (!is_header && tag.starts_with('_') && !extensions.contains(tag))
+                                 extensions.emplace(tag);
+                         });
     undefined.note_all(pass);
     note_folded_lines(pass);
+    pass.note_tallies();
 }
 
 // Converts the records that rules made of structures written in place, and
@@ -737,21 +1038,23 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
     return std::nullopt;
 }
 
-bool media_form_to_7(Node& object, Pass& pass) {
-    bool changed = move_object_form(object, pass);
+bool media_form_to_7(Node& object, Pass& pass, std::size_t depth) {
+    bool changed = move_object_form(object, depth, pass);
     for (Node& file : object.children_mut()) {
         if (file.tag() != "FILE") continue;
         changed = rewrite_file_path(file, pass) || changed;
         Node* form = file.first_mut("FORM");
         if (!form) continue;
         changed = rewrite_file_format(*form, pass) || changed;
-        for (Node& medium : form->children_mut()) changed = rewrite_medium(medium, pass) || changed;
+        for (Node& medium : form->children_mut()) {
+            changed = rewrite_medium(medium, depth + 3, pass) || changed;
+        }
     }
     return changed;
 }
 
-bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass) {
-    if (above.empty() || !pass.added || object.value() ||
+bool object_to_record(Node& object, std::size_t depth, Pass& pass) {
+    if (depth == 0 || !pass.added || object.value() ||
         continuation_has_children(object.children()) ||
         std::any_of(object.children().begin(), object.children().end(),
                     [](const Node& c) { return is_continuation_tag(c.tag()); })) {
@@ -770,11 +1073,11 @@ bool object_to_record(Node& object, std::span<const std::string_view> above, Pas
     return true;
 }
 
-bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass) {
+bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass) {
     // A record's SOUR, and the header's (the system that wrote the file),
     // cite nothing.
-    if (above.empty() || ascii::iequals(above.front(), "HEAD") || !pass.added) return false;
-    const std::size_t level = above.size();
+    if (depth == 0 || in_header || !pass.added) return false;
+    const std::size_t level = depth;
     const auto payload = source.value();
     if (payload && is_valid_xref(*payload)) return false;
     const NodeList& children = source.children();
@@ -870,20 +1173,35 @@ bool NoteRecordIds::contains(std::string_view pointer) const {
 }
 
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass) {
-    return structures_to_7_node(record, note_records, pass, [](const Node&, std::size_t) {});
+    return structures_to_7_node(record, note_records, pass,
+                                [](const Node&, std::size_t, std::uint32_t) {});
 }
 
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
-                          const std::function<void(const Node&, std::size_t)>& visit) {
+bool structures_to_7_node(
+    Node& record, const NoteRecordIds& note_records, Pass& pass,
+    const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit) {
     bool changed = false;
-    // The tags of the structures above the one visited. They are views into
-    // those nodes, which stay in place while their substructures are walked.
-    std::vector<std::string_view> above;
+    // The rows of the structures above the one visited, the record's first:
+    // each looked up once its structure is rewritten, under its new tag.
+    std::vector<std::uint32_t> rows;
+    const bool in_header = ascii::iequals(record.tag(), "HEAD");
+    const std::span<const v7table::Row> table = v7table::rows();
+    const std::span<const v7table::TypeFacts> types = v7table::types();
+    const auto row_of = [&](std::string_view tag) {
+        if (rows.empty()) return v7table::record_row(tag);
+        return rows.back() == v7table::no_row ? v7table::no_row
+                                              : v7table::child_row(rows.back(), tag);
+    };
     walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
-        above.resize(path.size());
-        changed = structure_to_7(node, above, note_records, pass) || changed;
-        visit(node, path.size());
-        above.push_back(node.tag());
+        rows.resize(path.size());
+        const std::uint32_t row = row_of(node.tag());
+        const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
+                          row == v7table::no_row ? nullptr : &types[table[row].type], in_header};
+        // A structure retagged (_UID as UID, ALIA as NAME) has changed.
+        const bool rewritten = structure_to_7(node, place, note_records, pass);
+        rows.push_back(rewritten ? row_of(node.tag()) : row);
+        changed = rewritten || changed;
+        visit(node, path.size(), rows.back());
     });
     return changed;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -36,6 +37,26 @@ struct Pass {
     // Appends a note about the current record; the detail fixed or composed.
     void note(std::string_view tag, NoteKind kind, const char* detail);
     void note(std::string_view tag, NoteKind kind, std::string detail);
+
+    // Counts one change of a kind (`tag`, `kind` and `what`, a fixed sentence
+    // fragment) in the current record; `instance`, when not empty, is what
+    // changed in this one ("\"76\" as \"76y\""), listed once however often
+    // it recurs. note_tallies() writes one note per kind with its count.
+    void tally(std::string_view tag, NoteKind kind, std::string_view what,
+               std::string_view instance = {});
+    // Writes the changes counted since the last call, one note per kind in
+    // the order first met ("{count} {what}: {instances}"), and forgets them.
+    void note_tallies();
+
+  private:
+    struct Tally {
+        std::string tag;
+        NoteKind kind;
+        std::string_view what;
+        std::size_t count = 0;
+        std::vector<std::string> instances;
+    };
+    std::vector<Tally> tallies_;
 };
 
 // Converts a copy of `document` record by record, each copied and then
@@ -142,33 +163,42 @@ class AddedRecords {
 };
 
 // A multimedia object written in place (a FILE beneath an OBJE without a
-// pointer; `above` holds the tags above it, the record's first) as a record of its own, which
+// pointer, `depth` levels below its record) as a record of its own, which
 // version 7 requires, held by `pass.added`; a pointer to it stands in its place, keeping the title
 // and crop that version 7 gives a link. True when it was moved.
-bool object_to_record(Node& object, std::span<const std::string_view> above, Pass& pass);
+bool object_to_record(Node& object, std::size_t depth, Pass& pass);
 
 // A source written in place (a citation below a record other than the
-// header, with text instead of a pointer; `above` as for object_to_record) as a source record whose
+// header, with text instead of a pointer, `depth` levels below its record) as a source record whose
 // TITL holds the text, held by `pass.added`; a pointer to it stands in its place. TITL rather than
 // TEXT: a source record has one TEXT, and the citation's own TEXT lines (the text from the source)
 // need a place too; they go to the citation's DATA, which holds any number. Substructures only a
 // record defines move into it; the rest stay with the citation. True when it was moved.
-bool source_to_record(Node& source, std::span<const std::string_view> above, Pass& pass);
+bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass);
 
 // Rewrites `record` and every structure beneath it into version 7's form,
 // each structure before its substructures: CONC lines folded into the text
 // they continue (the Pass counts them for the record's summary note), _UID
 // as UID, pointers to note records as SNOTE, dates in version 7's grammar
 // with the original kept as a PHRASE, roles as version 7's enumerated
-// values, multimedia objects through media_form_to_7. Whatever cannot be
-// rewritten without loss stays as written with a Kept note. True when
-// anything changed.
+// values, multimedia objects through media_form_to_7; and, as the
+// standard's table types each payload, enumerated values in its spelling,
+// ages with units, text on a Y-or-empty event or after a SEX letter moved
+// into a NOTE, an ALIA holding a name as a NAME, a continuation line's
+// repeat of its record's identifier and an empty payload's trailing space
+// removed (these counted in the Pass's tallies). Nothing is added beneath a
+// structure at the reader's deepest level. Whatever cannot be rewritten
+// without loss stays as written with a Kept note. True when anything
+// changed.
 bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass);
-// The same, calling `visit(structure, depth)` on each structure once it is
-// rewritten and before its substructures are: a caller that looks at every
-// structure of the converted record needs no walk of its own.
-bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass& pass,
-                          const std::function<void(const Node&, std::size_t)>& visit);
+// The same, calling `visit(structure, depth, row)` on each structure once it
+// is rewritten and before its substructures are, with its row in the
+// standard's table (v7table::no_row where version 7 does not define it): a
+// caller that looks at every structure of the converted record needs no walk
+// of its own.
+bool structures_to_7_node(
+    Node& record, const NoteRecordIds& note_records, Pass& pass,
+    const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit);
 
 // Whether uri_reference writes `c` as it is: an ASCII letter or digit, or
 // one of -._~:/?#[]@!$&'()*+,;= (a '%' only when it begins an escape).
@@ -186,9 +216,11 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 // version 7's form: the object's FORM moves onto each FILE lacking one, file
 // paths become URI references, file extensions become media types, and the
 // source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
-// for anything else). Notes every change, and every refusal as Kept. True
-// when anything changed.
-bool media_form_to_7(Node& object, Pass& pass);
+// for anything else). Notes every change, and every refusal as Kept (the
+// medium's value in the Pass's tallies). True when anything changed.
+// `depth` is the object's (0 for a record): a structure at the reader's
+// deepest level gains no line.
+bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
 
 // ---- version 5.5.1 ----
 

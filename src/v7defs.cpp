@@ -240,14 +240,21 @@ bool v7_defines(std::string_view parent, std::string_view tag) noexcept {
 
 void UndefinedStructures::visit(const Node& node, std::size_t depth) {
     static_assert(none == TypeTree::none);
+    const TypeTree& tree = type_tree();
+    const std::string_view tag = node.tag();
+    const std::uint32_t parent = depth == 0 ? none : open_[depth - 1].first;
+    visit(node, depth,
+          depth == 0       ? tree.record(tag)
+          : parent == none ? none
+                           : tree.child(parent, tag));
+}
+
+void UndefinedStructures::visit(const Node& node, std::size_t depth, std::uint32_t row) {
     const std::string_view tag = node.tag();
     open_.resize(depth + 1);
     open_[depth] = {none, tag};
     if (is_continuation_tag(tag) || is_extension_tag(tag)) return;
     if (depth > 0 && open_[depth - 1].first == none) return;
-    const TypeTree& tree = type_tree();
-    const std::uint32_t row =
-        depth == 0 ? tree.record(tag) : tree.child(open_[depth - 1].first, tag);
     open_[depth].first = row;
     if (row != none) return;
     std::string path = depth == 0 ? std::string(tag)

@@ -100,6 +100,9 @@ std::uint16_t type_named(std::string_view type) noexcept;
 class UndefinedStructures {
   public:
     void visit(const Node& node, std::size_t depth);
+    // The same, given the row of `node` in the standard's table that the
+    // caller's own walk looked up (v7table::no_row where it found none).
+    void visit(const Node& node, std::size_t depth, std::uint32_t row);
     void note_all(Pass& pass) const;
 
   private:

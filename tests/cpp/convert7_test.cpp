@@ -149,6 +149,83 @@ INSTANTIATE_TEST_SUITE_P(
              {"@I1@|SOUR|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
 
+// Values version 7 spells otherwise, each rewritten losslessly or left as
+// written: one note per record and kind of change.
+const string individual = head7 + "0 @I1@ INDI\n";
+const string nested_to_63 = [] {
+    string lines;
+    for (int level = 1; level < 64; ++level) lines += std::to_string(level) + " _X\n";
+    return lines;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    values, ToVersion7,
+    testing::Values(
+        Case{"empty_payloads",
+             individual + "1 RESI\n2 ADDR \n3 CONT \n3 CONT x\n" + trailer,
+             individual + "1 RESI\n2 ADDR\n3 CONT\n3 CONT x\n" + trailer,
+             {"@I1@|ADDR|Converted", "@I1@|CONT|Converted", "@I1@|RESI|Kept"}},
+        Case{"continuation_identifiers",
+             head7 + "0 @N1@ NOTE a\n1 @n1@ CONT b\n1 @N2@ CONC c\n" + trailer,
+             head7 + "0 @N1@ SNOTE a\n1 CONT b\n1 @N2@ CONC c\n" + trailer,
+             {"@N1@|NOTE|Converted", "@N1@|SNOTE|Kept", "@N1@|CONT|Converted", "@N1@|CONC|Kept",
+              "@N1@|CONC|Kept"}},
+        Case{"enumerations",
+             individual +
+                 "1 SEX m\n1 SEX Male\n1 RESN locked, privacy\n1 FAMC @F1@\n2 PEDI adopted\n1 "
+                 "FAMC @F2@\n2 PEDI step\n1 NAME A\n2 TYPE maiden\n1 BAPL\n2 STAT PRE-1970\n"
+                 "0 @S1@ SOUR\n1 REPO @R1@\n2 CALN 12\n3 MEDI book\n" +
+                 trailer,
+             individual +
+                 "1 SEX M\n1 SEX Male\n1 RESN LOCKED, PRIVACY\n1 FAMC @F1@\n2 PEDI ADOPTED\n1 "
+                 "FAMC @F2@\n2 PEDI OTHER\n3 PHRASE step\n1 NAME A\n2 TYPE MAIDEN\n1 BAPL\n2 "
+                 "STAT PRE_1970\n0 @S1@ SOUR\n1 REPO @R1@\n2 CALN 12\n3 MEDI BOOK\n" +
+                 trailer,
+             {"@I1@|SEX|Converted", "@I1@|RESN|Converted", "@I1@|PEDI|Converted",
+              "@I1@|PEDI|Converted", "@I1@|TYPE|Converted", "@I1@|STAT|Converted",
+              "@S1@|MEDI|Converted", "@I1@|INDI|Kept", "@I1@|SEX|Kept", "@I1@|FAMC|Kept",
+              "@S1@|REPO|Kept"}},
+        Case{"ages",
+             individual +
+                 "1 DEAT\n2 AGE 76\n1 BURI\n2 AGE <5M\n1 CHR\n2 AGE Child\n1 RESI\n2 "
+                 "AGE old\n1 CENS\n2 AGE 76\n" +
+                 trailer,
+             individual +
+                 "1 DEAT\n2 AGE 76y\n1 BURI\n2 AGE < 5m\n1 CHR\n2 AGE < 8y\n3 PHRASE "
+                 "Child\n1 RESI\n2 AGE old\n1 CENS\n2 AGE 76y\n" +
+                 trailer,
+             {"@I1@|AGE|Converted", "@I1@|AGE|Converted", "@I1@|RESI|Kept"}},
+        Case{"aliases",
+             individual + "1 ALIA John /Doe/\n1 ALIA @I2@\n" + trailer,
+             individual + "1 NAME John /Doe/\n2 TYPE AKA\n1 ALIA @I2@\n" + trailer,
+             {"@I1@|ALIA|Converted", "@I1@|ALIA|Kept"}},
+        Case{"event_texts",
+             individual + "1 DEAT Whitesides Cemetery\n1 BURI y\n0 @F1@ FAM\n1 DIV N\n" + trailer,
+             individual +
+                 "1 DEAT Y\n2 NOTE Whitesides Cemetery\n1 BURI Y\n0 @F1@ FAM\n1 DIV\n2 "
+                 "NOTE N\n" +
+                 trailer,
+             {"@I1@|DEAT|Converted", "@I1@|BURI|Converted", "@F1@|DIV|Converted"}},
+        Case{"sex_with_more_text",
+             individual + "1 SEX f\n2 CONT @born male\n1 NAME A\n" + trailer,
+             individual + "1 SEX F\n1 NOTE @@born male\n1 NAME A\n" + trailer,
+             {"@I1@|SEX|Converted", "@I1@|SEX|Converted"}},
+        // Nothing is written below the reader's deepest level.
+        Case{"deepest_level",
+             individual + nested_to_63 + "64 DATE Christmas 1900\n" + trailer,
+             head7 + "1 SCHMA\n2 TAG _X" + undocumented + "0 @I1@ INDI\n" + nested_to_63 +
+                 "64 DATE Christmas 1900\n" + trailer,
+             {"@I1@|DATE|Kept", "-|_X|Kept"}}),
+    [](const auto& info) { return string(info.param.name); });
+
+TEST(to_version_7, counts_each_kind_of_change_once_per_record) {
+    const Conversion conversion = to_version_7_with(
+        read(individual + "1 DEAT\n2 AGE 76\n1 BURI\n2 AGE 76\n1 CHR\n2 AGE 3\n" + trailer), {});
+    ASSERT_EQ(conversion.notes.size(), 1U);
+    EXPECT_EQ(conversion.notes[0].detail,
+              "3 age(s) written with version 7's units: \"76\" as \"76y\"; \"3\" as \"3y\"");
+}
+
 TEST(to_version_7, names_the_source_version) {
     EXPECT_EQ(to_version_7_with(read("0 HEAD\n0 TRLR\n"), {}).from_version, "unstated");
     EXPECT_EQ(to_version_7_with(read("0 HEAD\n1 GEDC\n2 VERS 5.5\n0 TRLR\n"), {}).from_version,
