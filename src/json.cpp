@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "ascii.hpp"
 #include "build.hpp"
@@ -49,6 +50,9 @@ ValueWriter& JsonWriter::key(Key name) {
     return *this;
 }
 ValueWriter& JsonWriter::string(std::string_view text) {
+    // The writer reserves six bytes a byte in 32-bit arithmetic, which must not wrap.
+    constexpr std::size_t longest = (std::numeric_limits<rapidjson::SizeType>::max() - 2) / 6;
+    if (text.size() > longest) throw InternalFailure("a string too long for the JSON writer");
     impl_->writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
     return *this;
 }
