@@ -1,3 +1,5 @@
+// The JSON door: values written as compact text through RapidJSON's writer,
+// and node descriptions read through its SAX parser.
 #include "json.hpp"
 
 #include <rapidjson/error/en.h>
