@@ -74,8 +74,8 @@ void family_views(benchmark::State& state) {
 }
 
 // Writing alone: every record view built once, untimed, then serialised.
-// This is the JSON the bridge hands to json.loads, so its rate is the one to
-// hold against Python's.
+// The binding builds Python objects without JSON; this is the text form's
+// cost, the one tests and the JSON oracle pay.
 template <typename View, typename Wanted>
 void views_json_only(benchmark::State& state, Wanted wanted) {
     std::vector<View> views;

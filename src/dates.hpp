@@ -4,20 +4,20 @@
 // suffixes), and writing a reading back out for people, for GEDCOM 5.5.1 and
 // for GEDCOM 7.0.
 //
+// Reading lives in dates_read.cpp, writing in dates_write.cpp, and what
+// both share (the calendars' months, the names of the enumerations, the
+// JSON form) in dates.cpp.
+//
 // Reading never fails: text that fits no rule comes back as `Unparsed` with
 // the text kept as its phrase. Each GEDCOM writer returns nothing when its
 // grammar cannot hold the reading without loss, so that the caller can keep
 // the original text instead.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace lignor {
 
@@ -141,58 +141,5 @@ std::optional<InterpretedDate> read_interpreted_5_5_1(std::string_view text);
 // header's, a change's, a creation's) may take: day, Gregorian month and
 // year, each one space apart ("5 JAN 1900"), nothing before or after.
 bool is_exact_date_7(std::string_view text) noexcept;
-
-// The steps of reading and writing, exposed for the tests.
-namespace date_parts {
-
-// The tokens of a date point. A point has at most four tokens, so a few
-// inline slots suffice; `count` keeps counting past them so that a caller
-// can still tell how many there were.
-class TokenList {
-  public:
-    static constexpr std::size_t capacity = 8;
-
-    void push(std::string_view token) noexcept {
-        if (count_ < capacity) items_[count_] = token;
-        ++count_;
-    }
-    std::size_t size() const noexcept { return count_; }
-    // The tokens kept (all of them while size() <= capacity).
-    std::span<const std::string_view> stored() const noexcept {
-        return {items_.data(), count_ < capacity ? count_ : capacity};
-    }
-    std::string_view operator[](std::size_t index) const noexcept { return items_[index]; }
-
-  private:
-    std::array<std::string_view, capacity> items_{};
-    std::size_t count_ = 0;
-};
-
-std::optional<DatePoint> parse_point(std::string_view text);
-std::optional<std::uint8_t> month_number(std::string_view token);
-std::optional<std::uint8_t> parse_day(std::string_view token);
-std::optional<std::int32_t> parse_year(std::string_view token);
-std::optional<DatePoint> parse_dual_year(std::string_view text);
-// Finds the first keyword of the list that occurs with one space on each
-// side, ignoring ASCII case, and returns the text before and after it.
-std::optional<std::pair<std::string_view, std::string_view>> split_keyword(
-    std::string_view text, std::span<const std::string_view> keywords);
-// When the text begins with one of the keywords (ignoring case) followed by a
-// space, a "." or a digit, returns what follows it.
-std::optional<std::string_view> strip_keyword(std::string_view text,
-                                              std::span<const std::string_view> keywords);
-// Cuts a piece wherever it changes between ASCII digits and anything else and
-// drops the runs that hold no letter or digit.
-TokenList split_runs(std::string_view piece);
-
-struct DualYear {
-    std::int32_t first = 0;
-    std::int32_t second = 0;
-    friend bool operator==(const DualYear&, const DualYear&) = default;
-};
-// The first dual year ("1700/01") in a text, with its second year expanded (1701).
-std::optional<DualYear> dual_year(std::string_view text);
-
-}  // namespace date_parts
 
 }  // namespace lignor

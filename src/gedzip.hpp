@@ -8,7 +8,11 @@
 // records only where offsets or counts need them, and a fixed timestamp on
 // every entry so that the same input always gives the same bytes.
 //
-// zlib (raw DEFLATE and CRC-32) is used by gedzip.cpp alone.
+// The directory check is gedzip_read.cpp, the entry-path policy
+// gedzip_path.cpp, the memory and POSIX file sinks and sources
+// gedzip_sinks.cpp, the writer gedzip_write.cpp (the only user of zlib: raw
+// DEFLATE and CRC-32); gedzip_format.hpp holds what the reader and the writer
+// share of the format.
 #pragma once
 
 #include <cerrno>

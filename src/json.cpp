@@ -1,3 +1,5 @@
+// The JSON door: values written as compact text through RapidJSON's writer,
+// and node descriptions read through its SAX parser.
 #include "json.hpp"
 
 #include <rapidjson/error/en.h>
@@ -9,191 +11,20 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <limits>
 
 #include "ascii.hpp"
 #include "build.hpp"
 
 namespace lignor {
 
-// The writer's output: a growing buffer that starts with room for 128 bytes.
-// Its appends are inline and unchecked but for capacity, since the writer
-// calls them for every comma, colon and quote.
-class JsonSink {
-  public:
-    using Ch = char;
-
-    JsonSink() : bytes_(std::make_unique<char[]>(128)), capacity_(128) {}
-
-    void Put(char c) {
-        if (size_ == capacity_) grow(1);
-        bytes_[size_++] = c;
-    }
-    void Flush() {}
-
-    void append(const char* data, std::size_t length) {
-        if (capacity_ - size_ < length) grow(length);
-        std::memcpy(bytes_.get() + size_, data, length);
-        size_ += length;
-    }
-    void append(std::string_view text) { append(text.data(), text.size()); }
-
-    std::string take() {
-        std::string text(bytes_.get(), size_);
-        size_ = 0;
-        return text;
-    }
-
-  private:
-    void grow(std::size_t needed) {
-        const std::size_t capacity = std::max(capacity_ * 2, size_ + needed);
-        auto bytes = std::make_unique<char[]>(capacity);
-        std::memcpy(bytes.get(), bytes_.get(), size_);
-        bytes_ = std::move(bytes);
-        capacity_ = capacity;
-    }
-
-    std::unique_ptr<char[]> bytes_;
-    std::size_t size_ = 0;
-    std::size_t capacity_;
-};
-
-namespace {
-
-constexpr bool must_escape(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == '"' || byte == '\\';
-}
-
-constexpr std::uint64_t ones = 0x0101010101010101ULL;
-constexpr std::uint64_t highs = 0x8080808080808080ULL;
-
-// True when one of the eight bytes is a control character, '"' or '\'.
-constexpr bool word_needs_escape(std::uint64_t word) {
-    const std::uint64_t control = (word - 0x20 * ones) & ~word & highs;
-    const std::uint64_t quote = word ^ (0x22 * ones);
-    const std::uint64_t backslash = word ^ (0x5C * ones);
-    const std::uint64_t special = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash);
-    return ((control | special) & highs) != 0;
-}
-
-const char* scan_bytes(const char* p, const char* end) {
-    while (p < end && !must_escape(*p)) ++p;
-    return p;
-}
-
-// The end of the run at `p` that JSON can hold as it is.
-const char* end_of_plain_run(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control_max = _mm_set1_epi8(0x1F);
-    while (end - p >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, control_max), control_max);
-        const __m128i special =
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(control, special));
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#endif
-    // Whole words, the last one overlapping what was already checked, so no
-    // byte outside the string is read.
-    const char* const start = p;
-    while (end - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        if (word_needs_escape(word)) return scan_bytes(p, end);
-        p += 8;
-    }
-    if (p != end && end - start >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, end - 8, 8);
-        if (!word_needs_escape(word)) return end;
-    }
-    return scan_bytes(p, end);
-}
-
-}  // namespace
-}  // namespace lignor
-
-namespace lignor {
-namespace {
-
-// Appends `text` as a JSON string body: plain runs whole, the rest escaped
-// as the JSON grammar requires (the short escapes where they exist).
-void append_escaped(JsonSink& out, std::string_view text) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end) {
-        const char* const run_end = end_of_plain_run(p, end);
-        out.append(p, static_cast<std::size_t>(run_end - p));
-        if (run_end == end) break;
-        const auto c = static_cast<unsigned char>(*run_end);
-        switch (c) {
-            case '"':
-                out.append("\\\"");
-                break;
-            case '\\':
-                out.append("\\\\");
-                break;
-            case '\b':
-                out.append("\\b");
-                break;
-            case '\f':
-                out.append("\\f");
-                break;
-            case '\n':
-                out.append("\\n");
-                break;
-            case '\r':
-                out.append("\\r");
-                break;
-            case '\t':
-                out.append("\\t");
-                break;
-            default: {
-                static constexpr char hex[] = "0123456789ABCDEF";
-                const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-                out.append(escape, sizeof escape);
-            }
-        }
-        p = run_end + 1;
-    }
-}
-
-// RapidJSON's writer keeps the commas, colons and nesting right; strings,
-// nearly all of a view's bytes, are appended in runs instead of byte by byte.
-class FastWriter : public rapidjson::Writer<JsonSink> {
-  public:
-    using Writer::Writer;
-
-    void plain_string(std::string_view text) {
-        Prefix(rapidjson::kStringType);
-        JsonSink& out = *os_;
-        out.Put('"');
-        append_escaped(out, text);
-        out.Put('"');
-    }
-
-    // Keys are the library's own lower camel case words: nothing to escape.
-    void plain_key(std::string_view name) {
-        Prefix(rapidjson::kStringType);
-        JsonSink& out = *os_;
-        out.Put('"');
-        out.append(name);
-        out.Put('"');
-    }
-};
-
-}  // namespace
-
+// RapidJSON's writer keeps the commas, colons and nesting right and escapes
+// strings as the JSON grammar requires (the short escapes where they exist,
+// "\u00XX" for the other control characters); every other byte is copied
+// as it is.
 struct JsonWriter::Impl {
-    JsonSink sink;
-    FastWriter writer{sink};
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer{buffer};
 };
 
 JsonWriter::JsonWriter() : impl_(std::make_unique<Impl>()) {}
@@ -216,11 +47,15 @@ ValueWriter& JsonWriter::end_array() {
     return *this;
 }
 ValueWriter& JsonWriter::key(Key name) {
-    impl_->writer.plain_key(key_name(name));
+    const std::string_view text = key_name(name);
+    impl_->writer.Key(text.data(), static_cast<rapidjson::SizeType>(text.size()));
     return *this;
 }
 ValueWriter& JsonWriter::string(std::string_view text) {
-    impl_->writer.plain_string(text);
+    // The writer reserves six bytes a byte in 32-bit arithmetic, which must not wrap.
+    constexpr std::size_t longest = (std::numeric_limits<rapidjson::SizeType>::max() - 2) / 6;
+    if (text.size() > longest) throw InternalFailure("a string too long for the JSON writer");
+    impl_->writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
     return *this;
 }
 ValueWriter& JsonWriter::null() {
@@ -241,8 +76,9 @@ ValueWriter& JsonWriter::unsigned_integer(std::uint64_t value) {
 }
 
 std::string JsonWriter::take() {
-    std::string out = impl_->sink.take();
-    impl_->writer.Reset(impl_->sink);
+    std::string out(impl_->buffer.GetString(), impl_->buffer.GetSize());
+    impl_->buffer.Clear();
+    impl_->writer.Reset(impl_->buffer);
     return out;
 }
 

@@ -1,4 +1,6 @@
-// The GEDCOM line grammar and the tree of structures.
+// The tree of structures: `Node`, `NodeList`, logical values, the reader's
+// `TreeBuilder` and the line writer behind every rendering. The grammar of a
+// single line is node_line.hpp.
 //
 // Design: a file read and written back must change only where a caller
 // changed it. A node therefore stores its parsed fields and, only when its
@@ -22,37 +24,10 @@
 
 #include "error.hpp"
 #include "limits.hpp"
+#include "node_line.hpp"
 #include "text.hpp"
 
 namespace lignor {
-
-// One line as read, before records are assembled. The texts borrow from the
-// line that was parsed and live as long as it does.
-struct ParsedLine {
-    std::uint16_t level = 0;
-    std::optional<std::string_view> xref;
-    std::string_view tag;
-    std::optional<std::string_view> value;
-    std::uint64_t line = 0;
-    std::optional<std::string_view> verbatim;
-};
-
-// Reads one non-empty line (without its terminator).
-Result<ParsedLine> parse_line(std::string_view text, std::uint64_t line_number,
-                              std::uint16_t max_depth);
-
-// Appends the canonical rendering of one line, without a terminator.
-void render_line(std::uint16_t level, std::optional<std::string_view> xref, std::string_view tag,
-                 std::optional<std::string_view> value, std::string& out);
-
-// The tag rule: at least one byte, every byte an ASCII letter, digit or '_'.
-bool is_valid_tag(std::string_view tag) noexcept;
-// CONT or CONC: a line that continues its parent's payload.
-bool is_continuation_tag(std::string_view tag) noexcept;
-// CR or LF anywhere: text that set_logical_value spreads over CONT lines.
-bool has_line_break(std::string_view text) noexcept;
-// The identifier rule: more than two bytes, '@' first and last, no other '@'.
-bool is_valid_xref(std::string_view xref) noexcept;
 
 class Node;
 
@@ -206,30 +181,6 @@ inline Node& NodeList::operator[](std::size_t index) noexcept {
 inline const Node& NodeList::operator[](std::size_t index) const noexcept {
     return data_[index];
 }
-
-// Assembles the node at `cursor` (which must be at `level`) and its subtree,
-// advancing `cursor` past everything consumed. Uses no recursion.
-Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
-                        std::uint16_t level);
-
-// ---- the reader and writer machinery (Document, build_node, render_into) ----
-
-// What can be wrong with one line, in the order the checks run.
-enum class LineFault : std::uint8_t {
-    None,
-    NoTag,
-    NoLevel,
-    TooDeep,
-    BadXref,
-    XrefWithoutTag,
-    BadTag,
-};
-
-// parse_line without building a result, for a reader that reuses one
-// ParsedLine: fills every field of `out` but `line`.
-LineFault read_line(std::string_view text, std::uint16_t max_depth, ParsedLine& out);
-// The error parse_line reports for `fault` on line `line`.
-GedcomError line_error(LineFault fault, std::uint64_t line);
 
 // Builds records from parsed lines one at a time with an explicit stack, so
 // that no input can make assembly recurse. Nodes are made in place in one

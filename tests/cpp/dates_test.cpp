@@ -1,4 +1,5 @@
 #include "dates.hpp"
+#include "dates_parts.hpp"
 
 #include "json.hpp"
 #include "unicode.hpp"
