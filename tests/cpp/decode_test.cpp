@@ -260,6 +260,38 @@ TEST(decode_declaration, spellings_normalise_to_one_encoding) {
     }
 }
 
+TEST(decode_declaration, code_page_spellings_name_one_page) {
+    const std::pair<string_view, string_view> table[] = {
+        {"IBMPC", "IBM PC (code page 437)"},
+        {"IBM-PC", "IBM PC (code page 437)"},
+        {"ibm pc", "IBM PC (code page 437)"},
+        {"OEM", "IBM PC (code page 437)"},
+        {"cp437", "IBM PC (code page 437)"},
+        {"MSDOS", "MS-DOS (code page 850)"},
+        {"IBM DOS", "MS-DOS (code page 850)"},
+        {"CP850", "MS-DOS (code page 850)"},
+        {"MACINTOSH", "Mac OS Roman"},
+        {"Mac", "Mac OS Roman"},
+        {"mac_roman", "Mac OS Roman"},
+        {"WINDOWS-1250", "Windows-1250"},
+        {"cp1258", "Windows-1258"},
+        {"ISO8859-2", "ISO-8859-2"},
+        {"latin2", "ISO-8859-2"},
+        {"KOI8-R", "KOI8-R"},
+    };
+    for (const auto& [name, display] : table) {
+        const auto named = encoding_named(name);
+        ASSERT_TRUE(named) << name;
+        EXPECT_EQ(named->encoding, GedcomEncoding::CodePage) << name;
+        EXPECT_EQ(named->code_page->display, display) << name;
+    }
+    // ICU's other names of the six are the six.
+    EXPECT_EQ(encoding_named("latin_1")->encoding, GedcomEncoding::Windows1252);
+    EXPECT_EQ(encoding_named("utf_16_be")->encoding, GedcomEncoding::Utf16Be);
+    for (string_view unknown : {"", " - ", "FAMILYSET", "UTF-8,version=1"})
+        EXPECT_EQ(encoding_named(unknown), nullopt) << unknown;
+}
+
 TEST(decode_declaration, only_an_exact_level_one_char_line_counts) {
     const string_view misses[] = {"0 HEAD\n 1 CHAR ANSEL\n", "0 HEAD\n2 CHAR ANSEL\n",
                                   "0 HEAD\n1 char ANSEL\n",  "0 HEAD\n1 CHAR\tANSEL\n",
