@@ -251,8 +251,10 @@ void count_replacements(UConverter* converter, std::uint64_t& replaced) {
 }  // namespace
 
 std::optional<std::string> charset_name(std::string_view alias) {
-    // An empty name and ICU's converter options (after a comma) name no set.
-    if (alias.empty() || alias.find(',') != std::string_view::npos) return std::nullopt;
+    // An empty name, ICU's converter options (after a comma) and a name cut
+    // short by a zero byte name no set.
+    if (alias.empty() || alias.find_first_of(std::string_view(",\0", 2)) != std::string_view::npos)
+        return std::nullopt;
     const Converter converter = open_converter(std::string(alias));
     if (!converter) return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;

@@ -288,7 +288,8 @@ TEST(decode_declaration, code_page_spellings_name_one_page) {
     // ICU's other names of the six are the six.
     EXPECT_EQ(encoding_named("latin_1")->encoding, GedcomEncoding::Windows1252);
     EXPECT_EQ(encoding_named("utf_16_be")->encoding, GedcomEncoding::Utf16Be);
-    for (string_view unknown : {"", " - ", "FAMILYSET", "UTF-8,version=1"})
+    for (string_view unknown : {string_view(""), string_view(" - "), string_view("FAMILYSET"),
+                                string_view("UTF-8,version=1"), string_view("cp437\0x", 7)})
         EXPECT_EQ(encoding_named(unknown), nullopt) << unknown;
 }
 
