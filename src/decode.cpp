@@ -141,7 +141,14 @@ bool reads_ascii_as_itself(const unicode::ByteTable& table) {
 
 void append_byte_character(const unicode::ByteCharacter& c, std::string& out,
                            EncodingReport& report) {
-    out.append(c.utf8.data(), c.size);
+    // Most letters past ASCII take two bytes: pushed inline, where append
+    // would call out.
+    if (c.size == 2) {
+        out.push_back(c.utf8[0]);
+        out.push_back(c.utf8[1]);
+    } else {
+        out.append(c.utf8.data(), c.size);
+    }
     if (!c.mapped) ++report.undecodable;
 }
 
