@@ -113,8 +113,7 @@ BENCHMARK_CAPTURE(decode, utf8, std::string("utf8"))->Unit(benchmark::kMilliseco
 BENCHMARK_CAPTURE(decode, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decode, utf16le, std::string("utf16le"))->Unit(benchmark::kMillisecond);
 // A code page through the table ICU gives against the built-in Windows-1252.
-BENCHMARK_CAPTURE(decode, windows1252, std::string("windows1252"))
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decode, windows1252, std::string("windows1252"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decode, cp437, std::string("cp437"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(to_text, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(to_bytes, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
