@@ -321,14 +321,14 @@ std::string decode_charset(std::string_view bytes, const std::string& charset,
     UChar* pivot_target = pivot.data();
     const char* from = bytes.data();
     const char* const end = from + bytes.size();
-    bool first = true;
+    UBool reset = 1;  // the first call starts the converters afresh
     for (;;) {
         char* target = chunk.data();
         UErrorCode status = U_ZERO_ERROR;
         ucnv_convertEx(utf8.get(), source.get(), &target, chunk.data() + chunk.size(), &from, end,
                        pivot.data(), &pivot_source, &pivot_target, pivot.data() + pivot.size(),
-                       first, true, &status);
-        first = false;
+                       reset, 1, &status);
+        reset = 0;
         out.append(chunk.data(), static_cast<std::size_t>(target - chunk.data()));
         if (status != U_BUFFER_OVERFLOW_ERROR) break;
     }
