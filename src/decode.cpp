@@ -481,8 +481,8 @@ std::string unrecognised(const std::string& declared) {
 bool reads_gedcom_lines(const CodePage& page) {
     std::string ascii = "\t\n\r";
     for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
-    EncodingReport scratch;
-    return decode_code_page(ascii, page, scratch) == ascii;
+    std::uint64_t replaced = 0;
+    return unicode::decode_charset(ascii, page.charset, replaced) == ascii;
 }
 
 Choice choose_by_declaration(const std::optional<std::string>& declared, std::string_view bytes,

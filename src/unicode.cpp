@@ -5,8 +5,10 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -243,6 +245,18 @@ void count_and_replace(const void* context, UConverterToUnicodeArgs* args, const
     ucnv_cbToUWriteUChars(args, &replacement, 1, 0, status);
 }
 
+// ICU's callback while a byte table is made: the bytes with no character
+// are marked in the std::bitset<256> the context points to and read as U+FFFD.
+void mark_unmapped(const void* context, UConverterToUnicodeArgs* args, const char* bytes,
+                   int32_t length, UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+    auto& unmapped = *static_cast<std::bitset<256>*>(const_cast<void*>(context));
+    for (int32_t i = 0; i < length; ++i) unmapped.set(static_cast<unsigned char>(bytes[i]));
+    *status = U_ZERO_ERROR;
+    const UChar replacement = 0xFFFD;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, status);
+}
+
 void count_replacements(UConverter* converter, std::uint64_t& replaced) {
     UErrorCode status = U_ZERO_ERROR;
     ucnv_setToUCallBack(converter, count_and_replace, &replaced, nullptr, nullptr, &status);
@@ -273,11 +287,11 @@ std::string charset_public_name(const std::string& charset) {
 }
 
 ByteCharacter byte_character(char32_t cp, bool mapped) {
-    std::string utf8;
-    append_utf8(utf8, cp);
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_character;
     ByteCharacter character;
-    std::copy(utf8.begin(), utf8.end(), character.utf8.begin());
-    character.size = static_cast<std::uint8_t>(utf8.size());
+    int32_t size = 0;
+    U8_APPEND_UNSAFE(character.utf8.data(), size, cp);
+    character.size = static_cast<std::uint8_t>(size);
     character.mapped = mapped;
     return character;
 }
@@ -286,25 +300,27 @@ std::optional<ByteTable> single_byte_table(const std::string& charset) {
     const Converter converter = open_known_converter(charset);
     if (ucnv_getMaxCharSize(converter.get()) != 1 || ucnv_getMinCharSize(converter.get()) != 1)
         return std::nullopt;
-    std::uint64_t replaced = 0;
-    count_replacements(converter.get(), replaced);
+    std::bitset<256> unmapped;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter.get(), mark_unmapped, &unmapped, nullptr, nullptr, &status);
+    // Every byte in one call: each reads as one character, in byte order.
+    std::array<char, 256> every_byte;
+    for (unsigned byte = 0; byte < 256; ++byte) every_byte[byte] = static_cast<char>(byte);
+    std::array<UChar, 1024> characters;
+    const int32_t length =
+        ucnv_toUChars(converter.get(), characters.data(), static_cast<int32_t>(characters.size()),
+                      every_byte.data(), static_cast<int32_t>(every_byte.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
     ByteTable table;
+    int32_t at = 0;
     for (unsigned byte = 0; byte < 256; ++byte) {
-        const char source = static_cast<char>(byte);
-        std::array<UChar, 4> characters{};
-        UErrorCode status = U_ZERO_ERROR;
-        ucnv_reset(converter.get());
-        const std::uint64_t before = replaced;
-        const int32_t length =
-            ucnv_toUChars(converter.get(), characters.data(),
-                          static_cast<int32_t>(characters.size()), &source, 1, &status);
+        if (at >= length) return std::nullopt;
         UChar32 cp = 0;
-        int32_t at = 0;
-        if (U_SUCCESS(status) && length > 0) U16_NEXT(characters.data(), at, length, cp);
-        // A byte that reads as more than one character has no place in a table.
-        if (U_FAILURE(status) || length == 0 || at != length) return std::nullopt;
-        table[byte] = byte_character(static_cast<char32_t>(cp), replaced == before);
+        U16_NEXT(characters.data(), at, length, cp);
+        table[byte] = byte_character(static_cast<char32_t>(cp), !unmapped.test(byte));
     }
+    // A set whose bytes read as more than one character has no table.
+    if (at != length) return std::nullopt;
     return table;
 }
 
