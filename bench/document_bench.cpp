@@ -1,7 +1,8 @@
 // Throughput of reading and writing whole GEDCOM documents.
 //
 // Input: one generated file per encoding (UTF-8, ANSEL, UTF-16 LE with a
-// byte-order mark), of about LIGNOR_BENCH_SIZE_MB MiB each (default 50),
+// byte-order mark, Windows-1252 and code page 437 with the same records in
+// the same number of bytes), of about LIGNOR_BENCH_SIZE_MB MiB each (default 50),
 // named document-<encoding>-<size>mb.ged. They are looked for in the folder
 // named by LIGNOR_BENCH_DATA, or else in bench-data/ of the build tree; a
 // file that is missing is written there first by
@@ -111,6 +112,9 @@ BENCHMARK_CAPTURE(from_bytes, utf16le, std::string("utf16le"))->Unit(benchmark::
 BENCHMARK_CAPTURE(decode, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decode, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decode, utf16le, std::string("utf16le"))->Unit(benchmark::kMillisecond);
+// A code page through the table ICU gives against the built-in Windows-1252.
+BENCHMARK_CAPTURE(decode, windows1252, std::string("windows1252"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decode, cp437, std::string("cp437"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(to_text, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(to_bytes, utf8, std::string("utf8"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(to_bytes, ansel, std::string("ansel"))->Unit(benchmark::kMillisecond);

@@ -17,6 +17,10 @@ Encodings:
   ansel    ANSEL (ANSI Z39.47), 1 CHAR ANSEL: a combining mark is written
            before its base letter; Ł, ø, ß, Æ, Þ... use ANSEL's own bytes
   utf16le  UTF-16 little-endian with a byte-order mark, 1 CHAR UNICODE
+  windows1252, cp437
+           one byte per letter, 1 CHAR ANSI and 1 CHAR IBMPC: a letter the
+           code page lacks is written as its base letter (Ł as L), so both
+           files hold the same records in the same number of bytes
 
 Size: the stream of records is cut once its UTF-8 form reaches the budget,
 which is --size-mb MiB for utf8 and ansel and half of it for utf16le (two
@@ -136,11 +140,28 @@ def encode_ansel(text):
     return bytes(out)
 
 
+def encode_code_page(text, codec):
+    """Each letter the code page lacks as its base letter, so that every
+    letter takes one byte."""
+    def one_byte(char):
+        try:
+            return char.encode(codec)
+        except UnicodeEncodeError:
+            base = unicodedata.normalize("NFD", char)[0]
+            return base.encode(codec) if base.isascii() else b"?"
+
+    if text.isascii():
+        return text.encode("ascii")
+    return b"".join(one_byte(char) for char in text)
+
+
 ENCODINGS = {
     # name: (CHAR value, byte-order mark, encoder, UTF-8 bytes per output byte)
     "utf8": ("UTF-8", b"", lambda text: text.encode("utf-8"), 1),
     "ansel": ("ANSEL", b"", encode_ansel, 1),
     "utf16le": ("UNICODE", b"\xff\xfe", lambda text: text.encode("utf-16-le"), 2),
+    "windows1252": ("ANSI", b"", lambda text: encode_code_page(text, "cp1252"), 1),
+    "cp437": ("IBMPC", b"", lambda text: encode_code_page(text, "cp437"), 1),
 }
 
 # ---- content -------------------------------------------------------------------

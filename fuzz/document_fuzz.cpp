@@ -1,11 +1,12 @@
-// Reads arbitrary bytes as a GEDCOM file under small limits. Any outcome is
-// fine except a crash, a hang, unbounded memory, a document that does not
-// read back to itself after writing, wrapping or a conversion that writes
+// Reads arbitrary bytes as a GEDCOM file under small limits, as the file
+// declares and as a caller names. Any outcome is fine except a crash, a hang, unbounded memory, a
+// document that does not read back to itself after writing, wrapping or a conversion that writes
 // what the reader refuses, a conversion to 7.0 that a second one changes, or
 // a version 7 check that names a line the text does not have.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -43,11 +44,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The bytes for disk read back as exactly their own text, whatever the
     // file declared and wherever its CHAR lines stand. (Their CHAR line may
     // make them a few bytes longer than the text was.)
-    const std::string disk = loaded->document.to_bytes();
-    lignor::ParseLimits reread = limits;
-    reread.max_file_bytes += 64;
-    auto from_disk = lignor::Document::from_bytes_with(disk, reread);
-    if (!from_disk || from_disk->document.to_text() != disk) std::abort();
+    const auto check_written_bytes = [&](const lignor::Document& document) {
+        const std::string disk = document.to_bytes();
+        lignor::ParseLimits reread = limits;
+        reread.max_file_bytes += 64;
+        auto from_disk = lignor::Document::from_bytes_with(disk, reread);
+        if (!from_disk || from_disk->document.to_text() != disk) std::abort();
+    };
+    check_written_bytes(loaded->document);
+    // The same bytes in an encoding a caller names (one, picked by the
+    // input's length): single-byte and multi-byte code pages, UTF-8 with
+    // its stray bytes, ANSEL, UTF-16 by mark or shape.
+    constexpr std::string_view chosen_names[] = {"IBMPC", "MACINTOSH", "windows-1251", "shift_jis",
+                                                 "UTF-8", "ANSEL",     "UTF-16",       "IBM037"};
+    const auto chosen = lignor::encoding_named(chosen_names[size % std::size(chosen_names)]);
+    if (!chosen) std::abort();
+    auto as_chosen = lignor::Document::from_bytes_with(bytes, limits, chosen);
+    if (as_chosen) {
+        if (!as_chosen->report.chosen_by_caller) std::abort();
+        check_written_bytes(as_chosen->document);
+    } else if (as_chosen.error().message.empty()) {
+        std::abort();
+    }
     // A conversion to 7.0 writes what the reader reads, and converting its
     // result again changes nothing.
     const lignor::Conversion to_7 = lignor::to_version_7_with(loaded->document, {});

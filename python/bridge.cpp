@@ -1,5 +1,6 @@
 #include "bridge.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -101,9 +102,10 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
     };
     std::vector<PyObject*> bound(parameters.size(), nullptr);
     const Py_ssize_t given = PyTuple_GET_SIZE(args);
-    if (given > static_cast<Py_ssize_t>(parameters.size())) {
-        type_error("%s() takes at most %zd argument(s) (%zd given)",
-                   static_cast<Py_ssize_t>(parameters.size()), given);
+    const auto positional = static_cast<Py_ssize_t>(std::count_if(
+        parameters.begin(), parameters.end(), [](const Parameter& p) { return !p.keyword_only; }));
+    if (given > positional) {
+        type_error("%s() takes at most %zd positional argument(s) (%zd given)", positional, given);
     }
     for (Py_ssize_t i = 0; i < given; ++i)
         bound[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);

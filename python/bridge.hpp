@@ -82,10 +82,12 @@ Py_ssize_t size_boundary(Body&& body) noexcept {
     }
 }
 
-// One parameter of a method: its name and whether the caller must pass it.
+// One parameter of a method: its name, whether the caller must pass it, and
+// whether it may be passed by keyword only.
 struct Parameter {
     const char* name;
     bool required = true;
+    bool keyword_only = false;
 };
 
 // Binds the positional and keyword arguments of a call to `parameters`, in

@@ -51,17 +51,32 @@ PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
 
 // ----- creating a document -------------------------------------------------
 
+// The encoding a caller names for `parse`: nothing for None; LookupError
+// naming it, as Python's own codecs raise, for a name neither this library
+// nor ICU knows.
+std::optional<NamedEncoding> encoding_argument(PyObject* object) {
+    if (object == nullptr || object == Py_None) return std::nullopt;
+    const std::string_view name = text_argument("parse", "encoding", object);
+    auto named = encoding_named(name);
+    if (!named) {
+        PyErr_Format(PyExc_LookupError, "unknown encoding: %U", object);
+        throw PythonErrorSet{};
+    }
+    return named;
+}
+
 // `parse` is called on the class. CPython hands a METH_STATIC function no
 // class at all, so it is a class method: the class arrives as `cls` and the
 // module needs no global state to find its own type. Callers see no
 // difference (the class cannot be subclassed).
 PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        static constexpr Parameter parameters[] = {{"data"}};
-        PyObject* data = bind_arguments("parse", parameters, args, kwargs)[0];
-        const std::string_view bytes = bytes_argument("parse", "data", data);
+        static constexpr Parameter parameters[] = {{"data"}, {"encoding", false, true}};
+        const auto bound = bind_arguments("parse", parameters, args, kwargs);
+        const std::string_view bytes = bytes_argument("parse", "data", bound[0]);
+        const std::optional<NamedEncoding> chosen = encoding_argument(bound[1]);
         return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
-                           unwrap(Document::from_bytes(bytes)));
+                           unwrap(Document::from_bytes_with(bytes, ParseLimits{}, chosen)));
     });
 }
 
@@ -483,9 +498,13 @@ constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
 // In the order of the class surface; the members of later areas (line
 // fitting, conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
-    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
+    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data, *, encoding=None",
                   "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-                  "then parsed. Raises `ValueError` for input the bounds refuse."),
+                  "then parsed. Raises `ValueError` for input the bounds refuse.\n"
+                  "`encoding` names the encoding the bytes are in, whatever the file\n"
+                  "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
+                  "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
+                  "encoding is ignored. Raises `LookupError` for a name it does not know."),
     GEDCOM_METHOD(new_v551, with_arguments | METH_CLASS, "source_system",
                   "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
                   "producing system, which 5.5.1 requires, and declaring UTF-8."),

@@ -160,7 +160,15 @@ class RecordDescription(StructureDescription, total=False):
 @final
 class Gedcom:
     @classmethod
-    def parse(cls, data: bytes) -> Gedcom: ...
+    def parse(cls, data: bytes, *, encoding: str | None = None) -> Gedcom:
+        """Reads a document from a file's bytes, the encoding sniffed from its
+        byte-order mark, its shape and its CHAR line, and reported in
+        `encoding`. `encoding` names the encoding the bytes are really in,
+        whatever the file declares: a GEDCOM CHAR value ("IBMPC", "ANSEL",
+        "MACINTOSH") or a codec name ("cp437", "windows-1251", "mac_roman");
+        a byte-order mark of another encoding is then ignored. Raises
+        `LookupError` for an encoding name it does not know and `ValueError`
+        for input the bounds refuse."""
     @classmethod
     def new_v551(cls, source_system: str) -> Gedcom: ...
     @classmethod

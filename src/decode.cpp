@@ -109,11 +109,6 @@ std::string utf8_lossy(std::string_view bytes, EncodingReport& report) {
 
 // ---- single-byte encodings ---------------------------------------------------
 
-void append_two_byte(std::string& out, char32_t cp) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-}
-
 // Appends the ASCII run starting at `pos` and returns where it ends.
 std::size_t copy_ascii_run(std::string_view bytes, std::size_t pos, std::string& out) {
     const std::size_t start = pos;
@@ -136,6 +131,45 @@ std::string decode_ascii(std::string_view bytes, EncodingReport& report) {
     return out;
 }
 
+bool reads_ascii_as_itself(const unicode::ByteTable& table) {
+    for (unsigned byte = 0; byte < 0x80; ++byte) {
+        const unicode::ByteCharacter& c = table[byte];
+        if (c.size != 1 || static_cast<unsigned char>(c.utf8[0]) != byte) return false;
+    }
+    return true;
+}
+
+void append_byte_character(const unicode::ByteCharacter& c, std::string& out,
+                           EncodingReport& report) {
+    // Most letters past ASCII take two bytes: pushed inline, where append
+    // would call out.
+    if (c.size == 2) {
+        out.push_back(c.utf8[0]);
+        out.push_back(c.utf8[1]);
+    } else {
+        out.append(c.utf8.data(), c.size);
+    }
+    if (!c.mapped) ++report.undecodable;
+}
+
+// Every byte through `table`, the one loop of all single-byte encodings.
+// Where the table reads ASCII as itself, ASCII runs are copied whole.
+std::string decode_single_byte(std::string_view bytes, const unicode::ByteTable& table,
+                               EncodingReport& report) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    const bool ascii_runs = reads_ascii_as_itself(table);
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        if (ascii_runs) {
+            pos = copy_ascii_run(bytes, pos, out);
+            if (pos == bytes.size()) break;
+        }
+        append_byte_character(table[static_cast<unsigned char>(bytes[pos++])], out, report);
+    }
+    return out;
+}
+
 constexpr std::array<char16_t, 32> windows_1252_high = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
@@ -143,19 +177,58 @@ constexpr std::array<char16_t, 32> windows_1252_high = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
-std::string decode_windows_1252(std::string_view bytes) {
+// The five positions Windows-1252 leaves undefined read as the C1 controls
+// of the same number, so that every byte survives as a character.
+const unicode::ByteTable& windows_1252_table() {
+    static const unicode::ByteTable table = [] {
+        unicode::ByteTable t;
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            const bool high_block = byte >= 0x80 && byte < 0xA0;
+            t[byte] = unicode::byte_character(high_block ? windows_1252_high[byte - 0x80] : byte);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The IBM PC code page tables swap 0x1A, 0x1C and 0x7F among the controls,
+// a mainframe convention; in a file whose letters, digits, punctuation and
+// line breaks are ASCII, those bytes are the ASCII controls too.
+unicode::ByteTable with_ascii_controls(unicode::ByteTable table) {
+    for (unsigned byte : {0x09u, 0x0Au, 0x0Du}) {
+        if (table[byte].size != 1 || static_cast<unsigned char>(table[byte].utf8[0]) != byte)
+            return table;
+    }
+    for (unsigned byte = 0x20; byte < 0x7F; ++byte) {
+        if (table[byte].size != 1 || static_cast<unsigned char>(table[byte].utf8[0]) != byte)
+            return table;
+    }
+    for (unsigned byte = 0; byte < 0x80; ++byte) table[byte] = unicode::byte_character(byte);
+    return table;
+}
+
+// Text declared UTF-8 that holds a few invalid bytes: the valid sequences
+// are copied and each byte of an invalid one is read as Windows-1252 (and
+// counted), so that the valid letters survive and no byte is lost.
+std::string utf8_with_stray_bytes(std::string_view bytes, EncodingReport& report) {
+    const unicode::ByteTable& stray = windows_1252_table();
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         pos = copy_ascii_run(bytes, pos, out);
         if (pos == bytes.size()) break;
-        const auto byte = static_cast<unsigned char>(bytes[pos++]);
-        if (byte < 0xA0) {
-            unicode::append_utf8(out, windows_1252_high[byte - 0x80]);
+        bool complete = false;
+        const std::size_t length = utf8_sequence(bytes, pos, complete);
+        if (complete) {
+            out.append(bytes.data() + pos, length);
         } else {
-            append_two_byte(out, byte);
+            for (std::size_t i = 0; i < length; ++i)
+                append_byte_character(stray[static_cast<unsigned char>(bytes[pos + i])], out,
+                                      report);
+            report.stray_bytes += length;
         }
+        pos += length;
     }
     return out;
 }
@@ -242,6 +315,26 @@ constexpr bool is_ansel_mark(unsigned char byte) {
     return (byte >= 0xE0 && byte <= 0xFB) || byte == 0xFE;
 }
 
+// Where the payload of the line after the line break at `at` begins, when
+// that line (past any empty lines, which the reader drops) is a CONC line
+// with a payload; npos otherwise.
+std::size_t continuation_payload(std::string_view bytes, std::size_t at) {
+    const std::size_t start = bytes.find_first_not_of("\r\n", at);
+    if (start == std::string_view::npos) return std::string_view::npos;
+    const std::size_t end = std::min(bytes.find_first_of("\r\n", start), bytes.size());
+    const std::string_view line = bytes.substr(start, end - start);
+    ParsedLine parsed;
+    if (read_line(line, ParseLimits{}.max_depth, parsed) != LineFault::None ||
+        parsed.tag != "CONC" || !parsed.value || parsed.value->empty()) {
+        return std::string_view::npos;
+    }
+    const std::size_t payload =
+        start + static_cast<std::size_t>(parsed.value->data() - line.data());
+    // The line up to its payload is copied as it stands, so it must be ASCII.
+    if (skip_ascii(bytes, start) < payload) return std::string_view::npos;
+    return payload;
+}
+
 std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
@@ -257,9 +350,17 @@ std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
             unicode::append_utf8(pending, ansel_high[byte - 0xA0]);
             continue;
         }
-        // A mark never crosses a line break: it stays on the line it was written on.
         const bool line_break = byte == '\n' || byte == '\r';
-        if (line_break) {
+        if (line_break && !pending.empty()) {
+            // A word split across CONC right after its accent: the marks wait
+            // for the continuation's first letter.
+            const std::size_t payload = continuation_payload(bytes, pos - 1);
+            if (payload != std::string_view::npos) {
+                out.append(bytes.data() + pos - 1, payload - (pos - 1));
+                pos = payload;
+                continue;
+            }
+            // Anywhere else a mark stays on the line it was written on.
             out += pending;
             pending.clear();
         }
@@ -278,7 +379,7 @@ std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
     return out;
 }
 
-// ---- detection ---------------------------------------------------------------
+// ---- names of encodings --------------------------------------------------------
 
 bool starts_with(std::string_view bytes, std::string_view prefix) {
     return bytes.size() >= prefix.size() && bytes.substr(0, prefix.size()) == prefix;
@@ -297,47 +398,177 @@ bool is_latin1_name(std::string_view key) {
     return key == "ISO88591" || key == "LATIN1" || key == "ISOLATIN1";
 }
 
+// The six encodings under the names GEDCOM files and Python give them
+// (normalised), or nothing.
+std::optional<NamedEncoding> six_encodings_named(std::string_view key) {
+    const auto named = [](GedcomEncoding encoding) { return NamedEncoding{encoding, {}, false}; };
+    if (key == "UTF8" || key == "UTF8SIG") return named(GedcomEncoding::Utf8);
+    if (key == "ANSEL") return named(GedcomEncoding::Ansel);
+    if (key == "ASCII" || key == "USASCII" || key == "ANSIZ3947")
+        return named(GedcomEncoding::Ascii);
+    if (key == "ANSI" || key == "CP1252" || key == "WINDOWS1252" || key == "IBMWINDOWS" ||
+        is_latin1_name(key)) {
+        return named(GedcomEncoding::Windows1252);
+    }
+    if (key == "UNICODE" || key == "UTF16") return NamedEncoding{GedcomEncoding::Utf16Le, {}, true};
+    if (key == "UTF16LE") return named(GedcomEncoding::Utf16Le);
+    if (key == "UTF16BE") return named(GedcomEncoding::Utf16Be);
+    return std::nullopt;
+}
+
+// What GEDCOM exporters call the two DOS code pages, names ICU does not know.
+std::string_view exporters_code_page(std::string_view key) {
+    if (key == "IBMPC" || key == "OEM") return "ibm-437";
+    if (key == "MSDOS" || key == "IBMDOS") return "ibm-850";
+    return {};
+}
+
+// The report's name of a code page: what genealogists call the pages GEDCOM
+// exporters write, the public name of any other.
+std::string code_page_display(const std::string& charset, std::string public_name) {
+    constexpr std::pair<std::string_view, std::string_view> familiar[] = {
+        {"ibm-437", "IBM PC (code page 437)"},
+        {"ibm-850", "MS-DOS (code page 850)"},
+        {"macintosh", "Mac OS Roman"},
+    };
+    for (const auto& [alias, display] : familiar)
+        if (unicode::charset_name(alias) == charset) return std::string(display);
+    if (starts_with(public_name, "windows-")) public_name[0] = 'W';
+    return public_name;
+}
+
+bool is_utf16(GedcomEncoding encoding) {
+    return encoding == GedcomEncoding::Utf16Be || encoding == GedcomEncoding::Utf16Le;
+}
+
+std::string_view name_of(GedcomEncoding encoding, const std::optional<CodePage>& page) {
+    if (encoding == GedcomEncoding::CodePage && page) return page->display;
+    return display_name(encoding);
+}
+
+// ---- detection ---------------------------------------------------------------
+
 struct Choice {
     GedcomEncoding encoding;
-    std::optional<std::string> note;
+    std::optional<std::string> note = std::nullopt;
+    std::optional<CodePage> code_page = std::nullopt;
+    // Invalid UTF-8 in text read as UTF-8 is read byte by byte as
+    // Windows-1252 rather than replaced.
+    bool keep_stray_bytes = false;
 };
 
-Choice choose_by_declaration(const std::optional<std::string>& declared, bool valid_utf8) {
+// The encoding a byte-order mark announces, and the mark's length.
+std::optional<std::pair<GedcomEncoding, std::size_t>> byte_order_mark(std::string_view bytes) {
+    if (starts_with(bytes, "\xEF\xBB\xBF")) return std::pair{GedcomEncoding::Utf8, std::size_t{3}};
+    if (starts_with(bytes, "\xFE\xFF")) return std::pair{GedcomEncoding::Utf16Be, std::size_t{2}};
+    if (starts_with(bytes, "\xFF\xFE")) return std::pair{GedcomEncoding::Utf16Le, std::size_t{2}};
+    return std::nullopt;
+}
+
+// UTF-16 without a mark, recognised by exactly one zero in the first two
+// bytes: "0" of "0 HEAD" and its zero high byte.
+std::optional<GedcomEncoding> utf16_by_structure(std::string_view bytes) {
+    if (bytes.size() < 2 || (bytes[0] == 0) == (bytes[1] == 0)) return std::nullopt;
+    return bytes[1] == 0 ? GedcomEncoding::Utf16Le : GedcomEncoding::Utf16Be;
+}
+
+std::string unrecognised(const std::string& declared) {
+    return "Unrecognized CHAR value " + quoted(declared);
+}
+
+// True when `page` reads printable ASCII, tab and line breaks as themselves,
+// as a file whose CHAR line could be read byte by byte must.
+bool reads_gedcom_lines(const CodePage& page) {
+    std::string ascii = "\t\n\r";
+    for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
+    std::uint64_t replaced = 0;
+    return unicode::decode_charset(ascii, page.charset, replaced) == ascii;
+}
+
+Choice choose_by_declaration(const std::optional<std::string>& declared, std::string_view bytes,
+                             bool valid_utf8) {
     if (!declared) {
-        if (valid_utf8) return {GedcomEncoding::Utf8, std::nullopt};
+        if (valid_utf8) return {GedcomEncoding::Utf8};
         return {GedcomEncoding::Ansel,
                 "File declares no CHAR and is not valid UTF-8; read as ANSEL, the GEDCOM 5.5 "
                 "default."};
     }
-    const std::string key = normalised_charset(*declared);
-    if (key == "UTF8") {
-        if (valid_utf8) return {GedcomEncoding::Utf8, std::nullopt};
-        return {GedcomEncoding::Windows1252,
-                "File declares UTF-8 but contains invalid UTF-8; read as Windows-1252 instead."};
+    std::optional<NamedEncoding> named = encoding_named(*declared);
+    if (named && named->code_page && !reads_gedcom_lines(*named->code_page)) named.reset();
+    if (!named) {
+        // An unknown name on bytes that are not UTF-8 is most often a Latin
+        // code page: Windows-1252 keeps every byte as a character, where
+        // UTF-8 would lose each accented letter.
+        if (!valid_utf8) {
+            return {GedcomEncoding::Windows1252,
+                    unrecognised(*declared) +
+                        " and the file is not valid UTF-8; read as Windows-1252."};
+        }
+        return {GedcomEncoding::Utf8, unrecognised(*declared) + "; read as UTF-8."};
     }
-    if (key == "ANSEL") return {GedcomEncoding::Ansel, std::nullopt};
-    if (key == "ASCII" || key == "USASCII" || key == "ANSIZ3947") {
-        return {GedcomEncoding::Ascii, std::nullopt};
-    }
-    if (key == "ANSI" || key == "CP1252" || key == "WINDOWS1252" || key == "IBMWINDOWS" ||
-        is_latin1_name(key)) {
-        return {GedcomEncoding::Windows1252, std::nullopt};
-    }
-    if (key == "UNICODE" || key == "UTF16") {
+    if (is_utf16(named->encoding)) {
         return {GedcomEncoding::Utf8,
                 "File declares UNICODE but has no byte-order mark and no UTF-16 structure; read "
                 "as UTF-8."};
     }
-    // An unknown name on bytes that are not UTF-8 is most often a Latin code
-    // page (IBMPC, MACINTOSH, ISO-8859-15 exports): Windows-1252 keeps every
-    // byte as a character, where UTF-8 would lose each accented letter.
-    if (!valid_utf8) {
-        return {GedcomEncoding::Windows1252, "Unrecognized CHAR value " + quoted(*declared) +
-                                                 " and the file is not valid UTF-8; read as "
-                                                 "Windows-1252."};
+    if (named->encoding == GedcomEncoding::Utf8) return {GedcomEncoding::Utf8, {}, {}, true};
+    // Text in a code page is almost never valid UTF-8 once it holds a letter
+    // past ASCII, while a file converted to UTF-8 with its CHAR line left as
+    // it was is common: such text is read as what it is.
+    if (named->code_page && valid_utf8 && skip_ascii(bytes, 0) < bytes.size()) {
+        return {GedcomEncoding::Utf8, "File declares " + named->code_page->display +
+                                          " but is valid UTF-8; read as UTF-8."};
     }
-    return {GedcomEncoding::Utf8,
-            "Unrecognized CHAR value " + quoted(*declared) + "; read as UTF-8."};
+    return {named->encoding, {}, named->code_page};
+}
+
+// Marks, UTF-16 structure and the declaration, in that order. `body` loses
+// the mark; `valid_utf8` is set when the whole file was checked.
+Choice detect(std::string_view& body, EncodingReport& report, std::optional<bool>& valid_utf8) {
+    const std::string_view bytes = body;
+    if (const auto mark = byte_order_mark(bytes)) {
+        report.bom = true;
+        body.remove_prefix(mark->second);
+        report.declared = declared_charset(
+            bytes, is_utf16(mark->first) ? std::optional(mark->first) : std::nullopt);
+        return {mark->first};
+    }
+    if (const auto utf16 = utf16_by_structure(bytes)) {
+        report.notes.push_back("File is " + std::string(display_name(*utf16)) +
+                               " but carries no byte-order mark.");
+        report.declared = declared_charset(bytes, utf16);
+        return {*utf16};
+    }
+    report.declared = declared_charset(bytes, std::nullopt);
+    valid_utf8 = is_valid_utf8(bytes);
+    return choose_by_declaration(report.declared, bytes, *valid_utf8);
+}
+
+// The caller's encoding, whatever the file says. A byte-order mark of
+// another encoding is dropped and reported as ignored.
+Choice follow_caller(const NamedEncoding& chosen, std::string_view& body, EncodingReport& report) {
+    report.chosen_by_caller = true;
+    const auto mark = byte_order_mark(body);
+    GedcomEncoding encoding = chosen.encoding;
+    if (chosen.either_byte_order) {
+        encoding = mark && is_utf16(mark->first)
+                       ? mark->first
+                       : utf16_by_structure(body).value_or(GedcomEncoding::Utf16Le);
+    }
+    if (mark) {
+        body.remove_prefix(mark->second);
+        if (mark->first == encoding) {
+            report.bom = true;
+        } else {
+            report.ignored_bom = mark->first;
+            report.notes.push_back("File begins with a " + std::string(display_name(mark->first)) +
+                                   " byte-order mark; it was ignored because the caller chose " +
+                                   std::string(name_of(encoding, chosen.code_page)) + ".");
+        }
+    }
+    report.declared =
+        declared_charset(body, is_utf16(encoding) ? std::optional(encoding) : std::nullopt);
+    return {encoding, {}, chosen.code_page, true};
 }
 
 std::string latin1_to_utf8(std::string_view bytes) {
@@ -379,14 +610,38 @@ std::string_view display_name(GedcomEncoding encoding) noexcept {
             return "ANSEL";
         case GedcomEncoding::Windows1252:
             return "ANSI (Windows-1252)";
+        case GedcomEncoding::CodePage:
+            return "code page";
     }
     return "unknown";
 }
 
+std::optional<NamedEncoding> encoding_named(std::string_view name) {
+    name = unicode::trim(name);
+    const std::string key = normalised_charset(name);
+    if (key.empty()) return std::nullopt;
+    if (auto six = six_encodings_named(key)) return six;
+    const std::string_view exporters = exporters_code_page(key);
+    const auto charset = unicode::charset_name(exporters.empty() ? name : exporters);
+    if (!charset) return std::nullopt;
+    // Another of ICU's names for one of the six ("latin_1", "ibm-1208").
+    std::string public_name = unicode::charset_public_name(*charset);
+    if (auto six = six_encodings_named(normalised_charset(public_name))) return six;
+    return NamedEncoding{GedcomEncoding::CodePage,
+                         CodePage{*charset, code_page_display(*charset, std::move(public_name))},
+                         false};
+}
+
+std::string EncodingReport::encoding_name() const {
+    return encoding ? std::string(name_of(*encoding, code_page)) : "unknown";
+}
+
 std::string EncodingReport::summary() const {
-    std::string out = "Read as ";
-    out += encoding ? display_name(*encoding) : std::string_view("unknown");
+    std::string out = "Read as " + encoding_name();
     if (bom) out += " (byte-order mark)";
+    if (chosen_by_caller) out += ", chosen by the caller";
+    if (ignored_bom)
+        out += ", " + std::string(display_name(*ignored_bom)) + " byte-order mark ignored";
     if (declared) {
         out += ", declared ";
         out += *declared;
@@ -394,6 +649,8 @@ std::string EncodingReport::summary() const {
         out += ", no CHAR declared";
     }
     if (undecodable > 0) out += ", " + std::to_string(undecodable) + " byte(s) undecodable";
+    if (stray_bytes > 0)
+        out += ", " + std::to_string(stray_bytes) + " invalid byte(s) read as Windows-1252";
     return out;
 }
 
@@ -469,9 +726,17 @@ std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingR
         case GedcomEncoding::Ansel:
             return decode_ansel(bytes, report);
         case GedcomEncoding::Windows1252:
-            return decode_windows_1252(bytes);
+            return decode_single_byte(bytes, windows_1252_table(), report);
+        case GedcomEncoding::CodePage:
+            break;
     }
-    return std::string(bytes);
+    throw InternalFailure("decode_as reads the six encodings; a code page needs decode_code_page");
+}
+
+std::string decode_code_page(std::string_view bytes, const CodePage& page, EncodingReport& report) {
+    if (const auto table = unicode::single_byte_table(page.charset))
+        return decode_single_byte(bytes, with_ascii_controls(*table), report);
+    return unicode::decode_charset(bytes, page.charset, report.undecodable);
 }
 
 std::optional<std::string> declared_charset(std::string_view bytes,
@@ -512,51 +777,47 @@ std::optional<std::string> declared_charset(std::string_view bytes,
     return std::nullopt;
 }
 
-Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits) {
+namespace {
+
+std::string decode_choice(std::string_view body, const Choice& choice, EncodingReport& report) {
+    switch (choice.encoding) {
+        case GedcomEncoding::Utf8:
+            return choice.keep_stray_bytes ? utf8_with_stray_bytes(body, report)
+                                           : utf8_lossy(body, report);
+        case GedcomEncoding::CodePage:
+            return decode_code_page(body, *choice.code_page, report);
+        default:
+            return decode_as(body, choice.encoding, report);
+    }
+}
+
+}  // namespace
+
+Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits,
+                                       const std::optional<NamedEncoding>& chosen) {
     if (bytes.size() > limits.max_file_bytes) {
         return GedcomError::whole(ErrorKind::Limit,
                                   file_size_message(bytes.size(), limits.max_file_bytes));
     }
     EncodingReport report;
     std::string_view body = bytes;
-    GedcomEncoding encoding;
-    if (starts_with(bytes, "\xEF\xBB\xBF")) {
-        report.bom = true;
-        body.remove_prefix(3);
-        encoding = GedcomEncoding::Utf8;
-        report.declared = declared_charset(bytes, std::nullopt);
-    } else if (starts_with(bytes, "\xFE\xFF") || starts_with(bytes, "\xFF\xFE")) {
-        report.bom = true;
-        body.remove_prefix(2);
-        encoding = bytes[0] == '\xFE' ? GedcomEncoding::Utf16Be : GedcomEncoding::Utf16Le;
-        report.declared = declared_charset(bytes, encoding);
-    } else if (bytes.size() >= 2 && ((bytes[0] == 0) != (bytes[1] == 0))) {
-        encoding = bytes[1] == 0 ? GedcomEncoding::Utf16Le : GedcomEncoding::Utf16Be;
-        report.notes.push_back("File is " + std::string(display_name(encoding)) +
-                               " but carries no byte-order mark.");
-        report.declared = declared_charset(bytes, encoding);
-    } else {
-        report.declared = declared_charset(bytes, std::nullopt);
-        const bool valid = is_valid_utf8(bytes);
-        Choice choice = choose_by_declaration(report.declared, valid);
-        encoding = choice.encoding;
-        if (choice.note) report.notes.push_back(std::move(*choice.note));
-        // Valid UTF-8 read as UTF-8 is the text itself: no copy.
-        if (encoding == GedcomEncoding::Utf8 && valid) {
-            report.encoding = encoding;
-            return DecodedText(body, std::move(report));
-        }
-    }
-    if (encoding == GedcomEncoding::Utf8 && is_valid_utf8(body)) {
-        report.encoding = encoding;
+    std::optional<bool> valid_utf8;
+    Choice choice =
+        chosen ? follow_caller(*chosen, body, report) : detect(body, report, valid_utf8);
+    if (choice.note) report.notes.push_back(std::move(*choice.note));
+    report.encoding = choice.encoding;
+    report.code_page = choice.code_page;
+    // Valid UTF-8 read as UTF-8 is the text itself: no copy.
+    if (choice.encoding == GedcomEncoding::Utf8 && (valid_utf8 ? *valid_utf8 : is_valid_utf8(body)))
         return DecodedText(body, std::move(report));
+    std::string text = decode_choice(body, choice, report);
+    if (report.stray_bytes > 0) {
+        report.notes.push_back("File holds " + std::to_string(report.stray_bytes) +
+                               " byte(s) of invalid UTF-8; each was read as Windows-1252.");
     }
-    std::string text = decode_as(body, encoding, report);
-    report.encoding = encoding;
     if (report.undecodable > 0) {
         report.notes.push_back(std::to_string(report.undecodable) + " byte(s) had no mapping in " +
-                               std::string(display_name(encoding)) +
-                               " and were replaced with U+FFFD.");
+                               report.encoding_name() + " and were replaced with U+FFFD.");
     }
     return DecodedText(std::move(text), std::move(report));
 }

@@ -1,10 +1,13 @@
 // Encoding detection and decoding.
 //
-// A GEDCOM file arrives as bytes in one of six encodings. Detection looks at
-// the byte-order mark, then at the shape of UTF-16 text, then at the file's
-// own `1 CHAR` declaration; decoding turns the bytes into UTF-8 and never
-// fails on content (what cannot be read becomes U+FFFD and is counted). The
-// `EncodingReport` says what was decided and why.
+// A GEDCOM file arrives as bytes in one of six encodings or in one of the
+// code pages real exports declare (IBM PC, MS-DOS, Macintosh, the Windows and
+// ISO 8859 sets, anything ICU converts from). Detection looks at the
+// byte-order mark, then at the shape of UTF-16 text, then at the file's own
+// `1 CHAR` declaration, unless the caller names the encoding; decoding turns
+// the bytes into UTF-8 and never fails on content (what cannot be read
+// becomes U+FFFD and is counted). The `EncodingReport` says what was decided
+// and why.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +21,46 @@
 
 namespace lignor {
 
-enum class GedcomEncoding : std::uint8_t { Ascii, Utf8, Utf16Be, Utf16Le, Ansel, Windows1252 };
+// `CodePage`: any other character set, read through ICU's converters.
+enum class GedcomEncoding : std::uint8_t {
+    Ascii,
+    Utf8,
+    Utf16Be,
+    Utf16Le,
+    Ansel,
+    Windows1252,
+    CodePage
+};
 
+// "UTF-8", "ANSI (Windows-1252)"...; "code page" for `CodePage`, whose
+// reports name the page itself.
 std::string_view display_name(GedcomEncoding encoding) noexcept;
+
+// A character set read through ICU.
+struct CodePage {
+    std::string charset;  // ICU's name: "ibm-437_P100-1995"
+    std::string display;  // the report's: "IBM PC (code page 437)"
+
+    bool operator==(const CodePage&) const = default;
+};
+
+// The encoding a CHAR value or a caller names.
+struct NamedEncoding {
+    GedcomEncoding encoding = GedcomEncoding::Utf8;
+    std::optional<CodePage> code_page;  // set exactly when `encoding` is CodePage
+    bool either_byte_order = false;     // "UNICODE", "UTF-16": UTF-16 in the file's order
+
+    bool operator==(const NamedEncoding&) const = default;
+};
+
+// The encoding `name` stands for, spelled as GEDCOM files spell CHAR values
+// (letter case and punctuation do not count: "IBM-PC", "ibm pc") or as
+// Python names its codecs ("cp437", "mac_roman", "utf_16_le"): the six
+// encodings under their GEDCOM names, the Latin-1 names as Windows-1252, the
+// GEDCOM exporters' names of code pages ("IBMPC", "MSDOS", "MACINTOSH"), and
+// every other name ICU knows for a character set. Nothing for a name neither
+// knows.
+std::optional<NamedEncoding> encoding_named(std::string_view name);
 
 struct EncodingReport {
     std::vector<std::string> notes;
@@ -28,7 +68,17 @@ struct EncodingReport {
     std::uint64_t undecodable = 0;
     bool bom = false;
     std::optional<GedcomEncoding> encoding;
+    std::optional<CodePage> code_page;  // the page read, when `encoding` is CodePage
+    bool chosen_by_caller = false;      // the caller named the encoding
+    // A byte-order mark the caller's choice overruled: the encoding it announced.
+    std::optional<GedcomEncoding> ignored_bom;
+    // Bytes of invalid UTF-8, in text otherwise read as UTF-8, each read as
+    // Windows-1252 so that nothing is lost.
+    std::uint64_t stray_bytes = 0;
 
+    // The name of what the text was read as: "UTF-8", "IBM PC (code page
+    // 437)", "unknown".
+    std::string encoding_name() const;
     // One line: "Read as UTF-8 (byte-order mark), no CHAR declared".
     std::string summary() const;
 };
@@ -53,12 +103,18 @@ class DecodedText {
     EncodingReport report;
 };
 
-// Detects the encoding and decodes the whole file. Fails only when the input
-// is larger than `limits.max_file_bytes`.
-Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits);
+// Detects the encoding and decodes the whole file; `chosen`, when given,
+// is the caller's word and wins over the file's marks and declaration. Fails
+// only when the input is larger than `limits.max_file_bytes`.
+Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits,
+                                       const std::optional<NamedEncoding>& chosen = std::nullopt);
 
-// Decodes all of `bytes` as `encoding`, counting replacements in `report`.
+// Decodes all of `bytes` as `encoding` (one of the six), counting
+// replacements in `report`.
 std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingReport& report);
+
+// Decodes all of `bytes` through `page`, counting replacements in `report`.
+std::string decode_code_page(std::string_view bytes, const CodePage& page, EncodingReport& report);
 
 std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport& report);
 

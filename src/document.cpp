@@ -129,9 +129,9 @@ bool is_zip_archive(std::string_view bytes) noexcept {
 
 }  // namespace
 
-Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes,
-                                                 const ParseLimits& limits) {
-    Result<DecodedText> decoded = decode_gedcom_with(bytes, limits);
+Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes, const ParseLimits& limits,
+                                                 const std::optional<NamedEncoding>& chosen) {
+    Result<DecodedText> decoded = decode_gedcom_with(bytes, limits, chosen);
     if (!decoded) return std::move(decoded).take_error();
     if (is_zip_archive(bytes)) {
         return GedcomError::whole(ErrorKind::Syntax,

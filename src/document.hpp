@@ -25,8 +25,11 @@ class Document {
     std::vector<Node> records;
 
     static Result<LoadedDocument> from_bytes(std::string_view bytes);
-    static Result<LoadedDocument> from_bytes_with(std::string_view bytes,
-                                                  const ParseLimits& limits);
+    // `chosen`: the encoding the caller says the bytes are in, whatever the
+    // file declares.
+    static Result<LoadedDocument> from_bytes_with(
+        std::string_view bytes, const ParseLimits& limits,
+        const std::optional<NamedEncoding>& chosen = std::nullopt);
     static Result<Document> parse_with(std::string_view text, const ParseLimits& limits);
 
     std::string to_text() const;

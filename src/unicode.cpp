@@ -1,14 +1,22 @@
 #include "unicode.hpp"
 
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
+#include <algorithm>
+#include <bitset>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
 #include "ascii.hpp"
+#include "error.hpp"
 
 namespace lignor::unicode {
 namespace {
@@ -199,6 +207,148 @@ std::string to_nfc(std::string_view text) {
     });
     if (!composed) return std::string(text);
     return from_utf16(*composed, text.size());
+}
+
+// ---- character sets ----------------------------------------------------------
+
+namespace {
+
+struct ConverterCloser {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+
+// A converter for a name ICU knows; nothing for any other name.
+Converter open_converter(const std::string& name) {
+    UErrorCode status = U_ZERO_ERROR;
+    Converter converter(ucnv_open(name.c_str(), &status));
+    if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
+    if (U_FAILURE(status)) return nullptr;
+    return converter;
+}
+
+// A converter for a set `charset_name` has found.
+Converter open_known_converter(const std::string& charset) {
+    Converter converter = open_converter(charset);
+    if (!converter) throw InternalFailure("ICU cannot open a character set it named");
+    return converter;
+}
+
+// ICU's callback for bytes with no character: one U+FFFD for each sequence,
+// counted in the std::uint64_t the context points to.
+void count_and_replace(const void* context, UConverterToUnicodeArgs* args, const char*, int32_t,
+                       UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+    ++*static_cast<std::uint64_t*>(const_cast<void*>(context));
+    *status = U_ZERO_ERROR;
+    const UChar replacement = 0xFFFD;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, status);
+}
+
+// ICU's callback while a byte table is made: the bytes with no character
+// are marked in the std::bitset<256> the context points to and read as U+FFFD.
+void mark_unmapped(const void* context, UConverterToUnicodeArgs* args, const char* bytes,
+                   int32_t length, UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+    auto& unmapped = *static_cast<std::bitset<256>*>(const_cast<void*>(context));
+    for (int32_t i = 0; i < length; ++i) unmapped.set(static_cast<unsigned char>(bytes[i]));
+    *status = U_ZERO_ERROR;
+    const UChar replacement = 0xFFFD;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, status);
+}
+
+void count_replacements(UConverter* converter, std::uint64_t& replaced) {
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter, count_and_replace, &replaced, nullptr, nullptr, &status);
+}
+
+}  // namespace
+
+std::optional<std::string> charset_name(std::string_view alias) {
+    // An empty name, ICU's converter options (after a comma) and a name cut
+    // short by a zero byte name no set.
+    if (alias.empty() || alias.find_first_of(std::string_view(",\0", 2)) != std::string_view::npos)
+        return std::nullopt;
+    const Converter converter = open_converter(std::string(alias));
+    if (!converter) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    const char* name = ucnv_getName(converter.get(), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return std::string(name);
+}
+
+std::string charset_public_name(const std::string& charset) {
+    for (const char* standard : {"MIME", "IANA"}) {
+        UErrorCode status = U_ZERO_ERROR;
+        const char* name = ucnv_getStandardName(charset.c_str(), standard, &status);
+        if (U_SUCCESS(status) && name != nullptr) return name;
+    }
+    return charset;
+}
+
+ByteCharacter byte_character(char32_t cp, bool mapped) {
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_character;
+    ByteCharacter character;
+    int32_t size = 0;
+    U8_APPEND_UNSAFE(character.utf8.data(), size, cp);
+    character.size = static_cast<std::uint8_t>(size);
+    character.mapped = mapped;
+    return character;
+}
+
+std::optional<ByteTable> single_byte_table(const std::string& charset) {
+    const Converter converter = open_known_converter(charset);
+    if (ucnv_getMaxCharSize(converter.get()) != 1 || ucnv_getMinCharSize(converter.get()) != 1)
+        return std::nullopt;
+    std::bitset<256> unmapped;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter.get(), mark_unmapped, &unmapped, nullptr, nullptr, &status);
+    // Every byte in one call: each reads as one character, in byte order.
+    std::array<char, 256> every_byte;
+    for (unsigned byte = 0; byte < 256; ++byte) every_byte[byte] = static_cast<char>(byte);
+    std::array<UChar, 1024> characters;
+    const int32_t length =
+        ucnv_toUChars(converter.get(), characters.data(), static_cast<int32_t>(characters.size()),
+                      every_byte.data(), static_cast<int32_t>(every_byte.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    ByteTable table;
+    int32_t at = 0;
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        if (at >= length) return std::nullopt;
+        UChar32 cp = 0;
+        U16_NEXT(characters.data(), at, length, cp);
+        table[byte] = byte_character(static_cast<char32_t>(cp), !unmapped.test(byte));
+    }
+    // A set whose bytes read as more than one character has no table.
+    if (at != length) return std::nullopt;
+    return table;
+}
+
+std::string decode_charset(std::string_view bytes, const std::string& charset,
+                           std::uint64_t& replaced) {
+    const Converter source = open_known_converter(charset);
+    const Converter utf8 = open_known_converter("UTF-8");
+    count_replacements(source.get(), replaced);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    std::array<char, 16384> chunk;
+    std::array<UChar, 4096> pivot;
+    UChar* pivot_source = pivot.data();
+    UChar* pivot_target = pivot.data();
+    const char* from = bytes.data();
+    const char* const end = from + bytes.size();
+    UBool reset = 1;  // the first call starts the converters afresh
+    for (;;) {
+        char* target = chunk.data();
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_convertEx(utf8.get(), source.get(), &target, chunk.data() + chunk.size(), &from, end,
+                       pivot.data(), &pivot_source, &pivot_target, pivot.data() + pivot.size(),
+                       reset, 1, &status);
+        reset = 0;
+        out.append(chunk.data(), static_cast<std::size_t>(target - chunk.data()));
+        if (status != U_BUFFER_OVERFLOW_ERROR) break;
+    }
+    return out;
 }
 
 }  // namespace lignor::unicode

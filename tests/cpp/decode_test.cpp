@@ -126,14 +126,13 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {no_char_ansel},
                    "Read as ANSEL, no CHAR declared"},
-        DetectCase{
-            "declared_utf8_invalid",
-            "0 HEAD\n1 CHAR utf-8\n1 NOTE caf\xE9\n",
-            GedcomEncoding::Windows1252,
-            false,
-            "utf-8",
-            {"File declares UTF-8 but contains invalid UTF-8; read as Windows-1252 instead."},
-            "Read as ANSI (Windows-1252), declared utf-8"},
+        DetectCase{"declared_utf8_invalid",
+                   "0 HEAD\n1 CHAR utf-8\n1 NOTE caf\xE9\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "utf-8",
+                   {"File holds 1 byte(s) of invalid UTF-8; each was read as Windows-1252."},
+                   "Read as UTF-8, declared utf-8, 1 invalid byte(s) read as Windows-1252"},
         DetectCase{"ansi_z39_47_is_ascii",
                    "0 HEAD\n1 CHAR ANSI Z39.47\n",
                    GedcomEncoding::Ascii,
@@ -160,20 +159,43 @@ INSTANTIATE_TEST_SUITE_P(
              "as UTF-8."},
             "Read as UTF-8, declared UTF-16"},
         DetectCase{"unrecognised",
-                   "0 HEAD\n1 CHAR IBMPC\n",
+                   "0 HEAD\n1 CHAR FAMILYSET\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "FAMILYSET",
+                   {"Unrecognized CHAR value \"FAMILYSET\"; read as UTF-8."},
+                   "Read as UTF-8, declared FAMILYSET"},
+        DetectCase{"unrecognised_and_not_utf8_keeps_accents",
+                   "0 HEAD\n1 CHAR FAMILYSET\n1 NOTE Bront\xEB\n",
+                   GedcomEncoding::Windows1252,
+                   false,
+                   "FAMILYSET",
+                   {"Unrecognized CHAR value \"FAMILYSET\" and the file is not valid UTF-8; read "
+                    "as Windows-1252."},
+                   "Read as ANSI (Windows-1252), declared FAMILYSET"},
+        // A CHAR line only a converter that does not read ASCII as ASCII
+        // would name cannot be the file's own.
+        DetectCase{"ebcdic_declaration_is_unrecognised",
+                   "0 HEAD\n1 CHAR IBM037\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "IBM037",
+                   {"Unrecognized CHAR value \"IBM037\"; read as UTF-8."},
+                   "Read as UTF-8, declared IBM037"},
+        DetectCase{"code_page_on_utf8_text_reads_utf8",
+                   "0 HEAD\n1 CHAR IBMPC\n1 NOTE Fr\xC3\xA9mont\n",
                    GedcomEncoding::Utf8,
                    false,
                    "IBMPC",
-                   {"Unrecognized CHAR value \"IBMPC\"; read as UTF-8."},
+                   {"File declares IBM PC (code page 437) but is valid UTF-8; read as UTF-8."},
                    "Read as UTF-8, declared IBMPC"},
-        DetectCase{"unrecognised_and_not_utf8_keeps_accents",
-                   "0 HEAD\n1 CHAR IBMPC\n1 NOTE Bront\xEB\n",
-                   GedcomEncoding::Windows1252,
+        DetectCase{"code_page_with_undefined_bytes",
+                   "0 HEAD\n1 CHAR WINDOWS-1253\n1 NOTE \xD2\xE1\n",
+                   GedcomEncoding::CodePage,
                    false,
-                   "IBMPC",
-                   {"Unrecognized CHAR value \"IBMPC\" and the file is not valid UTF-8; read as "
-                    "Windows-1252."},
-                   "Read as ANSI (Windows-1252), declared IBMPC"},
+                   "WINDOWS-1253",
+                   {"1 byte(s) had no mapping in Windows-1253 and were replaced with U+FFFD."},
+                   "Read as Windows-1253, declared WINDOWS-1253, 1 byte(s) undecodable"},
         DetectCase{"ascii_undecodable",
                    "0 HEAD\n1 CHAR ASCII\n1 NOTE \x80\xFF\n",
                    GedcomEncoding::Ascii,
@@ -236,6 +258,39 @@ TEST(decode_declaration, spellings_normalise_to_one_encoding) {
         EXPECT_EQ(decoded.report.declared, string(value)) << value;
         EXPECT_TRUE(decoded.report.notes.empty()) << value;
     }
+}
+
+TEST(decode_declaration, code_page_spellings_name_one_page) {
+    const std::pair<string_view, string_view> table[] = {
+        {"IBMPC", "IBM PC (code page 437)"},
+        {"IBM-PC", "IBM PC (code page 437)"},
+        {"ibm pc", "IBM PC (code page 437)"},
+        {"OEM", "IBM PC (code page 437)"},
+        {"cp437", "IBM PC (code page 437)"},
+        {"MSDOS", "MS-DOS (code page 850)"},
+        {"IBM DOS", "MS-DOS (code page 850)"},
+        {"CP850", "MS-DOS (code page 850)"},
+        {"MACINTOSH", "Mac OS Roman"},
+        {"Mac", "Mac OS Roman"},
+        {"mac_roman", "Mac OS Roman"},
+        {"WINDOWS-1250", "Windows-1250"},
+        {"cp1258", "Windows-1258"},
+        {"ISO8859-2", "ISO-8859-2"},
+        {"latin2", "ISO-8859-2"},
+        {"KOI8-R", "KOI8-R"},
+    };
+    for (const auto& [name, display] : table) {
+        const auto named = encoding_named(name);
+        ASSERT_TRUE(named) << name;
+        EXPECT_EQ(named->encoding, GedcomEncoding::CodePage) << name;
+        EXPECT_EQ(named->code_page->display, display) << name;
+    }
+    // ICU's other names of the six are the six.
+    EXPECT_EQ(encoding_named("latin_1")->encoding, GedcomEncoding::Windows1252);
+    EXPECT_EQ(encoding_named("utf_16_be")->encoding, GedcomEncoding::Utf16Be);
+    for (string_view unknown : {string_view(""), string_view(" - "), string_view("FAMILYSET"),
+                                string_view("UTF-8,version=1"), string_view("cp437\0x", 7)})
+        EXPECT_EQ(encoding_named(unknown), nullopt) << unknown;
 }
 
 TEST(decode_declaration, only_an_exact_level_one_char_line_counts) {
@@ -314,10 +369,12 @@ INSTANTIATE_TEST_SUITE_P(
                               "a",
                               "a\xCC\x81\xCC\x88", 0},
                     BytesCase{"mark_at_the_very_end", "ab\xE2", "ab\xCC\x81", 0},
-                    BytesCase{"mark_before_lf_stays_on_its_line", "arr\xE3\n3 CONC et",
-                              "arr\xCC\x82\n3 CONC et", 0},
-                    BytesCase{"mark_before_crlf_stays_on_its_line", "arr\xE3\r\n3 CONC et",
-                              "arr\xCC\x82\r\n3 CONC et", 0},
+                    BytesCase{"mark_before_conc_waits_for_its_letter", "arr\xE3\r\n\n3 CONC et",
+                              "arr\r\n\n3 CONC e\xCC\x82t", 0},
+                    BytesCase{"mark_before_cont_stays_on_its_line", "arr\xE3\n3 CONT et",
+                              "arr\xCC\x82\n3 CONT et", 0},
+                    BytesCase{"mark_before_an_empty_conc_stays_on_its_line", "arr\xE3\r\n3 CONC",
+                              "arr\xCC\x82\r\n3 CONC", 0},
                     BytesCase{"mark_before_lone_cr", "x\xE8\ry", "x\xCC\x88\ry", 0},
                     BytesCase{"spacing_characters", "\xA1\xB2\xC3\xCF\xCD\xCE\xB9",
                               "\xC5\x81\xC3\xB8\xC2\xA9\xC3\x9F"
@@ -337,21 +394,6 @@ INSTANTIATE_TEST_SUITE_P(
                               "c\xCC\x93",
                               0}),
     [](const auto& info) { return string(info.param.name); });
-
-TEST(decode_ansel, reads_a_whole_file_split_after_an_accent) {
-    // A word split across CONC right after its accent byte, with CR LF endings.
-    auto loaded = Document::from_bytes(
-        "0 HEAD\r\n1 CHAR ANSEL\r\n0 @N1@ NOTE arr\xE3\r\n1 CONC et\xE2\r\n0 TRLR");
-    ASSERT_TRUE(loaded) << loaded.error().display();
-    EXPECT_EQ(loaded->document.records[1].logical_value(),
-              "arr\xCC\x82"
-              "et\xCC\x81");
-    auto lf = Document::from_bytes(
-        "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xE3\n1 CONC et\n0 @N2@ NOTE x\xE2");
-    ASSERT_TRUE(lf) << lf.error().display();
-    EXPECT_EQ(lf->document.to_text(),
-              "0 HEAD\n1 CHAR ANSEL\n0 @N1@ NOTE arr\xCC\x82\n1 CONC et\n0 @N2@ NOTE x\xCC\x81\n");
-}
 
 TEST(decode_windows_1252, maps_the_0x80_block_and_keeps_undefined_positions) {
     string bytes;

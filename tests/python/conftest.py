@@ -81,6 +81,16 @@ def normalised(text):
     return "".join(line + "\n" for line in lines if line)
 
 
+def _stray_bytes_as_windows_1252(error):
+    """Each byte of invalid UTF-8 read as Windows-1252, the five it leaves
+    undefined as the control characters of the same number."""
+    stray = error.object[error.start:error.end]
+    return "".join(bytes([b]).decode("cp1252", "ignore") or chr(b) for b in stray), error.end
+
+
+codecs.register_error("stray-windows-1252", _stray_bytes_as_windows_1252)
+
+
 def expected_text(data, report):
     """What a file's bytes read as, by Python's codecs and independently of
     the library: the text every record's `raw` and `to_text()` must give back.
@@ -89,7 +99,8 @@ def expected_text(data, report):
     codec = CODECS.get(read_as)
     if codec is None:
         return None
-    return normalised(codecs.decode(data, codec, "replace").lstrip("\ufeff"))
+    errors = "stray-windows-1252" if report.endswith("read as Windows-1252") else "replace"
+    return normalised(codecs.decode(data, codec, errors).lstrip("\ufeff"))
 
 
 # ----- leaks over repeated calls ---------------------------------------------
