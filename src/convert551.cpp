@@ -26,10 +26,6 @@ constexpr std::size_t line_limit_551 = 255;
 
 // ---- structures in 5.5.1's form ----
 
-bool has_line_feed(std::string_view text) noexcept {
-    return text.find('\n') != std::string_view::npos;
-}
-
 // Whether `node` has a substructure other than its continuation lines.
 bool has_other_substructure(const Node& node) noexcept {
     return std::any_of(node.children().begin(), node.children().end(),
@@ -91,7 +87,7 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
     if (!phrase) return date_to_551(date, level, pass);
     const std::string text = date.logical_value();
     const std::string words = phrase->logical_value();
-    if (count_tagged(date, "PHRASE") > 1 || has_line_feed(text) || has_line_feed(words) ||
+    if (count_tagged(date, "PHRASE") > 1 || has_line_break(text) || has_line_break(words) ||
         has_other_substructure(*phrase) || continuation_has_children(phrase->children()) ||
         continuation_has_children(date.children())) {
         pass.note(
@@ -157,7 +153,7 @@ std::optional<std::string> usable_phrase(const Node& role, bool& refused) {
     if (!phrase) return std::nullopt;
     std::string words = phrase->logical_value();
     refused = count_tagged(role, "PHRASE") > 1 || has_other_substructure(*phrase) ||
-              continuation_has_children(phrase->children()) || has_line_feed(words) ||
+              continuation_has_children(phrase->children()) || has_line_break(words) ||
               unicode::trim(words).empty();
     if (refused) return std::nullopt;
     return words;

@@ -443,7 +443,7 @@ bool is_utf16(GedcomEncoding encoding) {
 
 std::string_view name_of(GedcomEncoding encoding, const std::optional<CodePage>& page) {
     if (encoding == GedcomEncoding::CodePage && page) return page->display;
-    return display_name(encoding);
+    return to_string(encoding);
 }
 
 // ---- detection ---------------------------------------------------------------
@@ -534,7 +534,7 @@ Choice detect(std::string_view& body, EncodingReport& report, std::optional<bool
         return {mark->first};
     }
     if (const auto utf16 = utf16_by_structure(bytes)) {
-        report.notes.push_back("File is " + std::string(display_name(*utf16)) +
+        report.notes.push_back("File is " + std::string(to_string(*utf16)) +
                                " but carries no byte-order mark.");
         report.declared = declared_charset(bytes, utf16);
         return {*utf16};
@@ -561,7 +561,7 @@ Choice follow_caller(const NamedEncoding& chosen, std::string_view& body, Encodi
             report.bom = true;
         } else {
             report.ignored_bom = mark->first;
-            report.notes.push_back("File begins with a " + std::string(display_name(mark->first)) +
+            report.notes.push_back("File begins with a " + std::string(to_string(mark->first)) +
                                    " byte-order mark; it was ignored because the caller chose " +
                                    std::string(name_of(encoding, chosen.code_page)) + ".");
         }
@@ -596,7 +596,7 @@ std::optional<std::string_view> record_tag_of_line(std::string_view line) {
 
 }  // namespace
 
-std::string_view display_name(GedcomEncoding encoding) noexcept {
+std::string_view to_string(GedcomEncoding encoding) noexcept {
     switch (encoding) {
         case GedcomEncoding::Ascii:
             return "ASCII";
@@ -641,7 +641,7 @@ std::string EncodingReport::summary() const {
     if (bom) out += " (byte-order mark)";
     if (chosen_by_caller) out += ", chosen by the caller";
     if (ignored_bom)
-        out += ", " + std::string(display_name(*ignored_bom)) + " byte-order mark ignored";
+        out += ", " + std::string(to_string(*ignored_bom)) + " byte-order mark ignored";
     if (declared) {
         out += ", declared ";
         out += *declared;

@@ -34,7 +34,7 @@ enum class GedcomEncoding : std::uint8_t {
 
 // "UTF-8", "ANSI (Windows-1252)"...; "code page" for `CodePage`, whose
 // reports name the page itself.
-std::string_view display_name(GedcomEncoding encoding) noexcept;
+std::string_view to_string(GedcomEncoding encoding) noexcept;
 
 // A character set read through ICU.
 struct CodePage {

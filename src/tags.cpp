@@ -269,7 +269,7 @@ const Known* find_known(std::string_view tag) noexcept {
 
 }  // namespace
 
-std::string_view kind_text(TagKind kind) noexcept {
+std::string_view to_string(TagKind kind) noexcept {
     switch (kind) {
         case TagKind::Record:
             return "record";

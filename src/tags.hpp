@@ -21,7 +21,7 @@ enum class TagKind : std::uint8_t { Record, Event, Attribute, Structure, Unknown
 namespace tags {
 
 // The word a view serialises for a kind: "record", "event", ...
-std::string_view kind_text(TagKind kind) noexcept;
+std::string_view to_string(TagKind kind) noexcept;
 
 struct LabelledTag {
     std::string_view tag;

@@ -166,7 +166,7 @@ StructureView StructureView::from_node(const Node& node, std::uint16_t level, St
     view.level = level;
     view.tag = std::string(node.tag());
     view.label = label_or_tag(node.tag());
-    view.kind = std::string(tags::kind_text(tags::kind(node.tag(), true)));
+    view.kind = std::string(tags::to_string(tags::kind(node.tag(), true)));
     view.value = node.logical_value();
     view.pointer = pointer_of(node);
     view.extension = !view.tag.empty() && view.tag.front() == '_';

@@ -115,7 +115,7 @@ TEST(tags_kind, has_one_word_per_kind) {
         {TagKind::Attribute, "attribute"}, {TagKind::Structure, "structure"},
         {TagKind::Unknown, "unknown"},
     };
-    for (const auto& [value, word] : words) EXPECT_EQ(kind_text(value), word);
+    for (const auto& [value, word] : words) EXPECT_EQ(to_string(value), word);
 }
 
 TEST(tags_pedigree, recognises_three_spellings_of_six_words) {
