@@ -262,15 +262,28 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 using Into = Result<Node> (NodeSpec::*)(const ParseLimits&) &&;
 
-// The descriptions `object` holds, each built by `into` under the default
-// bounds; the first refusal is thrown.
-std::vector<Node> built_nodes(PyObject* object, Into into) {
+// The descriptions `object` holds, each built by `into` under the bounds
+// `document` is kept within; the first refusal is thrown.
+std::vector<Node> built_nodes(PyObject* object, Into into, const Document& document) {
     std::vector<NodeSpec> specs = from_py(object);
     std::vector<Node> nodes;
     nodes.reserve(specs.size());
-    const ParseLimits limits;
-    for (NodeSpec& spec : specs) nodes.push_back(unwrap((std::move(spec).*into)(limits)));
+    for (NodeSpec& spec : specs) {
+        nodes.push_back(unwrap((std::move(spec).*into)(document.limits())));
+    }
     return nodes;
+}
+
+// The record `object` addresses (Document::addressed_record); KeyError
+// holding the caller's own object when nothing answers.
+Node& addressed_record(const char* function, PyObject* object, Document& document) {
+    const auto text = xref_argument(function, object);
+    Node* record = text ? document.addressed_record_mut(*text) : nullptr;
+    if (record == nullptr) {
+        PyErr_SetObject(PyExc_KeyError, object);
+        throw PythonErrorSet{};
+    }
+    return *record;
 }
 
 PyRef none() {
@@ -282,7 +295,7 @@ PyObject* gedcom_append_records(PyObject* self, PyObject* args, PyObject* kwargs
         static constexpr Parameter parameters[] = {{"records"}};
         PyObject* records = bind_arguments("append_records", parameters, args, kwargs)[0];
         return state_of(self).edit([&](Document& document) {
-            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node)));
+            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node, document)));
             return none();
         });
     });
@@ -296,7 +309,7 @@ PyObject* gedcom_append_structures(PyObject* self, PyObject* args, PyObject* kwa
             // Any text: one that UTF-8 cannot hold names no record.
             const std::string record = any_text_argument("append_structures", "record", bound[0]);
             const auto path = index_list_argument("append_structures", "path", bound[1]);
-            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure);
+            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure, document);
             unwrap(document.append_structures(record, path, std::move(nodes)));
             return none();
         });
@@ -308,15 +321,10 @@ PyObject* gedcom_set_logical_value(PyObject* self, PyObject* args, PyObject* kwa
         static constexpr Parameter parameters[] = {{"xref"}, {"path"}, {"value"}};
         const auto bound = bind_arguments("set_logical_value", parameters, args, kwargs);
         return state_of(self).edit([&](Document& document) {
-            const auto xref = xref_argument("set_logical_value", bound[0]);
             const auto path = index_list_argument("set_logical_value", "path", bound[1]);
             const std::string_view value = text_argument("set_logical_value", "value", bound[2]);
-            Node* record = xref ? document.record_mut(*xref) : nullptr;
-            if (record == nullptr) {
-                PyErr_SetObject(PyExc_KeyError, bound[0]);
-                throw PythonErrorSet{};
-            }
-            unwrap(set_logical_value_at(*record, path, value));
+            Node& record = addressed_record("set_logical_value", bound[0], document);
+            unwrap(document.set_logical_value_at(record, path, value));
             return none();
         });
     });
@@ -338,7 +346,10 @@ PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwarg
         const std::size_t limit = line_limit_argument("wrap_long_lines", bound[0]);
         auto wrapped = state_of(self).edit(
             [&](Document& document) { return wrap_long_lines(document, limit); },
-            [](const auto& result) { return result && !result->empty(); });
+            [](const auto& result) {
+                return result && std::any_of(result->begin(), result->end(),
+                                             [](const WrappedLine& line) { return line.wrapped; });
+            });
         return list_to_py(type_cache(Py_TYPE(self)), unwrap(std::move(wrapped)));
     });
 }
@@ -349,20 +360,21 @@ PyObject* gedcom_fit_line_limit(PyObject* self, PyObject* args, PyObject* kwargs
         const auto bound = bind_arguments("fit_line_limit", parameters, args, kwargs);
         const auto text = xref_argument("fit_line_limit", bound[0]);
         const std::size_t limit = line_limit_argument("fit_line_limit", bound[1]);
-        const auto fitted = state_of(self).edit(
-            [&](Document& document) -> std::optional<bool> {
-                if (!text) return std::nullopt;
-                auto changed = fit_line_limit(document, *text, limit);
-                if (!changed) return std::nullopt;
-                return *changed;
+        // Nothing when no record answers, which leaves the relatives cache.
+        auto fitted = state_of(self).edit(
+            [&](Document& document) -> std::optional<Result<bool>> {
+                if (!text || !document.addressed_record(*text)) return std::nullopt;
+                return fit_line_limit(document, *text, limit);
             },
-            [](const std::optional<bool>& changed) { return changed.value_or(false); });
+            [](const std::optional<Result<bool>>& changed) {
+                return changed && *changed && changed->value();
+            });
         if (!fitted) {
             // The caller's own object, so that the key is exactly as given.
             PyErr_SetObject(PyExc_KeyError, bound[0]);
             throw PythonErrorSet{};
         }
-        return PyRef::new_reference(*fitted ? Py_True : Py_False);
+        return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
     });
 }
 

@@ -123,6 +123,8 @@ class WrappedLine(TypedDict):
     record: str
     path: list[int]
     tag: str
+    wrapped: bool
+    reason: str | None
 
 Version7ProblemKind = Literal[
     "trailing-space", "line-form", "identifier-on-substructure", "unescaped-at",

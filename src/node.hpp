@@ -53,6 +53,10 @@ bool is_continuation_tag(std::string_view tag) noexcept;
 bool has_line_break(std::string_view text) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
+// The identifier rule and none of the bytes that end a token or a line
+// (space, CR, LF): an identifier the reader takes back from a written line,
+// and a payload that reads as a pointer.
+bool is_writable_xref(std::string_view xref) noexcept;
 
 class Node;
 
@@ -211,6 +215,15 @@ inline const Node& NodeList::operator[](std::size_t index) const noexcept {
 // advancing `cursor` past everything consumed. Uses no recursion.
 Result<Node> build_node(std::span<const ParsedLine> lines, std::size_t& cursor,
                         std::uint16_t level);
+
+// The length of `node`'s line at `level` without its terminator: its
+// verbatim text while it keeps one, else its canonical rendering.
+std::size_t line_length(const Node& node, std::size_t level) noexcept;
+
+// The lines `node` at `level` writes for itself and its CONT lines once
+// `set_logical_value(text)` has run: what that edit writes anew.
+TextExtent logical_value_extent(const Node& node, std::size_t level,
+                                std::string_view text) noexcept;
 
 // ---- the reader and writer machinery (Document, build_node, render_into) ----
 

@@ -145,7 +145,7 @@ TEST(replacing_a_payload, refuses_a_missing_structure_and_cont_lines_past_level_
     };
     for (const auto& row : table) {
         Document document = read(text);
-        const Status done = set_logical_value_at(document.records[0], row.path, row.value);
+        const Status done = document.set_logical_value_at(document.records[0], row.path, row.value);
         if (done) {
             EXPECT_NE(document.to_text().find(row.expected), string::npos) << row.expected;
             EXPECT_TRUE(Document::parse_with(document.to_text(), ParseLimits{}));
@@ -189,9 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(AppendCase{"before_the_last_trailer", "0 HEAD\n0 TRLR\n0 @N1@ NOTE x\n0 TRLR\n",
                                R"([{"tag":"NOTE","value":"y"},{"xref":"@I1@","tag":"INDI"}])",
                                "0 HEAD\n0 TRLR\n0 @N1@ NOTE x\n0 NOTE y\n0 @I1@ INDI\n0 TRLR\n"},
-                    AppendCase{"at_the_end_without_a_trailer", "0 HEAD\n0 trlr\n",
-                               R"([{"tag":"NOTE"}])", "0 HEAD\n0 trlr\n0 NOTE\n"},
-                    AppendCase{"into_an_empty_document", "", R"([{"tag":"head"}])", "0 head\n"},
+                    AppendCase{"before_a_trailer_in_any_case", "0 HEAD\n0 trlr\n",
+                               R"([{"tag":"NOTE"}])", "0 HEAD\n0 NOTE\n0 trlr\n"},
+                    AppendCase{"a_header_in_any_case", "", R"([{"tag":"head"}])",
+                               "a document has one head, and this one already does"},
                     AppendCase{"duplicate_within_the_call", "0 HEAD\n0 TRLR\n",
                                R"([{"xref":"@I9@","tag":"INDI"},{"xref":"@i9@","tag":"INDI"}])",
                                "the document already has a record @i9@"},
@@ -263,7 +264,12 @@ INSTANTIATE_TEST_SUITE_P(
                        "1 NAME a\n1 CONC b\n01 SEX M\n0 TRLR\n"},
         StructuresCase{
             "a_tag_never_finds_a_record_with_identifier", person, "INDI", {}, "no record INDI"},
-        StructuresCase{"a_tag_matches_exactly", person, "head", {}, "no record head"},
+        StructuresCase{"the_header_in_any_case",
+                       "0 head\n0 TRLR\n",
+                       "Head",
+                       {},
+                       "0 head\n1 _X 1\n2 CONT 2\n1 _Y\n0 TRLR\n"},
+        StructuresCase{"another_tag_matches_exactly", person, "note", {}, "no record note"},
         StructuresCase{
             "past_the_last_substructure", person, "@I1@", {3}, "no structure at [3] in @I1@"},
         StructuresCase{"below_a_leaf", person, "@I1@", {0, 0}, "no structure at [0, 0] in @I1@"}),
