@@ -55,13 +55,55 @@ PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
 // class at all, so it is a class method: the class arrives as `cls` and the
 // module needs no global state to find its own type. Callers see no
 // difference (the class cannot be subclassed).
+// The `limits` argument of `parse`: None, or a dict that tightens some of
+// the reader's bounds by name. The document is read under them and every
+// edit keeps it within them; no bound can be loosened.
+ParseLimits limits_argument(PyObject* object) {
+    ParseLimits limits;
+    if (object == nullptr || object == Py_None) return limits;
+    if (!PyDict_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "parse() argument 'limits' must be a dict, not %.100s",
+                     Py_TYPE(object)->tp_name);
+        throw PythonErrorSet{};
+    }
+    std::uint64_t depth = limits.max_depth;
+    const std::pair<const char*, std::uint64_t*> bounds[] = {
+        {"max_file_bytes", &limits.max_file_bytes},
+        {"max_line_length", &limits.max_line_length},
+        {"max_records", &limits.max_records},
+        {"max_lines", &limits.max_lines},
+        {"max_depth", &depth},
+    };
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(object, &position, &key, &value)) {
+        const std::string_view name = text_argument("parse", "limits", key);
+        const auto bound = std::find_if(std::begin(bounds), std::end(bounds),
+                                        [&](const auto& entry) { return name == entry.first; });
+        if (bound == std::end(bounds)) {
+            PyErr_Format(PyExc_TypeError, "parse() argument 'limits' has no bound %R", key);
+            throw PythonErrorSet{};
+        }
+        const std::uint64_t wanted = size_argument("parse", "limits", value);
+        if (wanted > *bound->second) {
+            PyErr_Format(PyExc_ValueError, "the bound %s can only be tightened: at most %llu",
+                         bound->first, static_cast<unsigned long long>(*bound->second));
+            throw PythonErrorSet{};
+        }
+        *bound->second = wanted;
+    }
+    limits.max_depth = static_cast<std::uint16_t>(depth);
+    return limits;
+}
+
 PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        static constexpr Parameter parameters[] = {{"data"}};
-        PyObject* data = bind_arguments("parse", parameters, args, kwargs)[0];
-        const std::string_view bytes = bytes_argument("parse", "data", data);
+        static constexpr Parameter parameters[] = {{"data"}, {"limits", false, true}};
+        const auto bound = bind_arguments("parse", parameters, args, kwargs);
+        const std::string_view bytes = bytes_argument("parse", "data", bound[0]);
         return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
-                           unwrap(Document::from_bytes(bytes)));
+                           unwrap(Document::from_bytes_with(bytes, limits_argument(bound[1]))));
     });
 }
 
@@ -495,9 +537,13 @@ constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
 // In the order of the class surface; the members of later areas (line
 // fitting, conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
-    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data",
+    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data, *, limits=None",
                   "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-                  "then parsed. Raises `ValueError` for input the bounds refuse."),
+                  "then parsed. Raises `ValueError` for input the bounds refuse.\n"
+                  "\n"
+                  "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
+                  "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
+                  "document is read under them, and every edit keeps it within them."),
     GEDCOM_METHOD(new_v551, with_arguments | METH_CLASS, "source_system",
                   "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
                   "producing system, which 5.5.1 requires, and declaring UTF-8."),
@@ -521,9 +567,11 @@ PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(wrap_long_lines, with_arguments, "$self, max_line_bytes=255",
                   "Splits every line longer than `max_line_bytes` (terminator included;\n"
                   "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
-                  "structure it rewrote as `{\"record\", \"path\", \"tag\"}`. Lines that fit\n"
-                  "are left exactly as they are. Raises `ValueError` for a version 7\n"
-                  "document, which has no `CONC`, or a limit under 32."),
+                  "structure it rewrote as `{\"record\", \"path\", \"tag\", \"wrapped\",\n"
+                  "\"reason\"}`, and each whose line it must leave over the limit with\n"
+                  "`wrapped` false and the reason. Lines that fit are left exactly as\n"
+                  "they are. Raises `ValueError` for a version 7 document, which has no\n"
+                  "`CONC`, a limit under 32, or a rewrite past the document's bounds."),
     GEDCOM_METHOD(fit_line_limit, with_arguments, "$self, xref, max_line_bytes=255",
                   "Fits one record inside a 5.5.x document's line limit\n"
                   "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
@@ -532,7 +580,7 @@ PyMethodDef gedcom_methods[] = {
                   "that only ever splits a payload at the newlines it is given. Returns\n"
                   "whether anything changed; a node still carrying its original,\n"
                   "unedited line is never touched. Raises `KeyError` when no record\n"
-                  "answers to `xref`."),
+                  "answers to `xref`, and `ValueError` as `wrap_long_lines` does."),
     GEDCOM_METHOD(records, METH_NOARGS, "$self",
                   "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
     GEDCOM_METHOD(record, with_arguments, "$self, xref",

@@ -159,10 +159,17 @@ class RecordDescription(StructureDescription, total=False):
 
 # ----- the module's surface ----------------------------------------------------
 
+class ParseLimits(TypedDict, total=False):
+    max_file_bytes: int
+    max_line_length: int
+    max_records: int
+    max_lines: int
+    max_depth: int
+
 @final
 class Gedcom:
     @classmethod
-    def parse(cls, data: bytes) -> Gedcom: ...
+    def parse(cls, data: bytes, *, limits: ParseLimits | None = None) -> Gedcom: ...
     @classmethod
     def new_v551(cls, source_system: str) -> Gedcom: ...
     @classmethod
