@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "document.hpp"
 #include "json.hpp"
 #include "support.hpp"
+#include "wrap.hpp"
 
 namespace lignor {
 namespace {
@@ -317,4 +319,34 @@ TEST(appending_structures, refuses_what_would_land_past_level_64) {
 }
 
 }  // namespace
+// ---- the running totals ----------------------------------------------------------
+
+// After every kind of edit the totals still say what to_text writes.
+TEST(running_totals, follow_every_edit) {
+    Document document = read(
+        "0 HEAD\r\n1 CHAR ANSI\r\n\r\n0 @I1@ INDI\r\n01 NOTE a\r\n2 CONC b\n"
+        "0 TRLR\n");
+    const auto nodes = [](string_view json, bool records) {
+        std::vector<Node> built;
+        for (NodeSpec& spec : specs_of(json)) {
+            built.push_back(records ? std::move(spec).into_node({}).value()
+                                    : std::move(spec).into_substructure({}).value());
+        }
+        return built;
+    };
+    const string long_text(300, 'x');
+    ASSERT_TRUE(document.append_records(
+        nodes(R"([{"xref":"@N1@","tag":"NOTE","value":"1\n2","children":[{"tag":"_X"}]}])", true)));
+    ASSERT_TRUE(document.append_structures("@I1@", {{0}}, nodes(R"([{"tag":"SOUR"}])", false)));
+    ASSERT_TRUE(document.set_logical_value_at(document.records[1], {{0}}, long_text + "\r\ny"));
+    ASSERT_TRUE(document.set_logical_value_at(document.records[2], {}, long_text));
+    ASSERT_TRUE(fit_line_limit(document, "@I1@", 100));
+    ASSERT_TRUE(wrap_long_lines(document, 100));
+    ASSERT_TRUE(document.declare_utf8_encoding());
+    const string text = document.to_text();
+    EXPECT_EQ(document.extent().bytes, text.size());
+    EXPECT_EQ(document.extent().lines,
+              static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n')));
+}
+
 }  // namespace lignor

@@ -183,6 +183,9 @@ def test_wrap_and_fit_report_what_they_changed(lignor):
     (lambda g: g.fit_line_limit("@I1@\ud800"), KeyError, None),
     (lambda g: g.fit_line_limit(1), TypeError, "xref"),
     (lambda g: g.fit_line_limit("@I1@", 1.5), TypeError, "max_line_bytes"),
+    (lambda g: g.fit_line_limit("@I1@", True), TypeError, "max_line_bytes"),
+    *[(lambda g, limit=limit: g.fit_line_limit("@I1@", limit), ValueError,
+       "a line limit under 32 bytes leaves no room for a payload") for limit in (0, 10, 16, 31)],
 ])
 def test_refusals_change_nothing(lignor, call, raised, message):
     text = f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n"
@@ -195,10 +198,20 @@ def test_refusals_change_nothing(lignor, call, raised, message):
 
 
 def test_version_7_is_refused_before_the_limit(lignor):
-    g = lignor.Gedcom.parse(b"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 TRLR\n")
+    text = f"0 head\n1 GEDC\n2 VERS 7.0\n0 @N1@ NOTE {'a' * 300}\n0 TRLR\n"
+    g = lignor.Gedcom.parse(text.encode())
     for limit in (31, 255):
-        with pytest.raises(ValueError, match="^version 7 has no CONC and no line limit, so"):
-            g.wrap_long_lines(limit)
+        for call in (lambda: g.wrap_long_lines(limit), lambda: g.fit_line_limit("@N1@", limit)):
+            with pytest.raises(ValueError, match="^version 7 has no CONC and no line limit, so"):
+                call()
+    assert g.to_text() == text
+
+
+def test_fit_addresses_records_as_the_appends_do(lignor):
+    g = lignor.Gedcom.parse(f"{HEAD}0 TRLR\n".encode())
+    g.set_logical_value("head", [0], "b" * 300)
+    assert g.fit_line_limit("HEAD") is True
+    assert max(len(line) for line in g.to_text().splitlines()) < 255
 
 
 # ----- the corpus -------------------------------------------------------------
