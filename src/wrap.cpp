@@ -365,6 +365,12 @@ Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t
     return std::move(rewrite.report_);
 }
 
+std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_bytes) {
+    Wrapper measure(max_line_bytes - 1, ParseLimits{}.max_depth, false);
+    measure.run(std::span<Node>(&record, 1));
+    return std::move(measure.report_);
+}
+
 Result<bool> fit_line_limit(Document& document, std::string_view address,
                             std::size_t max_line_bytes) {
     if (Status usable = check_line_limit(document, max_line_bytes); !usable) {

@@ -58,6 +58,10 @@ std::vector<std::string_view> cut(std::string_view text, std::size_t first, std:
 // rewrite that would take the document past its bounds, changing nothing.
 Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t max_line_bytes);
 
+// What wrap_long_lines(max_line_bytes) would report for `record` alone,
+// under the reader's default depth, changing nothing.
+std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_bytes);
+
 // Re-splits the CONC runs of the record `address` names (addressed_record)
 // so that each line fits `max_line_bytes` with two bytes to spare for the
 // terminator; true when anything changed. Refused as wrap_long_lines
