@@ -278,7 +278,7 @@ class Wrapper {
             if (level == 0) record = node.xref().value_or(node.tag());
             if (continuation_level != none && level > continuation_level) {
                 if (line_length(node, level) > max_) {
-                    report(record, path, node, "it stands under a CONT or CONC line");
+                    list(record, path, node, "it stands under a CONT or CONC line");
                 }
                 return;
             }
@@ -291,15 +291,17 @@ class Wrapper {
         });
     }
 
-    std::vector<WrappedLine> report_;
-    TextChange change_;
-    bool rewrites_ = false;
+    // What the walk found: the report, what rewriting adds to the text
+    // (measured only by the first walk), and whether anything is rewritten.
+    std::vector<WrappedLine> report;
+    TextChange change;
+    bool rewrites = false;
 
   private:
-    void report(std::string_view record, std::span<const std::size_t> path, const Node& node,
-                std::string reason) {
-        report_.push_back({std::string(record), StructurePath(path.begin(), path.end()),
-                           std::string(node.tag()), reason.empty(), std::move(reason)});
+    void list(std::string_view record, std::span<const std::size_t> path, const Node& node,
+              std::string reason) {
+        report.push_back({std::string(record), StructurePath(path.begin(), path.end()),
+                          std::string(node.tag()), reason.empty(), std::move(reason)});
     }
 
     void visit(Node& node, std::size_t level, std::string_view record,
@@ -308,11 +310,11 @@ class Wrapper {
         const std::string logical = node.logical_value();
         std::string reason = left_as_written(node, logical, level, max_, max_depth_);
         if (reason.empty()) rewrite(node, logical, level);
-        report(record, path, node, std::move(reason));
+        list(record, path, node, std::move(reason));
     }
 
     void rewrite(Node& node, std::string_view logical, std::size_t level) {
-        rewrites_ = true;
+        rewrites = true;
         const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
         const std::size_t first_room = max_ - prefix;
         const std::size_t continuation_room = max_ - (digits(level + 1) + 6);
@@ -322,9 +324,9 @@ class Wrapper {
             replace_continuations(node, payload, std::move(run));
             return;
         }
-        change_.removed += logical_value_lines(node, level);
-        change_.added.add_line(prefix - 1 + (payload ? payload->size() + 1 : 0));
-        for (const Node& piece : run) change_.added.add_line(line_length(piece, level + 1));
+        change.removed += logical_value_lines(node, level);
+        change.added.add_line(prefix - 1 + (payload ? payload->size() + 1 : 0));
+        for (const Node& piece : run) change.added.add_line(line_length(piece, level + 1));
     }
 
     std::size_t max_;
@@ -356,19 +358,19 @@ Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t
     const std::size_t max_depth = document.limits().max_depth;
     Wrapper measure(max, max_depth, false);
     measure.run(document.records);
-    if (!measure.rewrites_) return std::move(measure.report_);
-    if (Status admitted = document.admit(measure.change_); !admitted) {
+    if (!measure.rewrites) return std::move(measure.report);
+    if (Status admitted = document.admit(measure.change); !admitted) {
         return std::move(admitted).take_error();
     }
     Wrapper rewrite(max, max_depth, true);
     rewrite.run(document.records);
-    return std::move(rewrite.report_);
+    return std::move(rewrite.report);
 }
 
 std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_bytes) {
     Wrapper measure(max_line_bytes - 1, ParseLimits{}.max_depth, false);
     measure.run(std::span<Node>(&record, 1));
-    return std::move(measure.report_);
+    return std::move(measure.report);
 }
 
 Result<bool> fit_line_limit(Document& document, std::string_view address,
