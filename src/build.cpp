@@ -100,6 +100,7 @@ Status Document::set_logical_value_at(Node& record, std::span<const std::size_t>
     TextChange change;
     change.removed = logical_value_lines(*node, path.size());
     change.added = logical_value_extent(*node, path.size(), text);
+    change.touches_header = &record == header(*this);
     if (Status admitted = admit(change); !admitted) return admitted;
     node->set_logical_value(text);
     return ok();
@@ -158,6 +159,7 @@ Status Document::append_structures(std::string_view record, std::span<const std:
     if (!extent) return std::move(extent).take_error();
     TextChange change;
     change.added = *extent;
+    change.touches_header = holder == header(*this);
     if (Status admitted = admit(change); !admitted) return admitted;
     NodeList& children = target->children_mut();
     children.reserve(children.size() + added.size());

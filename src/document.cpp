@@ -223,6 +223,8 @@ namespace {
 
 // The line to_bytes writes for a CHAR that does not say UTF-8.
 constexpr std::string_view utf8_declaration = "1 CHAR UTF-8";
+// The most that rewrite adds: the shortest CHAR line is "1 CHAR".
+constexpr std::int64_t most_declaration_growth = utf8_declaration.size() - 6;
 
 GedcomError over_limit(std::string message) {
     return GedcomError::whole(ErrorKind::Limit, std::move(message));
@@ -256,8 +258,12 @@ Status Document::admit(const TextChange& change) {
     // line's length, its record count. A change that adds nothing to a total
     // is never refused for it.
     const std::uint64_t bytes = now.bytes - removed.bytes + added.bytes;
+    // An edit of the header may change its CHAR line, and so what to_bytes
+    // adds: count the most it can add.
+    const std::int64_t declaration =
+        change.touches_header ? most_declaration_growth : declaration_growth();
     const auto written = static_cast<std::uint64_t>(
-        std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes) + declaration_growth()));
+        std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes) + declaration));
     if (added.bytes > removed.bytes && written > limits_.max_file_bytes) {
         return over_limit(file_size_message(written, limits_.max_file_bytes));
     }

@@ -38,11 +38,13 @@ struct TextExtent {
 };
 
 // What an edit does to a document's text: the lines it takes away, the lines
-// it writes anew, and the records it adds.
+// it writes anew, the records it adds, and whether it may change the
+// header's CHAR line, which to_bytes rewrites.
 struct TextChange {
     TextExtent removed;
     TextExtent added;
     std::uint64_t records_added = 0;
+    bool touches_header = false;
 };
 
 // Why input over `max_file_bytes` is refused, in whole mebibytes:

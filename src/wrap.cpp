@@ -275,7 +275,10 @@ class Wrapper {
         std::size_t continuation_level = none;
         walk_mut(records, [&](Node& node, std::span<const std::size_t> path) {
             const std::size_t level = path.size();
-            if (level == 0) record = node.xref().value_or(node.tag());
+            if (level == 0) {
+                record = node.xref().value_or(node.tag());
+                in_header_ = is_header_tag(node.tag());
+            }
             if (continuation_level != none && level > continuation_level) {
                 if (line_length(node, level) > max_) {
                     list(record, path, node, "it stands under a CONT or CONC line");
@@ -325,6 +328,7 @@ class Wrapper {
             return;
         }
         change.removed += logical_value_lines(node, level);
+        change.touches_header = change.touches_header || in_header_;
         change.added.add_line(prefix - 1 + (payload ? payload->size() + 1 : 0));
         for (const Node& piece : run) change.added.add_line(line_length(piece, level + 1));
     }
@@ -332,6 +336,7 @@ class Wrapper {
     std::size_t max_;
     std::size_t max_depth_;
     bool apply_;
+    bool in_header_ = false;
 };
 
 // The refusals wrap_long_lines and fit_line_limit share.
@@ -388,6 +393,7 @@ Result<bool> fit_line_limit(Document& document, std::string_view address,
     TextChange change;
     change.removed = text_extent(*record, 0);
     change.added = text_extent(fitted, 0);
+    change.touches_header = record == header(document);
     if (Status admitted = document.admit(change); !admitted)
         return std::move(admitted).take_error();
     *record = std::move(fitted);

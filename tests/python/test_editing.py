@@ -140,7 +140,8 @@ edits = st.one_of(
 @given(version=st.sampled_from(["5.5.1", "7.0"]), sequence=st.lists(edits, max_size=8))
 def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, version,
                                                                          sequence):
-    g = lignor.Gedcom.parse(f"0 HEAD\n1 GEDC\n2 VERS {version}\n0 TRLR\n".encode(),
+    # to_bytes rewrites the CHAR line, which edits of the header may change.
+    g = lignor.Gedcom.parse(f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(),
                             limits=LIMITS)
     for name, *arguments in sequence:
         before = g.to_bytes()
@@ -149,8 +150,19 @@ def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, v
         except (ValueError, KeyError):
             assert g.to_bytes() == before
             continue
-        read_back = lignor.Gedcom.parse(g.to_bytes(), limits=LIMITS)
-        assert read_back.records() == g.records()
+        written = g.to_bytes()
+        read_back = lignor.Gedcom.parse(written, limits=LIMITS)
+        assert read_back.to_text().encode() == written
+        assert logical_views(read_back) == logical_views(g)
+
+
+def logical_views(g):
+    """The record views, less the header's CHAR line (and its text), which
+    to_bytes rewrites."""
+    records = g.records()
+    records[0]["structures"] = [s for s in records[0]["structures"] if s["tag"] != "CHAR"]
+    del records[0]["raw"]
+    return records
 
 
 @pytest.mark.parametrize("head, trailer", [("HEAD", "TRLR"), ("head", "trlr"), ("Head", "Trlr")])
