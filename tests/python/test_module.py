@@ -18,7 +18,10 @@ REGISTERED = ["Gedcom", "ArchiveWriter", "ArchiveFileWriter", "archive_total_siz
 DOCSTRINGS = {
     "Gedcom": "A parsed GEDCOM document and the report of how its bytes were read.",
     "parse": "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-    "then parsed. Raises `ValueError` for input the bounds refuse.",
+    "then parsed. Raises `ValueError` for input the bounds refuse.\n\n"
+    "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
+    "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
+    "document is read under them, and every edit keeps it within them.",
     "encoding": "What decoding decided, one line \u2014 show it before accepting an import.",
     "version": "The GEDCOM version the header declares, as written.",
     "content_records": "Records other than the header and trailer.",
@@ -56,7 +59,7 @@ DOCSTRINGS = {
 
 # Public callables with the parameters inspect.signature() must report.
 SIGNATURES = {
-    "parse": ["data"],
+    "parse": ["data", "limits"],
     "new_v551": ["source_system"],
     "new_v7": [],
     "append_records": ["records"],
@@ -132,6 +135,7 @@ def test_signatures_are_introspectable(lignor, name):
     parameters = ", ".join(SIGNATURES[name])
     expected_line = (f"({parameters})" if name in CLASS_METHODS
                      else f"($self{', ' if parameters else ''}{parameters})")
+    expected_line = {"parse": "(data, *, limits=None)"}.get(name, expected_line)
     assert on_class.__text_signature__ == expected_line
 
 
