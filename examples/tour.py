@@ -93,7 +93,7 @@ def show_edits(data: bytes) -> None:
     replaced = replace_first_name(document)
     long_note = " ".join(["A letter from the parish records, copied word for word."] * 8)
     document.set_logical_value("@TOUR1@", [4], long_note)
-    wrapped = document.wrap_long_lines(255)
+    wrapped = [line for line in document.wrap_long_lines(255) if line["wrapped"]]
     after = document.to_text().splitlines()
     print(f"Edits:     2 records appended, {1 + replaced} payload(s) replaced, {len(wrapped)} structure(s) "
           f"wrapped: {', '.join(w['record'] + ' ' + w['tag'] for w in wrapped) or 'none'}")

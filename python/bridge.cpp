@@ -102,8 +102,10 @@ std::vector<PyObject*> bind_arguments(const char* function, std::span<const Para
     };
     std::vector<PyObject*> bound(parameters.size(), nullptr);
     const Py_ssize_t given = PyTuple_GET_SIZE(args);
-    const auto positional = static_cast<Py_ssize_t>(std::count_if(
-        parameters.begin(), parameters.end(), [](const Parameter& p) { return !p.keyword_only; }));
+    const auto positional = static_cast<Py_ssize_t>(
+        std::find_if(parameters.begin(), parameters.end(),
+                     [](const Parameter& parameter) { return parameter.keyword_only; }) -
+        parameters.begin());
     if (given > positional) {
         type_error("%s() takes at most %zd positional argument(s) (%zd given)", positional, given);
     }
@@ -174,7 +176,9 @@ std::string_view bytes_argument(const char* function, const char* name, PyObject
 }
 
 std::size_t size_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyLong_Check(object)) wrong_argument_type(function, name, "int", object);
+    if (!PyLong_Check(object) || PyBool_Check(object)) {
+        wrong_argument_type(function, name, "int", object);
+    }
     return size_from_py(object);
 }
 
@@ -199,7 +203,7 @@ std::vector<std::size_t> index_list_argument(const char* function, const char* n
     indices.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
-        if (!PyLong_Check(item)) {
+        if (!PyLong_Check(item) || PyBool_Check(item)) {
             PyErr_Format(PyExc_TypeError, "%s() argument '%s' must hold int, not %.100s", function,
                          name, Py_TYPE(item)->tp_name);
             throw PythonErrorSet{};

@@ -87,6 +87,7 @@ Py_ssize_t size_boundary(Body&& body) noexcept {
 struct Parameter {
     const char* name;
     bool required = true;
+    // Only by name: every parameter after the first keyword-only one is too.
     bool keyword_only = false;
 };
 
@@ -108,8 +109,8 @@ std::string any_text_argument(const char* function, const char* name, PyObject* 
 // The contents of a `bytes` argument (not bytearray or memoryview).
 std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
 // An unsigned size from an `int` argument: TypeError naming the function
-// and the argument for anything else, OverflowError when negative or too
-// large.
+// and the argument for anything else (a `bool` included), OverflowError when
+// negative or too large.
 std::size_t size_argument(const char* function, const char* name, PyObject* object);
 // A path argument: whatever `os.fspath` turns into a `str`, encoded with the
 // file-system encoding.
@@ -117,7 +118,8 @@ std::string path_argument(const char* function, const char* name, PyObject* obje
 
 // A structure path argument: any sequence of `int` but a `str`, each a
 // non-negative index. TypeError naming the function and the argument for
-// anything else, OverflowError for a negative or too large index.
+// anything else (a `bool` index included), OverflowError for a negative or
+// too large index.
 std::vector<std::size_t> index_list_argument(const char* function, const char* name,
                                              PyObject* object);
 

@@ -69,14 +69,58 @@ std::optional<NamedEncoding> encoding_argument(PyObject* object) {
 // class at all, so it is a class method: the class arrives as `cls` and the
 // module needs no global state to find its own type. Callers see no
 // difference (the class cannot be subclassed).
+// The `limits` argument of `parse`: None, or a dict that tightens some of
+// the reader's bounds by name. The document is read under them and every
+// edit keeps it within them; no bound can be loosened.
+ParseLimits limits_argument(PyObject* object) {
+    ParseLimits limits;
+    if (object == nullptr || object == Py_None) return limits;
+    if (!PyDict_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "parse() argument 'limits' must be a dict, not %.100s",
+                     Py_TYPE(object)->tp_name);
+        throw PythonErrorSet{};
+    }
+    std::uint64_t depth = limits.max_depth;
+    const std::pair<const char*, std::uint64_t*> bounds[] = {
+        {"max_file_bytes", &limits.max_file_bytes},
+        {"max_line_length", &limits.max_line_length},
+        {"max_records", &limits.max_records},
+        {"max_lines", &limits.max_lines},
+        {"max_depth", &depth},
+    };
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(object, &position, &key, &value)) {
+        const std::string_view name = text_argument("parse", "limits", key);
+        const auto bound = std::find_if(std::begin(bounds), std::end(bounds),
+                                        [&](const auto& entry) { return name == entry.first; });
+        if (bound == std::end(bounds)) {
+            PyErr_Format(PyExc_TypeError, "parse() argument 'limits' has no bound %R", key);
+            throw PythonErrorSet{};
+        }
+        const std::uint64_t wanted = size_argument("parse", "limits", value);
+        if (wanted > *bound->second) {
+            PyErr_Format(PyExc_ValueError, "the bound %s can only be tightened: at most %llu",
+                         bound->first, static_cast<unsigned long long>(*bound->second));
+            throw PythonErrorSet{};
+        }
+        *bound->second = wanted;
+    }
+    limits.max_depth = static_cast<std::uint16_t>(depth);
+    return limits;
+}
+
 PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
     return boundary([&] {
-        static constexpr Parameter parameters[] = {{"data"}, {"encoding", false, true}};
+        static constexpr Parameter parameters[] = {
+            {"data"}, {"encoding", false, true}, {"limits", false, true}};
         const auto bound = bind_arguments("parse", parameters, args, kwargs);
         const std::string_view bytes = bytes_argument("parse", "data", bound[0]);
         const std::optional<NamedEncoding> chosen = encoding_argument(bound[1]);
-        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
-                           unwrap(Document::from_bytes_with(bytes, ParseLimits{}, chosen)));
+        return make_gedcom(
+            reinterpret_cast<PyTypeObject*>(cls),
+            unwrap(Document::from_bytes_with(bytes, limits_argument(bound[2]), chosen)));
     });
 }
 
@@ -277,15 +321,28 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 using Into = Result<Node> (NodeSpec::*)(const ParseLimits&) &&;
 
-// The descriptions `object` holds, each built by `into` under the default
-// bounds; the first refusal is thrown.
-std::vector<Node> built_nodes(PyObject* object, Into into) {
+// The descriptions `object` holds, each built by `into` under the bounds
+// `document` is kept within; the first refusal is thrown.
+std::vector<Node> built_nodes(PyObject* object, Into into, const Document& document) {
     std::vector<NodeSpec> specs = from_py(object);
     std::vector<Node> nodes;
     nodes.reserve(specs.size());
-    const ParseLimits limits;
-    for (NodeSpec& spec : specs) nodes.push_back(unwrap((std::move(spec).*into)(limits)));
+    for (NodeSpec& spec : specs) {
+        nodes.push_back(unwrap((std::move(spec).*into)(document.limits())));
+    }
     return nodes;
+}
+
+// The record `object` addresses (Document::addressed_record); KeyError
+// holding the caller's own object when nothing answers.
+Node& addressed_record(const char* function, PyObject* object, Document& document) {
+    const auto text = xref_argument(function, object);
+    Node* record = text ? document.addressed_record_mut(*text) : nullptr;
+    if (record == nullptr) {
+        PyErr_SetObject(PyExc_KeyError, object);
+        throw PythonErrorSet{};
+    }
+    return *record;
 }
 
 PyRef none() {
@@ -297,7 +354,7 @@ PyObject* gedcom_append_records(PyObject* self, PyObject* args, PyObject* kwargs
         static constexpr Parameter parameters[] = {{"records"}};
         PyObject* records = bind_arguments("append_records", parameters, args, kwargs)[0];
         return state_of(self).edit([&](Document& document) {
-            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node)));
+            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node, document)));
             return none();
         });
     });
@@ -311,7 +368,7 @@ PyObject* gedcom_append_structures(PyObject* self, PyObject* args, PyObject* kwa
             // Any text: one that UTF-8 cannot hold names no record.
             const std::string record = any_text_argument("append_structures", "record", bound[0]);
             const auto path = index_list_argument("append_structures", "path", bound[1]);
-            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure);
+            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure, document);
             unwrap(document.append_structures(record, path, std::move(nodes)));
             return none();
         });
@@ -323,15 +380,10 @@ PyObject* gedcom_set_logical_value(PyObject* self, PyObject* args, PyObject* kwa
         static constexpr Parameter parameters[] = {{"xref"}, {"path"}, {"value"}};
         const auto bound = bind_arguments("set_logical_value", parameters, args, kwargs);
         return state_of(self).edit([&](Document& document) {
-            const auto xref = xref_argument("set_logical_value", bound[0]);
             const auto path = index_list_argument("set_logical_value", "path", bound[1]);
             const std::string_view value = text_argument("set_logical_value", "value", bound[2]);
-            Node* record = xref ? document.record_mut(*xref) : nullptr;
-            if (record == nullptr) {
-                PyErr_SetObject(PyExc_KeyError, bound[0]);
-                throw PythonErrorSet{};
-            }
-            unwrap(set_logical_value_at(*record, path, value));
+            Node& record = addressed_record("set_logical_value", bound[0], document);
+            unwrap(document.set_logical_value_at(record, path, value));
             return none();
         });
     });
@@ -353,7 +405,10 @@ PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwarg
         const std::size_t limit = line_limit_argument("wrap_long_lines", bound[0]);
         auto wrapped = state_of(self).edit(
             [&](Document& document) { return wrap_long_lines(document, limit); },
-            [](const auto& result) { return result && !result->empty(); });
+            [](const auto& result) {
+                return result && std::any_of(result->begin(), result->end(),
+                                             [](const WrappedLine& line) { return line.wrapped; });
+            });
         return list_to_py(type_cache(Py_TYPE(self)), unwrap(std::move(wrapped)));
     });
 }
@@ -364,20 +419,21 @@ PyObject* gedcom_fit_line_limit(PyObject* self, PyObject* args, PyObject* kwargs
         const auto bound = bind_arguments("fit_line_limit", parameters, args, kwargs);
         const auto text = xref_argument("fit_line_limit", bound[0]);
         const std::size_t limit = line_limit_argument("fit_line_limit", bound[1]);
-        const auto fitted = state_of(self).edit(
-            [&](Document& document) -> std::optional<bool> {
-                if (!text) return std::nullopt;
-                auto changed = fit_line_limit(document, *text, limit);
-                if (!changed) return std::nullopt;
-                return *changed;
+        // Nothing when no record answers, which leaves the relatives cache.
+        auto fitted = state_of(self).edit(
+            [&](Document& document) -> std::optional<Result<bool>> {
+                if (!text || !document.addressed_record(*text)) return std::nullopt;
+                return fit_line_limit(document, *text, limit);
             },
-            [](const std::optional<bool>& changed) { return changed.value_or(false); });
+            [](const std::optional<Result<bool>>& changed) {
+                return changed && *changed && changed->value();
+            });
         if (!fitted) {
             // The caller's own object, so that the key is exactly as given.
             PyErr_SetObject(PyExc_KeyError, bound[0]);
             throw PythonErrorSet{};
         }
-        return PyRef::new_reference(*fitted ? Py_True : Py_False);
+        return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
     });
 }
 
@@ -498,13 +554,17 @@ constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
 // In the order of the class surface; the members of later areas (line
 // fitting, conversion) slot in between.
 PyMethodDef gedcom_methods[] = {
-    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data, *, encoding=None",
+    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data, *, encoding=None, limits=None",
                   "Reads a document from a file's bytes: encoding sniffed and reported,\n"
                   "then parsed. Raises `ValueError` for input the bounds refuse.\n"
                   "`encoding` names the encoding the bytes are in, whatever the file\n"
                   "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
                   "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
-                  "encoding is ignored. Raises `LookupError` for a name it does not know."),
+                  "encoding is ignored. Raises `LookupError` for a name it does not know.\n"
+                  "\n"
+                  "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
+                  "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
+                  "document is read under them, and every edit keeps it within them."),
     GEDCOM_METHOD(new_v551, with_arguments | METH_CLASS, "source_system",
                   "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
                   "producing system, which 5.5.1 requires, and declaring UTF-8."),
@@ -528,9 +588,11 @@ PyMethodDef gedcom_methods[] = {
     GEDCOM_METHOD(wrap_long_lines, with_arguments, "$self, max_line_bytes=255",
                   "Splits every line longer than `max_line_bytes` (terminator included;\n"
                   "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
-                  "structure it rewrote as `{\"record\", \"path\", \"tag\"}`. Lines that fit\n"
-                  "are left exactly as they are. Raises `ValueError` for a version 7\n"
-                  "document, which has no `CONC`, or a limit under 32."),
+                  "structure it rewrote as `{\"record\", \"path\", \"tag\", \"wrapped\",\n"
+                  "\"reason\"}`, and each whose line it must leave over the limit with\n"
+                  "`wrapped` false and the reason. Lines that fit are left exactly as\n"
+                  "they are. Raises `ValueError` for a version 7 document, which has no\n"
+                  "`CONC`, a limit under 32, or a rewrite past the document's bounds."),
     GEDCOM_METHOD(fit_line_limit, with_arguments, "$self, xref, max_line_bytes=255",
                   "Fits one record inside a 5.5.x document's line limit\n"
                   "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
@@ -539,7 +601,7 @@ PyMethodDef gedcom_methods[] = {
                   "that only ever splits a payload at the newlines it is given. Returns\n"
                   "whether anything changed; a node still carrying its original,\n"
                   "unedited line is never touched. Raises `KeyError` when no record\n"
-                  "answers to `xref`."),
+                  "answers to `xref`, and `ValueError` as `wrap_long_lines` does."),
     GEDCOM_METHOD(records, METH_NOARGS, "$self",
                   "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
     GEDCOM_METHOD(record, with_arguments, "$self, xref",

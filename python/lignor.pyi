@@ -123,6 +123,8 @@ class WrappedLine(TypedDict):
     record: str
     path: list[int]
     tag: str
+    wrapped: bool
+    reason: str | None
 
 Version7ProblemKind = Literal[
     "trailing-space", "line-form", "identifier-on-substructure", "unescaped-at",
@@ -157,18 +159,28 @@ class RecordDescription(StructureDescription, total=False):
 
 # ----- the module's surface ----------------------------------------------------
 
+class ParseLimits(TypedDict, total=False):
+    max_file_bytes: int
+    max_line_length: int
+    max_records: int
+    max_lines: int
+    max_depth: int
+
 @final
 class Gedcom:
     @classmethod
-    def parse(cls, data: bytes, *, encoding: str | None = None) -> Gedcom:
+    def parse(cls, data: bytes, *, encoding: str | None = None,
+              limits: ParseLimits | None = None) -> Gedcom:
         """Reads a document from a file's bytes, the encoding sniffed from its
         byte-order mark, its shape and its CHAR line, and reported in
         `encoding`. `encoding` names the encoding the bytes are really in,
         whatever the file declares: a GEDCOM CHAR value ("IBMPC", "ANSEL",
         "MACINTOSH") or a codec name ("cp437", "windows-1251", "mac_roman");
-        a byte-order mark of another encoding is then ignored. Raises
-        `LookupError` for an encoding name it does not know and `ValueError`
-        for input the bounds refuse."""
+        a byte-order mark of another encoding is then ignored. `limits`
+        tightens some of the reader's bounds by name; the document is read
+        under them, and every edit keeps it within them. Raises `LookupError`
+        for an encoding name it does not know and `ValueError` for input the
+        bounds refuse."""
     @classmethod
     def new_v551(cls, source_system: str) -> Gedcom: ...
     @classmethod

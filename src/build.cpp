@@ -20,15 +20,6 @@ GedcomError too_deep() {
     return refusal(ErrorKind::Limit, "the structure is nested deeper than the limit");
 }
 
-// An identifier the reader takes back from a written line: the identifier
-// rule, and none of the bytes that end the identifier's token (a space) or
-// the line (CR, LF).
-bool is_writable_xref(std::string_view xref) noexcept {
-    return is_valid_xref(xref) && std::none_of(xref.begin(), xref.end(), [](char c) {
-               return c == ' ' || c == '\r' || c == '\n';
-           });
-}
-
 }  // namespace
 
 // ---- building ----------------------------------------------------------------
@@ -83,11 +74,34 @@ Result<Node> NodeSpec::build(std::uint16_t level, std::uint64_t max_structures,
 
 // ---- replacing a payload ---------------------------------------------------------
 
-Status set_logical_value_at(Node& record, std::span<const std::size_t> path,
-                            std::string_view text) {
+namespace {
+
+// The lines `nodes` write with each at `level`, in one walk; refused when
+// one of them would stand deeper than `max_depth`.
+Result<TextExtent> landing_extent(std::span<const Node> nodes, std::size_t level,
+                                  std::size_t max_depth) {
+    TextExtent extent;
+    std::size_t deepest = 0;
+    walk(nodes, [&](const Node& node, std::span<const std::size_t> path) {
+        deepest = std::max(deepest, path.size());
+        extent.add_line(line_length(node, level + path.size()));
+    });
+    if (!nodes.empty() && level + deepest > max_depth) return too_deep();
+    return extent;
+}
+
+}  // namespace
+
+Status Document::set_logical_value_at(Node& record, std::span<const std::size_t> path,
+                                      std::string_view text) {
     Node* node = node_at_mut(record, path);
     if (node == nullptr) return refusal(ErrorKind::Structure, "no structure at " + path_text(path));
-    if (path.size() >= ParseLimits{}.max_depth && has_line_break(text)) return too_deep();
+    if (path.size() >= limits_.max_depth && has_line_break(text)) return too_deep();
+    TextChange change;
+    change.removed = logical_value_lines(*node, path.size());
+    change.added = logical_value_extent(*node, path.size(), text);
+    change.touches_header = &record == header(*this);
+    if (Status admitted = admit(change); !admitted) return admitted;
     node->set_logical_value(text);
     return ok();
 }
@@ -96,8 +110,10 @@ Status set_logical_value_at(Node& record, std::span<const std::size_t> path,
 
 Status Document::append_records(std::vector<Node> added) {
     auto known = xref_index();
+    TextChange change;
+    change.records_added = added.size();
     for (const Node& record : added) {
-        if (record.tag() == "HEAD" || record.tag() == "TRLR") {
+        if (is_header_tag(record.tag()) || is_trailer_tag(record.tag())) {
             return refusal(ErrorKind::Structure, "a document has one " + std::string(record.tag()) +
                                                      ", and this one already does");
         }
@@ -107,39 +123,18 @@ Status Document::append_records(std::vector<Node> added) {
                            "the document already has a record " + std::string(*xref));
         }
     }
-    const auto trailer = std::find_if(records.rbegin(), records.rend(),
-                                      [](const Node& record) { return record.tag() == "TRLR"; });
+    Result<TextExtent> extent = landing_extent(added, 0, limits_.max_depth);
+    if (!extent) return std::move(extent).take_error();
+    change.added = *extent;
+    if (Status admitted = admit(change); !admitted) return admitted;
+    const auto trailer = std::find_if(records.rbegin(), records.rend(), [](const Node& record) {
+        return is_trailer_tag(record.tag());
+    });
     const auto at = trailer == records.rend() ? records.end() : std::prev(trailer.base());
-    if (size_hint_ != 0) {
-        for (const Node& record : added) size_hint_ += record.rendered_size(0);
-    }
     records.insert(at, std::make_move_iterator(added.begin()),
                    std::make_move_iterator(added.end()));
     return ok();
 }
-
-namespace {
-
-// The record an address names: the first whose identifier matches ignoring
-// ASCII case, or which has no identifier and exactly that tag.
-Node* addressed_record(std::vector<Node>& records, std::string_view address) noexcept {
-    for (Node& record : records) {
-        const auto xref = record.xref();
-        if (xref ? same_xref(*xref, address) : record.tag() == address) return &record;
-    }
-    return nullptr;
-}
-
-// How many levels `node`'s subtree reaches below the node itself.
-std::size_t depth_below(const Node& node) {
-    std::size_t deepest = 0;
-    walk(node, [&](const Node&, std::span<const std::size_t> path) {
-        deepest = std::max(deepest, path.size());
-    });
-    return deepest;
-}
-
-}  // namespace
 
 Status Document::append_structures(std::string_view record, std::span<const std::size_t> path,
                                    std::vector<Node> added) {
@@ -150,7 +145,7 @@ Status Document::append_structures(std::string_view record, std::span<const std:
                                                      "identifier");
         }
     }
-    Node* holder = addressed_record(records, record);
+    Node* holder = addressed_record_mut(record);
     if (holder == nullptr) return refusal(ErrorKind::Structure, "no record " + std::string(record));
     Node* target = node_at_mut(*holder, path);
     if (target == nullptr) {
@@ -160,16 +155,15 @@ Status Document::append_structures(std::string_view record, std::span<const std:
     // The reader refuses lines past its level limit, so nothing may land
     // there: the new structures stand one level below the one addressed.
     const std::size_t landing_level = path.size() + 1;
-    for (const Node& structure : added) {
-        if (landing_level + depth_below(structure) > ParseLimits{}.max_depth) return too_deep();
-    }
-    const auto level = static_cast<std::uint16_t>(landing_level);
+    Result<TextExtent> extent = landing_extent(added, landing_level, limits_.max_depth);
+    if (!extent) return std::move(extent).take_error();
+    TextChange change;
+    change.added = *extent;
+    change.touches_header = holder == header(*this);
+    if (Status admitted = admit(change); !admitted) return admitted;
     NodeList& children = target->children_mut();
     children.reserve(children.size() + added.size());
-    for (Node& structure : added) {
-        if (size_hint_ != 0) size_hint_ += structure.rendered_size(level);
-        children.push_back(std::move(structure));
-    }
+    for (Node& structure : added) children.push_back(std::move(structure));
     return ok();
 }
 

@@ -45,9 +45,4 @@ struct NodeSpec {
     friend bool operator==(const NodeSpec&, const NodeSpec&) = default;
 };
 
-// `set_logical_value` on the structure at `path` in `record`. Refused, with
-// nothing changed, when the path leads nowhere ("no structure at [2, 5]") or
-// when the text's CONT lines would stand past the reader's level limit.
-Status set_logical_value_at(Node& record, std::span<const std::size_t> path, std::string_view text);
-
 }  // namespace lignor

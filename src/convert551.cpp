@@ -297,9 +297,9 @@ void header_to_551(Node& header, Pass& pass) {
     }
 }
 
-// Names the record's lines that are still over 5.5.1's limit; they are left
-// as written.
-void note_long_lines(const Node& record, Pass& pass) {
+// Names the record's lines that are still over 5.5.1's limit, which are
+// left as written, and says truthfully what wrap_long_lines does with them.
+void note_long_lines(Node& record, Pass& pass) {
     std::size_t count = 0;
     std::string_view first_tag;
     walk(record, [&](const Node& node, std::span<const std::size_t> path) {
@@ -307,11 +307,26 @@ void note_long_lines(const Node& record, Pass& pass) {
         if (count++ == 0) first_tag = node.tag();
     });
     if (count == 0) return;
-    pass.note(first_tag, NoteKind::Kept,
-              std::to_string(count) +
-                  " line(s) in this record are longer than 5.5.1's 255 bytes; they belong to "
-                  "structures the conversion did not change, so they are left as written "
-                  "(Document::wrap_long_lines fits them)");
+    std::string detail = std::to_string(count) +
+                         " line(s) in this record are longer than 5.5.1's 255 bytes; they belong "
+                         "to structures the conversion did not change, so they are left as written";
+    const std::vector<WrappedLine> report = long_line_report(record, line_limit_551);
+    std::vector<std::string> reasons;
+    for (const WrappedLine& line : report) {
+        if (!line.wrapped &&
+            std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end())
+            reasons.push_back(line.reason);
+    }
+    if (reasons.empty()) {
+        detail += " (Document::wrap_long_lines fits them)";
+    } else {
+        const auto left = std::count_if(report.begin(), report.end(),
+                                        [](const WrappedLine& line) { return !line.wrapped; });
+        detail += "; Document::wrap_long_lines leaves those of " + std::to_string(left) +
+                  " structure(s) over the limit too, and lists them:";
+        for (std::size_t i = 0; i < reasons.size(); ++i) detail += (i ? "; " : " ") + reasons[i];
+    }
+    pass.note(first_tag, NoteKind::Kept, detail);
 }
 
 // One structure's own rewrites, the structure at `level`. A retagged

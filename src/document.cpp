@@ -1,5 +1,6 @@
 #include "document.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -84,6 +85,7 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     // nesting error waits until every line has been read.
     std::optional<GedcomError> nesting_error;
     std::uint64_t lines_read = 0;
+    std::uint64_t bytes_written = 0;  // as to_text writes them back: each line and an LF
     LineCutter cutter(text);
     std::string_view line;
     ParsedLine parsed;
@@ -94,6 +96,7 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
             return GedcomError::at_line(ErrorKind::Limit, "the file has too many lines", number);
         }
         ++lines_read;
+        bytes_written += line.size() + 1;
         if (line.size() > limits.max_line_length) {
             return GedcomError::at_line(ErrorKind::Limit, "the line is longer than the limit",
                                         number);
@@ -110,7 +113,8 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     }
     if (nesting_error) return std::move(*nesting_error);
     builder.finish(document.records);
-    document.size_hint_ = text.size();
+    document.limits_ = limits;
+    document.extent_ = TextExtent{lines_read, bytes_written, 0};
     return document;
 }
 
@@ -146,9 +150,9 @@ Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes, const P
 // ---- writing ---------------------------------------------------------------
 
 std::size_t Document::rendered_size_estimate() const noexcept {
-    // A read document renders to about the size it was read from (less its
-    // CRs and empty lines); anything else is measured exactly.
-    if (size_hint_ != 0) return size_hint_ + size_hint_ / 64 + 64;
+    // The running total is exact while every change went through the edits;
+    // anything else is measured.
+    if (extent_) return extent_->bytes;
     std::size_t size = 0;
     for (const Node& record : records) size += record.rendered_size(0);
     return size;
@@ -207,8 +211,74 @@ bool Document::declare_utf8_encoding() {
     Node* head = header_mut(*this);
     Node* charset = head ? head->first_mut("CHAR") : nullptr;
     if (!charset || declares_utf8(*charset)) return false;
+    const std::int64_t growth = declaration_growth();
     charset->set_value("UTF-8");
+    if (extent_) extent_->bytes += growth;
     return true;
+}
+
+// ---- keeping within the bounds --------------------------------------------
+
+namespace {
+
+// The line to_bytes writes for a CHAR that does not say UTF-8.
+constexpr std::string_view utf8_declaration = "1 CHAR UTF-8";
+// The most that rewrite adds: the shortest CHAR line is "1 CHAR".
+constexpr std::int64_t most_declaration_growth = utf8_declaration.size() - 6;
+
+GedcomError over_limit(std::string message) {
+    return GedcomError::whole(ErrorKind::Limit, std::move(message));
+}
+
+}  // namespace
+
+std::int64_t Document::declaration_growth() const noexcept {
+    const Node* head = header(*this);
+    const Node* charset = head ? head->first("CHAR") : nullptr;
+    if (!charset || declares_utf8(*charset)) return 0;
+    return static_cast<std::int64_t>(utf8_declaration.size()) -
+           static_cast<std::int64_t>(line_length(*charset, 1));
+}
+
+TextExtent Document::extent() const {
+    if (!extent_) {
+        TextExtent measured;
+        for (const Node& record : records) measured += text_extent(record, 0);
+        measured.longest_line = 0;
+        extent_ = measured;
+    }
+    return *extent_;
+}
+
+Status Document::admit(const TextChange& change) {
+    const TextExtent now = extent();
+    const TextExtent& removed = change.removed;
+    const TextExtent& added = change.added;
+    // In the order the reader checks: the file's size, its line count, each
+    // line's length, its record count. A change that adds nothing to a total
+    // is never refused for it.
+    const std::uint64_t bytes = now.bytes - removed.bytes + added.bytes;
+    // An edit of the header may change its CHAR line, and so what to_bytes
+    // adds: count the most it can add.
+    const std::int64_t declaration =
+        change.touches_header ? most_declaration_growth : declaration_growth();
+    const auto written = static_cast<std::uint64_t>(
+        std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes) + declaration));
+    if (added.bytes > removed.bytes && written > limits_.max_file_bytes) {
+        return over_limit(file_size_message(written, limits_.max_file_bytes));
+    }
+    const std::uint64_t lines = now.lines - removed.lines + added.lines;
+    if (added.lines > removed.lines && lines > limits_.max_lines) {
+        return over_limit("the file has too many lines");
+    }
+    if (added.longest_line > limits_.max_line_length) {
+        return over_limit("the line is longer than the limit");
+    }
+    if (change.records_added > 0 && records.size() + change.records_added > limits_.max_records) {
+        return over_limit("the file has too many records");
+    }
+    extent_ = TextExtent{lines, bytes, 0};
+    return ok();
 }
 
 }  // namespace lignor

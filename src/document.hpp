@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +23,8 @@ struct LoadedDocument;
 
 class Document {
   public:
+    // Code that changes the records other than through the edits below calls
+    // forget_extent(), so that the running totals are measured again.
     std::vector<Node> records;
 
     static Result<LoadedDocument> from_bytes(std::string_view bytes);
@@ -45,25 +48,49 @@ class Document {
     Node* record_mut(std::string_view xref) noexcept;
     // Upper-cased identifier to the position of the first record holding it.
     std::unordered_map<std::string, std::size_t> xref_index() const;
-    // Records other than those tagged exactly HEAD and TRLR.
+    // Records other than those tagged HEAD and TRLR in any letter case.
     std::size_t content_records() const noexcept;
+    // The record an edit addresses: the header for "HEAD" in any letter
+    // case, else the first record whose identifier matches ignoring ASCII
+    // case, or which has no identifier and exactly that tag.
+    const Node* addressed_record(std::string_view address) const noexcept;
+    Node* addressed_record_mut(std::string_view address) noexcept;
     std::vector<UnresolvedPointer> unresolved_pointers() const;
     // GEDC.VERS of the header (see header()) as written.
     std::optional<std::string> version() const;
     bool is_version_7_or_later() const;
 
-    // Inserts `added` just before the last record tagged TRLR (at the end
-    // when there is none), in order, all or none: refused for a record
-    // tagged HEAD or TRLR and for an identifier already used, ignoring ASCII
-    // case, by the document or an earlier record of `added`.
+    // The bounds every edit keeps the document within: those it was read
+    // under, or the reader's defaults.
+    const ParseLimits& limits() const noexcept { return limits_; }
+    // Lines and bytes of to_text() (longest_line is not kept): running
+    // totals, measured once when not known yet.
+    TextExtent extent() const;
+    void forget_extent() noexcept { extent_.reset(); }
+    // Takes `change` into the running totals when the text to_bytes() writes
+    // after it stays within the bounds, counting only what the change adds;
+    // otherwise the reader's own refusal, and nothing is recorded. Every
+    // edit asks before it touches a record.
+    Status admit(const TextChange& change);
+
+    // Inserts `added` just before the last trailer (at the end when there is
+    // none), in order, all or none: refused for a header or trailer, for an
+    // identifier already used, ignoring ASCII case, by the document or an
+    // earlier record of `added`, and past the bounds (admit).
     Status append_records(std::vector<Node> added);
     // Appends `added` after the substructures of the structure at `path` in
-    // the record `record` names: an identifier (ignoring ASCII case), or the
-    // exact tag of a record without one ("HEAD"). All or none: refused for a
-    // structure carrying an identifier, an address that leads nowhere, or a
-    // structure that would land deeper than the reader's level limit.
+    // the record `record` addresses (addressed_record). All or none: refused
+    // for a structure carrying an identifier, an address that leads nowhere,
+    // a structure that would land deeper than the level limit, and past the
+    // bounds.
     Status append_structures(std::string_view record, std::span<const std::size_t> path,
                              std::vector<Node> added);
+    // `set_logical_value` on the structure at `path` in `record`, one of this
+    // document's records. Refused, with nothing changed, when the path leads
+    // nowhere ("no structure at [2, 5]"), when the text's CONT lines would
+    // stand past the level limit, and past the bounds.
+    Status set_logical_value_at(Node& record, std::span<const std::size_t> path,
+                                std::string_view text);
 
     // Sets the header's first CHAR payload to "UTF-8" unless its line says
     // so already in the canonical spelling; true when the line changed.
@@ -72,10 +99,13 @@ class Document {
 
   private:
     std::size_t rendered_size_estimate() const noexcept;
+    // Bytes that to_bytes() writes beyond to_text(): its CHAR line rewritten.
+    std::int64_t declaration_growth() const noexcept;
 
-    // Bytes of the text the document was read from: a good first guess for
-    // the size of its rendering, which saves a pass over every node.
-    std::size_t size_hint_ = 0;
+    ParseLimits limits_;
+    // Lines and bytes of to_text(): counted by the read, kept by the edits,
+    // measured on first use for a document assembled record by record.
+    mutable std::optional<TextExtent> extent_;
 };
 
 struct LoadedDocument {

@@ -183,15 +183,38 @@ void Node::set_logical_value(std::string_view text) {
     children_ = std::move(children);
 }
 
-std::size_t Node::rendered_size(std::uint16_t depth) const noexcept {
-    std::size_t size = 1;  // the LF
-    if (const auto kept = verbatim()) {
-        size += kept->size();
-    } else {
-        size += level_width(depth) + 1 + tag_.view().size();
-        if (const auto id = xref()) size += id->size() + 1;
-        if (value_.present()) size += 1 + value_.view().size();
+std::size_t line_length(const Node& node, std::size_t level) noexcept {
+    if (const auto kept = node.verbatim()) return kept->size();
+    std::size_t size = level_width(static_cast<std::uint16_t>(level)) + 1 + node.tag().size();
+    if (const auto id = node.xref()) size += id->size() + 1;
+    if (const auto value = node.value()) size += 1 + value->size();
+    return size;
+}
+
+TextExtent logical_value_extent(const Node& node, std::size_t level,
+                                std::string_view text) noexcept {
+    const auto xref = node.xref();
+    const std::size_t prefix = level_width(static_cast<std::uint16_t>(level)) + 1 +
+                               (xref ? xref->size() + 1 : 0) + node.tag().size();
+    // "{level} CONT " and the piece: set_logical_value gives every CONT a payload.
+    const std::size_t continuation_prefix = level_width(static_cast<std::uint16_t>(level + 1)) + 6;
+    TextExtent extent;
+    std::size_t start = 0;
+    bool first = true;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '\n' && text[i] != '\r') continue;
+        const std::size_t piece = i - start;
+        extent.add_line(first ? prefix + (piece == 0 ? 0 : piece + 1)
+                              : continuation_prefix + piece);
+        first = false;
+        if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') ++i;
+        start = i + 1;
     }
+    return extent;
+}
+
+std::size_t Node::rendered_size(std::uint16_t depth) const noexcept {
+    std::size_t size = 1 + line_length(*this, depth);  // the line and its LF
     const auto child_depth = static_cast<std::uint16_t>(depth + 1);
     for (const Node& child : children_) size += child.rendered_size(child_depth);
     return size;

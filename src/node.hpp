@@ -182,6 +182,15 @@ inline const Node& NodeList::operator[](std::size_t index) const noexcept {
     return data_[index];
 }
 
+// The length of `node`'s line at `level` without its terminator: its
+// verbatim text while it keeps one, else its canonical rendering.
+std::size_t line_length(const Node& node, std::size_t level) noexcept;
+
+// The lines `node` at `level` writes for itself and its CONT lines once
+// `set_logical_value(text)` has run: what that edit writes anew.
+TextExtent logical_value_extent(const Node& node, std::size_t level,
+                                std::string_view text) noexcept;
+
 // Builds records from parsed lines one at a time with an explicit stack, so
 // that no input can make assembly recurse. Nodes are made in place in one
 // scratch list, an open node followed by the children gathered for it so

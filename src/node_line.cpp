@@ -53,6 +53,12 @@ bool is_valid_xref(std::string_view xref) noexcept {
     return find_byte(xref.substr(1, xref.size() - 2), '@') == std::string_view::npos;
 }
 
+bool is_writable_xref(std::string_view xref) noexcept {
+    return is_valid_xref(xref) && std::none_of(xref.begin(), xref.end(), [](char c) {
+               return c == ' ' || c == '\r' || c == '\n';
+           });
+}
+
 GedcomError line_error(LineFault fault, std::uint64_t line) {
     switch (fault) {
         case LineFault::NoTag:

@@ -45,6 +45,10 @@ bool is_continuation_tag(std::string_view tag) noexcept;
 bool has_line_break(std::string_view text) noexcept;
 // The identifier rule: more than two bytes, '@' first and last, no other '@'.
 bool is_valid_xref(std::string_view xref) noexcept;
+// The identifier rule and none of the bytes that end a token or a line
+// (space, CR, LF): an identifier the reader takes back from a written line,
+// and a payload that reads as a pointer.
+bool is_writable_xref(std::string_view xref) noexcept;
 
 // What can be wrong with one line, in the order the checks run.
 enum class LineFault : std::uint8_t {

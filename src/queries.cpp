@@ -24,6 +24,22 @@ bool is_pointer_payload(std::string_view payload) noexcept {
     return is_valid_xref(payload) && payload != "@VOID@";
 }
 
+TextExtent text_extent(const Node& root, std::size_t level) {
+    TextExtent extent;
+    walk(root, [&](const Node& node, std::span<const std::size_t> path) {
+        extent.add_line(line_length(node, level + path.size()));
+    });
+    return extent;
+}
+
+TextExtent logical_value_lines(const Node& node, std::size_t level) {
+    TextExtent extent;
+    extent.add_line(line_length(node, level));
+    for (const Node& child : node.children())
+        if (is_continuation_tag(child.tag())) extent += text_extent(child, level + 1);
+    return extent;
+}
+
 const Node* node_at(const Node& record, std::span<const std::size_t> path) noexcept {
     const Node* node = &record;
     for (std::size_t index : path) {
@@ -77,9 +93,17 @@ Document Document::new_v551(std::string_view source_system) {
     return document;
 }
 
+bool is_header_tag(std::string_view tag) noexcept {
+    return ascii::iequals(tag, "HEAD");
+}
+
+bool is_trailer_tag(std::string_view tag) noexcept {
+    return ascii::iequals(tag, "TRLR");
+}
+
 const Node* header(const Document& document) noexcept {
     for (const Node& record : document.records)
-        if (ascii::iequals(record.tag(), "HEAD")) return &record;
+        if (is_header_tag(record.tag())) return &record;
     return nullptr;
 }
 
@@ -99,6 +123,19 @@ Node* Document::record_mut(std::string_view xref) noexcept {
     return const_cast<Node*>(static_cast<const Document*>(this)->record(xref));
 }
 
+const Node* Document::addressed_record(std::string_view address) const noexcept {
+    if (is_header_tag(address)) return header(*this);
+    for (const Node& record : records) {
+        const auto xref = record.xref();
+        if (xref ? same_xref(*xref, address) : record.tag() == address) return &record;
+    }
+    return nullptr;
+}
+
+Node* Document::addressed_record_mut(std::string_view address) noexcept {
+    return const_cast<Node*>(std::as_const(*this).addressed_record(address));
+}
+
 std::unordered_map<std::string, std::size_t> Document::xref_index() const {
     std::unordered_map<std::string, std::size_t> index;
     index.reserve(records.size());
@@ -110,7 +147,7 @@ std::unordered_map<std::string, std::size_t> Document::xref_index() const {
 std::size_t Document::content_records() const noexcept {
     std::size_t count = 0;
     for (const Node& record : records)
-        if (record.tag() != "HEAD" && record.tag() != "TRLR") ++count;
+        if (!is_header_tag(record.tag()) && !is_trailer_tag(record.tag())) ++count;
     return count;
 }
 

@@ -19,6 +19,11 @@ class ValueWriter;
 
 class Document;
 
+// Whether a record's tag makes it a header or a trailer: HEAD or TRLR, its
+// letters in any case, as the reader takes them.
+bool is_header_tag(std::string_view tag) noexcept;
+bool is_trailer_tag(std::string_view tag) noexcept;
+
 // The header: the first record tagged HEAD, its letters in any case. The
 // decoder's declaration scan takes the same record for the header, so the
 // CHAR line that to_bytes rewrites is the one the next read obeys.
@@ -101,6 +106,13 @@ template <class Visit>
 void walk_mut(Node& root, Visit&& visit) {
     walk_detail::walk_trees(std::span<Node>(&root, 1), visit);
 }
+
+// The lines `root` and its subtree write with `root` at `level`.
+TextExtent text_extent(const Node& root, std::size_t level);
+// The lines that carry `node`'s logical value at `level`, which
+// set_logical_value replaces: its own line and each CONT or CONC
+// substructure with whatever stands beneath it.
+TextExtent logical_value_lines(const Node& node, std::size_t level);
 
 // A payload of more than two bytes, '@' first and last, no other '@', and not
 // the null pointer "@VOID@".

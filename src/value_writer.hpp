@@ -27,8 +27,8 @@ namespace lignor {
     X(date) X(dateDisplay) X(day) X(detail) X(display) X(earliest) X(events) X(extension) \
     X(family) X(gedcom551) X(gedcom7) X(husband) X(identifiers) X(kind) X(label) X(latest) \
     X(level) X(line) X(media) X(message) X(month) X(names) X(original) X(partnerIn) X(path) \
-    X(pedigree) X(phrase) X(place) X(pointer) X(raw) X(record) X(severity) X(sex) X(sort) \
-    X(sortKey) X(structures) X(tag) X(title) X(value) X(wife) X(xref) X(year)
+    X(pedigree) X(phrase) X(place) X(pointer) X(raw) X(reason) X(record) X(severity) X(sex) X(sort) \
+    X(sortKey) X(structures) X(tag) X(title) X(value) X(wife) X(wrapped) X(xref) X(year)
 // clang-format on
 
 #define LIGNOR_KEY_ENUMERATOR(name) name,

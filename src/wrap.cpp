@@ -13,10 +13,6 @@
 namespace lignor {
 namespace {
 
-// The deepest level the reader accepts: a continuation line below it would
-// make the written file unreadable.
-constexpr std::size_t readable_depth = ParseLimits{}.max_depth;
-
 bool is_continuation_byte(char c) noexcept {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -162,7 +158,7 @@ std::optional<std::vector<Node>> resplit_segment(const Segment& segment, std::si
     if (has_verbatim(head) || std::any_of(segment.run.begin(), segment.run.end(), has_verbatim))
         return std::nullopt;
     const std::string_view payload = head.value().value_or("");
-    if (is_pointer_shaped(payload)) return std::nullopt;
+    if (is_writable_xref(payload)) return std::nullopt;
 
     const std::size_t continuation_reserve = digits(level + 1) + 8;
     const std::size_t head_reserve = prefix + 4;
@@ -235,7 +231,13 @@ bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t m
 void WrappedLine::write_value(ValueWriter& out) const {
     out.start_object().key(Key::record).string(record).key(Key::path);
     write_array(out, path);
-    out.key(Key::tag).string(tag).end_object();
+    out.key(Key::tag).string(tag).key(Key::wrapped).boolean(wrapped).key(Key::reason);
+    if (wrapped) {
+        out.null();
+    } else {
+        out.string(reason);
+    }
+    out.end_object();
 }
 
 std::vector<std::string_view> cut(std::string_view text, std::size_t first, std::size_t rest) {
@@ -252,37 +254,112 @@ std::vector<std::string_view> cut(std::string_view text, std::size_t first, std:
     return pieces;
 }
 
-std::size_t line_length(const Node& node, std::size_t level) noexcept {
-    if (const auto verbatim = node.verbatim()) return verbatim->size();
-    const auto value = node.value();
-    return digits(level) + 1 + xref_width(node) + node.tag().size() +
-           (value ? value->size() + 1 : 0);
-}
+namespace {
 
-void wrap_node(Node& node, std::size_t level, std::size_t max, std::string_view record,
-               std::span<const std::size_t> path, std::vector<WrappedLine>& out) {
-    if (!needs_wrap(node, level, max)) return;
-    if (level + 1 > readable_depth) return;
-    if (continuation_carries_more(node.children())) return;
+// Why the structure `node` at `level`, which has a line over `max`, cannot be
+// rewritten; empty when it can.
+std::string left_as_written(const Node& node, std::string_view logical, std::size_t level,
+                            std::size_t max, std::size_t max_depth) {
+    if (level + 1 > max_depth) {
+        return "its continuation lines would stand deeper than level " + std::to_string(max_depth);
+    }
+    if (continuation_carries_more(node.children())) {
+        return "a CONT or CONC line of it has substructures or an identifier of its own";
+    }
     const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
     const std::size_t continuation_prefix = digits(level + 1) + 6;
-    if (max < prefix + 4 || max < continuation_prefix + 4) return;
-    const std::size_t first_room = max - prefix;
-    const std::size_t continuation_room = max - continuation_prefix;
-
-    const std::string logical = node.logical_value();
-    const std::string_view text(logical);
-    const std::string_view first_line = text.substr(0, text.find('\n'));
-    if (first_line.size() > first_room && is_pointer_shaped(first_line)) return;
-
-    std::vector<Node> run;
-    const std::string_view payload = wrap_lines(text, first_room, continuation_room, run);
-    replace_continuations(node, payload_of(payload), std::move(run));
-    out.push_back(
-        {std::string(record), StructurePath(path.begin(), path.end()), std::string(node.tag())});
+    if (max < prefix + 4 || max < continuation_prefix + 4) {
+        return "its level, identifier and tag leave less than 4 bytes of room on a line";
+    }
+    const std::string_view first_line = logical.substr(0, logical.find('\n'));
+    if (first_line.size() > max - prefix && is_writable_xref(first_line)) {
+        return "its payload is a pointer, which a CONC line would cut in two";
+    }
+    return {};
 }
 
-Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t max_line_bytes) {
+// The walk of wrap_long_lines. A first walk (`apply` unset) measures what
+// rewriting would add to the document, so that a rewrite past the bounds is
+// refused before anything changes; the second makes it.
+class Wrapper {
+  public:
+    Wrapper(std::size_t max, std::size_t max_depth, bool apply)
+        : max_(max), max_depth_(max_depth), apply_(apply) {}
+
+    void run(std::span<Node> records) {
+        std::string_view record;
+        // CONT and CONC lines belong to the structure above them; nothing in
+        // or under one is a structure of its own to wrap.
+        constexpr std::size_t none = SIZE_MAX;
+        std::size_t continuation_level = none;
+        walk_mut(records, [&](Node& node, std::span<const std::size_t> path) {
+            const std::size_t level = path.size();
+            if (level == 0) {
+                record = node.xref().value_or(node.tag());
+                in_header_ = is_header_tag(node.tag());
+            }
+            if (continuation_level != none && level > continuation_level) {
+                if (line_length(node, level) > max_) {
+                    list(record, path, node, "it stands under a CONT or CONC line");
+                }
+                return;
+            }
+            continuation_level = none;
+            if (level > 0 && is_continuation_tag(node.tag())) {
+                continuation_level = level;
+                return;
+            }
+            visit(node, level, record, path);
+        });
+    }
+
+    // What the walk found: the report, what rewriting adds to the text
+    // (measured only by the first walk), and whether anything is rewritten.
+    std::vector<WrappedLine> report;
+    TextChange change;
+    bool rewrites = false;
+
+  private:
+    void list(std::string_view record, std::span<const std::size_t> path, const Node& node,
+              std::string reason) {
+        report.push_back({std::string(record), StructurePath(path.begin(), path.end()),
+                          std::string(node.tag()), reason.empty(), std::move(reason)});
+    }
+
+    void visit(Node& node, std::size_t level, std::string_view record,
+               std::span<const std::size_t> path) {
+        if (!needs_wrap(node, level, max_)) return;
+        const std::string logical = node.logical_value();
+        std::string reason = left_as_written(node, logical, level, max_, max_depth_);
+        if (reason.empty()) rewrite(node, logical, level);
+        list(record, path, node, std::move(reason));
+    }
+
+    void rewrite(Node& node, std::string_view logical, std::size_t level) {
+        rewrites = true;
+        const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
+        const std::size_t first_room = max_ - prefix;
+        const std::size_t continuation_room = max_ - (digits(level + 1) + 6);
+        std::vector<Node> run;
+        const auto payload = payload_of(wrap_lines(logical, first_room, continuation_room, run));
+        if (apply_) {
+            replace_continuations(node, payload, std::move(run));
+            return;
+        }
+        change.removed += logical_value_lines(node, level);
+        change.touches_header = change.touches_header || in_header_;
+        change.added.add_line(prefix - 1 + (payload ? payload->size() + 1 : 0));
+        for (const Node& piece : run) change.added.add_line(line_length(piece, level + 1));
+    }
+
+    std::size_t max_;
+    std::size_t max_depth_;
+    bool apply_;
+    bool in_header_ = false;
+};
+
+// The refusals wrap_long_lines and fit_line_limit share.
+Status check_line_limit(const Document& document, std::size_t max_line_bytes) {
     if (document.is_version_7_or_later()) {
         return GedcomError::whole(
             ErrorKind::Structure,
@@ -292,39 +369,61 @@ Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t
         return GedcomError::whole(ErrorKind::Structure,
                                   "a line limit under 32 bytes leaves no room for a payload");
     }
-    const std::size_t max = max_line_bytes - 1;
-    std::vector<WrappedLine> out;
-    std::string_view record;
-    // CONT and CONC lines belong to the structure above them; nothing in or
-    // under one is a structure of its own to wrap.
-    constexpr std::size_t none = SIZE_MAX;
-    std::size_t continuation_level = none;
-    walk_mut(std::span<Node>(document.records), [&](Node& node, std::span<const std::size_t> path) {
-        const std::size_t level = path.size();
-        if (level == 0) record = node.xref().value_or(node.tag());
-        if (continuation_level != none && level > continuation_level) return;
-        continuation_level = none;
-        if (level > 0 && is_continuation_tag(node.tag())) {
-            continuation_level = level;
-            return;
-        }
-        wrap_node(node, level, max, record, path, out);
-    });
-    return out;
+    return ok();
 }
 
-Result<bool> fit_line_limit(Document& document, std::string_view xref, std::size_t max_line_bytes) {
-    Node* record = document.record_mut(xref);
-    if (record == nullptr) {
-        return GedcomError::whole(ErrorKind::Structure, "no record " + std::string(xref));
+}  // namespace
+
+Result<std::vector<WrappedLine>> wrap_long_lines(Document& document, std::size_t max_line_bytes) {
+    if (Status usable = check_line_limit(document, max_line_bytes); !usable) {
+        return std::move(usable).take_error();
     }
-    return fit_node_inner(*record, 0, max_line_bytes, true);
+    const std::size_t max = max_line_bytes - 1;
+    const std::size_t max_depth = document.limits().max_depth;
+    Wrapper measure(max, max_depth, false);
+    measure.run(document.records);
+    if (!measure.rewrites) return std::move(measure.report);
+    if (Status admitted = document.admit(measure.change); !admitted) {
+        return std::move(admitted).take_error();
+    }
+    Wrapper rewrite(max, max_depth, true);
+    rewrite.run(document.records);
+    return std::move(rewrite.report);
 }
 
-bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, bool descend) {
+std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_bytes) {
+    Wrapper measure(max_line_bytes - 1, ParseLimits{}.max_depth, false);
+    measure.run(std::span<Node>(&record, 1));
+    return std::move(measure.report);
+}
+
+Result<bool> fit_line_limit(Document& document, std::string_view address,
+                            std::size_t max_line_bytes) {
+    if (Status usable = check_line_limit(document, max_line_bytes); !usable) {
+        return std::move(usable).take_error();
+    }
+    Node* record = document.addressed_record_mut(address);
+    if (record == nullptr) {
+        return GedcomError::whole(ErrorKind::Structure, "no record " + std::string(address));
+    }
+    // Fitted on a copy, so that a fit past the bounds changes nothing.
+    Node fitted = *record;
+    if (!fit_node_inner(fitted, 0, max_line_bytes, true, document.limits().max_depth)) return false;
+    TextChange change;
+    change.removed = text_extent(*record, 0);
+    change.added = text_extent(fitted, 0);
+    change.touches_header = record == header(document);
+    if (Status admitted = document.admit(change); !admitted)
+        return std::move(admitted).take_error();
+    *record = std::move(fitted);
+    return true;
+}
+
+bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, bool descend,
+                    std::size_t max_depth) {
     // Nothing at this level or below can take continuation lines the reader
     // would accept.
-    if (level + 1 > readable_depth) return false;
+    if (level + 1 > max_depth) return false;
     NodeList& children = node.children_mut();
     std::size_t lead = 0;
     while (lead < children.size() && is_continuation_tag(children[lead].tag())) ++lead;
@@ -333,7 +432,8 @@ bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, b
         changed = fit_segments(node, level, lead, max_line_bytes);
     if (descend) {
         for (std::size_t i = lead; i < children.size(); ++i)
-            changed = fit_node_inner(children[i], level + 1, max_line_bytes, true) || changed;
+            changed =
+                fit_node_inner(children[i], level + 1, max_line_bytes, true, max_depth) || changed;
     }
     return changed;
 }

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "document.hpp"
 #include "json.hpp"
 #include "support.hpp"
+#include "wrap.hpp"
 
 namespace lignor {
 namespace {
@@ -145,7 +147,7 @@ TEST(replacing_a_payload, refuses_a_missing_structure_and_cont_lines_past_level_
     };
     for (const auto& row : table) {
         Document document = read(text);
-        const Status done = set_logical_value_at(document.records[0], row.path, row.value);
+        const Status done = document.set_logical_value_at(document.records[0], row.path, row.value);
         if (done) {
             EXPECT_NE(document.to_text().find(row.expected), string::npos) << row.expected;
             EXPECT_TRUE(Document::parse_with(document.to_text(), ParseLimits{}));
@@ -189,9 +191,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(AppendCase{"before_the_last_trailer", "0 HEAD\n0 TRLR\n0 @N1@ NOTE x\n0 TRLR\n",
                                R"([{"tag":"NOTE","value":"y"},{"xref":"@I1@","tag":"INDI"}])",
                                "0 HEAD\n0 TRLR\n0 @N1@ NOTE x\n0 NOTE y\n0 @I1@ INDI\n0 TRLR\n"},
-                    AppendCase{"at_the_end_without_a_trailer", "0 HEAD\n0 trlr\n",
-                               R"([{"tag":"NOTE"}])", "0 HEAD\n0 trlr\n0 NOTE\n"},
-                    AppendCase{"into_an_empty_document", "", R"([{"tag":"head"}])", "0 head\n"},
+                    AppendCase{"before_a_trailer_in_any_case", "0 HEAD\n0 trlr\n",
+                               R"([{"tag":"NOTE"}])", "0 HEAD\n0 NOTE\n0 trlr\n"},
+                    AppendCase{"a_header_in_any_case", "", R"([{"tag":"head"}])",
+                               "a document has one head, and this one already does"},
                     AppendCase{"duplicate_within_the_call", "0 HEAD\n0 TRLR\n",
                                R"([{"xref":"@I9@","tag":"INDI"},{"xref":"@i9@","tag":"INDI"}])",
                                "the document already has a record @i9@"},
@@ -263,7 +266,12 @@ INSTANTIATE_TEST_SUITE_P(
                        "1 NAME a\n1 CONC b\n01 SEX M\n0 TRLR\n"},
         StructuresCase{
             "a_tag_never_finds_a_record_with_identifier", person, "INDI", {}, "no record INDI"},
-        StructuresCase{"a_tag_matches_exactly", person, "head", {}, "no record head"},
+        StructuresCase{"the_header_in_any_case",
+                       "0 head\n0 TRLR\n",
+                       "Head",
+                       {},
+                       "0 head\n1 _X 1\n2 CONT 2\n1 _Y\n0 TRLR\n"},
+        StructuresCase{"another_tag_matches_exactly", person, "note", {}, "no record note"},
         StructuresCase{
             "past_the_last_substructure", person, "@I1@", {3}, "no structure at [3] in @I1@"},
         StructuresCase{"below_a_leaf", person, "@I1@", {0, 0}, "no structure at [0, 0] in @I1@"}),
@@ -311,4 +319,34 @@ TEST(appending_structures, refuses_what_would_land_past_level_64) {
 }
 
 }  // namespace
+// ---- the running totals ----------------------------------------------------------
+
+// After every kind of edit the totals still say what to_text writes.
+TEST(running_totals, follow_every_edit) {
+    Document document = read(
+        "0 HEAD\r\n1 CHAR ANSI\r\n\r\n0 @I1@ INDI\r\n01 NOTE a\r\n2 CONC b\n"
+        "0 TRLR\n");
+    const auto nodes = [](string_view json, bool records) {
+        std::vector<Node> built;
+        for (NodeSpec& spec : specs_of(json)) {
+            built.push_back(records ? std::move(spec).into_node({}).value()
+                                    : std::move(spec).into_substructure({}).value());
+        }
+        return built;
+    };
+    const string long_text(300, 'x');
+    ASSERT_TRUE(document.append_records(
+        nodes(R"([{"xref":"@N1@","tag":"NOTE","value":"1\n2","children":[{"tag":"_X"}]}])", true)));
+    ASSERT_TRUE(document.append_structures("@I1@", {{0}}, nodes(R"([{"tag":"SOUR"}])", false)));
+    ASSERT_TRUE(document.set_logical_value_at(document.records[1], {{0}}, long_text + "\r\ny"));
+    ASSERT_TRUE(document.set_logical_value_at(document.records[2], {}, long_text));
+    ASSERT_TRUE(fit_line_limit(document, "@I1@", 100));
+    ASSERT_TRUE(wrap_long_lines(document, 100));
+    ASSERT_TRUE(document.declare_utf8_encoding());
+    const string text = document.to_text();
+    EXPECT_EQ(document.extent().bytes, text.size());
+    EXPECT_EQ(document.extent().lines,
+              static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n')));
+}
+
 }  // namespace lignor

@@ -6,6 +6,7 @@
 
 #include "convert.hpp"
 #include "support.hpp"
+#include "wrap.hpp"
 
 namespace lignor {
 namespace {
@@ -241,6 +242,23 @@ TEST(to_version_551, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
               "INT 1900 (" + words + ")");
     EXPECT_EQ(reread.record("@S1@")->first("EVEN")->first("ROLE")->logical_value(),
               "(" + words + ")");
+}
+
+// A long line no CONC line can carry (level 64) is named as staying long,
+// and wrapping the converted document lists it rather than passing it over.
+TEST(to_version_551, says_which_long_lines_wrapping_cannot_fit) {
+    string deep = "0 @I1@ INDI\n";
+    for (int level = 1; level < 64; ++level) deep += std::to_string(level) + " _X\n";
+    deep += "64 NOTE " + string(300, 'a') + "\n";
+    Conversion conversion = to_version_551(read(head7 + deep + trailer));
+    EXPECT_EQ(conversion.notes.back().detail,
+              "1 line(s) in this record are longer than 5.5.1's 255 bytes; they belong to "
+              "structures the conversion did not change, so they are left as written; "
+              "Document::wrap_long_lines leaves those of 1 structure(s) over the limit too, and "
+              "lists them: its continuation lines would stand deeper than level 64");
+    const auto report = wrap_long_lines(conversion.document, 255);
+    ASSERT_EQ(report->size(), 1u);
+    EXPECT_FALSE(report->front().wrapped);
 }
 
 TEST(to_version_551, names_the_source_version) {

@@ -53,7 +53,8 @@ TEST(wrap, a_300_letter_note_keeps_247_bytes_and_moves_53_to_a_conc) {
     Document document = read(head551 + "0 @I1@ INDI\n1 NOTE " + string(300, 'a') + "\n0 TRLR\n");
     const auto wrapped = wrap_long_lines(document, 255);
     ASSERT_TRUE(wrapped);
-    EXPECT_EQ(to_json(wrapped.value()), R"([{"record":"@I1@","path":[0],"tag":"NOTE"}])");
+    EXPECT_EQ(to_json(wrapped.value()),
+              R"([{"record":"@I1@","path":[0],"tag":"NOTE","wrapped":true,"reason":null}])");
     EXPECT_EQ(document.to_text(), head551 + "0 @I1@ INDI\n1 NOTE " + string(247, 'a') +
                                       "\n2 CONC " + string(53, 'a') + "\n0 TRLR\n");
     EXPECT_TRUE(wrap_long_lines(document, 255)->empty());
@@ -65,7 +66,8 @@ TEST(wrap, a_long_conc_line_moves_the_run_ahead_of_other_substructures) {
     const string logical = document.records[1].logical_value();
     const auto wrapped = wrap_long_lines(document, 255);
     ASSERT_TRUE(wrapped);
-    EXPECT_EQ(to_json(wrapped.value()), R"([{"record":"@N1@","path":[],"tag":"NOTE"}])");
+    EXPECT_EQ(to_json(wrapped.value()),
+              R"([{"record":"@N1@","path":[],"tag":"NOTE","wrapped":true,"reason":null}])");
     const Node& note = document.records[1];
     EXPECT_EQ(note.logical_value(), logical);
     EXPECT_EQ(note.children().back().tag(), "SOUR");
@@ -127,9 +129,26 @@ TEST(wrap, structures_left_as_written) {
     for (const string& body : cases) {
         const string text = head551 + "0 @I1@ INDI\n" + body + "0 TRLR\n";
         Document document = read(text);
-        EXPECT_TRUE(wrap_long_lines(document, 255)->empty()) << body;
+        const auto report = wrap_long_lines(document, 255);
+        ASSERT_EQ(report->size(), 1u) << body;
+        EXPECT_FALSE(report->front().wrapped) << body;
         EXPECT_FALSE(*fit_line_limit(document, "@I1@", 255)) << body;
         EXPECT_EQ(document.to_text(), text);
+    }
+}
+
+// A payload with '@' at both ends and a space inside is text, not a pointer.
+TEST(wrap, an_at_sign_letter_is_wrapped_and_fitted) {
+    const string letter = "@ a letter " + string(300, 'a') + " @";
+    for (const bool fitting : {false, true}) {
+        Document document = read(head551 + "0 @I1@ INDI\n1 NOTE x\n0 TRLR\n");
+        ASSERT_TRUE(document.set_logical_value_at(document.records[1], {{0}}, letter));
+        if (fitting) {
+            EXPECT_TRUE(*fit_line_limit(document, "@I1@", 255));
+        } else {
+            EXPECT_TRUE(wrap_long_lines(document, 255)->front().wrapped);
+        }
+        EXPECT_EQ(document.records[1].children()[0].logical_value(), letter);
     }
 }
 

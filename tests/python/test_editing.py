@@ -3,6 +3,8 @@
 import json
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from conftest import assert_no_leaks, readable_corpus
 
@@ -67,6 +69,15 @@ REFUSALS = [
     (lambda g: g.set_logical_value("@F9@", [], "x"), KeyError, "@F9@"),
     (lambda g: g.set_logical_value("@F1@", [1], None), TypeError, "'value'"),
     (lambda g: g.set_logical_value("@F1@", [1.0], "@I3@"), TypeError, "'path'"),
+    (lambda g: g.set_logical_value("@F1@", [True], "@I3@"), TypeError, "'path'"),
+    (lambda g: g.append_structures("@F1@", [False], []), TypeError, "'path'"),
+    (lambda g: g.append_records([{"tag": "head"}]), ValueError,
+     "a document has one head, and this one already does"),
+    # The reader's own bounds, at their defaults.
+    (lambda g: g.set_logical_value("@I1@", [0], "x" * (1 << 24)), ValueError,
+     "^the line is longer than the limit$"),
+    (lambda g: g.append_records([{"tag": "NOTE", "value": "x" * (1 << 24)}]), ValueError,
+     "^the line is longer than the limit$"),
 ]
 
 
@@ -94,6 +105,84 @@ def test_descriptions_are_serialised_under_the_exclusive_borrow(lignor, monkeypa
     assert g.to_text() == FAMILY.decode()
     g.append_records([{"tag": "NOTE"}])
     assert len(g) == 5
+
+
+# ----- edits within the reader's bounds ---------------------------------------
+
+# The reader's bounds scaled down, so that documents reach them in a few edits.
+LIMITS = {"max_file_bytes": 1500, "max_line_length": 100, "max_records": 10,
+          "max_lines": 50, "max_depth": 5}
+ADDRESSES = ["HEAD", "head", "@N0@", "@n1@", "@N2@"]
+texts = st.text(alphabet="ab @\n\r", max_size=130)
+
+
+@st.composite
+def structures(draw, depth=0):
+    children = draw(st.lists(structures(depth + 1), max_size=2)) if depth < 5 else []
+    return {"tag": draw(st.sampled_from(["NOTE", "_X", "CONC"])), "value": draw(texts),
+            "children": children}
+
+
+paths = st.lists(st.integers(0, 2), max_size=5)
+edits = st.one_of(
+    st.tuples(st.just("append_records"), st.lists(st.builds(
+        lambda index, structure: dict(structure, xref=f"@N{index}@"),
+        st.integers(0, 12), structures()), max_size=3)),
+    st.tuples(st.just("append_structures"), st.sampled_from(ADDRESSES), paths,
+              st.lists(structures(), max_size=3)),
+    st.tuples(st.just("set_logical_value"), st.sampled_from(ADDRESSES), paths, texts),
+    st.tuples(st.just("wrap_long_lines"), st.integers(0, 90)),
+    st.tuples(st.just("fit_line_limit"), st.sampled_from(ADDRESSES), st.integers(0, 90)),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(version=st.sampled_from(["5.5.1", "7.0"]), sequence=st.lists(edits, max_size=8))
+def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, version,
+                                                                         sequence):
+    # to_bytes rewrites the CHAR line, which edits of the header may change.
+    g = lignor.Gedcom.parse(f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(),
+                            limits=LIMITS)
+    for name, *arguments in sequence:
+        before = g.to_bytes()
+        try:
+            getattr(g, name)(*arguments)
+        except (ValueError, KeyError):
+            assert g.to_bytes() == before
+            continue
+        written = g.to_bytes()
+        read_back = lignor.Gedcom.parse(written, limits=LIMITS)
+        assert read_back.to_text().encode() == written
+        assert logical_views(read_back) == logical_views(g)
+
+
+def logical_views(g):
+    """The record views, less the header's CHAR line (and its text), which
+    to_bytes rewrites."""
+    records = g.records()
+    records[0]["structures"] = [s for s in records[0]["structures"] if s["tag"] != "CHAR"]
+    del records[0]["raw"]
+    return records
+
+
+@pytest.mark.parametrize("head, trailer", [("HEAD", "TRLR"), ("head", "trlr"), ("Head", "Trlr")])
+def test_one_header_and_one_trailer_in_any_letter_case(lignor, head, trailer):
+    text = f"0 {head}\n1 GEDC\n2 VERS 5.5.1\n1 CHAR ANSI\n0 @I1@ INDI\n0 {trailer}\n"
+    g = lignor.Gedcom.parse(text.encode())
+    assert (len(g), g.version) == (1, "5.5.1")
+    for tag in ("HEAD", "head", "TRLR", "Trlr"):
+        with pytest.raises(ValueError, match=f"^a document has one {tag}, and this one"):
+            g.append_records([{"tag": tag}])
+    g.append_records([{"xref": "@I2@", "tag": "INDI"}])
+    g.append_structures("HEAD", [], [{"tag": "NOTE", "value": "n"}])
+    g.set_logical_value("HEAD", [2], "a")
+    assert len(g) == 2
+    assert g.to_bytes().decode().splitlines()[3:] == [
+        "1 CHAR UTF-8", "1 NOTE a", "0 @I1@ INDI", "0 @I2@ INDI", f"0 {trailer}"]
+    assert [record["tag"] for record in g.records()] == [head, "INDI", "INDI", trailer]
+    converted, _ = g.to_version7()
+    assert (len(converted), converted.version) == (2, "7.0")
+    assert len(converted.to_version551()[0]) == 2
 
 
 # ----- what an edit changes --------------------------------------------------

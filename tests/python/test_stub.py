@@ -42,7 +42,8 @@ def test_the_stub_names_every_returned_dict_with_its_keys_in_order(lignor):
         "WrappedLine": document.wrap_long_lines(),
     }
     shapes = stub_dict_types()
-    assert set(samples) == {name for name in shapes if not name.endswith("Description")}
+    taken = {name for name in shapes if name.endswith("Description")} | {"ParseLimits"}
+    assert set(samples) == set(shapes) - taken
     for name, values in samples.items():
         assert values, f"no {name} to compare"
         for value in values:

@@ -9,7 +9,6 @@ from conftest import REFUSED, assert_no_leaks, corpus_files
 
 HEAD = "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n"
 CONTINUATION = ("CONT", "CONC")
-READABLE_DEPTH = 64
 
 
 # ----- a reading of the written text, independent of the library ------------
@@ -74,32 +73,29 @@ def logical_values(text):
     return [(level, line.tag, line.logical()) for _, _, level, line, _ in structures(tree(text))]
 
 
-def pointer_shaped(text):
-    return len(text) > 2 and text[0] == text[-1] == "@" and "@" not in text[1:-1]
+def long_lines(text, limit):
+    """(record, path) of every structure with a line over `limit` bytes,
+    terminator included: a continuation line counts for the structure it
+    continues, unless a continuation line stands above that one too."""
+    found = set()
+
+    def visit(name, path, line, inside):
+        over = len(line.text.encode()) + 1 > limit
+        if over and (inside or not path or line.tag not in CONTINUATION):
+            found.add((name, tuple(path)))
+        elif over:
+            found.add((name, tuple(path[:-1])))
+        inside = inside or (bool(path) and line.tag in CONTINUATION)
+        for index, child in enumerate(line.children):
+            visit(name, path + [index], child, inside)
+
+    for record in tree(text):
+        visit(record.xref or record.tag, [], record, False)
+    return found
 
 
-def left_alone(line, level, limit):
-    """Whether the rules leave this structure as written at `limit`."""
-    prefix = len(str(level)) + 1 + (len(line.xref.encode()) + 1 if line.xref else 0)
-    prefix += len(line.tag) + 1
-    first_line = line.logical().split("\n")[0]
-    return (any(child.children or child.xref for child in line.continuations())
-            or level + 1 > READABLE_DEPTH
-            or limit - 1 < prefix + 4
-            or (pointer_shaped(first_line) and len(first_line.encode()) > limit - 1 - prefix))
-
-
-def too_long(text, limit):
-    """Lines of structures the rules do not exempt that are over `limit`
-    bytes, terminator included. Lines under a continuation line belong to no
-    structure wrapping looks at."""
-    over = []
-    for _, _, level, line, inside in structures(tree(text)):
-        if inside or left_alone(line, level, limit):
-            continue
-        over += [l.text for l in [line, *line.continuations()]
-                 if len(l.text.encode()) + 1 > limit]
-    return over
+def left_long(report):
+    return {(w["record"], tuple(w["path"])) for w in report if not w["wrapped"]}
 
 
 # ----- generated documents --------------------------------------------------
@@ -144,12 +140,12 @@ def documents(draw):
 def test_wrapping_keeps_every_logical_value_and_fits_every_line(lignor, text, limit):
     g = lignor.Gedcom.parse(text.encode())
     before = g.to_text()
-    g.wrap_long_lines(limit)
+    report = g.wrap_long_lines(limit)
     after = g.to_text()
     assert logical_values(after) == logical_values(before)
-    assert too_long(after, limit) == []
+    assert long_lines(after, limit) == left_long(report)
     assert logical_values(lignor.Gedcom.parse(g.to_bytes()).to_text()) == logical_values(before)
-    assert g.wrap_long_lines(limit) == []
+    assert all(not w["wrapped"] and w["reason"] for w in g.wrap_long_lines(limit))
     assert g.to_text() == after
 
 
@@ -170,7 +166,8 @@ def test_fitting_an_edited_structure_fits_its_lines(lignor, value, limit):
 def test_wrap_and_fit_report_what_they_changed(lignor):
     g = lignor.Gedcom.parse(f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n".encode())
     assert g.fit_line_limit("@I1@", max_line_bytes=309) is False
-    assert g.wrap_long_lines() == [{"record": "@I1@", "path": [0], "tag": "NOTE"}]
+    assert g.wrap_long_lines() == [
+        {"record": "@I1@", "path": [0], "tag": "NOTE", "wrapped": True, "reason": None}]
     assert g.to_text().splitlines()[4:6] == ["1 NOTE " + "a" * 247, "2 CONC " + "a" * 53]
     # Fitting keeps two bytes for the terminator, wrapping one.
     assert g.fit_line_limit(xref="@I1@", max_line_bytes=256) is False
@@ -186,6 +183,9 @@ def test_wrap_and_fit_report_what_they_changed(lignor):
     (lambda g: g.fit_line_limit("@I1@\ud800"), KeyError, None),
     (lambda g: g.fit_line_limit(1), TypeError, "xref"),
     (lambda g: g.fit_line_limit("@I1@", 1.5), TypeError, "max_line_bytes"),
+    (lambda g: g.fit_line_limit("@I1@", True), TypeError, "max_line_bytes"),
+    *[(lambda g, limit=limit: g.fit_line_limit("@I1@", limit), ValueError,
+       "a line limit under 32 bytes leaves no room for a payload") for limit in (0, 10, 16, 31)],
 ])
 def test_refusals_change_nothing(lignor, call, raised, message):
     text = f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n"
@@ -198,10 +198,20 @@ def test_refusals_change_nothing(lignor, call, raised, message):
 
 
 def test_version_7_is_refused_before_the_limit(lignor):
-    g = lignor.Gedcom.parse(b"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 TRLR\n")
+    text = f"0 head\n1 GEDC\n2 VERS 7.0\n0 @N1@ NOTE {'a' * 300}\n0 TRLR\n"
+    g = lignor.Gedcom.parse(text.encode())
     for limit in (31, 255):
-        with pytest.raises(ValueError, match="^version 7 has no CONC and no line limit, so"):
-            g.wrap_long_lines(limit)
+        for call in (lambda: g.wrap_long_lines(limit), lambda: g.fit_line_limit("@N1@", limit)):
+            with pytest.raises(ValueError, match="^version 7 has no CONC and no line limit, so"):
+                call()
+    assert g.to_text() == text
+
+
+def test_fit_addresses_records_as_the_appends_do(lignor):
+    g = lignor.Gedcom.parse(f"{HEAD}0 TRLR\n".encode())
+    g.set_logical_value("head", [0], "b" * 300)
+    assert g.fit_line_limit("HEAD") is True
+    assert max(len(line) for line in g.to_text().splitlines()) < 255
 
 
 # ----- the corpus -------------------------------------------------------------
@@ -219,8 +229,8 @@ def test_corpus_wrapping_touches_only_what_it_reports(lignor, path):
         return
     after = g.to_text()
     assert logical_values(after) == logical_values(before)
-    assert too_long(after, 255) == []
-    rewritten = {(w["record"], tuple(w["path"])) for w in wrapped}
+    assert long_lines(after, 255) == left_long(wrapped)
+    rewritten = {(w["record"], tuple(w["path"])) for w in wrapped if w["wrapped"]}
     for (old, new) in zip(structures(tree(before)), structures(tree(after)), strict=True):
         if (new[0], new[1]) in rewritten:
             continue
