@@ -128,7 +128,7 @@ void BM_write_dates(benchmark::State& state) {
     for (auto _ : state) {
         for (const auto& date : dates) {
             benchmark::DoNotOptimize(date.display());
-            benchmark::DoNotOptimize(date.to_gedcom_5_5_1());
+            benchmark::DoNotOptimize(date.to_gedcom_551());
             benchmark::DoNotOptimize(date.to_gedcom_7());
         }
     }

@@ -41,15 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)date.year_hint();
     (void)to_json(date);
     (void)to_json(lignor::DateReading{date});
-    check_reads_back(date, date.to_gedcom_5_5_1());
+    check_reads_back(date, date.to_gedcom_551());
     check_reads_back(date, date.to_gedcom_7());
     if (lignor::is_complete_reading(date)) {
-        for (const auto& written : {date.to_gedcom_5_5_1(), date.to_gedcom_7()})
+        for (const auto& written : {date.to_gedcom_551(), date.to_gedcom_7()})
             if (written && !lignor::is_complete_reading(lignor::GedcomDate::parse(*written)))
                 std::abort();
     }
-    if (const auto interpreted = lignor::to_interpreted_5_5_1(date, text)) {
-        const auto read = lignor::read_interpreted_5_5_1(*interpreted);
+    if (const auto interpreted = lignor::to_interpreted_551(date, text)) {
+        const auto read = lignor::read_interpreted_551(*interpreted);
         if (!read || read->phrase != text ||
             read->date.has_value() == lignor::unicode::trim(text).empty() ||
             (read->date && read->date->earliest != date.earliest))

@@ -69,7 +69,7 @@ bool date_to_551(Node& date, std::size_t level, Pass& pass) {
     if (unicode::trim(text).empty() || is_plain_gedcom_7_date(text)) return false;
     const GedcomDate parsed = GedcomDate::parse(text);
     if (!is_complete_reading(parsed)) return false;
-    const std::optional<std::string> written = parsed.to_gedcom_5_5_1();
+    const std::optional<std::string> written = parsed.to_gedcom_551();
     if (!written || *written == text || continuation_blocks(date, "DATE", "DATE", pass))
         return false;
     respell_date_551(date, text, *written, level, pass);
@@ -100,7 +100,7 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::string_view unescaped =
         words.starts_with("@@") ? std::string_view(words).substr(1) : std::string_view(words);
-    if (const auto interpreted = to_interpreted_5_5_1(parsed, unescaped)) {
+    if (const auto interpreted = to_interpreted_551(parsed, unescaped)) {
         remove_all(date, "PHRASE");
         date.set_logical_value(*interpreted);
         pass.note("PHRASE", NoteKind::Converted,
@@ -113,7 +113,7 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
         return true;
     }
     const std::optional<std::string> written =
-        is_complete_reading(parsed) ? parsed.to_gedcom_5_5_1() : std::nullopt;
+        is_complete_reading(parsed) ? parsed.to_gedcom_551() : std::nullopt;
     bool changed = false;
     if (written && *written != text) {
         respell_date_551(date, text, *written, level, pass);

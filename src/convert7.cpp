@@ -309,7 +309,7 @@ bool exact_date_to_7(Node& date, const std::string& text, Pass& pass) {
 // form with the phrase as its PHRASE, and 5.5.1's date phrase "({phrase})"
 // as an empty DATE with the PHRASE; false for any other text.
 bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
-    const std::optional<InterpretedDate> interpreted = read_interpreted_5_5_1(text);
+    const std::optional<InterpretedDate> interpreted = read_interpreted_551(text);
     if (!interpreted || interpreted->phrase.empty()) return false;
     const std::optional<std::string> point =
         interpreted->date ? interpreted->date->to_gedcom_7() : std::string();

@@ -187,7 +187,7 @@ void DateReading::write_value(ValueWriter& out) const {
     out.start_object();
     date.write_value_fields(out);
     out.key(Key::display).string(date.display());
-    out.key(Key::gedcom551).optional_string(date.to_gedcom_5_5_1());
+    out.key(Key::gedcom551).optional_string(date.to_gedcom_551());
     out.key(Key::gedcom7).optional_string(date.to_gedcom_7());
     out.end_object();
 }

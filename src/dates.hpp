@@ -76,7 +76,7 @@ struct GedcomDate {
     // and the phrase are not shown.
     std::string display() const;
     // The payload in GEDCOM 5.5.1's grammar, or nothing when it would lose something.
-    std::optional<std::string> to_gedcom_5_5_1() const;
+    std::optional<std::string> to_gedcom_551() const;
     // The payload in GEDCOM 7.0's grammar, or nothing when it would lose
     // something. The phrase is not written (version 7 keeps it in a PHRASE
     // substructure).
@@ -120,9 +120,9 @@ bool is_complete_reading(const GedcomDate& date);
 // blank. 5.5.1's INT takes one date (day, month, year, a calendar escape,
 // B.C.), so a range, a period, an approximation, a date with a phrase of its
 // own or one whose text is not complete (above) gives nothing. The phrase is
-// written as it is, parentheses included: `read_interpreted_5_5_1` takes
+// written as it is, parentheses included: `read_interpreted_551` takes
 // everything between the first "(" and the final ")", so none of it is lost.
-std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::string_view phrase);
+std::optional<std::string> to_interpreted_551(const GedcomDate& date, std::string_view phrase);
 
 // The date and the phrase of a payload in one of 5.5.1's two forms above,
 // exactly: "INT {date} ({phrase})" (the keyword in any letter case) where the
@@ -135,7 +135,7 @@ struct InterpretedDate {
 
     friend bool operator==(const InterpretedDate&, const InterpretedDate&) = default;
 };
-std::optional<InterpretedDate> read_interpreted_5_5_1(std::string_view text);
+std::optional<InterpretedDate> read_interpreted_551(std::string_view text);
 
 // Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
 // header's, a change's, a creation's) may take: day, Gregorian month and

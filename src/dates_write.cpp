@@ -108,7 +108,7 @@ DualYearPlacement place_dual_year(const GedcomDate& date) {
 
 // GEDCOM 5.5.1's calendar escape before each point, with its space; none for
 // the Gregorian calendar, which is the default.
-std::string_view escape_5_5_1(Calendar calendar) noexcept {
+std::string_view escape_551(Calendar calendar) noexcept {
     switch (calendar) {
         case Calendar::Julian:
             return "@#DJULIAN@ ";
@@ -296,7 +296,7 @@ bool is_exact_date_7(std::string_view text) noexcept {
                std::end(gedcom_months);
 }
 
-std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
+std::optional<std::string> GedcomDate::to_gedcom_551() const {
     if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
     if (!has_writable_points(*this)) return std::nullopt;
     if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
@@ -304,7 +304,7 @@ std::optional<std::string> GedcomDate::to_gedcom_5_5_1() const {
     const DualYearPlacement dual = place_dual_year(*this);
     if (dual.lost && kind != DateKind::Exact) return std::nullopt;
 
-    const std::string_view prefix = escape_5_5_1(calendar);
+    const std::string_view prefix = escape_551(calendar);
     const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
         if (!point) return std::string();
         if (point->year < 0)
@@ -358,17 +358,17 @@ std::string words_folded(std::string_view text) {
 bool is_complete_reading(const GedcomDate& date) {
     if (date.phrase || date.kind == DateKind::Unparsed) return false;
     const std::string original = words_folded(date.original);
-    for (const auto& written : {date.to_gedcom_5_5_1(), date.to_gedcom_7()})
+    for (const auto& written : {date.to_gedcom_551(), date.to_gedcom_7()})
         if (written && words_folded(*written) == original) return true;
     return false;
 }
 
-std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::string_view phrase) {
+std::optional<std::string> to_interpreted_551(const GedcomDate& date, std::string_view phrase) {
     std::string out;
     if (!unicode::trim(date.original).empty()) {
         if (date.kind != DateKind::Exact || !is_complete_reading(date)) return std::nullopt;
         // A complete exact date is written as its point, dual year included.
-        const auto written = date.to_gedcom_5_5_1();
+        const auto written = date.to_gedcom_551();
         if (!written || written->starts_with("INT")) return std::nullopt;
         out.append("INT ").append(*written).push_back(' ');
     }
@@ -377,7 +377,7 @@ std::optional<std::string> to_interpreted_5_5_1(const GedcomDate& date, std::str
     return out;
 }
 
-std::optional<InterpretedDate> read_interpreted_5_5_1(std::string_view text) {
+std::optional<InterpretedDate> read_interpreted_551(std::string_view text) {
     text = unicode::trim(text);
     if (text.size() < 2 || text.back() != ')') return std::nullopt;
     if (text.front() == '(')

@@ -526,7 +526,7 @@ TEST(dates_writing, writes_display_text_and_both_grammars) {
         SCOPED_TRACE(c.input);
         const GedcomDate date = GedcomDate::parse(c.input);
         EXPECT_EQ(date.display(), c.display);
-        EXPECT_EQ(date.to_gedcom_5_5_1(), c.gedcom551);
+        EXPECT_EQ(date.to_gedcom_551(), c.gedcom551);
         EXPECT_EQ(date.to_gedcom_7(), c.gedcom7);
     }
 }
@@ -539,7 +539,7 @@ TEST(dates_writing, refuses_points_no_grammar_can_hold) {
           DatePoint{1900, 1, 32}, DatePoint{1900, nullopt, 5}}) {
         SCOPED_TRACE(point.year);
         date.earliest = date.latest = point;
-        EXPECT_EQ(date.to_gedcom_5_5_1(), nullopt);
+        EXPECT_EQ(date.to_gedcom_551(), nullopt);
         EXPECT_EQ(date.to_gedcom_7(), nullopt);
     }
 }
@@ -696,7 +696,7 @@ TEST(dates_round_trip, written_dates_read_back_the_same) {
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
         const GedcomDate date = GedcomDate::parse(input);
-        for (const auto& text : {date.to_gedcom_5_5_1(), date.to_gedcom_7()}) {
+        for (const auto& text : {date.to_gedcom_551(), date.to_gedcom_7()}) {
             if (!text) continue;
             ++written;
             EXPECT_TRUE(reads_back_as(date, *text));
@@ -759,22 +759,22 @@ TEST(dates_complete, holds_only_where_the_reading_keeps_every_word) {
 }
 
 // Every date and phrase written as 5.5.1's interpreted form reads back as the
-// same date and exactly the same phrase, by `read_interpreted_5_5_1` and as a
+// same date and exactly the same phrase, by `read_interpreted_551` and as a
 // date like any other; dates 5.5.1's INT cannot hold give nothing.
 TEST(dates_interpreted, written_forms_read_back_exactly) {
     const std::vector<std::string> phrases = {"a (nested) note", "ends early) here", "(",
                                               "  spaced  ",      "@#DJULIAN@ x",     ""};
     for (const std::string_view text : {"ABT 1900", "BET 1900 AND 1910", "FROM 1900 TO 1905",
                                         "abt. 1900", "1900 (its own)", "sometime", "@#DROMAN@ 5"})
-        EXPECT_EQ(to_interpreted_5_5_1(GedcomDate::parse(text), "p"), nullopt) << text;
+        EXPECT_EQ(to_interpreted_551(GedcomDate::parse(text), "p"), nullopt) << text;
     for (const std::string_view text : {"", "5 JAN 1900", "@#DJULIAN@ 1 JAN 1700",
                                         "HEBREW 29 TMZ 4865", "560 BCE", "1 JAN 1700/01"}) {
         const GedcomDate date = GedcomDate::parse(text);
         for (const std::string& phrase : phrases) {
             SCOPED_TRACE(std::string(text) + " with " + phrase);
-            const auto written = to_interpreted_5_5_1(date, phrase);
+            const auto written = to_interpreted_551(date, phrase);
             ASSERT_TRUE(written);
-            const auto read = read_interpreted_5_5_1(*written);
+            const auto read = read_interpreted_551(*written);
             ASSERT_TRUE(read);
             EXPECT_EQ(read->phrase, phrase);
             const GedcomDate again = GedcomDate::parse(*written);
@@ -782,26 +782,26 @@ TEST(dates_interpreted, written_forms_read_back_exactly) {
             EXPECT_EQ(again.earliest, date.earliest);
             EXPECT_EQ(read->date.has_value(), !text.empty());
             if (read->date) {
-                EXPECT_EQ(read->date->to_gedcom_5_5_1(), date.to_gedcom_5_5_1());
+                EXPECT_EQ(read->date->to_gedcom_551(), date.to_gedcom_551());
             }
         }
     }
-    EXPECT_EQ(to_interpreted_5_5_1(GedcomDate::parse("HEBREW 2 TVT 5758"), "p"),
+    EXPECT_EQ(to_interpreted_551(GedcomDate::parse("HEBREW 2 TVT 5758"), "p"),
               "INT @#DHEBREW@ 2 TVT 5758 (p)");
 }
 
 TEST(dates_interpreted, reads_only_the_two_forms_whole) {
     const auto date_of = [](std::string_view text) {
-        const auto read = read_interpreted_5_5_1(text);
+        const auto read = read_interpreted_551(text);
         return read && read->date ? read->date->to_gedcom_7() : std::nullopt;
     };
     EXPECT_EQ(date_of(" int  @#DJULIAN@ 1700 (x) "), "JULIAN 1700");
-    EXPECT_EQ(read_interpreted_5_5_1(" ( about 1900 ) \t")->phrase, " about 1900 ");
+    EXPECT_EQ(read_interpreted_551(" ( about 1900 ) \t")->phrase, " about 1900 ");
     for (const std::string_view text :
          {"INT 2 TVT 5758 (interpreted Hebrew date)", "INT abt. 1900 (x)", "INT ABT 1900 (x)",
           "1900 (x)", "INT 1900", "INTERPRETED 1900 (x)", "INT 1900 (x) and more", "INT(x)",
           "abt. 777 BC (or abt. 580 BC)", "INT 1900 x)"})
-        EXPECT_EQ(read_interpreted_5_5_1(text), std::nullopt) << text;
+        EXPECT_EQ(read_interpreted_551(text), std::nullopt) << text;
 }
 
 }  // namespace

@@ -359,7 +359,7 @@ def test_a_date_settles_after_one_conversion_and_loses_nothing(lignor, date):
 
 @settings(max_examples=150, deadline=None)
 @given(date=st.sampled_from(_DATES_7), phrase=_phrase)
-def test_a_dated_phrase_survives_5_5_1(lignor, date, phrase):
+def test_a_dated_phrase_survives_551(lignor, date, phrase):
     escaped = "@" + phrase if phrase.startswith("@") else phrase
     before = (f"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 @I1@ INDI\n1 BIRT\n2 DATE{' ' * bool(date)}{date}\n"
               f"3 PHRASE {escaped}\n0 TRLR\n")
