@@ -1,3 +1,6 @@
+// Encoding detection and decoding: the byte-order mark, the shape of the
+// first bytes and the CHAR line decide; each decoder turns bytes into UTF-8
+// text, and the report says in one line how and why.
 #include "decode.hpp"
 
 #include <array>

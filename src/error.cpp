@@ -1,3 +1,5 @@
+// The error model's texts: each error's display form with its line, and the
+// internal-failure type thrown for broken preconditions.
 #include "error.hpp"
 
 #include <cstdio>

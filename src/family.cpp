@@ -1,3 +1,5 @@
+// The family graph: both directions of each family tie gathered into one
+// index, and the parents, children and partners it answers.
 #include "family.hpp"
 
 #include "document.hpp"

@@ -1,3 +1,5 @@
+// Personal names: a NAME payload and its substructures read into named
+// parts, and the display form views show.
 #include "names.hpp"
 
 #include <array>

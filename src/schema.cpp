@@ -1,3 +1,4 @@
+// Extension declarations: reading and writing HEAD.SCHMA.TAG structures.
 #include "schema.hpp"
 
 #include <string>

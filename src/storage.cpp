@@ -1,3 +1,5 @@
+// Slabs for node parts: the per-thread cutter, counted release and the
+// page prefault hint.
 #include "storage.hpp"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The fixed vocabulary: the label table, the event, attribute and record
+// sets, the perfect-hash lookup built from them at compile time, and the
+// pedigree words.
 #include "tags.hpp"
 
 #include <algorithm>

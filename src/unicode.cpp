@@ -1,3 +1,5 @@
+// Everything asked of ICU: white space, letters and digits, lower-casing,
+// normalization, and its code-page converters.
 #include "unicode.hpp"
 
 #include <unicode/uchar.h>

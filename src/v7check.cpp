@@ -1,3 +1,6 @@
+// The version 7 conformance check: line syntax, one walk over each record
+// against the standard's tables, the payload grammars, and the document-wide
+// checks of identifiers, pointers, header and trailer.
 #include "v7check.hpp"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Lookups in the generated GEDCOM 7 tables: rows, substructures, payload
+// types and enumeration sets, and the count of structures version 7 does not
+// define where they stand.
 #include "v7defs.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Plausibility findings: each rule over people and families, with the
+// numbers it drew on.
 #include "validate.hpp"
 
 #include <algorithm>

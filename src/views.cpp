@@ -1,3 +1,5 @@
+// Display-ready views: records, individuals and families read into owned
+// values, and their serialised form.
 #include "views.hpp"
 
 #include "dates.hpp"

@@ -1,3 +1,5 @@
+// Long lines under 5.5.1's limit: the one cutting rule, the document-wide
+// wrap with its report, and the per-record fit.
 #include "wrap.hpp"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Tests of edits: appended records and structures, logical values set in place,
+// refusals that change nothing, and the running totals that keep a document
+// within its bounds.
 #include "build.hpp"
 
 #include <gtest/gtest.h>

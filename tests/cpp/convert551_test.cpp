@@ -1,3 +1,5 @@
+// Tests of the conversion to 5.5.1: each rule's output lines and notes, as
+// tables.
 #include <gtest/gtest.h>
 
 #include <sstream>

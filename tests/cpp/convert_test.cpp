@@ -1,3 +1,5 @@
+// Tests of what both conversion directions share: notes, file paths, media
+// forms and CONC folding.
 #include <gtest/gtest.h>
 
 #include "convert_pass.hpp"

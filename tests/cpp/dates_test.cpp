@@ -1,3 +1,5 @@
+// Tests of dates: reading in every language and grammar, display, and both
+// writers.
 #include "dates.hpp"
 #include "dates_parts.hpp"
 

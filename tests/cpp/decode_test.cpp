@@ -1,3 +1,4 @@
+// Tests of decoding: detection, each encoding's decoder and the report.
 #include "decode.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the document: reading under bounds, writing back byte for byte, and
+// its questions.
 #include "document.hpp"
 
 #include <gtest/gtest.h>

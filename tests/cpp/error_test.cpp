@@ -1,3 +1,4 @@
+// Tests of the error model's display texts.
 #include <gtest/gtest.h>
 
 #include <string>

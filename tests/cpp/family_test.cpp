@@ -1,3 +1,4 @@
+// Tests of the family graph's answers from either direction of a tie.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of GEDZIP archives: reading, the entry-path policy, writing, and
+// hostile archives.
 #include "gedzip.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Tests of the JSON writer behind views and notes.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,4 @@
+// Tests of personal names: parts and display form.
 #include "names.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Tests of the line grammar and the tree of nodes.
 #include <gtest/gtest.h>
 
 #include <algorithm>

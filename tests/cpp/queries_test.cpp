@@ -1,3 +1,5 @@
+// Tests of the shared questions: identifiers, pointers, paths, header and
+// trailer.
 #include <gtest/gtest.h>
 
 #include "document.hpp"

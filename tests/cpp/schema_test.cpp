@@ -1,3 +1,4 @@
+// Tests of extension declarations.
 #include <gtest/gtest.h>
 
 #include "document.hpp"

@@ -1,3 +1,4 @@
+// Tests of the tag vocabulary: labels, kinds and pedigree words.
 #include "tags.hpp"
 
 #include <gtest/gtest.h>

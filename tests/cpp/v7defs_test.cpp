@@ -1,3 +1,4 @@
+// Tests of the GEDCOM 7 table lookups.
 #include <gtest/gtest.h>
 
 #include <filesystem>

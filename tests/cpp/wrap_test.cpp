@@ -1,3 +1,4 @@
+// Tests of wrapping and fitting long lines.
 #include <gtest/gtest.h>
 
 #include "document.hpp"
