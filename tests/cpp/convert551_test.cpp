@@ -17,23 +17,14 @@ using std::string;
 using test::note_keys;
 using test::read;
 
-struct Case {
-    const char* name;
-    string input;
-    string output;
-    std::vector<string> notes;
-};
+using Case = test::ConversionCase;
 
 class ToVersion551 : public testing::TestWithParam<Case> {};
 
 TEST_P(ToVersion551, converts_a_copy_and_names_each_change) {
-    const Case& c = GetParam();
-    const Document original = read(c.input);
-    const Conversion conversion = to_version_551(original);
-    EXPECT_EQ(conversion.document.to_text(), c.output);
-    EXPECT_EQ(note_keys(conversion), c.notes);
-    EXPECT_EQ(conversion.to_version, "5.5.1");
-    EXPECT_EQ(original.to_text(), c.input);  // the caller's document is untouched
+    test::check_conversion(
+        GetParam(), [](const Document& document, const Case&) { return to_version_551(document); },
+        "5.5.1");
 }
 
 const string trailer = "0 TRLR\n";

@@ -17,24 +17,17 @@ using std::string;
 using test::note_keys;
 using test::read;
 
-struct Case {
-    const char* name;
-    string input;
-    string output;
-    std::vector<string> notes;
-    std::vector<OwnedExtension> owned = {};
-};
+using Case = test::ConversionCase;
 
 class ToVersion7 : public testing::TestWithParam<Case> {};
 
 TEST_P(ToVersion7, converts_a_copy_and_names_each_change) {
-    const Case& c = GetParam();
-    const Document original = read(c.input);
-    const Conversion conversion = to_version_7_with(original, c.owned);
-    EXPECT_EQ(conversion.document.to_text(), c.output);
-    EXPECT_EQ(note_keys(conversion), c.notes);
-    EXPECT_EQ(conversion.to_version, "7.0");
-    EXPECT_EQ(original.to_text(), c.input);  // the caller's document is untouched
+    test::check_conversion(
+        GetParam(),
+        [](const Document& document, const Case& c) {
+            return to_version_7_with(document, c.owned);
+        },
+        "7.0");
 }
 
 const string trailer = "0 TRLR\n";

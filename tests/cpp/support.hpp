@@ -32,4 +32,26 @@ inline std::vector<std::string> note_keys(const Conversion& conversion) {
     return keys;
 }
 
+// One conversion of a table: the input text, the output text and the notes'
+// keys it must give, and the extensions the caller owns (version 7 only).
+struct ConversionCase {
+    const char* name;
+    std::string input;
+    std::string output;
+    std::vector<std::string> notes;
+    std::vector<OwnedExtension> owned = {};
+};
+
+// Converts the case's input with `convert` and checks the text, the notes,
+// the version written and that the caller's document is untouched.
+template <typename Convert>
+void check_conversion(const ConversionCase& c, Convert convert, std::string_view version) {
+    const Document original = read(c.input);
+    const Conversion conversion = convert(original, c);
+    EXPECT_EQ(conversion.document.to_text(), c.output);
+    EXPECT_EQ(note_keys(conversion), c.notes);
+    EXPECT_EQ(conversion.to_version, version);
+    EXPECT_EQ(original.to_text(), c.input);
+}
+
 }  // namespace lignor::test
