@@ -14,6 +14,7 @@
 #include "borrow.hpp"
 #include "bridge.hpp"
 #include "gedzip.hpp"
+#include "method.hpp"
 
 namespace lignor::python {
 namespace {
@@ -25,8 +26,8 @@ namespace {
 // A path argument for a system call. The call would read a C string and stop
 // at a NUL, opening some other file than the one named, so such a path is
 // refused as Python's own `open` refuses it.
-std::string file_path_argument(const char* function, const char* name, PyObject* object) {
-    std::string path = path_argument(function, name, object);
+std::string file_path_argument(const Argument& argument) {
+    std::string path = path_argument(argument);
     if (path.find('\0') != std::string::npos) {
         PyErr_SetString(PyExc_ValueError, "embedded null byte");
         throw PythonErrorSet{};
@@ -116,16 +117,14 @@ PyRef finish_writer(PyObject* self, Answer&& answer) {
 
 // `add(name, data)`, the same for both classes.
 template <typename Sink>
-PyObject* writer_add(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"name"}, {"data"}};
-        const auto bound = bind_arguments("add", parameters, args, kwargs);
-        const std::string_view name = text_argument("add", "name", bound[0]);
-        const std::string_view data = bytes_argument("add", "data", bound[1]);
-        return add_to_writer<Sink>(
-            self, [&](ArchiveWriter<Sink>& writer) { return writer.add(name, data); });
-    });
+PyRef writer_add(const Call& call) {
+    const std::string_view name = text_argument(call[0]);
+    const std::string_view data = bytes_argument(call[1]);
+    return add_to_writer<Sink>(call.self(),
+                               [&](ArchiveWriter<Sink>& writer) { return writer.add(name, data); });
 }
+
+constexpr Parameters add_parameters = {required("name"), required("data")};
 
 // Registers a writer class over `Sink` under its qualified name. A class
 // without `construct` cannot be called: its writers come from a factory.
@@ -147,38 +146,45 @@ int add_writer_type(PyObject* module, const char* qualified_name, const char* do
 
 // ----- ArchiveWriter -------------------------------------------------------
 
-PyObject* archive_writer_new(PyObject* cls, PyObject*) {
-    return boundary([&] {
-        auto state = std::make_unique<WriterState<MemorySink>>();
-        state->writer.emplace(MemorySink{});
-        return make_writer(reinterpret_cast<PyTypeObject*>(cls), std::move(state));
+PyRef archive_writer_new(const Call& call) {
+    auto state = std::make_unique<WriterState<MemorySink>>();
+    state->writer.emplace(MemorySink{});
+    return make_writer(reinterpret_cast<PyTypeObject*>(call.self()), std::move(state));
+}
+
+// A class method for the reason `Gedcom.parse` is one: the class arrives as
+// `self`, so the module needs no global state to find its type.
+constexpr Method archive_writer_new_method{"new",
+                                           Receiver::type,
+                                           {},
+                                           archive_writer_new,
+                                           "Starts a new archive under the default bounds\n"
+                                           "(the library's own, which Python cannot change)."};
+
+constexpr Method archive_writer_add_method{
+    "add", Receiver::instance, add_parameters, writer_add<MemorySink>,
+    "Adds one entry. Raises `ValueError` for an unsafe or repeated path,\n"
+    "one that exceeds the writer's per-entry limit, or a call after\n"
+    "`finish`."};
+
+PyRef archive_writer_finish(const Call& call) {
+    return finish_writer<MemorySink>(call.self(), [](MemorySink& sink, WriterState<MemorySink>&) {
+        return bytes_to_py(sink.bytes());
     });
 }
 
-PyObject* archive_writer_finish(PyObject* self, PyObject*) {
-    return boundary([&] {
-        return finish_writer<MemorySink>(self, [](MemorySink& sink, WriterState<MemorySink>&) {
-            return bytes_to_py(sink.bytes());
-        });
-    });
-}
+constexpr Method archive_writer_finish_method{
+    "finish",
+    Receiver::instance,
+    {},
+    archive_writer_finish,
+    "Writes the central directory and returns the finished archive's\n"
+    "bytes. Valid to call once; raises `ValueError` on a second call."};
 
 PyMethodDef archive_writer_methods[] = {
-    // A class method for the reason `Gedcom.parse` is one: the class
-    // arrives as `cls`, so the module needs no state to find its type.
-    {"new", as_cfunction(archive_writer_new), METH_NOARGS | METH_CLASS,
-     "new()\n--\n\n"
-     "Starts a new archive under the default bounds\n"
-     "(the library's own, which Python cannot change)."},
-    {"add", as_cfunction(writer_add<MemorySink>), METH_VARARGS | METH_KEYWORDS,
-     "add($self, name, data)\n--\n\n"
-     "Adds one entry. Raises `ValueError` for an unsafe or repeated path,\n"
-     "one that exceeds the writer's per-entry limit, or a call after\n"
-     "`finish`."},
-    {"finish", as_cfunction(archive_writer_finish), METH_NOARGS,
-     "finish($self)\n--\n\n"
-     "Writes the central directory and returns the finished archive's\n"
-     "bytes. Valid to call once; raises `ValueError` on a second call."},
+    method_def<archive_writer_new_method>(),
+    method_def<archive_writer_add_method>(),
+    method_def<archive_writer_finish_method>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -195,41 +201,83 @@ const char archive_writer_doc[] =
 
 // ----- ArchiveFileWriter ---------------------------------------------------
 
-PyObject* archive_file_writer_construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"path"}};
-        PyObject* argument = bind_arguments("ArchiveFileWriter", parameters, args, kwargs)[0];
-        auto state = std::make_unique<WriterState<FileSink>>();
-        state->path = file_path_argument("ArchiveFileWriter", "path", argument);
-        const int descriptor =
-            ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (descriptor < 0) throw FileSystemFailure{state->path, errno};
-        state->writer.emplace(FileSink(descriptor));
-        return make_writer(type, std::move(state));
+// `ArchiveFileWriter(path)`, reached both through `tp_new` and through the
+// class's own `__new__` (so that help() and inspect show its real signature
+// rather than the generic one CPython gives every `tp_new`).
+PyRef archive_file_writer_construct(const Call& call) {
+    auto state = std::make_unique<WriterState<FileSink>>();
+    state->path = file_path_argument(call[0]);
+    const int descriptor =
+        ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) throw FileSystemFailure{state->path, errno};
+    state->writer.emplace(FileSink(descriptor));
+    return make_writer(reinterpret_cast<PyTypeObject*>(call.self()), std::move(state));
+}
+
+constexpr Parameters file_writer_parameters = {required("path")};
+
+// The class itself: its docstring and the arguments `tp_new` binds.
+constexpr Method archive_file_writer_class{
+    "ArchiveFileWriter", Receiver::type, file_writer_parameters, archive_file_writer_construct,
+    "Writes a GEDZIP archive straight to a file, one entry at a time, so\n"
+    "memory stays a small multiple of the largest entry passed as bytes to\n"
+    "`add` \xE2\x80\x94 and one 64 KiB buffer for an entry streamed with `add_file` \xE2\x80\x94\n"
+    "however large the archive grows. Each entry may be at most the library's\n"
+    "default per-entry limit, 1 GiB, which Python cannot change. The\n"
+    "archive is written to the file at `path`.\n\n"
+    "The file is created at once and is complete only after `finish`; an\n"
+    "archive abandoned part-way (an error, or no `finish`) leaves a partial\n"
+    "file behind. Write to a temporary path and rename it after `finish`.\n\n"
+    "In a `with` block the archive is finished when the block ends, and its\n"
+    "file removed when the block raises."};
+
+PyObject* archive_file_writer_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return type_boundary(type, [&](ModuleState& state) {
+        const Arguments arguments(archive_file_writer_class, args, kwargs);
+        return archive_file_writer_construct(
+            Call(reinterpret_cast<PyObject*>(type), state, arguments));
     });
 }
 
-PyObject* archive_file_writer_add_file(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"name"}, {"source"}};
-        const auto bound = bind_arguments("add_file", parameters, args, kwargs);
-        const std::string_view name = text_argument("add_file", "name", bound[0]);
-        const std::string source = file_path_argument("add_file", "source", bound[1]);
-        // Non-blocking, so that a named pipe is refused below instead of
-        // waiting for a writer; reads of a regular file never block anyway.
-        const Descriptor file(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (file.get() < 0) throw FileSystemFailure{source, errno};
-        struct stat metadata {};
-        if (::fstat(file.get(), &metadata) != 0) throw FileSystemFailure{source, errno};
-        if (!S_ISREG(metadata.st_mode)) {
-            throw GedcomError::whole(ErrorKind::Zip, source + " is not a regular file");
-        }
-        FileSource reader(file.get());
-        const auto size = static_cast<std::uint64_t>(metadata.st_size);
-        return add_to_writer<FileSink>(self, [&](ArchiveWriter<FileSink>& writer) {
-            return writer.add_streamed_reserving(name, reader, size);
-        });
-    });
+// `ArchiveFileWriter.__new__(type, path)`: the constructor reached through
+// the class's `__new__`, so that help() and inspect show its real signature
+// rather than the generic one CPython gives every `tp_new`.
+PyObject* archive_file_writer_new(PyObject*, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t count = PyTuple_GET_SIZE(args);
+    PyObject* type = count > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr;
+    // Only a class whose instances this constructor lays out.
+    if (type == nullptr || !PyType_Check(type) ||
+        reinterpret_cast<PyTypeObject*>(type)->tp_new != archive_file_writer_tp_new) {
+        PyErr_SetString(PyExc_TypeError,
+                        "ArchiveFileWriter.__new__() takes the ArchiveFileWriter class first");
+        return nullptr;
+    }
+    const PyRef rest = PyRef::steal(PyTuple_GetSlice(args, 1, count));
+    if (!rest) return nullptr;
+    return archive_file_writer_tp_new(reinterpret_cast<PyTypeObject*>(type), rest.get(), kwargs);
+}
+
+constexpr Method archive_file_writer_new_method{
+    "__new__", Receiver::constructor, file_writer_parameters, archive_file_writer_construct,
+    "Creates the archive's file at `path`; `ArchiveFileWriter(path)` calls\n"
+    "this."};
+
+PyRef archive_file_writer_enter(const Call& call) {
+    return PyRef::new_reference(call.self());
+}
+
+constexpr Method archive_file_writer_enter_method{
+    "__enter__", Receiver::instance, {}, archive_file_writer_enter, "Returns the writer itself."};
+
+// Removes the file of a writer whose archive was not finished, so that no
+// half-written archive is left at its path.
+void abandon(WriterState<FileSink>& state) {
+    ExclusiveBorrow borrow(state.borrow);
+    if (state.complete) return;
+    state.writer.reset();  // closes the file
+    if (::unlink(state.path.c_str()) != 0 && errno != ENOENT) {
+        throw FileSystemFailure{state.path, errno};
+    }
 }
 
 // Finishes the file and answers its size.
@@ -243,130 +291,110 @@ PyRef finish_file(PyObject* self) {
     });
 }
 
-PyObject* archive_file_writer_finish(PyObject* self, PyObject*) {
-    return boundary([&] { return finish_file(self); });
-}
-
-// `ArchiveFileWriter.__new__(type, path)`: the constructor reached through
-// the class's `__new__`, so that help() and inspect show its real signature
-// rather than the generic one CPython gives every `tp_new`.
-PyObject* archive_file_writer_new(PyObject*, PyObject* args, PyObject* kwargs) {
-    const Py_ssize_t count = PyTuple_GET_SIZE(args);
-    PyObject* type = count > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr;
-    // Only a class whose instances this constructor lays out.
-    if (type == nullptr || !PyType_Check(type) ||
-        reinterpret_cast<PyTypeObject*>(type)->tp_new != archive_file_writer_construct) {
-        PyErr_SetString(PyExc_TypeError,
-                        "ArchiveFileWriter.__new__() takes the ArchiveFileWriter class first");
-        return nullptr;
-    }
-    const PyRef rest = PyRef::steal(PyTuple_GetSlice(args, 1, count));
-    if (!rest) return nullptr;
-    return archive_file_writer_construct(reinterpret_cast<PyTypeObject*>(type), rest.get(), kwargs);
-}
-
-PyObject* archive_file_writer_enter(PyObject* self, PyObject*) {
-    return PyRef::new_reference(self).release();
-}
-
-// Removes the file of a writer whose archive was not finished, so that no
-// half-written archive is left at its path.
-void abandon(WriterState<FileSink>& state) {
-    ExclusiveBorrow borrow(state.borrow);
-    if (state.complete) return;
-    state.writer.reset();  // closes the file
-    if (::unlink(state.path.c_str()) != 0 && errno != ENOENT) {
-        throw FileSystemFailure{state.path, errno};
-    }
-}
-
-PyObject* archive_file_writer_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"exc_type"}, {"exc_value"}, {"traceback"}};
-        const auto bound = bind_arguments("__exit__", parameters, args, kwargs);
-        WriterState<FileSink>& state = state_of<FileSink>(self);
-        if (bound[0] == Py_None && state.writer) {
-            try {
-                finish_file(self);
-            } catch (...) {
-                abandon(state);
-                throw;
-            }
+PyRef archive_file_writer_exit(const Call& call) {
+    WriterState<FileSink>& state = state_of<FileSink>(call.self());
+    if (call[0].object == Py_None && state.writer) {
+        try {
+            finish_file(call.self());
+        } catch (...) {
+            abandon(state);
+            throw;
         }
-        abandon(state);
-        return PyRef::new_reference(Py_False);  // an exception from the block goes on
+    }
+    abandon(state);
+    return PyRef::new_reference(Py_False);  // an exception from the block goes on
+}
+
+constexpr Method archive_file_writer_exit_method{
+    "__exit__",
+    Receiver::instance,
+    {required("exc_type"), required("exc_value"), required("traceback")},
+    archive_file_writer_exit,
+    "Finishes the archive when the `with` block ends normally. When it\n"
+    "ends with an exception, or finishing fails, the file is removed, so\n"
+    "no half-written archive is left at `path`; the exception goes on."};
+
+constexpr Method archive_file_writer_add_method{
+    "add", Receiver::instance, add_parameters, writer_add<FileSink>,
+    "Adds one entry from bytes. Raises `ValueError` for an unsafe or\n"
+    "repeated path, one past the per-entry limit, a failed write, or a call\n"
+    "after `finish`."};
+
+PyRef archive_file_writer_add_file(const Call& call) {
+    const std::string_view name = text_argument(call[0]);
+    const std::string source = file_path_argument(call[1]);
+    // Non-blocking, so that a named pipe is refused below instead of
+    // waiting for a writer; reads of a regular file never block anyway.
+    const Descriptor file(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) throw FileSystemFailure{source, errno};
+    struct stat metadata {};
+    if (::fstat(file.get(), &metadata) != 0) throw FileSystemFailure{source, errno};
+    if (!S_ISREG(metadata.st_mode)) {
+        throw GedcomError::whole(ErrorKind::Zip, source + " is not a regular file");
+    }
+    FileSource reader(file.get());
+    const auto size = static_cast<std::uint64_t>(metadata.st_size);
+    return add_to_writer<FileSink>(call.self(), [&](ArchiveWriter<FileSink>& writer) {
+        return writer.add_streamed_reserving(name, reader, size);
     });
 }
 
+constexpr Method archive_file_writer_add_file_method{
+    "add_file",
+    Receiver::instance,
+    {required("name"), required("source")},
+    archive_file_writer_add_file,
+    "Adds one entry read from the regular file at `source`, without the\n"
+    "bytes ever passing through Python, and without holding the file in\n"
+    "memory: it streams in 64 KiB chunks, so it costs one buffer. The file\n"
+    "may be at most the writer's per-entry limit, the library's default of\n"
+    "1 GiB. Raises `OSError` when it cannot be opened, `ValueError` when it\n"
+    "is not a regular file or as `add` does, and `ValueError` when the\n"
+    "file changes size while it is read \xE2\x80\x94 the entry is then taken off\n"
+    "the file again and the archive goes on without it."};
+
+PyRef archive_file_writer_finish(const Call& call) {
+    return finish_file(call.self());
+}
+
+constexpr Method archive_file_writer_finish_method{
+    "finish",
+    Receiver::instance,
+    {},
+    archive_file_writer_finish,
+    "Writes the central directory, flushes, and closes the file, returning\n"
+    "its size in bytes. Valid to call once."};
+
 PyMethodDef archive_file_writer_methods[] = {
-    // Replaces the generic `__new__` CPython adds for `tp_new` (METH_COEXIST).
-    {"__new__", as_cfunction(archive_file_writer_new),
+    // Replaces the generic `__new__` CPython adds for `tp_new`.
+    {archive_file_writer_new_method.name, as_cfunction(archive_file_writer_new),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC | METH_COEXIST,
-     "__new__($cls, path)\n--\n\n"
-     "Creates the archive's file at `path`; `ArchiveFileWriter(path)` calls\n"
-     "this."},
-    {"__enter__", as_cfunction(archive_file_writer_enter), METH_NOARGS,
-     "__enter__($self)\n--\n\n"
-     "Returns the writer itself."},
-    {"__exit__", as_cfunction(archive_file_writer_exit), METH_VARARGS | METH_KEYWORDS,
-     "__exit__($self, exc_type, exc_value, traceback)\n--\n\n"
-     "Finishes the archive when the `with` block ends normally. When it\n"
-     "ends with an exception, or finishing fails, the file is removed, so\n"
-     "no half-written archive is left at `path`; the exception goes on."},
-    {"add", as_cfunction(writer_add<FileSink>), METH_VARARGS | METH_KEYWORDS,
-     "add($self, name, data)\n--\n\n"
-     "Adds one entry from bytes. Raises `ValueError` for an unsafe or\n"
-     "repeated path, one past the per-entry limit, a failed write, or a call\n"
-     "after `finish`."},
-    {"add_file", as_cfunction(archive_file_writer_add_file), METH_VARARGS | METH_KEYWORDS,
-     "add_file($self, name, source)\n--\n\n"
-     "Adds one entry read from the regular file at `source`, without the\n"
-     "bytes ever passing through Python, and without holding the file in\n"
-     "memory: it streams in 64 KiB chunks, so it costs one buffer. The file\n"
-     "may be at most the writer's per-entry limit, the library's default of\n"
-     "1 GiB. Raises `OSError` when it cannot be opened, `ValueError` when it\n"
-     "is not a regular file or as `add` does, and `ValueError` when the\n"
-     "file changes size while it is read \xE2\x80\x94 the entry is then taken off\n"
-     "the file again and the archive goes on without it."},
-    {"finish", as_cfunction(archive_file_writer_finish), METH_NOARGS,
-     "finish($self)\n--\n\n"
-     "Writes the central directory, flushes, and closes the file, returning\n"
-     "its size in bytes. Valid to call once."},
+     docstring<archive_file_writer_new_method>()},
+    method_def<archive_file_writer_enter_method>(),
+    method_def<archive_file_writer_exit_method>(),
+    method_def<archive_file_writer_add_method>(),
+    method_def<archive_file_writer_add_file_method>(),
+    method_def<archive_file_writer_finish_method>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
-const char archive_file_writer_doc[] =
-    "ArchiveFileWriter(path)\n--\n\n"
-    "Writes a GEDZIP archive straight to a file, one entry at a time, so\n"
-    "memory stays a small multiple of the largest entry passed as bytes to\n"
-    "`add` \xE2\x80\x94 and one 64 KiB buffer for an entry streamed with `add_file` \xE2\x80\x94\n"
-    "however large the archive grows. Each entry may be at most the library's\n"
-    "default per-entry limit, 1 GiB, which Python cannot change. The\n"
-    "archive is written to the file at `path`.\n\n"
-    "The file is created at once and is complete only after `finish`; an\n"
-    "archive abandoned part-way (an error, or no `finish`) leaves a partial\n"
-    "file behind. Write to a temporary path and rename it after `finish`.\n\n"
-    "In a `with` block the archive is finished when the block ends, and its\n"
-    "file removed when the block raises.";
-
 // ----- archive_total_size --------------------------------------------------
 
-PyObject* archive_total_size(PyObject*, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"data"}};
-        PyObject* data = bind_arguments("archive_total_size", parameters, args, kwargs)[0];
-        const Archive archive =
-            unwrap(Archive::open(bytes_argument("archive_total_size", "data", data)));
-        return checked(PyLong_FromUnsignedLongLong(archive.total_size()));
-    });
+PyRef archive_total_size(const Call& call) {
+    const Archive archive = unwrap(Archive::open(bytes_argument(call[0])));
+    return checked(PyLong_FromUnsignedLongLong(archive.total_size()));
 }
 
-PyMethodDef archive_total_size_def = {
-    "archive_total_size", as_cfunction(archive_total_size), METH_VARARGS | METH_KEYWORDS,
-    "archive_total_size(data)\n--\n\n"
+constexpr Method archive_total_size_method{
+    "archive_total_size",
+    Receiver::module,
+    {required("data")},
+    archive_total_size,
     "The sum of a GEDZIP archive's entries' claimed decompressed sizes, read\n"
     "from its central directory alone \xE2\x80\x94 nothing is decompressed to answer\n"
     "this. Raises `ValueError` for bytes that do not open as an archive."};
+
+PyMethodDef archive_total_size_def = method_def<archive_total_size_method>();
 
 }  // namespace
 
@@ -377,8 +405,9 @@ int archive_writer_type_init(PyObject* module) noexcept {
 }
 
 int archive_file_writer_type_init(PyObject* module) noexcept {
-    return add_writer_type<FileSink>(module, "lignor.ArchiveFileWriter", archive_file_writer_doc,
-                                     archive_file_writer_methods, archive_file_writer_construct);
+    return add_writer_type<FileSink>(module, "lignor.ArchiveFileWriter",
+                                     docstring<archive_file_writer_class>(),
+                                     archive_file_writer_methods, archive_file_writer_tp_new);
 }
 
 int archive_total_size_init(PyObject* module) noexcept {

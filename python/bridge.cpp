@@ -1,6 +1,5 @@
 #include "bridge.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -15,33 +14,20 @@ PyRef checked(PyObject* result) {
     return PyRef::steal(result);
 }
 
-PyObject* internal_failure_type() noexcept {
-    // One type for the life of the process: it is created once and never
-    // freed, so every failure can be caught by the same class.
-    static PyObject* type = nullptr;
-    if (type == nullptr) {
-        type = PyErr_NewExceptionWithDoc(
-            "lignor.InternalFailure",
-            "A broken precondition inside lignor: a bug in the library, never bad input.",
-            PyExc_BaseException, nullptr);
-    }
-    return type;
+PyRef make_internal_failure_type() {
+    return checked(PyErr_NewExceptionWithDoc(
+        "lignor.InternalFailure",
+        "A broken precondition inside lignor: a bug in the library, never bad input.",
+        PyExc_BaseException, nullptr));
 }
 
 namespace {
 
 void raise_text(PyObject* type, std::string_view text) noexcept {
-    PyObject* message =
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-    if (message == nullptr) return;  // MemoryError is set
-    PyErr_SetObject(type, message);
-    Py_DECREF(message);
-}
-
-void raise_internal_failure(const char* what) noexcept {
-    PyObject* type = internal_failure_type();
-    if (type == nullptr) return;  // the failure to make the type is raised instead
-    raise_text(type, what);
+    const PyRef message = PyRef::steal(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    if (!message) return;  // MemoryError is set
+    PyErr_SetObject(type, message.get());
 }
 
 void raise_os_error(const FileSystemFailure& failure) noexcept {
@@ -62,7 +48,10 @@ void raise_value_error(const GedcomError& error) noexcept {
 
 }  // namespace
 
-void translate_current_exception() noexcept {
+void translate_current_exception(PyObject* internal_failure) noexcept {
+    const auto raise_internal_failure = [internal_failure](const char* what) {
+        raise_text(internal_failure != nullptr ? internal_failure : PyExc_SystemError, what);
+    };
     try {
         throw;
     } catch (const PythonErrorSet&) {
@@ -94,69 +83,29 @@ PyRef bytes_to_py(std::string_view bytes) {
     return checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
 }
 
-std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
-                                      PyObject* args, PyObject* kwargs) {
-    const auto type_error = [&](const char* format, auto... values) {
-        PyErr_Format(PyExc_TypeError, format, function, values...);
-        throw PythonErrorSet{};
-    };
-    std::vector<PyObject*> bound(parameters.size(), nullptr);
-    const Py_ssize_t given = PyTuple_GET_SIZE(args);
-    const auto positional = static_cast<Py_ssize_t>(
-        std::find_if(parameters.begin(), parameters.end(),
-                     [](const Parameter& parameter) { return parameter.keyword_only; }) -
-        parameters.begin());
-    if (given > positional) {
-        type_error("%s() takes at most %zd positional argument(s) (%zd given)", positional, given);
-    }
-    for (Py_ssize_t i = 0; i < given; ++i)
-        bound[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (kwargs != nullptr && PyDict_Next(kwargs, &position, &key, &value)) {
-        std::size_t index = 0;
-        while (index < parameters.size() &&
-               !(PyUnicode_Check(key) &&
-                 PyUnicode_CompareWithASCIIString(key, parameters[index].name) == 0)) {
-            ++index;
-        }
-        if (index == parameters.size())
-            type_error("%s() got an unexpected keyword argument %R", key);
-        if (bound[index] != nullptr) {
-            type_error("%s() got multiple values for argument '%s'", parameters[index].name);
-        }
-        bound[index] = value;
-    }
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        if (bound[i] == nullptr && parameters[i].required) {
-            type_error("%s() missing required argument '%s' (pos %zu)", parameters[i].name, i + 1);
-        }
-    }
-    return bound;
-}
-
 namespace {
 
-[[noreturn]] void wrong_argument_type(const char* function, const char* name, const char* expected,
+[[noreturn]] void wrong_argument_type(const Argument& argument, const char* expected,
                                       PyObject* object) {
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.100s", function, name,
-                 expected, Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.100s", argument.function,
+                 argument.name, expected, Py_TYPE(object)->tp_name);
     throw PythonErrorSet{};
 }
 
 }  // namespace
 
-std::string_view text_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
+std::string_view text_argument(const Argument& argument) {
+    PyObject* object = argument.object;
+    if (!PyUnicode_Check(object)) wrong_argument_type(argument, "str", object);
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
     if (utf8 == nullptr) throw PythonErrorSet{};
     return {utf8, static_cast<std::size_t>(size)};
 }
 
-std::string any_text_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyUnicode_Check(object)) wrong_argument_type(function, name, "str", object);
+std::string any_text_argument(const Argument& argument) {
+    PyObject* object = argument.object;
+    if (!PyUnicode_Check(object)) wrong_argument_type(argument, "str", object);
     // Nearly every text has no lone surrogate: its UTF-8 comes without a
     // bytes object in between.
     Py_ssize_t size = 0;
@@ -170,32 +119,32 @@ std::string any_text_argument(const char* function, const char* name, PyObject* 
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
 }
 
-std::string_view bytes_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyBytes_Check(object)) wrong_argument_type(function, name, "bytes", object);
+std::string_view bytes_argument(const Argument& argument) {
+    PyObject* object = argument.object;
+    if (!PyBytes_Check(object)) wrong_argument_type(argument, "bytes", object);
     return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
 }
 
-std::size_t size_argument(const char* function, const char* name, PyObject* object) {
-    if (!PyLong_Check(object) || PyBool_Check(object)) {
-        wrong_argument_type(function, name, "int", object);
-    }
+std::size_t size_argument(const Argument& argument) {
+    PyObject* object = argument.object;
+    if (!PyLong_Check(object) || PyBool_Check(object)) wrong_argument_type(argument, "int", object);
     return size_from_py(object);
 }
 
-std::string path_argument(const char* function, const char* name, PyObject* object) {
-    PyRef path = checked(PyOS_FSPath(object));
+std::string path_argument(const Argument& argument) {
+    PyRef path = checked(PyOS_FSPath(argument.object));
     if (!PyUnicode_Check(path.get())) {
-        wrong_argument_type(function, name, "str or a path-like object", path.get());
+        wrong_argument_type(argument, "str or a path-like object", path.get());
     }
     PyRef encoded = checked(PyUnicode_EncodeFSDefault(path.get()));
     return {PyBytes_AS_STRING(encoded.get()),
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
 }
 
-std::vector<std::size_t> index_list_argument(const char* function, const char* name,
-                                             PyObject* object) {
+std::vector<std::size_t> index_list_argument(const Argument& argument) {
+    PyObject* object = argument.object;
     if (PyUnicode_Check(object) || !PySequence_Check(object)) {
-        wrong_argument_type(function, name, "a sequence of int", object);
+        wrong_argument_type(argument, "a sequence of int", object);
     }
     const PyRef items = checked(PySequence_Fast(object, "a sequence of int"));
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
@@ -204,8 +153,8 @@ std::vector<std::size_t> index_list_argument(const char* function, const char* n
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
         if (!PyLong_Check(item) || PyBool_Check(item)) {
-            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must hold int, not %.100s", function,
-                         name, Py_TYPE(item)->tp_name);
+            PyErr_Format(PyExc_TypeError, "%s() argument '%s' must hold int, not %.100s",
+                         argument.function, argument.name, Py_TYPE(item)->tp_name);
             throw PythonErrorSet{};
         }
         indices.push_back(size_from_py(item));

@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstddef>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,79 +48,75 @@ T unwrap(Result<T>&& result) {
     return std::move(result).value();
 }
 
-// Sets the Python exception for the exception in flight. Call only inside a
-// catch block.
-void translate_current_exception() noexcept;
+// Makes the exception type for broken preconditions,
+// `lignor.InternalFailure`, derived from BaseException so that `except
+// Exception` does not swallow a programming error. The module makes one in
+// its exec slot and keeps it in its state; throws PythonErrorSet.
+PyRef make_internal_failure_type();
 
-// The exception type for broken preconditions: `lignor.InternalFailure`,
-// derived from BaseException so that `except Exception` does not swallow a
-// programming error. Made on first use; a borrowed reference, or null with
-// an error set.
-PyObject* internal_failure_type() noexcept;
+// Sets the Python exception for the exception in flight. Call only inside a
+// catch block. Internal failures are raised as `internal_failure` (borrowed),
+// or as SystemError where no module is at hand to lend its type (null).
+void translate_current_exception(PyObject* internal_failure) noexcept;
 
 // Runs a method body that returns a `PyRef`; returns the new reference, or
 // null with a Python exception set.
 template <typename Body>
-PyObject* boundary(Body&& body) noexcept {
+PyObject* boundary(PyObject* internal_failure, Body&& body) noexcept {
     try {
         return std::forward<Body>(body)().release();
     } catch (...) {
-        translate_current_exception();
+        translate_current_exception(internal_failure);
         return nullptr;
     }
 }
 
 // The same for slots that return a size (`__len__`): -1 on failure.
 template <typename Body>
-Py_ssize_t size_boundary(Body&& body) noexcept {
+Py_ssize_t size_boundary(PyObject* internal_failure, Body&& body) noexcept {
     try {
         return std::forward<Body>(body)();
     } catch (...) {
-        translate_current_exception();
+        translate_current_exception(internal_failure);
         return -1;
     }
 }
 
-// One parameter of a method: its name, whether the caller must pass it, and
-// whether it may be passed by keyword only.
-struct Parameter {
+// One argument of a call as the converters below read it: the function and
+// parameter it was passed for (named in their errors) and the object,
+// borrowed from the call; null when an optional argument was omitted.
+struct Argument {
+    const char* function;
     const char* name;
-    bool required = true;
-    // Only by name: every parameter after the first keyword-only one is too.
-    bool keyword_only = false;
-};
+    PyObject* object;
 
-// Binds the positional and keyword arguments of a call to `parameters`, in
-// order; an omitted optional parameter is left null. Raises TypeError naming
-// the function and the argument for a missing, surplus, repeated or unknown
-// argument. The pointers borrow from `args` and `kwargs`.
-std::vector<PyObject*> bind_arguments(const char* function, std::span<const Parameter> parameters,
-                                      PyObject* args, PyObject* kwargs);
+    // The same argument's names for an object it holds (an item, a key).
+    Argument holding(PyObject* item) const noexcept { return {function, name, item}; }
+};
 
 // The text of a `str` argument as UTF-8, borrowed from the object; TypeError
 // naming the function and the argument for anything else, UnicodeEncodeError
 // for a `str` holding a lone surrogate.
-std::string_view text_argument(const char* function, const char* name, PyObject* object);
+std::string_view text_argument(const Argument& argument);
 // Any `str`, lone surrogates included (encoded as "surrogatepass" does), for
 // readers that take every text and never fail; the builder of values.hpp
 // hands such bytes back as the same surrogates.
-std::string any_text_argument(const char* function, const char* name, PyObject* object);
+std::string any_text_argument(const Argument& argument);
 // The contents of a `bytes` argument (not bytearray or memoryview).
-std::string_view bytes_argument(const char* function, const char* name, PyObject* object);
+std::string_view bytes_argument(const Argument& argument);
 // An unsigned size from an `int` argument: TypeError naming the function
 // and the argument for anything else (a `bool` included), OverflowError when
 // negative or too large.
-std::size_t size_argument(const char* function, const char* name, PyObject* object);
+std::size_t size_argument(const Argument& argument);
 // A path argument: whatever `os.fspath` turns into a `str`, encoded with the
 // file-system encoding.
-std::string path_argument(const char* function, const char* name, PyObject* object);
+std::string path_argument(const Argument& argument);
 
 // A structure path argument: any sequence of `int` but a `str`, each a
 // non-negative index. TypeError naming the function and the argument for
 // anything else (a `bool` index included), OverflowError for a negative or
 // too large index.
-std::vector<std::size_t> index_list_argument(const char* function, const char* name,
-                                             PyObject* object);
+std::vector<std::size_t> index_list_argument(const Argument& argument);
 
 // A method function of any of CPython's signatures as the PyCFunction pointer
 // type that PyMethodDef holds; the flags say which signature it really has.

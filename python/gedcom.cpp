@@ -14,6 +14,7 @@
 #include "decode.hpp"
 #include "document.hpp"
 #include "family.hpp"
+#include "method.hpp"
 #include "v7check.hpp"
 #include "validate.hpp"
 #include "values.hpp"
@@ -54,26 +55,22 @@ PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
 // The encoding a caller names for `parse`: nothing for None; LookupError
 // naming it, as Python's own codecs raise, for a name neither this library
 // nor ICU knows.
-std::optional<NamedEncoding> encoding_argument(PyObject* object) {
-    if (object == nullptr || object == Py_None) return std::nullopt;
-    const std::string_view name = text_argument("parse", "encoding", object);
-    auto named = encoding_named(name);
+std::optional<NamedEncoding> encoding_argument(const Argument& argument) {
+    if (argument.object == nullptr || argument.object == Py_None) return std::nullopt;
+    auto named = encoding_named(text_argument(argument));
     if (!named) {
-        PyErr_Format(PyExc_LookupError, "unknown encoding: %U", object);
+        PyErr_Format(PyExc_LookupError, "unknown encoding: %U", argument.object);
         throw PythonErrorSet{};
     }
     return named;
 }
 
-// `parse` is called on the class. CPython hands a METH_STATIC function no
-// class at all, so it is a class method: the class arrives as `cls` and the
-// module needs no global state to find its own type. Callers see no
-// difference (the class cannot be subclassed).
 // The `limits` argument of `parse`: None, or a dict that tightens some of
 // the reader's bounds by name. The document is read under them and every
 // edit keeps it within them; no bound can be loosened.
-ParseLimits limits_argument(PyObject* object) {
+ParseLimits limits_argument(const Argument& argument) {
     ParseLimits limits;
+    PyObject* object = argument.object;
     if (object == nullptr || object == Py_None) return limits;
     if (!PyDict_Check(object)) {
         PyErr_Format(PyExc_TypeError, "parse() argument 'limits' must be a dict, not %.100s",
@@ -92,14 +89,14 @@ ParseLimits limits_argument(PyObject* object) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(object, &position, &key, &value)) {
-        const std::string_view name = text_argument("parse", "limits", key);
+        const std::string_view name = text_argument(argument.holding(key));
         const auto bound = std::find_if(std::begin(bounds), std::end(bounds),
                                         [&](const auto& entry) { return name == entry.first; });
         if (bound == std::end(bounds)) {
             PyErr_Format(PyExc_TypeError, "parse() argument 'limits' has no bound %R", key);
             throw PythonErrorSet{};
         }
-        const std::uint64_t wanted = size_argument("parse", "limits", value);
+        const std::uint64_t wanted = size_argument(argument.holding(value));
         if (wanted > *bound->second) {
             PyErr_Format(PyExc_ValueError, "the bound %s can only be tightened: at most %llu",
                          bound->first, static_cast<unsigned long long>(*bound->second));
@@ -111,18 +108,36 @@ ParseLimits limits_argument(PyObject* object) {
     return limits;
 }
 
-PyObject* gedcom_parse(PyObject* cls, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {
-            {"data"}, {"encoding", false, true}, {"limits", false, true}};
-        const auto bound = bind_arguments("parse", parameters, args, kwargs);
-        const std::string_view bytes = bytes_argument("parse", "data", bound[0]);
-        const std::optional<NamedEncoding> chosen = encoding_argument(bound[1]);
-        return make_gedcom(
-            reinterpret_cast<PyTypeObject*>(cls),
-            unwrap(Document::from_bytes_with(bytes, limits_argument(bound[2]), chosen)));
-    });
+// `parse`, `new_v551` and `new_v7` are called on the class. CPython hands a
+// METH_STATIC function no class at all, so they are class methods: the
+// class arrives as `self` and the module needs no global state to find its
+// own type. Callers see no difference (the class cannot be subclassed).
+PyTypeObject* gedcom_type(const Call& call) {
+    return reinterpret_cast<PyTypeObject*>(call.self());
 }
+
+PyRef gedcom_parse(const Call& call) {
+    const std::string_view bytes = bytes_argument(call[0]);
+    const std::optional<NamedEncoding> chosen = encoding_argument(call[1]);
+    return make_gedcom(gedcom_type(call),
+                       unwrap(Document::from_bytes_with(bytes, limits_argument(call[2]), chosen)));
+}
+
+constexpr Method parse_method{
+    "parse",
+    Receiver::type,
+    {required("data"), keyword_only("encoding", "None"), keyword_only("limits", "None")},
+    gedcom_parse,
+    "Reads a document from a file's bytes: encoding sniffed and reported,\n"
+    "then parsed. Raises `ValueError` for input the bounds refuse.\n"
+    "`encoding` names the encoding the bytes are in, whatever the file\n"
+    "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
+    "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
+    "encoding is ignored. Raises `LookupError` for a name it does not know.\n"
+    "\n"
+    "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
+    "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
+    "document is read under them, and every edit keeps it within them."};
 
 // The report of a document made here rather than read from bytes: UTF-8,
 // nothing declared, nothing replaced, no byte-order mark.
@@ -132,45 +147,57 @@ LoadedDocument made_here(Document document) {
     return {std::move(document), std::move(report)};
 }
 
-PyObject* gedcom_new_v551(PyObject* cls, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"source_system"}};
-        PyObject* source = bind_arguments("new_v551", parameters, args, kwargs)[0];
-        const std::string_view text = text_argument("new_v551", "source_system", source);
-        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls),
-                           made_here(Document::new_v551(text)));
-    });
+PyRef gedcom_new_v551(const Call& call) {
+    const std::string_view source = text_argument(call[0]);
+    return make_gedcom(gedcom_type(call), made_here(Document::new_v551(source)));
 }
 
-PyObject* gedcom_new_v7(PyObject* cls, PyObject*) {
-    return boundary([&] {
-        return make_gedcom(reinterpret_cast<PyTypeObject*>(cls), made_here(Document::new_v7()));
-    });
+constexpr Method new_v551_method{
+    "new_v551",
+    Receiver::type,
+    {required("source_system")},
+    gedcom_new_v551,
+    "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
+    "producing system, which 5.5.1 requires, and declaring UTF-8."};
+
+PyRef gedcom_new_v7(const Call& call) {
+    return make_gedcom(gedcom_type(call), made_here(Document::new_v7()));
 }
 
-// A read method's body, run inside the boundary under the object's shared
-// borrow: `body(const GedcomState&)` returns the method's result.
+constexpr Method new_v7_method{"new_v7",
+                               Receiver::type,
+                               {},
+                               gedcom_new_v7,
+                               "An empty GEDCOM 7.0 document: header and trailer."};
+
+// A read of `self`: `body(const GedcomState&)` returns the result.
 template <typename Body>
-PyObject* read_call(PyObject* self, Body&& body) {
-    return boundary([&] { return state_of(self).read(body); });
+PyRef read(PyObject* self, Body&& body) {
+    return state_of(self).read(std::forward<Body>(body));
 }
 
 // ----- properties ----------------------------------------------------------
 
+// A property's body, run inside the boundary as a read of `self`.
+template <typename Body>
+PyObject* read_property(PyObject* self, Body&& body) {
+    return type_boundary(Py_TYPE(self), [&](ModuleState&) { return read(self, body); });
+}
+
 PyObject* gedcom_encoding(PyObject* self, void*) {
-    return read_call(self,
-                     [](const GedcomState& state) { return text_to_py(state.report().summary()); });
+    return read_property(
+        self, [](const GedcomState& state) { return text_to_py(state.report().summary()); });
 }
 
 PyObject* gedcom_version(PyObject* self, void*) {
-    return read_call(self, [](const GedcomState& state) {
+    return read_property(self, [](const GedcomState& state) {
         const auto version = state.document().version();
         return version ? text_to_py(*version) : PyRef::new_reference(Py_None);
     });
 }
 
 PyObject* gedcom_content_records(PyObject* self, void*) {
-    return read_call(self, [](const GedcomState& state) {
+    return read_property(self, [](const GedcomState& state) {
         return checked(PyLong_FromSize_t(state.document().content_records()));
     });
 }
@@ -179,14 +206,21 @@ PyObject* gedcom_content_records(PyObject* self, void*) {
 
 // An identifier argument as UTF-8, or nothing for a `str` that UTF-8 cannot
 // hold (a lone surrogate): no record has such an identifier.
-std::optional<std::string_view> xref_argument(const char* function, PyObject* object) {
+std::optional<std::string_view> xref_argument(const Argument& argument) {
     try {
-        return text_argument(function, "xref", object);
+        return text_argument(argument);
     } catch (const PythonErrorSet&) {
         if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw;
         PyErr_Clear();
         return std::nullopt;
     }
+}
+
+// KeyError for an address no record answers to, holding the caller's own
+// object, so that the key is exactly as given.
+[[noreturn]] void missing_record(const Argument& address) {
+    PyErr_SetObject(PyExc_KeyError, address.object);
+    throw PythonErrorSet{};
 }
 
 // The views of every record tagged exactly `tag` (every record when `tag` is
@@ -209,69 +243,102 @@ struct RecordViews {
     }
 };
 
-// Runs `body(state, cache)` as a read of `self`, with the module's value cache.
-template <typename Body>
-PyObject* read_values(PyObject* self, Body&& body) {
-    return boundary([&] {
-        ValueCache& cache = type_cache(Py_TYPE(self));
-        return state_of(self).read([&](const GedcomState& state) { return body(state, cache); });
-    });
-}
-
 template <typename View>
-PyObject* views_call(PyObject* self, std::string_view tag) {
-    return read_values(self, [&](const GedcomState& state, ValueCache& cache) {
-        return to_py(cache, RecordViews<View>{state.document(), tag});
+PyRef views(const Call& call, std::string_view tag) {
+    return read(call.self(), [&](const GedcomState& state) {
+        return to_py(call.cache(), RecordViews<View>{state.document(), tag});
     });
 }
 
-PyObject* gedcom_records(PyObject* self, PyObject*) {
-    return views_call<RecordView>(self, "");
+PyRef gedcom_records(const Call& call) {
+    return views<RecordView>(call, "");
 }
 
-PyObject* gedcom_record(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"xref"}};
-        PyObject* xref = bind_arguments("record", parameters, args, kwargs)[0];
-        const auto text = xref_argument("record", xref);
-        ValueCache& cache = type_cache(Py_TYPE(self));
-        return state_of(self).read([&](const GedcomState& state) {
-            const Node* record = text ? state.document().record(*text) : nullptr;
-            if (record == nullptr) {
-                // The caller's own object, so that the key is exactly as given.
-                PyErr_SetObject(PyExc_KeyError, xref);
-                throw PythonErrorSet{};
-            }
-            return to_py(cache, RecordView::from_node(*record));
-        });
+constexpr Method records_method{
+    "records",
+    Receiver::instance,
+    {},
+    gedcom_records,
+    "Every record as a view dict, nothing omitted \u2014 unknown tags included."};
+
+PyRef gedcom_record(const Call& call) {
+    const auto text = xref_argument(call[0]);
+    return read(call.self(), [&](const GedcomState& state) {
+        const Node* record = text ? state.document().record(*text) : nullptr;
+        if (record == nullptr) missing_record(call[0]);
+        return to_py(call.cache(), RecordView::from_node(*record));
     });
 }
 
-PyObject* gedcom_individuals(PyObject* self, PyObject*) {
-    return views_call<IndividualView>(self, "INDI");
+constexpr Method record_method{"record",
+                               Receiver::instance,
+                               {required("xref")},
+                               gedcom_record,
+                               "One record's view dict, by cross-reference identifier."};
+
+PyRef gedcom_individuals(const Call& call) {
+    return views<IndividualView>(call, "INDI");
 }
 
-PyObject* gedcom_families(PyObject* self, PyObject*) {
-    return views_call<FamilyView>(self, "FAM");
+constexpr Method individuals_method{
+    "individuals",
+    Receiver::instance,
+    {},
+    gedcom_individuals,
+    "Every individual, read for display: names, events, families, IDs."};
+
+PyRef gedcom_families(const Call& call) {
+    return views<FamilyView>(call, "FAM");
 }
 
-PyObject* gedcom_validate(PyObject* self, PyObject*) {
-    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
-        return list_to_py(cache, inspect(state.document()));
+constexpr Method families_method{
+    "families", Receiver::instance, {}, gedcom_families, "Every family record's view."};
+
+PyRef gedcom_validate(const Call& call) {
+    return read(call.self(), [&](const GedcomState& state) {
+        return list_to_py(call.cache(), inspect(state.document()));
     });
 }
 
-PyObject* gedcom_check_version7(PyObject* self, PyObject*) {
-    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
-        return list_to_py(cache, check_version_7(state.document()));
+constexpr Method validate_method{
+    "validate",
+    Receiver::instance,
+    {},
+    gedcom_validate,
+    "Plausibility findings: contradictions, questions, and what cites\n"
+    "nothing \u2014 reported with the numbers they were drawn from."};
+
+PyRef gedcom_check_version7(const Call& call) {
+    return read(call.self(), [&](const GedcomState& state) {
+        return list_to_py(call.cache(), check_version_7(state.document()));
     });
 }
 
-PyObject* gedcom_unresolved_pointers(PyObject* self, PyObject*) {
-    return read_values(self, [](const GedcomState& state, ValueCache& cache) {
-        return list_to_py(cache, state.document().unresolved_pointers());
+constexpr Method check_version7_method{
+    "check_version7",
+    Receiver::instance,
+    {},
+    gedcom_check_version7,
+    "Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,\n"
+    "structures version 7 does not define where they stand, cardinalities,\n"
+    "payload types, enumerations, pointers, duplicate identifiers, and the\n"
+    "header and trailer. Each is a dict with its line number in that text,\n"
+    "the record, the structure path and tags, the kind, and a message\n"
+    "saying what version 7 expects; an empty list means the text conforms."};
+
+PyRef gedcom_unresolved_pointers(const Call& call) {
+    return read(call.self(), [&](const GedcomState& state) {
+        return list_to_py(call.cache(), state.document().unresolved_pointers());
     });
 }
+
+constexpr Method unresolved_pointers_method{
+    "unresolved_pointers",
+    Receiver::instance,
+    {},
+    gedcom_unresolved_pointers,
+    "Pointers with no record behind them, addressed precisely enough to\n"
+    "repair."};
 
 // ----- relatives -----------------------------------------------------------
 
@@ -288,30 +355,34 @@ PyRef texts_to_py(const Relatives& texts) {
 // The relatives `query` finds for the `xref` argument. A read like any
 // other, though the first query fills the object's relatives cache (see
 // `GedcomState::family_graph`).
-PyObject* relatives(const char* function, RelativesQuery query, PyObject* self, PyObject* args,
-                    PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"xref"}};
-        PyObject* xref = bind_arguments(function, parameters, args, kwargs)[0];
-        const auto text = xref_argument(function, xref);
-        return state_of(self).read([&](const GedcomState& state) {
-            if (!text) return texts_to_py({});
-            return texts_to_py((state.family_graph().*query)(*text));
-        });
+template <RelativesQuery query>
+PyRef relatives(const Call& call) {
+    const auto text = xref_argument(call[0]);
+    return read(call.self(), [&](const GedcomState& state) {
+        if (!text) return texts_to_py({});
+        return texts_to_py((state.family_graph().*query)(*text));
     });
 }
 
-PyObject* gedcom_parents_of(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return relatives("parents_of", &FamilyGraph::parents_of, self, args, kwargs);
-}
+constexpr Method parents_of_method{
+    "parents_of",
+    Receiver::instance,
+    {required("xref")},
+    relatives<&FamilyGraph::parents_of>,
+    "Parents from both directions of the family link \u2014 a one-sided file\n"
+    "still answers."};
 
-PyObject* gedcom_children_of(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return relatives("children_of", &FamilyGraph::children_of, self, args, kwargs);
-}
+constexpr Method children_of_method{"children_of",
+                                    Receiver::instance,
+                                    {required("xref")},
+                                    relatives<&FamilyGraph::children_of>,
+                                    "Children from both directions of the family link."};
 
-PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return relatives("partners_of", &FamilyGraph::partners_of, self, args, kwargs);
-}
+constexpr Method partners_of_method{"partners_of",
+                                    Receiver::instance,
+                                    {required("xref")},
+                                    relatives<&FamilyGraph::partners_of>,
+                                    "Partners across every family this person appears in."};
 
 // ----- editing -------------------------------------------------------------
 //
@@ -321,10 +392,10 @@ PyObject* gedcom_partners_of(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 using Into = Result<Node> (NodeSpec::*)(const ParseLimits&) &&;
 
-// The descriptions `object` holds, each built by `into` under the bounds
+// The descriptions `argument` holds, each built by `into` under the bounds
 // `document` is kept within; the first refusal is thrown.
-std::vector<Node> built_nodes(PyObject* object, Into into, const Document& document) {
-    std::vector<NodeSpec> specs = from_py(object);
+std::vector<Node> built_nodes(const Argument& argument, Into into, const Document& document) {
+    std::vector<NodeSpec> specs = from_py(argument.object);
     std::vector<Node> nodes;
     nodes.reserve(specs.size());
     for (NodeSpec& spec : specs) {
@@ -333,15 +404,11 @@ std::vector<Node> built_nodes(PyObject* object, Into into, const Document& docum
     return nodes;
 }
 
-// The record `object` addresses (Document::addressed_record); KeyError
-// holding the caller's own object when nothing answers.
-Node& addressed_record(const char* function, PyObject* object, Document& document) {
-    const auto text = xref_argument(function, object);
+// The record `address` names (Document::addressed_record).
+Node& addressed_record(const Argument& address, Document& document) {
+    const auto text = xref_argument(address);
     Node* record = text ? document.addressed_record_mut(*text) : nullptr;
-    if (record == nullptr) {
-        PyErr_SetObject(PyExc_KeyError, object);
-        throw PythonErrorSet{};
-    }
+    if (record == nullptr) missing_record(address);
     return *record;
 }
 
@@ -349,105 +416,159 @@ PyRef none() {
     return PyRef::new_reference(Py_None);
 }
 
-PyObject* gedcom_append_records(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"records"}};
-        PyObject* records = bind_arguments("append_records", parameters, args, kwargs)[0];
-        return state_of(self).edit([&](Document& document) {
-            unwrap(document.append_records(built_nodes(records, &NodeSpec::into_node, document)));
-            return none();
-        });
+PyRef gedcom_append_records(const Call& call) {
+    return state_of(call.self()).edit([&](Document& document) {
+        unwrap(document.append_records(built_nodes(call[0], &NodeSpec::into_node, document)));
+        return none();
     });
 }
 
-PyObject* gedcom_append_structures(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"record"}, {"path"}, {"structures"}};
-        const auto bound = bind_arguments("append_structures", parameters, args, kwargs);
-        return state_of(self).edit([&](Document& document) {
-            // Any text: one that UTF-8 cannot hold names no record.
-            const std::string record = any_text_argument("append_structures", "record", bound[0]);
-            const auto path = index_list_argument("append_structures", "path", bound[1]);
-            std::vector<Node> nodes = built_nodes(bound[2], &NodeSpec::into_substructure, document);
-            unwrap(document.append_structures(record, path, std::move(nodes)));
-            return none();
-        });
+constexpr Method append_records_method{
+    "append_records",
+    Receiver::instance,
+    {required("records")},
+    gedcom_append_records,
+    "Adds records before the trailer, all or none. Each record is a dict\n"
+    "`{\"tag\", \"xref\", \"value\", \"children\"}` \u2014 only `tag` required, any\n"
+    "other key refused \u2014 and each child the same shape without `xref`. A\n"
+    "newline in a value becomes a `CONT` line. Raises `ValueError`, adding\n"
+    "nothing, for a tag or identifier the parser would not read back, a\n"
+    "repeated identifier, a header or trailer, or input past the default\n"
+    "bounds."};
+
+PyRef gedcom_append_structures(const Call& call) {
+    return state_of(call.self()).edit([&](Document& document) {
+        // Any text: one that UTF-8 cannot hold names no record.
+        const std::string record = any_text_argument(call[0]);
+        const auto path = index_list_argument(call[1]);
+        std::vector<Node> nodes = built_nodes(call[2], &NodeSpec::into_substructure, document);
+        unwrap(document.append_structures(record, path, std::move(nodes)));
+        return none();
     });
 }
 
-PyObject* gedcom_set_logical_value(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"xref"}, {"path"}, {"value"}};
-        const auto bound = bind_arguments("set_logical_value", parameters, args, kwargs);
-        return state_of(self).edit([&](Document& document) {
-            const auto path = index_list_argument("set_logical_value", "path", bound[1]);
-            const std::string_view value = text_argument("set_logical_value", "value", bound[2]);
-            Node& record = addressed_record("set_logical_value", bound[0], document);
-            unwrap(document.set_logical_value_at(record, path, value));
-            return none();
-        });
+constexpr Method append_structures_method{
+    "append_structures",
+    Receiver::instance,
+    {required("record"), required("path"), required("structures")},
+    gedcom_append_structures,
+    "Adds substructures, described as `append_records` describes records\n"
+    "but without `xref`, after the existing ones of the structure at\n"
+    "`path` in `record` \u2014 a cross-reference identifier, or `\"HEAD\"` for\n"
+    "the header. Every existing line stays as it was. Raises `ValueError`,\n"
+    "adding nothing, when nothing answers to the address or a description\n"
+    "is refused."};
+
+PyRef gedcom_set_logical_value(const Call& call) {
+    return state_of(call.self()).edit([&](Document& document) {
+        const auto path = index_list_argument(call[1]);
+        const std::string_view value = text_argument(call[2]);
+        Node& record = addressed_record(call[0], document);
+        unwrap(document.set_logical_value_at(record, path, value));
+        return none();
     });
 }
 
-// GEDCOM 5.5.1's line limit, terminator included: the default of both
-// line-fitting methods.
+constexpr Method set_logical_value_method{
+    "set_logical_value",
+    Receiver::instance,
+    {required("xref"), required("path"), required("value")},
+    gedcom_set_logical_value,
+    "Replaces one structure's logical payload, addressed by record and by\n"
+    "the `path` its view carries. The one edited line is re-rendered;\n"
+    "every untouched line still writes back byte for byte."};
+
+// The line limit of both line-fitting methods, terminator included; by
+// default GEDCOM 5.5.1's.
+constexpr Parameter max_line_bytes = optional("max_line_bytes", "255");
 constexpr std::size_t default_line_limit = 255;
 
-std::size_t line_limit_argument(const char* function, PyObject* object) {
-    return object == nullptr ? default_line_limit
-                             : size_argument(function, "max_line_bytes", object);
+std::size_t line_limit_argument(const Argument& argument) {
+    return argument.object == nullptr ? default_line_limit : size_argument(argument);
 }
 
-PyObject* gedcom_wrap_long_lines(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"max_line_bytes", false}};
-        const auto bound = bind_arguments("wrap_long_lines", parameters, args, kwargs);
-        const std::size_t limit = line_limit_argument("wrap_long_lines", bound[0]);
-        auto wrapped = state_of(self).edit(
-            [&](Document& document) { return wrap_long_lines(document, limit); },
-            [](const auto& result) {
-                return result && std::any_of(result->begin(), result->end(),
-                                             [](const WrappedLine& line) { return line.wrapped; });
-            });
-        return list_to_py(type_cache(Py_TYPE(self)), unwrap(std::move(wrapped)));
-    });
+PyRef gedcom_wrap_long_lines(const Call& call) {
+    const std::size_t limit = line_limit_argument(call[0]);
+    auto wrapped = state_of(call.self())
+                       .edit([&](Document& document) { return wrap_long_lines(document, limit); },
+                             [](const auto& result) {
+                                 return result && std::any_of(result->begin(), result->end(),
+                                                              [](const WrappedLine& line) {
+                                                                  return line.wrapped;
+                                                              });
+                             });
+    return list_to_py(call.cache(), unwrap(std::move(wrapped)));
 }
 
-PyObject* gedcom_fit_line_limit(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"xref"}, {"max_line_bytes", false}};
-        const auto bound = bind_arguments("fit_line_limit", parameters, args, kwargs);
-        const auto text = xref_argument("fit_line_limit", bound[0]);
-        const std::size_t limit = line_limit_argument("fit_line_limit", bound[1]);
-        // Nothing when no record answers, which leaves the relatives cache.
-        auto fitted = state_of(self).edit(
-            [&](Document& document) -> std::optional<Result<bool>> {
-                if (!text || !document.addressed_record(*text)) return std::nullopt;
-                return fit_line_limit(document, *text, limit);
-            },
-            [](const std::optional<Result<bool>>& changed) {
-                return changed && *changed && changed->value();
-            });
-        if (!fitted) {
-            // The caller's own object, so that the key is exactly as given.
-            PyErr_SetObject(PyExc_KeyError, bound[0]);
-            throw PythonErrorSet{};
-        }
-        return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
-    });
+constexpr Method wrap_long_lines_method{
+    "wrap_long_lines",
+    Receiver::instance,
+    {max_line_bytes},
+    gedcom_wrap_long_lines,
+    "Splits every line longer than `max_line_bytes` (terminator included;\n"
+    "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
+    "structure it rewrote as `{\"record\", \"path\", \"tag\", \"wrapped\",\n"
+    "\"reason\"}`, and each whose line it must leave over the limit with\n"
+    "`wrapped` false and the reason. Lines that fit are left exactly as\n"
+    "they are. Raises `ValueError` for a version 7 document, which has no\n"
+    "`CONC`, a limit under 32, or a rewrite past the document's bounds."};
+
+PyRef gedcom_fit_line_limit(const Call& call) {
+    const auto text = xref_argument(call[0]);
+    const std::size_t limit = line_limit_argument(call[1]);
+    // Nothing when no record answers, which leaves the relatives cache.
+    auto fitted = state_of(call.self())
+                      .edit(
+                          [&](Document& document) -> std::optional<Result<bool>> {
+                              if (!text || !document.addressed_record(*text)) return std::nullopt;
+                              return fit_line_limit(document, *text, limit);
+                          },
+                          [](const std::optional<Result<bool>>& changed) {
+                              return changed && *changed && changed->value();
+                          });
+    if (!fitted) missing_record(call[0]);
+    return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
 }
+
+constexpr Method fit_line_limit_method{
+    "fit_line_limit",
+    Receiver::instance,
+    {required("xref"), max_line_bytes},
+    gedcom_fit_line_limit,
+    "Fits one record inside a 5.5.x document's line limit\n"
+    "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
+    "by inserting `CONC` lines, addressed by cross-reference identifier.\n"
+    "Call this on a record just edited with `set_logical_value`, since\n"
+    "that only ever splits a payload at the newlines it is given. Returns\n"
+    "whether anything changed; a node still carrying its original,\n"
+    "unedited line is never touched. Raises `KeyError` when no record\n"
+    "answers to `xref`, and `ValueError` as `wrap_long_lines` does."};
 
 // ----- output --------------------------------------------------------------
 
-PyObject* gedcom_to_text(PyObject* self, PyObject*) {
-    return read_call(
-        self, [](const GedcomState& state) { return text_to_py(state.document().to_text()); });
+PyRef gedcom_to_text(const Call& call) {
+    return read(call.self(),
+                [](const GedcomState& state) { return text_to_py(state.document().to_text()); });
 }
 
-PyObject* gedcom_to_bytes(PyObject* self, PyObject*) {
-    return read_call(
-        self, [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
+constexpr Method to_text_method{"to_text",
+                                Receiver::instance,
+                                {},
+                                gedcom_to_text,
+                                "The document as text, untouched lines byte for byte."};
+
+PyRef gedcom_to_bytes(const Call& call) {
+    return read(call.self(),
+                [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
 }
+
+constexpr Method to_bytes_method{
+    "to_bytes",
+    Receiver::instance,
+    {},
+    gedcom_to_bytes,
+    "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
+    "truth about them \u2014 what should be written to disk."};
 
 // ----- conversion ----------------------------------------------------------
 
@@ -466,13 +587,12 @@ PyRef owned_items(PyObject* object, PyObject* culprit) {
     return checked(PySequence_Fast(object, "a sequence"));
 }
 
-OwnedExtension owned_pair(PyObject* pair) {
-    const PyRef items = owned_items(pair, pair);
-    if (PySequence_Fast_GET_SIZE(items.get()) != 2) owned_type_error(pair);
-    OwnedExtension entry{std::string(text_argument("to_version7", "owned",
-                                                   PySequence_Fast_GET_ITEM(items.get(), 0))),
-                         std::string(text_argument("to_version7", "owned",
-                                                   PySequence_Fast_GET_ITEM(items.get(), 1)))};
+OwnedExtension owned_pair(const Argument& pair) {
+    const PyRef items = owned_items(pair.object, pair.object);
+    if (PySequence_Fast_GET_SIZE(items.get()) != 2) owned_type_error(pair.object);
+    OwnedExtension entry{
+        std::string(text_argument(pair.holding(PySequence_Fast_GET_ITEM(items.get(), 0)))),
+        std::string(text_argument(pair.holding(PySequence_Fast_GET_ITEM(items.get(), 1))))};
     // A declaration is one line: the URI goes on the TAG line after the tag.
     if (has_line_break(entry.uri)) {
         PyErr_Format(PyExc_ValueError, "the URI of %s in 'owned' contains a line break",
@@ -483,49 +603,70 @@ OwnedExtension owned_pair(PyObject* pair) {
 }
 
 // `owned` as the caller's (tag, URI) pairs in order; none for None.
-std::vector<OwnedExtension> owned_argument(PyObject* object) {
+std::vector<OwnedExtension> owned_argument(const Argument& argument) {
     std::vector<OwnedExtension> owned;
-    if (object == nullptr || object == Py_None) return owned;
-    const PyRef items = owned_items(object, object);
+    if (argument.object == nullptr || argument.object == Py_None) return owned;
+    const PyRef items = owned_items(argument.object, argument.object);
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
     owned.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        owned.push_back(owned_pair(PySequence_Fast_GET_ITEM(items.get(), i)));
+        owned.push_back(owned_pair(argument.holding(PySequence_Fast_GET_ITEM(items.get(), i))));
     }
     return owned;
 }
 
 // (the converted document as a new object of `self`'s type, the notes as
 // dicts): what either conversion method returns.
-PyRef conversion_to_py(PyObject* self, Conversion& conversion) {
-    const PyRef notes = notes_to_py(type_cache(Py_TYPE(self)), conversion.notes);
-    const PyRef converted = make_gedcom(Py_TYPE(self), made_here(std::move(conversion.document)));
+PyRef conversion_to_py(const Call& call, Conversion& conversion) {
+    const PyRef notes = notes_to_py(call.cache(), conversion.notes);
+    const PyRef converted =
+        make_gedcom(Py_TYPE(call.self()), made_here(std::move(conversion.document)));
     return checked(PyTuple_Pack(2, converted.get(), notes.get()));
 }
 
-PyObject* gedcom_to_version7(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return boundary([&] {
-        static constexpr Parameter parameters[] = {{"owned", false}};
-        const auto bound = bind_arguments("to_version7", parameters, args, kwargs);
-        const std::vector<OwnedExtension> owned = owned_argument(bound[0]);
-        Conversion conversion = state_of(self).read(
-            [&](const GedcomState& state) { return to_version_7_with(state.document(), owned); });
-        return conversion_to_py(self, conversion);
+PyRef gedcom_to_version7(const Call& call) {
+    const std::vector<OwnedExtension> owned = owned_argument(call[0]);
+    Conversion conversion = state_of(call.self()).read([&](const GedcomState& state) {
+        return to_version_7_with(state.document(), owned);
     });
+    return conversion_to_py(call, conversion);
 }
 
-PyObject* gedcom_to_version551(PyObject* self, PyObject*) {
-    return boundary([&] {
-        Conversion conversion = state_of(self).read(
-            [](const GedcomState& state) { return to_version_551(state.document()); });
-        return conversion_to_py(self, conversion);
+constexpr Method to_version7_method{
+    "to_version7",
+    Receiver::instance,
+    {optional("owned", "None")},
+    gedcom_to_version7,
+    "An explicit conversion to GEDCOM 7.0: the converted document and the\n"
+    "notes naming every construct touched, dropped, or kept.\n"
+    "\n"
+    "`owned` names the extension tags the caller writes itself, each paired\n"
+    "with the URI it is documented at \u2014 `[(\"_PRIM\", "
+    "\"https://lignor.example.org/docs/extensions/PRIM\")]`.\n"
+    "Those are declared by name; any other extension in the file is\n"
+    "declared as undocumented rather than dropped, because it is somebody's\n"
+    "data either way."};
+
+PyRef gedcom_to_version551(const Call& call) {
+    Conversion conversion = state_of(call.self()).read([](const GedcomState& state) {
+        return to_version_551(state.document());
     });
+    return conversion_to_py(call, conversion);
 }
+
+constexpr Method to_version551_method{
+    "to_version551",
+    Receiver::instance,
+    {},
+    gedcom_to_version551,
+    "An explicit conversion to GEDCOM 5.5.1, with the same reporting."};
 
 // ----- slots ---------------------------------------------------------------
 
 Py_ssize_t gedcom_len(PyObject* self) {
-    return size_boundary([&] {
+    ModuleState* module = type_module_state(Py_TYPE(self));
+    if (module == nullptr) return -1;
+    return size_boundary(module->internal_failure.get(), [&] {
         return state_of(self).read([](const GedcomState& state) {
             return static_cast<Py_ssize_t>(state.document().content_records());
         });
@@ -533,7 +674,7 @@ Py_ssize_t gedcom_len(PyObject* self) {
 }
 
 PyObject* gedcom_repr(PyObject* self) {
-    return read_call(self, [](const GedcomState& state) {
+    return read_property(self, [](const GedcomState& state) {
         const auto version = state.document().version();
         return text_to_py("<Gedcom " + std::to_string(state.document().content_records()) +
                           " records, version " + (version ? *version : "unstated") + ", " +
@@ -543,117 +684,32 @@ PyObject* gedcom_repr(PyObject* self) {
 
 // ----- the type ------------------------------------------------------------
 
-// One method entry with its name written once: `gedcom_<name>` is the
-// function, and the docstring opens with the signature line that
-// `inspect.signature` reads, "<name>(<parameters>)\n--\n\n".
-#define GEDCOM_METHOD(name, flags, parameters, description) \
-    { #name, as_cfunction(gedcom_##name), flags, #name "(" parameters ")\n--\n\n" description }
-
-constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
-
-// In the order of the class surface; the members of later areas (line
-// fitting, conversion) slot in between.
+// In the order of the class surface.
 PyMethodDef gedcom_methods[] = {
-    GEDCOM_METHOD(parse, with_arguments | METH_CLASS, "data, *, encoding=None, limits=None",
-                  "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-                  "then parsed. Raises `ValueError` for input the bounds refuse.\n"
-                  "`encoding` names the encoding the bytes are in, whatever the file\n"
-                  "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
-                  "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
-                  "encoding is ignored. Raises `LookupError` for a name it does not know.\n"
-                  "\n"
-                  "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
-                  "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
-                  "document is read under them, and every edit keeps it within them."),
-    GEDCOM_METHOD(new_v551, with_arguments | METH_CLASS, "source_system",
-                  "An empty GEDCOM 5.5.1 document \u2014 header and trailer \u2014 naming the\n"
-                  "producing system, which 5.5.1 requires, and declaring UTF-8."),
-    GEDCOM_METHOD(new_v7, METH_NOARGS | METH_CLASS, "",
-                  "An empty GEDCOM 7.0 document: header and trailer."),
-    GEDCOM_METHOD(append_records, with_arguments, "$self, records",
-                  "Adds records before the trailer, all or none. Each record is a dict\n"
-                  "`{\"tag\", \"xref\", \"value\", \"children\"}` \u2014 only `tag` required, any\n"
-                  "other key refused \u2014 and each child the same shape without `xref`. A\n"
-                  "newline in a value becomes a `CONT` line. Raises `ValueError`, adding\n"
-                  "nothing, for a tag or identifier the parser would not read back, a\n"
-                  "repeated identifier, a header or trailer, or input past the default\n"
-                  "bounds."),
-    GEDCOM_METHOD(append_structures, with_arguments, "$self, record, path, structures",
-                  "Adds substructures, described as `append_records` describes records\n"
-                  "but without `xref`, after the existing ones of the structure at\n"
-                  "`path` in `record` \u2014 a cross-reference identifier, or `\"HEAD\"` for\n"
-                  "the header. Every existing line stays as it was. Raises `ValueError`,\n"
-                  "adding nothing, when nothing answers to the address or a description\n"
-                  "is refused."),
-    GEDCOM_METHOD(wrap_long_lines, with_arguments, "$self, max_line_bytes=255",
-                  "Splits every line longer than `max_line_bytes` (terminator included;\n"
-                  "255 is GEDCOM 5.5.1's limit) across `CONC` lines, and returns each\n"
-                  "structure it rewrote as `{\"record\", \"path\", \"tag\", \"wrapped\",\n"
-                  "\"reason\"}`, and each whose line it must leave over the limit with\n"
-                  "`wrapped` false and the reason. Lines that fit are left exactly as\n"
-                  "they are. Raises `ValueError` for a version 7 document, which has no\n"
-                  "`CONC`, a limit under 32, or a rewrite past the document's bounds."),
-    GEDCOM_METHOD(fit_line_limit, with_arguments, "$self, xref, max_line_bytes=255",
-                  "Fits one record inside a 5.5.x document's line limit\n"
-                  "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
-                  "by inserting `CONC` lines, addressed by cross-reference identifier.\n"
-                  "Call this on a record just edited with `set_logical_value`, since\n"
-                  "that only ever splits a payload at the newlines it is given. Returns\n"
-                  "whether anything changed; a node still carrying its original,\n"
-                  "unedited line is never touched. Raises `KeyError` when no record\n"
-                  "answers to `xref`, and `ValueError` as `wrap_long_lines` does."),
-    GEDCOM_METHOD(records, METH_NOARGS, "$self",
-                  "Every record as a view dict, nothing omitted \u2014 unknown tags included."),
-    GEDCOM_METHOD(record, with_arguments, "$self, xref",
-                  "One record's view dict, by cross-reference identifier."),
-    GEDCOM_METHOD(individuals, METH_NOARGS, "$self",
-                  "Every individual, read for display: names, events, families, IDs."),
-    GEDCOM_METHOD(families, METH_NOARGS, "$self", "Every family record's view."),
-    GEDCOM_METHOD(validate, METH_NOARGS, "$self",
-                  "Plausibility findings: contradictions, questions, and what cites\n"
-                  "nothing \u2014 reported with the numbers they were drawn from."),
-    GEDCOM_METHOD(check_version7, METH_NOARGS, "$self",
-                  "Every problem of the GEDCOM 7 text `to_text()` writes: line syntax,\n"
-                  "structures version 7 does not define where they stand, cardinalities,\n"
-                  "payload types, enumerations, pointers, duplicate identifiers, and the\n"
-                  "header and trailer. Each is a dict with its line number in that text,\n"
-                  "the record, the structure path and tags, the kind, and a message\n"
-                  "saying what version 7 expects; an empty list means the text conforms."),
-    GEDCOM_METHOD(unresolved_pointers, METH_NOARGS, "$self",
-                  "Pointers with no record behind them, addressed precisely enough to\n"
-                  "repair."),
-    GEDCOM_METHOD(parents_of, with_arguments, "$self, xref",
-                  "Parents from both directions of the family link \u2014 a one-sided file\n"
-                  "still answers."),
-    GEDCOM_METHOD(children_of, with_arguments, "$self, xref",
-                  "Children from both directions of the family link."),
-    GEDCOM_METHOD(partners_of, with_arguments, "$self, xref",
-                  "Partners across every family this person appears in."),
-    GEDCOM_METHOD(set_logical_value, with_arguments, "$self, xref, path, value",
-                  "Replaces one structure's logical payload, addressed by record and by\n"
-                  "the `path` its view carries. The one edited line is re-rendered;\n"
-                  "every untouched line still writes back byte for byte."),
-    GEDCOM_METHOD(to_text, METH_NOARGS, "$self",
-                  "The document as text, untouched lines byte for byte."),
-    GEDCOM_METHOD(to_bytes, METH_NOARGS, "$self",
-                  "The document as UTF-8 bytes with a `CHAR` declaration that tells the\n"
-                  "truth about them \u2014 what should be written to disk."),
-    GEDCOM_METHOD(to_version7, with_arguments, "$self, owned=None",
-                  "An explicit conversion to GEDCOM 7.0: the converted document and the\n"
-                  "notes naming every construct touched, dropped, or kept.\n"
-                  "\n"
-                  "`owned` names the extension tags the caller writes itself, each paired\n"
-                  "with the URI it is documented at \u2014 `[(\"_PRIM\", "
-                  "\"https://lignor.example.org/docs/extensions/PRIM\")]`.\n"
-                  "Those are declared by name; any other extension in the file is\n"
-                  "declared as undocumented rather than dropped, because it is somebody's\n"
-                  "data either way."),
-    GEDCOM_METHOD(to_version551, METH_NOARGS, "$self",
-                  "An explicit conversion to GEDCOM 5.5.1, with the same reporting."),
+    method_def<parse_method>(),
+    method_def<new_v551_method>(),
+    method_def<new_v7_method>(),
+    method_def<append_records_method>(),
+    method_def<append_structures_method>(),
+    method_def<wrap_long_lines_method>(),
+    method_def<fit_line_limit_method>(),
+    method_def<records_method>(),
+    method_def<record_method>(),
+    method_def<individuals_method>(),
+    method_def<families_method>(),
+    method_def<validate_method>(),
+    method_def<check_version7_method>(),
+    method_def<unresolved_pointers_method>(),
+    method_def<parents_of_method>(),
+    method_def<children_of_method>(),
+    method_def<partners_of_method>(),
+    method_def<set_logical_value_method>(),
+    method_def<to_text_method>(),
+    method_def<to_bytes_method>(),
+    method_def<to_version7_method>(),
+    method_def<to_version551_method>(),
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef GEDCOM_METHOD
 
 PyGetSetDef gedcom_properties[] = {
     {"encoding", gedcom_encoding, nullptr,

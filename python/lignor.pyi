@@ -10,6 +10,9 @@ from typing import Literal, Required, Self, Sequence, TypedDict, final
 
 __version__: str
 
+class InternalFailure(BaseException):
+    """A broken precondition inside lignor: a bug in the library, never bad input."""
+
 # ----- dicts the module returns ----------------------------------------------
 
 class UnresolvedPointer(TypedDict):

@@ -1,5 +1,6 @@
 // The `lignor` extension module: multi-phase initialisation with one
-// execution step that registers the module's classes, functions and
+// execution step that makes the module's state (its `InternalFailure`
+// type and value cache) and registers the module's classes, functions and
 // version, in order, stopping at the first failure.
 #include "archive.hpp"
 #include "functions.hpp"
@@ -40,8 +41,8 @@ PyModuleDef lignor_module = {
     sizeof(ModuleState),
     nullptr,
     lignor_slots,
-    nullptr,  // the state holds only strings, which hold nothing
-    nullptr,
+    module_state_traverse,
+    module_state_clear,
     module_state_free,
 };
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "bridge.hpp"
@@ -26,21 +28,16 @@ PyRef decoded(std::string_view text) {
 
 }  // namespace
 
-TextMemo::~TextMemo() {
-    for (std::size_t i = 0; i < slot_count; ++i) Py_XDECREF(slots_[i].text);
-}
-
 PyRef TextMemo::get(std::string_view text) {
     if (text.size() > longest) return decoded(text);
     Slot& slot = slots_[std::hash<std::string_view>{}(text) % slot_count];
-    if (slot.text != nullptr && std::string_view(slot.bytes.data(), slot.size) == text) {
+    if (slot.text && std::string_view(slot.bytes.data(), slot.size) == text) {
         slot.misses = 0;
-        return PyRef::new_reference(slot.text);
+        return PyRef::new_reference(slot.text.get());
     }
     PyRef made = decoded(text);
-    if (slot.text != nullptr && ++slot.misses < misses_to_evict) return made;
-    Py_XDECREF(slot.text);  // a str: its release runs no Python code
-    slot.text = PyRef::new_reference(made.get()).release();
+    if (slot.text && ++slot.misses < misses_to_evict) return made;
+    slot.text = PyRef::new_reference(made.get());  // the str let go runs no Python code
     slot.size = static_cast<std::uint8_t>(text.size());
     slot.misses = 0;
     std::copy(text.begin(), text.end(), slot.bytes.begin());
@@ -140,40 +137,44 @@ PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes) {
     return list_to_py(cache, notes);
 }
 
-namespace {
+static_assert(std::is_standard_layout_v<ModuleState>);
 
-ModuleState& state_of_module(PyObject* module) {
-    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
-    if (state == nullptr) throw PythonErrorSet{};
-    return *state;
+ModuleState* module_state(PyObject* module) noexcept {
+    return static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
-}  // namespace
+ModuleState* type_module_state(PyTypeObject* type) noexcept {
+    PyObject* module = PyType_GetModule(type);
+    return module != nullptr ? module_state(module) : nullptr;
+}
 
 int module_state_init(PyObject* module) noexcept {
-    return static_cast<int>(size_boundary([&] {
-        state_of_module(module).cache = std::make_unique<ValueCache>().release();
+    void* memory = PyModule_GetState(module);
+    if (memory == nullptr) return -1;
+    // No type to raise internal failures with until the first line is done.
+    return static_cast<int>(size_boundary(nullptr, [&] {
+        ModuleState& state = *new (memory) ModuleState{};
+        state.internal_failure = make_internal_failure_type();
+        state.cache = std::make_unique<ValueCache>();
+        if (PyModule_AddObjectRef(module, "InternalFailure", state.internal_failure.get()) < 0) {
+            throw PythonErrorSet{};
+        }
         return Py_ssize_t{0};
     }));
 }
 
+int module_state_traverse(PyObject* module, visitproc visit, void* arg) {
+    if (ModuleState* state = module_state(module)) Py_VISIT(state->internal_failure.get());
+    return 0;
+}
+
+int module_state_clear(PyObject* module) {
+    if (ModuleState* state = module_state(module)) state->internal_failure = PyRef();
+    return 0;
+}
+
 void module_state_free(void* module) {
-    auto* state = static_cast<ModuleState*>(PyModule_GetState(static_cast<PyObject*>(module)));
-    if (state == nullptr) return;
-    delete state->cache;
-    state->cache = nullptr;
-}
-
-ValueCache& module_cache(PyObject* module) {
-    ValueCache* cache = state_of_module(module).cache;
-    if (cache == nullptr) throw InternalFailure("the module's cache was used before it was made");
-    return *cache;
-}
-
-ValueCache& type_cache(PyTypeObject* type) {
-    PyObject* module = PyType_GetModule(type);
-    if (module == nullptr) throw PythonErrorSet{};
-    return module_cache(module);
+    if (ModuleState* state = module_state(static_cast<PyObject*>(module))) std::destroy_at(state);
 }
 
 }  // namespace lignor::python

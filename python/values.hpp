@@ -64,7 +64,6 @@ class TextMemo {
     TextMemo() : slots_(std::make_unique<Slot[]>(slot_count)) {}
     TextMemo(const TextMemo&) = delete;
     TextMemo& operator=(const TextMemo&) = delete;
-    ~TextMemo();
 
     // The `str` of `text`, shared when it has at most `longest` bytes.
     PyRef get(std::string_view text);
@@ -74,7 +73,7 @@ class TextMemo {
     static constexpr std::uint8_t misses_to_evict = 4;
 
     struct Slot {
-        PyObject* text = nullptr;
+        PyRef text;
         std::uint8_t size = 0;
         std::uint8_t misses = 0;
         std::array<char, longest> bytes;
@@ -147,18 +146,24 @@ PyRef list_to_py(ValueCache& cache, const Values& values) {
 // The notes of a conversion, for every conversion method.
 PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes);
 
-// What the module keeps for its life: its value cache, made when it is
-// executed and released when it is freed.
+// What the module keeps for its life, made by its exec slot and released
+// by its `m_free`. CPython hands the state over zeroed, which both members
+// read as empty, so the collector may visit it before the exec slot ran.
 struct ModuleState {
-    ValueCache* cache;
+    PyRef internal_failure;  // `lignor.InternalFailure`, also added to the module
+    std::unique_ptr<ValueCache> cache;
 };
 
-// Fills the state of a freshly made `module`; -1 with a Python error set.
+// Makes the state of a freshly made `module` and adds `InternalFailure` to
+// it; -1 with a Python error set.
 int module_state_init(PyObject* module) noexcept;
-// The module's `m_free`.
+// The module's `m_traverse`, `m_clear` and `m_free`.
+int module_state_traverse(PyObject* module, visitproc visit, void* arg);
+int module_state_clear(PyObject* module);
 void module_state_free(void* module);
-// The value cache of the module that `module` is, or that defined `type`.
-ValueCache& module_cache(PyObject* module);
-ValueCache& type_cache(PyTypeObject* type);
+// The state of the module that `module` is, or that defined `type`; null
+// with a Python error set when there is none.
+ModuleState* module_state(PyObject* module) noexcept;
+ModuleState* type_module_state(PyTypeObject* type) noexcept;
 
 }  // namespace lignor::python

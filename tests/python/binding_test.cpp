@@ -15,12 +15,21 @@
 namespace lignor::python {
 namespace {
 
+// The interpreter, and the `InternalFailure` type a module would keep.
 class Interpreter : public ::testing::Environment {
   public:
-    void SetUp() override { Py_InitializeEx(0); }
-    void TearDown() override { Py_FinalizeEx(); }
+    void SetUp() override {
+        Py_InitializeEx(0);
+        internal_failure = make_internal_failure_type();
+    }
+    void TearDown() override {
+        internal_failure = PyRef();
+        Py_FinalizeEx();
+    }
+    PyRef internal_failure;
 };
-const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+auto* const interpreter =
+    static_cast<Interpreter*>(::testing::AddGlobalTestEnvironment(new Interpreter));
 
 // The exception the boundary left set: its type name and str(); cleared.
 std::pair<std::string, std::string> raised() {
@@ -41,7 +50,7 @@ std::pair<std::string, std::string> raised() {
 // texts when it returned normally.
 template <typename Body>
 std::pair<std::string, std::string> through_boundary(Body body) {
-    PyRef result = PyRef::steal(boundary([&]() -> PyRef {
+    PyRef result = PyRef::steal(boundary(interpreter->internal_failure.get(), [&]() -> PyRef {
         body();
         return PyRef::new_reference(Py_None);
     }));
@@ -76,9 +85,7 @@ TEST(binding_boundary, maps_every_failure_to_its_python_exception) {
 }
 
 TEST(binding_boundary, internal_failure_escapes_except_exception) {
-    PyObject* type = internal_failure_type();
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type, internal_failure_type());
+    PyObject* type = interpreter->internal_failure.get();
     EXPECT_TRUE(PyObject_IsSubclass(type, PyExc_BaseException));
     EXPECT_FALSE(PyObject_IsSubclass(type, PyExc_Exception));
     PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));

@@ -5,7 +5,8 @@
 // be. Given a second argument, each function passes every text to it as soon
 // as the text is made and keeps what it returns instead: with `json.loads`,
 // how results reached Python before the builder. Not installed, not part of
-// `lignor`.
+// `lignor`. It has no `InternalFailure` of its own: a broken precondition
+// arrives as SystemError.
 #include <memory>
 #include <string>
 #include <tuple>
@@ -75,8 +76,8 @@ PyRef view_texts(const Document& document, std::string_view tag, PyObject* loads
 }
 
 PyObject* parse(PyObject*, PyObject* data) {
-    return boundary([&] {
-        auto loaded = unwrap(Document::from_bytes(bytes_argument("parse", "data", data)));
+    return boundary(nullptr, [&] {
+        auto loaded = unwrap(Document::from_bytes(bytes_argument({"parse", "data", data})));
         auto document = std::make_unique<Document>(std::move(loaded.document));
         PyRef capsule = checked(PyCapsule_New(document.get(), capsule_name, free_document));
         std::ignore = document.release();  // the capsule owns it now
@@ -86,7 +87,7 @@ PyObject* parse(PyObject*, PyObject* data) {
 
 template <typename View>
 PyObject* views(PyObject* args, std::string_view tag) {
-    return boundary([&] {
+    return boundary(nullptr, [&] {
         const auto [document, loads] = arguments(args);
         return view_texts<View>(document_of(document), tag, loads);
     });
@@ -104,7 +105,7 @@ PyObject* families(PyObject*, PyObject* args) {
 
 template <typename Make>
 PyObject* values(PyObject* args, Make make) {
-    return boundary([&] {
+    return boundary(nullptr, [&] {
         const auto [document, loads] = arguments(args);
         return texts(make(document_of(document)), loads);
     });
@@ -124,15 +125,15 @@ PyObject* to_version7_notes(PyObject*, PyObject* args) {
                   [](const Document& document) { return to_version_7_with(document, {}).notes; });
 }
 PyObject* parse_date(PyObject*, PyObject* args) {
-    return boundary([&] {
+    return boundary(nullptr, [&] {
         const auto [text, loads] = arguments(args);
-        const GedcomDate date = GedcomDate::parse(any_text_argument("parse_date", "text", text));
+        const GedcomDate date = GedcomDate::parse(any_text_argument({"parse_date", "text", text}));
         return json_text(to_json(DateReading{date}), loads);
     });
 }
 // Wraps the document in place; None when wrapping refuses it.
 PyObject* wrap_long_lines(PyObject*, PyObject* args) {
-    return boundary([&] {
+    return boundary(nullptr, [&] {
         PyObject* document = nullptr;
         Py_ssize_t limit = 0;
         if (!PyArg_ParseTuple(args, "On", &document, &limit)) throw PythonErrorSet{};

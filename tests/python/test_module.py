@@ -9,7 +9,7 @@ import pytest
 from conftest import REPO, public_callables, signature_fault
 
 # Registration order of the module.
-REGISTERED = ["Gedcom", "ArchiveWriter", "ArchiveFileWriter", "archive_total_size", "parse_date",
+REGISTERED = ["InternalFailure", "Gedcom", "ArchiveWriter", "ArchiveFileWriter", "archive_total_size", "parse_date",
               "__version__"]
 
 def test_import_registers_in_order(lignor):
