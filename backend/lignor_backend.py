@@ -32,8 +32,17 @@ import zipfile
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 STUB = ROOT / "python" / "lignor.pyi"
 # What a source distribution needs to build the module.
-SDIST_PATHS = ["pyproject.toml", "VERSION", "README.md", "CMakeLists.txt", "cmake", "src", "python",
-               "fuzz/CMakeLists.txt", "backend/lignor_backend.py"]
+SDIST_PATHS = [
+    "pyproject.toml",
+    "VERSION",
+    "README.md",
+    "CMakeLists.txt",
+    "cmake",
+    "src",
+    "python",
+    "fuzz/CMakeLists.txt",
+    "backend/lignor_backend.py",
+]
 # Every file of a wheel or source distribution gets this time stamp
 # (SOURCE_DATE_EPOCH when set), so that two builds differ only where their
 # contents do.
@@ -48,10 +57,16 @@ def _project():
 
 def _metadata():
     name, version, project = _project()
-    lines = ["Metadata-Version: 2.1", f"Name: {name}", f"Version: {version}",
-             f"Summary: {project['description']}",
-             f"Requires-Python: {project['requires-python']}",
-             "Description-Content-Type: text/markdown", "", ""]
+    lines = [
+        "Metadata-Version: 2.1",
+        f"Name: {name}",
+        f"Version: {version}",
+        f"Summary: {project['description']}",
+        f"Requires-Python: {project['requires-python']}",
+        "Description-Content-Type: text/markdown",
+        "",
+        "",
+    ]
     return "\n".join(lines) + (ROOT / project["readme"]).read_text(encoding="utf-8")
 
 
@@ -64,12 +79,35 @@ def _wheel_tag():
 def _build_extension(build_dir):
     """Builds the module for this interpreter and returns the file made."""
     generator = ["-G", "Ninja"] if shutil.which("ninja") else []
-    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), *generator,
-                    "-DCMAKE_BUILD_TYPE=Release", "-DLIGNOR_BUILD_TESTS=OFF",
-                    "-DLIGNOR_BUILD_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}"],
-                   check=True, stdout=sys.stderr)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "lignor_python",
-                    "-j", str(os.cpu_count() or 1)], check=True, stdout=sys.stderr)
+    subprocess.run(
+        [
+            "cmake",
+            "-S",
+            str(ROOT),
+            "-B",
+            str(build_dir),
+            *generator,
+            "-DCMAKE_BUILD_TYPE=Release",
+            "-DLIGNOR_BUILD_TESTS=OFF",
+            "-DLIGNOR_BUILD_BENCH=OFF",
+            f"-DPython3_EXECUTABLE={sys.executable}",
+        ],
+        check=True,
+        stdout=sys.stderr,
+    )
+    subprocess.run(
+        [
+            "cmake",
+            "--build",
+            str(build_dir),
+            "--target",
+            "lignor_python",
+            "-j",
+            str(os.cpu_count() or 1),
+        ],
+        check=True,
+        stdout=sys.stderr,
+    )
     suffix = sysconfig.get_config_var("EXT_SUFFIX")
     return build_dir / "python" / f"lignor{suffix}", suffix
 
@@ -97,8 +135,13 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
             "lignor/__init__.pyi": (STUB.read_bytes(), 0o644),
             "lignor/py.typed": (b"", 0o644),
             f"{dist_info}/METADATA": (_metadata().encode(), 0o644),
-            f"{dist_info}/WHEEL": (("Wheel-Version: 1.0\nGenerator: lignor_backend\n"
-                                    f"Root-Is-Purelib: false\nTag: {tag}\n").encode(), 0o644),
+            f"{dist_info}/WHEEL": (
+                (
+                    "Wheel-Version: 1.0\nGenerator: lignor_backend\n"
+                    f"Root-Is-Purelib: false\nTag: {tag}\n"
+                ).encode(),
+                0o644,
+            ),
         }
     record = [_record_line(path, data) for path, (data, _) in files.items()]
     record.append(f"{dist_info}/RECORD,,")

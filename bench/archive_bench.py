@@ -26,8 +26,11 @@ def peak_rss_kib():
 
 def make_source(path, size):
     """A deterministic GEDCOM-like file of exactly `size` bytes, written in 1 MiB pieces."""
-    block = b"".join(b"0 @I%d@ INDI\n1 NAME Person%d /Family%d/\n1 BIRT\n2 DATE %d MAR 18%02d\n"
-                     % (i, i * 7 % 1000, i % 97, i % 28 + 1, i % 100) for i in range(20000))
+    block = b"".join(
+        b"0 @I%d@ INDI\n1 NAME Person%d /Family%d/\n1 BIRT\n2 DATE %d MAR 18%02d\n"
+        % (i, i * 7 % 1000, i % 97, i % 28 + 1, i % 100)
+        for i in range(20000)
+    )
     block = (block * (1 + (1 << 20) // len(block)))[: 1 << 20]
     with open(path, "wb") as out:
         left = size
@@ -52,8 +55,11 @@ def case_add_file(args):
     seconds = time.perf_counter() - start
     source_mb = os.path.getsize(args.source) / 1e6
     os.remove(target)
-    return {"MB/s": round(source_mb / seconds, 1), "seconds": round(seconds, 3),
-            "archive MB": round(size / 1e6, 1)}
+    return {
+        "MB/s": round(source_mb / seconds, 1),
+        "seconds": round(seconds, 3),
+        "archive MB": round(size / 1e6, 1),
+    }
 
 
 def case_small_adds(args):
@@ -86,8 +92,12 @@ def case_total_size(args):
     return {"ms per call": round(seconds * 1000, 2), "entries/s": round(args.count / seconds)}
 
 
-CASES = {"baseline": case_baseline, "add_file": case_add_file, "small_adds": case_small_adds,
-         "total_size": case_total_size}
+CASES = {
+    "baseline": case_baseline,
+    "add_file": case_add_file,
+    "small_adds": case_small_adds,
+    "total_size": case_total_size,
+}
 
 
 def run_case(case, **options):
@@ -122,7 +132,9 @@ def main():
             for name in ("gedcom.ged", "media/photo.jpg"):
                 result = run_case("add_file", folder=folder, name=name, source=source)
                 over = (result.pop("peak RSS KiB") - baseline) / 1024
-                print(f"add_file {size_mb} MB as {name:<16} {result}  peak RSS +{over:.1f} MiB over baseline")
+                print(
+                    f"add_file {size_mb} MB as {name:<16} {result}  peak RSS +{over:.1f} MiB over baseline"
+                )
             os.remove(source)
         result = run_case("small_adds", count=args.count)
         print(f"add of {args.count:,} small entries: {result}")

@@ -15,8 +15,19 @@ def sample_file(size_mb):
     path = pathlib.Path("/tmp/lignor-bench") / f"document-utf8-{size_mb:g}mb.ged"
     if not path.exists():
         path.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run([sys.executable, str(HERE / "generate_gedcom.py"), "--size-mb", str(size_mb),
-                        "--encoding", "utf8", "--output", str(path)], check=True)
+        subprocess.run(
+            [
+                sys.executable,
+                str(HERE / "generate_gedcom.py"),
+                "--size-mb",
+                str(size_mb),
+                "--encoding",
+                "utf8",
+                "--output",
+                str(path),
+            ],
+            check=True,
+        )
     return path
 
 

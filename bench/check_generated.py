@@ -22,8 +22,9 @@ import generate_gedcom
 
 
 def read_back(parse_rss, source, written):
-    run = subprocess.run([parse_rss, str(source), "--write", str(written)],
-                         capture_output=True, text=True)
+    run = subprocess.run(
+        [parse_rss, str(source), "--write", str(written)], capture_output=True, text=True
+    )
     if run.returncode != 0:
         sys.exit(f"{source.name} did not read: {run.stderr.strip()}")
     print(run.stdout.strip())
@@ -42,8 +43,9 @@ def main(argv):
         results = {}
         for encoding, factor in (("utf8", 1), ("ansel", 1), ("utf16le", 2)):
             source = folder / f"{encoding}.ged"
-            generate_gedcom.generate(args.size_mb * factor, encoding, source,
-                                     generate_gedcom.DEFAULT_SEED)
+            generate_gedcom.generate(
+                args.size_mb * factor, encoding, source, generate_gedcom.DEFAULT_SEED
+            )
             results[encoding] = read_back(args.parse_rss, source, folder / f"{encoding}.out")
         utf8_file = (folder / "utf8.ged").read_bytes()
         failures = []

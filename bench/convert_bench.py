@@ -52,8 +52,9 @@ print(parsed - before, peak() - parsed, len(notes))
 
 
 def memory(path):
-    out = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path)], check=True,
-                         capture_output=True, text=True).stdout.split()
+    out = subprocess.run(
+        [sys.executable, "-c", MEMORY_PROBE, str(path)], check=True, capture_output=True, text=True
+    ).stdout.split()
     return [int(value) for value in out]
 
 
@@ -63,8 +64,10 @@ def main():
     document = lignor.Gedcom.parse(data)
     version7, notes7 = document.to_version7()
     notes551 = version7.to_version551()[1]
-    print(f"{path}: {mib:.1f} MiB, {len(document):,} records, "
-          f"{len(notes7):,} notes to 7.0, {len(notes551):,} notes back to 5.5.1")
+    print(
+        f"{path}: {mib:.1f} MiB, {len(document):,} records, "
+        f"{len(notes7):,} notes to 7.0, {len(notes551):,} notes back to 5.5.1"
+    )
     del notes7, notes551
 
     timings = {
@@ -74,24 +77,34 @@ def main():
     }
     for name, seconds in timings.items():
         ratio = seconds / timings["parse"]
-        verdict = "" if name == "parse" else f" ({'within' if ratio <= 2 else 'OVER'} the 2x budget)"
-        print(f"{name:>14}: {seconds * 1000:8.1f} ms  {mib / seconds:8.1f} MB/s  "
-              f"{ratio:.2f}x parse{verdict}")
+        verdict = (
+            "" if name == "parse" else f" ({'within' if ratio <= 2 else 'OVER'} the 2x budget)"
+        )
+        print(
+            f"{name:>14}: {seconds * 1000:8.1f} ms  {mib / seconds:8.1f} MB/s  "
+            f"{ratio:.2f}x parse{verdict}"
+        )
     data7 = version7.to_bytes()
     document7 = lignor.Gedcom.parse(data7)
     problems = len(document7.check_version7())
     parse7 = best_seconds(lambda: lignor.Gedcom.parse(data7), args.repeat, time.process_time)
     check = best_seconds(document7.check_version7, args.repeat, time.process_time)
     mib7 = len(data7) / MIB
-    print(f"{'parse 7.0':>14}: {parse7 * 1000:8.1f} ms  {mib7 / parse7:8.1f} MB/s  "
-          f"({mib7:.1f} MiB of 7.0)")
-    print(f"{'check_version7':>14}: {check * 1000:8.1f} ms  {mib7 / check:8.1f} MB/s  "
-          f"{check / parse7:.2f}x parse 7.0 ({'within' if check <= parse7 else 'OVER'} the 1x "
-          f"budget; {problems:,} problems)")
+    print(
+        f"{'parse 7.0':>14}: {parse7 * 1000:8.1f} ms  {mib7 / parse7:8.1f} MB/s  "
+        f"({mib7:.1f} MiB of 7.0)"
+    )
+    print(
+        f"{'check_version7':>14}: {check * 1000:8.1f} ms  {mib7 / check:8.1f} MB/s  "
+        f"{check / parse7:.2f}x parse 7.0 ({'within' if check <= parse7 else 'OVER'} the 1x "
+        f"budget; {problems:,} problems)"
+    )
     parse_peak, convert_peak, notes = memory(path)
-    print(f"peak memory: parse adds {parse_peak / MIB:.0f} MiB; to_version7 and its "
-          f"{notes:,} notes add {convert_peak / MIB:.0f} MiB "
-          f"({'within' if convert_peak <= parse_peak else 'OVER'} the parse's own)")
+    print(
+        f"peak memory: parse adds {parse_peak / MIB:.0f} MiB; to_version7 and its "
+        f"{notes:,} notes add {convert_peak / MIB:.0f} MiB "
+        f"({'within' if convert_peak <= parse_peak else 'OVER'} the parse's own)"
+    )
 
 
 if __name__ == "__main__":

@@ -29,14 +29,21 @@ from bench_common import best_seconds
 def individuals(count):
     """`count` description dicts of small individuals, all different."""
     return [
-        {"xref": f"@I{i}@", "tag": "INDI", "children": [
-            {"tag": "NAME", "value": f"Given{i} /Surname{i % 997}/"},
-            {"tag": "SEX", "value": "MF"[i % 2]},
-            {"tag": "BIRT", "children": [
-                {"tag": "DATE", "value": f"{1 + i % 28} MAR {1800 + i % 200}"},
-                {"tag": "PLAC", "value": f"Town {i % 5000}, County {i % 50}, England"},
-            ]},
-        ]}
+        {
+            "xref": f"@I{i}@",
+            "tag": "INDI",
+            "children": [
+                {"tag": "NAME", "value": f"Given{i} /Surname{i % 997}/"},
+                {"tag": "SEX", "value": "MF"[i % 2]},
+                {
+                    "tag": "BIRT",
+                    "children": [
+                        {"tag": "DATE", "value": f"{1 + i % 28} MAR {1800 + i % 200}"},
+                        {"tag": "PLAC", "value": f"Town {i % 5000}, County {i % 50}, England"},
+                    ],
+                },
+            ],
+        }
         for i in range(count)
     ]
 
@@ -61,8 +68,10 @@ def main():
     def best(make):
         return best_seconds(make, args.repeat, timer=time.process_time)
 
-    timings = {"dumps": best(lambda: json.dumps(records)),
-               "append_records": best(lambda: appended(records))}
+    timings = {
+        "dumps": best(lambda: json.dumps(records)),
+        "append_records": best(lambda: appended(records)),
+    }
     original = json.dumps
     json.dumps = lambda value: text
     try:
@@ -71,7 +80,9 @@ def main():
         json.dumps = original
 
     for name, seconds in timings.items():
-        print(f"{name:>15}: {seconds * 1000:8.1f} ms  {args.records / seconds / 1e6:6.2f} M records/s")
+        print(
+            f"{name:>15}: {seconds * 1000:8.1f} ms  {args.records / seconds / 1e6:6.2f} M records/s"
+        )
     print(f"append_records / dumps: {timings['append_records'] / timings['dumps']:.2f}x")
 
 

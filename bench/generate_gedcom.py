@@ -40,52 +40,191 @@ SOURCE_COUNT = 400
 MONTHS = ["JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"]
 
 MALE_NAMES = [
-    "John", "William", "James", "George", "Thomas", "Henry", "Charles", "Joseph", "Samuel",
-    "Robert", "Edward", "Richard", "Johann", "Friedrich", "Heinrich", "Karl", "Jürgen",
-    "Søren", "Björn", "José", "François", "Łukasz", "Jiří", "Ólafur", "Þórður", "Nuño",
-    "André", "Zoltán", "Mikołaj", "Gunnar", "Pieter", "Jan", "Lars", "Matthias", "Andrés",
+    "John",
+    "William",
+    "James",
+    "George",
+    "Thomas",
+    "Henry",
+    "Charles",
+    "Joseph",
+    "Samuel",
+    "Robert",
+    "Edward",
+    "Richard",
+    "Johann",
+    "Friedrich",
+    "Heinrich",
+    "Karl",
+    "Jürgen",
+    "Søren",
+    "Björn",
+    "José",
+    "François",
+    "Łukasz",
+    "Jiří",
+    "Ólafur",
+    "Þórður",
+    "Nuño",
+    "André",
+    "Zoltán",
+    "Mikołaj",
+    "Gunnar",
+    "Pieter",
+    "Jan",
+    "Lars",
+    "Matthias",
+    "Andrés",
 ]
 FEMALE_NAMES = [
-    "Mary", "Elizabeth", "Sarah", "Anna", "Margaret", "Catherine", "Maria", "Johanna",
-    "Ingrid", "Zoë", "Renée", "Hélène", "Agnieszka", "Małgorzata", "Ása", "Sigríður",
-    "Dolores", "Begoña", "Françoise", "Ursula", "Kristín", "Jane", "Susanna", "Martha",
-    "Hannah", "Ellen", "Dorothea", "Greta", "Åse", "Inés",
+    "Mary",
+    "Elizabeth",
+    "Sarah",
+    "Anna",
+    "Margaret",
+    "Catherine",
+    "Maria",
+    "Johanna",
+    "Ingrid",
+    "Zoë",
+    "Renée",
+    "Hélène",
+    "Agnieszka",
+    "Małgorzata",
+    "Ása",
+    "Sigríður",
+    "Dolores",
+    "Begoña",
+    "Françoise",
+    "Ursula",
+    "Kristín",
+    "Jane",
+    "Susanna",
+    "Martha",
+    "Hannah",
+    "Ellen",
+    "Dorothea",
+    "Greta",
+    "Åse",
+    "Inés",
 ]
 SURNAMES = [
-    "Smith", "Johnson", "Brown", "Miller", "Müller", "Groß", "Schröder", "Østergaard",
-    "Sørensen", "Peña", "Muñoz", "Núñez", "Łukasiewicz", "Wałęsa", "Kowalski", "Dvořák",
-    "Novák", "Ångström", "Åberg", "Lefèvre", "Gagné", "Bélanger", "Jónsson", "Þorsteinsson",
-    "Weiß", "Strauß", "Jones", "Taylor", "Wilson", "Anderson", "Nielsen", "Hansen", "Dubois",
-    "García", "Martínez", "Fernández", "Rossi", "Esposito", "O'Brien", "MacDonald",
-    "van der Berg", "de la Cruz", "Fischer", "Becker", "Walker", "Harris", "Clark", "Lewis",
+    "Smith",
+    "Johnson",
+    "Brown",
+    "Miller",
+    "Müller",
+    "Groß",
+    "Schröder",
+    "Østergaard",
+    "Sørensen",
+    "Peña",
+    "Muñoz",
+    "Núñez",
+    "Łukasiewicz",
+    "Wałęsa",
+    "Kowalski",
+    "Dvořák",
+    "Novák",
+    "Ångström",
+    "Åberg",
+    "Lefèvre",
+    "Gagné",
+    "Bélanger",
+    "Jónsson",
+    "Þorsteinsson",
+    "Weiß",
+    "Strauß",
+    "Jones",
+    "Taylor",
+    "Wilson",
+    "Anderson",
+    "Nielsen",
+    "Hansen",
+    "Dubois",
+    "García",
+    "Martínez",
+    "Fernández",
+    "Rossi",
+    "Esposito",
+    "O'Brien",
+    "MacDonald",
+    "van der Berg",
+    "de la Cruz",
+    "Fischer",
+    "Becker",
+    "Walker",
+    "Harris",
+    "Clark",
+    "Lewis",
 ]
 PLACES = [
-    "Boston, Suffolk, Massachusetts, USA", "Salem, Essex, Massachusetts, USA",
-    "Philadelphia, Philadelphia, Pennsylvania, USA", "York, Yorkshire, England",
-    "Bristol, Gloucestershire, England", "Cork, County Cork, Ireland",
-    "Zürich, Zürich, Switzerland", "München, Bayern, Deutschland", "Köln, Rheinland, Preußen",
-    "Kraków, Małopolskie, Polska", "Łódź, Łódzkie, Polska", "Malmö, Skåne, Sverige",
-    "Göteborg, Västra Götaland, Sverige", "Århus, Midtjylland, Danmark",
-    "Ærøskøbing, Syddanmark, Danmark", "Bogotá, Cundinamarca, Colombia",
-    "Montréal, Québec, Canada", "Trois-Rivières, Québec, Canada", "Sevilla, Andalucía, España",
-    "A Coruña, Galicia, España", "Brno, Morava, Česko", "Reykjavík, Höfuðborgarsvæðið, Ísland",
-    "Toronto, York, Ontario, Canada", "Cincinnati, Hamilton, Ohio, USA",
-    "Springfield, Sangamon, Illinois, USA", "Oslo, Akershus, Norge", "Tromsø, Troms, Norge",
+    "Boston, Suffolk, Massachusetts, USA",
+    "Salem, Essex, Massachusetts, USA",
+    "Philadelphia, Philadelphia, Pennsylvania, USA",
+    "York, Yorkshire, England",
+    "Bristol, Gloucestershire, England",
+    "Cork, County Cork, Ireland",
+    "Zürich, Zürich, Switzerland",
+    "München, Bayern, Deutschland",
+    "Köln, Rheinland, Preußen",
+    "Kraków, Małopolskie, Polska",
+    "Łódź, Łódzkie, Polska",
+    "Malmö, Skåne, Sverige",
+    "Göteborg, Västra Götaland, Sverige",
+    "Århus, Midtjylland, Danmark",
+    "Ærøskøbing, Syddanmark, Danmark",
+    "Bogotá, Cundinamarca, Colombia",
+    "Montréal, Québec, Canada",
+    "Trois-Rivières, Québec, Canada",
+    "Sevilla, Andalucía, España",
+    "A Coruña, Galicia, España",
+    "Brno, Morava, Česko",
+    "Reykjavík, Höfuðborgarsvæðið, Ísland",
+    "Toronto, York, Ontario, Canada",
+    "Cincinnati, Hamilton, Ohio, USA",
+    "Springfield, Sangamon, Illinois, USA",
+    "Oslo, Akershus, Norge",
+    "Tromsø, Troms, Norge",
 ]
 OCCUPATIONS = [
-    "Farmer", "Labourer", "Blacksmith", "Carpenter", "Weaver", "Shoemaker", "Miller",
-    "Merchant", "Schoolteacher", "Seamstress", "Innkeeper", "Clergyman", "Fisherman",
-    "Sailor", "Cooper", "Tailor", "Bäcker", "Zimmermann", "Domestic servant", "Clerk",
+    "Farmer",
+    "Labourer",
+    "Blacksmith",
+    "Carpenter",
+    "Weaver",
+    "Shoemaker",
+    "Miller",
+    "Merchant",
+    "Schoolteacher",
+    "Seamstress",
+    "Innkeeper",
+    "Clergyman",
+    "Fisherman",
+    "Sailor",
+    "Cooper",
+    "Tailor",
+    "Bäcker",
+    "Zimmermann",
+    "Domestic servant",
+    "Clerk",
 ]
 SOURCE_TITLES = [
-    "Parish registers of {place}, {start}-{end}", "Census of {place}, {start}",
+    "Parish registers of {place}, {start}-{end}",
+    "Census of {place}, {start}",
     "Church book of {place}, baptisms and burials {start}-{end}",
-    "Probate records of {place}, {start}-{end}", "Land deeds of {place}, {start}-{end}",
+    "Probate records of {place}, {start}-{end}",
+    "Land deeds of {place}, {start}-{end}",
 ]
 AUTHORS = [
-    "Church of St. Mary", "County Record Office", "Evangelische Kirchengemeinde",
-    "Parafia rzymskokatolicka św. Łukasza", "Statistisk sentralbyrå", "Archivo Histórico",
-    "Bureau of the Census", "Landsarkivet for Sjælland",
+    "Church of St. Mary",
+    "County Record Office",
+    "Evangelische Kirchengemeinde",
+    "Parafia rzymskokatolicka św. Łukasza",
+    "Statistisk sentralbyrå",
+    "Archivo Histórico",
+    "Bureau of the Census",
+    "Landsarkivet for Sjælland",
 ]
 NOTE_SENTENCES = [
     "The family lived on a small farm at the edge of the village.",
@@ -104,17 +243,55 @@ NOTE_SENTENCES = [
 
 # Letters that ANSEL writes as one byte of their own (they do not decompose).
 ANSEL_SPECIAL = {
-    "Ł": 0xA1, "Ø": 0xA2, "Đ": 0xA3, "Þ": 0xA4, "Æ": 0xA5, "Œ": 0xA6, "·": 0xA8, "±": 0xAB,
-    "ł": 0xB1, "ø": 0xB2, "đ": 0xB3, "þ": 0xB4, "æ": 0xB5, "œ": 0xB6, "ı": 0xB8, "£": 0xB9,
-    "ð": 0xBA, "°": 0xC0, "©": 0xC3, "¿": 0xC5, "¡": 0xC6, "ß": 0xCF,
+    "Ł": 0xA1,
+    "Ø": 0xA2,
+    "Đ": 0xA3,
+    "Þ": 0xA4,
+    "Æ": 0xA5,
+    "Œ": 0xA6,
+    "·": 0xA8,
+    "±": 0xAB,
+    "ł": 0xB1,
+    "ø": 0xB2,
+    "đ": 0xB3,
+    "þ": 0xB4,
+    "æ": 0xB5,
+    "œ": 0xB6,
+    "ı": 0xB8,
+    "£": 0xB9,
+    "ð": 0xBA,
+    "°": 0xC0,
+    "©": 0xC3,
+    "¿": 0xC5,
+    "¡": 0xC6,
+    "ß": 0xCF,
 }
 # Combining marks, which ANSEL writes before the letter they belong to.
 ANSEL_MARKS = {
-    "\u0309": 0xE0, "\u0300": 0xE1, "\u0301": 0xE2, "\u0302": 0xE3, "\u0303": 0xE4,
-    "\u0304": 0xE5, "\u0306": 0xE6, "\u0307": 0xE7, "\u0308": 0xE8, "\u030C": 0xE9,
-    "\u030A": 0xEA, "\u0315": 0xED, "\u030B": 0xEE, "\u0310": 0xEF, "\u0327": 0xF0,
-    "\u0328": 0xF1, "\u0323": 0xF2, "\u0324": 0xF3, "\u0325": 0xF4, "\u0333": 0xF5,
-    "\u0332": 0xF6, "\u0326": 0xF7, "\u031C": 0xF8, "\u032E": 0xF9,
+    "\u0309": 0xE0,
+    "\u0300": 0xE1,
+    "\u0301": 0xE2,
+    "\u0302": 0xE3,
+    "\u0303": 0xE4,
+    "\u0304": 0xE5,
+    "\u0306": 0xE6,
+    "\u0307": 0xE7,
+    "\u0308": 0xE8,
+    "\u030C": 0xE9,
+    "\u030A": 0xEA,
+    "\u0315": 0xED,
+    "\u030B": 0xEE,
+    "\u0310": 0xEF,
+    "\u0327": 0xF0,
+    "\u0328": 0xF1,
+    "\u0323": 0xF2,
+    "\u0324": 0xF3,
+    "\u0325": 0xF4,
+    "\u0333": 0xF5,
+    "\u0332": 0xF6,
+    "\u0326": 0xF7,
+    "\u031C": 0xF8,
+    "\u032E": 0xF9,
 }
 
 
@@ -143,6 +320,7 @@ def encode_ansel(text):
 def encode_code_page(text, codec):
     """Each letter the code page lacks as its base letter, so that every
     letter takes one byte."""
+
     def one_byte(char):
         try:
             return char.encode(codec)
@@ -265,8 +443,12 @@ class Generator:
         rng = self.rng
         self.out.line(level, "SOUR", f"@S{rng.randint(1, SOURCE_COUNT)}@")
         if rng.random() < 0.8:
-            self.out.line(level + 1, "PAGE", f"Vol. {rng.randint(1, 40)}, p. {rng.randint(1, 600)}, "
-                          f"entry {rng.randint(1, 80)}")
+            self.out.line(
+                level + 1,
+                "PAGE",
+                f"Vol. {rng.randint(1, 40)}, p. {rng.randint(1, 600)}, "
+                f"entry {rng.randint(1, 80)}",
+            )
         if rng.random() < 0.3:
             self.out.line(level + 1, "QUAY", str(rng.randint(0, 3)))
 
@@ -316,12 +498,16 @@ class Generator:
         for number in range(1, SOURCE_COUNT + 1):
             start = rng.randint(1600, 1880)
             self.out.line(0, "SOUR", xref=f"@S{number}@")
-            title = rng.choice(SOURCE_TITLES).format(place=rng.choice(PLACES), start=start,
-                                                     end=start + rng.randint(10, 120))
+            title = rng.choice(SOURCE_TITLES).format(
+                place=rng.choice(PLACES), start=start, end=start + rng.randint(10, 120)
+            )
             self.out.line(1, "TITL", title)
             self.out.line(1, "AUTH", rng.choice(AUTHORS))
-            self.out.line(1, "PUBL", f"Microfilm {rng.randint(100000, 999999)}, "
-                          f"filmed {rng.randint(1950, 2005)}")
+            self.out.line(
+                1,
+                "PUBL",
+                f"Microfilm {rng.randint(100000, 999999)}, " f"filmed {rng.randint(1950, 2005)}",
+            )
             if rng.random() < 0.3:
                 self.out.line(1, "NOTE", "Images are partly illegible for the early years.")
             self.out.line(1, "_UID", self.uid())
@@ -384,8 +570,14 @@ class Generator:
             return person
         if rng.random() < 0.3:
             out.line(1, "CHAN")
-            out.line(2, "DATE", f"{rng.randint(1, 28)} {rng.choice(MONTHS)} {rng.randint(2000, 2023)}")
-            out.line(3, "TIME", f"{rng.randint(0, 23):02d}:{rng.randint(0, 59):02d}:{rng.randint(0, 59):02d}")
+            out.line(
+                2, "DATE", f"{rng.randint(1, 28)} {rng.choice(MONTHS)} {rng.randint(2000, 2023)}"
+            )
+            out.line(
+                3,
+                "TIME",
+                f"{rng.randint(0, 23):02d}:{rng.randint(0, 59):02d}:{rng.randint(0, 59):02d}",
+            )
         out.end_record()
         return person
 
@@ -410,8 +602,13 @@ class Generator:
         partner_birth = birth + rng.randint(-6, 6)
         if sex == "M":
             husband, husband_surname = known, surname
-            wife = self.person("F", partner_birth, partner_surname, fams=family,
-                               married_name=surname if rng.random() < 0.5 else None)
+            wife = self.person(
+                "F",
+                partner_birth,
+                partner_surname,
+                fams=family,
+                married_name=surname if rng.random() < 0.5 else None,
+            )
         else:
             wife, husband_surname = known, partner_surname
             husband = self.person("M", partner_birth, partner_surname, fams=family)
@@ -420,8 +617,9 @@ class Generator:
         if children_wanted:
             for _ in range(rng.choice([0, 1, 2, 2, 3, 3, 4, 5, 6, 8])):
                 child_birth = marriage + rng.randint(1, 20)
-                children.append(self.person(rng.choice("MF"), child_birth, husband_surname,
-                                            famc=family))
+                children.append(
+                    self.person(rng.choice("MF"), child_birth, husband_surname, famc=family)
+                )
         out = self.out
         out.line(0, "FAM", xref=family)
         out.line(1, "_UID", self.uid())

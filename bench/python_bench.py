@@ -44,8 +44,10 @@ def main():
     }
     for name, seconds in timings.items():
         print(f"{name:>10}: {seconds * 1000:8.1f} ms  {mib / seconds:8.1f} MB/s")
-    print(f"parse / split: {timings['parse'] / timings['split']:.2f}x "
-          f"(with the document freed: {timings['parse+free'] / timings['split']:.2f}x)")
+    print(
+        f"parse / split: {timings['parse'] / timings['split']:.2f}x "
+        f"(with the document freed: {timings['parse+free'] / timings['split']:.2f}x)"
+    )
 
 
 if __name__ == "__main__":

@@ -54,8 +54,10 @@ def workloads(g, document, dates):
         name: (getattr(g, name), lambda f=getattr(oracle, name): f(document, loads))
         for name in ("individuals", "families", "records", "validate", "unresolved_pointers")
     }
-    calls["parse_date"] = (lambda: [parse_date(d) for d in dates],
-                           lambda: [oracle.parse_date(d, loads) for d in dates])
+    calls["parse_date"] = (
+        lambda: [parse_date(d) for d in dates],
+        lambda: [oracle.parse_date(d, loads) for d in dates],
+    )
     return calls
 
 
@@ -86,11 +88,15 @@ def main():
     document = oracle.parse(data)
     dates = date_payloads(g.records())
     parse = cpu_seconds(lambda: lignor.Gedcom.parse(data), args.repeat)
-    print(f"{path}: {len(data) / (1024 * 1024):.1f} MiB, {len(g):,} records, {g.encoding}; "
-          f"parse {parse:.3f} s")
-    print(f"{'method':>19} {'values':>8} | {'call':>8} {'gc off':>8} {'gc share':>8} | "
-          f"{'JSON path':>9} {'speed-up':>8} | {'call/parse':>10} | "
-          f"{'B/value':>7} {'JSON':>7} {'ratio':>5} | {'peak MiB':>8} {'JSON':>7} {'ratio':>5}")
+    print(
+        f"{path}: {len(data) / (1024 * 1024):.1f} MiB, {len(g):,} records, {g.encoding}; "
+        f"parse {parse:.3f} s"
+    )
+    print(
+        f"{'method':>19} {'values':>8} | {'call':>8} {'gc off':>8} {'gc share':>8} | "
+        f"{'JSON path':>9} {'speed-up':>8} | {'call/parse':>10} | "
+        f"{'B/value':>7} {'JSON':>7} {'ratio':>5} | {'peak MiB':>8} {'JSON':>7} {'ratio':>5}"
+    )
     for name, (call, json_path) in workloads(g, document, dates).items():
         count = len(call())
         on = cpu_seconds(call, args.repeat)
@@ -99,11 +105,13 @@ def main():
         held, peak = memory(call)
         old_held, old_peak = memory(json_path)
         mib = 1024 * 1024
-        print(f"{name:>19} {count:>8,} | {on:7.3f}s {off:7.3f}s {(on - off) / on:8.0%} | "
-              f"{old:8.3f}s {old / on:7.1f}x | {on / parse:9.1f}x | "
-              f"{held / max(count, 1):7,.0f} {old_held / max(count, 1):7,.0f} "
-              f"{held / old_held:5.2f} | {peak / mib:8.1f} {old_peak / mib:7.1f} "
-              f"{peak / old_peak:5.2f}")
+        print(
+            f"{name:>19} {count:>8,} | {on:7.3f}s {off:7.3f}s {(on - off) / on:8.0%} | "
+            f"{old:8.3f}s {old / on:7.1f}x | {on / parse:9.1f}x | "
+            f"{held / max(count, 1):7,.0f} {old_held / max(count, 1):7,.0f} "
+            f"{held / old_held:5.2f} | {peak / mib:8.1f} {old_peak / mib:7.1f} "
+            f"{peak / old_peak:5.2f}"
+        )
 
 
 if __name__ == "__main__":

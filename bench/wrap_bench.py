@@ -26,8 +26,10 @@ def main():
     mib = len(data) / MIB
     document = lignor.Gedcom.parse(data)
     first = document.wrap_long_lines(255)
-    print(f"{path}: {mib:.1f} MiB, {len(document):,} records, "
-          f"{sum(line['wrapped'] for line in first):,} structures wrapped before timing")
+    print(
+        f"{path}: {mib:.1f} MiB, {len(document):,} records, "
+        f"{sum(line['wrapped'] for line in first):,} structures wrapped before timing"
+    )
 
     timings = {
         "parse": best_seconds(lambda: lignor.Gedcom.parse(data), args.repeat),

@@ -33,7 +33,9 @@ import lignor
 
 
 def main(argv: list[str]) -> int:
-    path = pathlib.Path(argv[1]) if len(argv) > 1 else pathlib.Path(__file__).with_name("sample.ged")
+    path = (
+        pathlib.Path(argv[1]) if len(argv) > 1 else pathlib.Path(__file__).with_name("sample.ged")
+    )
     data = path.read_bytes()
     try:
         document = lignor.Gedcom.parse(data)
@@ -63,8 +65,11 @@ def main(argv: list[str]) -> int:
     else:
         text = document.to_text()
         same_text = written == text.encode("utf-8")
-        change = "line endings, empty lines or the encoding" if same_text else \
-            "the encoding, and the header's CHAR now says UTF-8"
+        change = (
+            "line endings, empty lines or the encoding"
+            if same_text
+            else "the encoding, and the header's CHAR now says UTF-8"
+        )
         print(f"to_bytes(): {len(written):,} bytes, not the file byte for byte: {change} changed")
 
     show_edits(data)
@@ -79,27 +84,41 @@ def show_edits(data: bytes) -> None:
         print("Edits:     skipped (the scene wraps lines, which GEDCOM 7 has no limit for)")
         return
     before = document.to_text().splitlines()
-    document.append_records([
-        {"xref": "@TOUR1@", "tag": "INDI", "children": [
-            {"tag": "NAME", "value": "Ada /Tour/"},
-            {"tag": "SEX", "value": "F"},
-            {"tag": "BIRT", "children": [{"tag": "DATE", "value": "12 MAR 1901"},
-                                         {"tag": "PLAC", "value": "Uppsala, Sweden"}]},
-            {"tag": "FAMS", "value": "@TOUR2@"},
-            {"tag": "NOTE"},
-        ]},
-        {"xref": "@TOUR2@", "tag": "FAM", "children": [{"tag": "WIFE", "value": "@TOUR1@"}]},
-    ])
+    document.append_records(
+        [
+            {
+                "xref": "@TOUR1@",
+                "tag": "INDI",
+                "children": [
+                    {"tag": "NAME", "value": "Ada /Tour/"},
+                    {"tag": "SEX", "value": "F"},
+                    {
+                        "tag": "BIRT",
+                        "children": [
+                            {"tag": "DATE", "value": "12 MAR 1901"},
+                            {"tag": "PLAC", "value": "Uppsala, Sweden"},
+                        ],
+                    },
+                    {"tag": "FAMS", "value": "@TOUR2@"},
+                    {"tag": "NOTE"},
+                ],
+            },
+            {"xref": "@TOUR2@", "tag": "FAM", "children": [{"tag": "WIFE", "value": "@TOUR1@"}]},
+        ]
+    )
     replaced = replace_first_name(document)
     long_note = " ".join(["A letter from the parish records, copied word for word."] * 8)
     document.set_logical_value("@TOUR1@", [4], long_note)
     wrapped = [line for line in document.wrap_long_lines(255) if line["wrapped"]]
     after = document.to_text().splitlines()
-    print(f"Edits:     2 records appended, {1 + replaced} payload(s) replaced, {len(wrapped)} structure(s) "
-          f"wrapped: {', '.join(w['record'] + ' ' + w['tag'] for w in wrapped) or 'none'}")
+    print(
+        f"Edits:     2 records appended, {1 + replaced} payload(s) replaced, {len(wrapped)} structure(s) "
+        f"wrapped: {', '.join(w['record'] + ' ' + w['tag'] for w in wrapped) or 'none'}"
+    )
     kept = 0
-    for change, b0, b1, a0, a1 in difflib.SequenceMatcher(None, before, after,
-                                                          autojunk=False).get_opcodes():
+    for change, b0, b1, a0, a1 in difflib.SequenceMatcher(
+        None, before, after, autojunk=False
+    ).get_opcodes():
         if change == "equal":
             kept += b1 - b0
             continue
@@ -117,18 +136,26 @@ def replace_first_name(document: lignor.Gedcom) -> int:
         name = next((s for s in record["structures"] if s["tag"] == "NAME"), None)
         if name and "/" in name["value"]:
             given, rest = name["value"].split("/", 1)
-            document.set_logical_value(person["xref"], name["path"], f"{given.strip()} Erik /{rest}")
+            document.set_logical_value(
+                person["xref"], name["path"], f"{given.strip()} Erik /{rest}"
+            )
             return 1
     return 0
 
 
 def tiny_png() -> bytes:
     """A one-pixel PNG made on the spot, standing for a scanned photo."""
+
     def chunk(kind: bytes, body: bytes) -> bytes:
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        return (
+            struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        )
+
     header = struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0)
     pixels = zlib.compress(b"\x00\xc0\x90\x60")
-    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b"")
+    return (
+        b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b"")
+    )
 
 
 def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
@@ -144,8 +171,10 @@ def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
             writer.add_file("media/photo.png", photo)
             size = writer.finish()
         claimed = lignor.archive_total_size(archive_path.read_bytes())
-        print(f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
-              f"{claimed:,} bytes once extracted")
+        print(
+            f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
+            f"{claimed:,} bytes once extracted"
+        )
         show_conversion(document, pathlib.Path(folder, "family-7.0.ged"))
 
 
@@ -155,8 +184,12 @@ def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 2
     kind and tag, and whether the round trip kept every logical value."""
     converted, notes = document.to_version7()
     target.write_bytes(converted.to_bytes())
-    show_notes(f"GEDCOM 7.0: {len(notes)} note(s), {target.name} written "
-               f"({target.stat().st_size:,} bytes)", notes, most)
+    show_notes(
+        f"GEDCOM 7.0: {len(notes)} note(s), {target.name} written "
+        f"({target.stat().st_size:,} bytes)",
+        notes,
+        most,
+    )
     back, back_notes = converted.to_version551()
     show_notes(f"GEDCOM 5.5.1 again: {len(back_notes)} note(s)", back_notes, most)
     lost = values_lost(document.to_text(), back.to_text(), notes + back_notes)
@@ -177,8 +210,9 @@ def show_notes(title: str, notes: list[lignor.ConversionNote], most: int) -> Non
         print(f"  {count:5} {kind:<9} {tag}")
 
 
-def values_lost(before: str, after: str,
-                notes: list[lignor.ConversionNote]) -> list[tuple[str | None, str, str]] | None:
+def values_lost(
+    before: str, after: str, notes: list[lignor.ConversionNote]
+) -> list[tuple[str | None, str, str]] | None:
     """The test suite's nothing-lost check of a conversion, or None when the
     tests are not beside this example."""
     tests = pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"
@@ -192,23 +226,34 @@ def values_lost(before: str, after: str,
 
 def show_dates(document: lignor.Gedcom, most: int = 6) -> None:
     """Reads the first few DATE payloads of the file and writes them for both versions."""
-    dates = [line.split(" DATE ", 1)[1] for line in document.to_text().splitlines()
-             if " DATE " in line][:most]
+    dates = [
+        line.split(" DATE ", 1)[1] for line in document.to_text().splitlines() if " DATE " in line
+    ][:most]
     print(f"Dates (first {len(dates)}): as written -> display | 5.5.1 | 7.0")
     for text in dates:
         reading = lignor.parse_date(text)
-        print(f"  {text!r} -> {reading['display']!r} | {reading['gedcom551']!r} | "
-              f"{reading['gedcom7']!r}")
+        print(
+            f"  {text!r} -> {reading['display']!r} | {reading['gedcom551']!r} | "
+            f"{reading['gedcom7']!r}"
+        )
 
 
 def show_individuals(document: lignor.Gedcom, most: int = 20) -> None:
     """Each individual's display name with its first birth and death."""
     individuals = document.individuals()
-    print(f"Individuals: {len(individuals)}" + (f" (first {most})" if len(individuals) > most else ""))
+    print(
+        f"Individuals: {len(individuals)}" + (f" (first {most})" if len(individuals) > most else "")
+    )
     for person in individuals[:most]:
         name = person["names"][0]["display"] if person["names"] else "(no name)"
-        life = ", ".join(f"{label} {text}" for label, text in (
-            ("born", event_text(person, "BIRT")), ("died", event_text(person, "DEAT"))) if text)
+        life = ", ".join(
+            f"{label} {text}"
+            for label, text in (
+                ("born", event_text(person, "BIRT")),
+                ("died", event_text(person, "DEAT")),
+            )
+            if text
+        )
         print(f"  {person['xref'] or '(no identifier)'} {name}" + (f": {life}" if life else ""))
 
 
@@ -227,8 +272,11 @@ def show_relatives(document: lignor.Gedcom) -> None:
     """Parents, children and partners of the first individual that has any."""
     for person in document.individuals():
         xref = person["xref"]
-        relatives = {"parents": document.parents_of(xref), "children": document.children_of(xref),
-                     "partners": document.partners_of(xref)}
+        relatives = {
+            "parents": document.parents_of(xref),
+            "children": document.children_of(xref),
+            "partners": document.partners_of(xref),
+        }
         if any(relatives.values()):
             print(f"Relatives of {xref}:")
             for kind, people in relatives.items():
@@ -242,7 +290,9 @@ def show_findings(document: lignor.Gedcom, most: int = 20) -> None:
     findings = document.validate()
     print(f"Findings: {len(findings)}" + (f" (first {most})" if len(findings) > most else ""))
     for finding in findings[:most]:
-        print(f"  {finding['record']} {finding['severity']} {finding['check']}: {finding['message']}")
+        print(
+            f"  {finding['record']} {finding['severity']} {finding['check']}: {finding['message']}"
+        )
 
 
 if __name__ == "__main__":

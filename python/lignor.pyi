@@ -7,7 +7,6 @@ from os import PathLike
 from types import TracebackType
 from typing import Literal, Required, Self, Sequence, TypedDict, final
 
-
 __version__: str
 
 class InternalFailure(BaseException):
@@ -22,8 +21,18 @@ class UnresolvedPointer(TypedDict):
     pointer: str
 
 Calendar = Literal["Gregorian", "Julian", "Hebrew", "FrenchRepublican", "Roman", "Unknown"]
-DateKind = Literal["Exact", "About", "Calculated", "Estimated", "Before", "After", "Between",
-                   "Period", "Interpreted", "Unparsed"]
+DateKind = Literal[
+    "Exact",
+    "About",
+    "Calculated",
+    "Estimated",
+    "Before",
+    "After",
+    "Between",
+    "Period",
+    "Interpreted",
+    "Unparsed",
+]
 
 class DatePoint(TypedDict):
     year: int
@@ -69,21 +78,24 @@ class NameView(TypedDict):
     kind: str | None
     citations: list[str]
 
-EventView = TypedDict("EventView", {
-    "tag": str,
-    "label": str,
-    "date": str | None,
-    "dateDisplay": str | None,
-    "year": int | None,
-    "sortKey": int | None,
-    "place": str | None,
-    "age": str | None,
-    "cause": str | None,
-    "attribute": bool,
-    "value": str | None,
-    "citations": list[str],
-    "path": list[int],
-})
+EventView = TypedDict(
+    "EventView",
+    {
+        "tag": str,
+        "label": str,
+        "date": str | None,
+        "dateDisplay": str | None,
+        "year": int | None,
+        "sortKey": int | None,
+        "place": str | None,
+        "age": str | None,
+        "cause": str | None,
+        "attribute": bool,
+        "value": str | None,
+        "citations": list[str],
+        "path": list[int],
+    },
+)
 
 class FamilyLinkView(TypedDict):
     family: str
@@ -95,17 +107,20 @@ class IdentifierView(TypedDict):
     value: str
     kind: str | None
 
-IndividualView = TypedDict("IndividualView", {
-    "xref": str,
-    "names": list[NameView],
-    "sex": str | None,
-    "events": list[EventView],
-    "childIn": list[FamilyLinkView],
-    "partnerIn": list[FamilyLinkView],
-    "citations": list[str],
-    "media": list[str],
-    "identifiers": list[IdentifierView],
-})
+IndividualView = TypedDict(
+    "IndividualView",
+    {
+        "xref": str,
+        "names": list[NameView],
+        "sex": str | None,
+        "events": list[EventView],
+        "childIn": list[FamilyLinkView],
+        "partnerIn": list[FamilyLinkView],
+        "citations": list[str],
+        "media": list[str],
+        "identifiers": list[IdentifierView],
+    },
+)
 
 class FamilyView(TypedDict):
     xref: str
@@ -130,9 +145,19 @@ class WrappedLine(TypedDict):
     reason: str | None
 
 Version7ProblemKind = Literal[
-    "trailing-space", "line-form", "identifier-on-substructure", "unescaped-at",
-    "undefined-structure", "cardinality", "payload", "enumeration", "pointer-type",
-    "no-such-record", "duplicate-identifier", "header-trailer"]
+    "trailing-space",
+    "line-form",
+    "identifier-on-substructure",
+    "unescaped-at",
+    "undefined-structure",
+    "cardinality",
+    "payload",
+    "enumeration",
+    "pointer-type",
+    "no-such-record",
+    "duplicate-identifier",
+    "header-trailer",
+]
 
 class Version7Problem(TypedDict):
     line: int
@@ -172,8 +197,9 @@ class ParseLimits(TypedDict, total=False):
 @final
 class Gedcom:
     @classmethod
-    def parse(cls, data: bytes, *, encoding: str | None = None,
-              limits: ParseLimits | None = None) -> Gedcom:
+    def parse(
+        cls, data: bytes, *, encoding: str | None = None, limits: ParseLimits | None = None
+    ) -> Gedcom:
         """Reads a document from a file's bytes, the encoding sniffed from its
         byte-order mark, its shape and its CHAR line, and reported in
         `encoding`. `encoding` names the encoding the bytes are really in,
@@ -189,8 +215,9 @@ class Gedcom:
     @classmethod
     def new_v7(cls) -> Gedcom: ...
     def append_records(self, records: Sequence[RecordDescription]) -> None: ...
-    def append_structures(self, record: str, path: Sequence[int],
-                          structures: Sequence[StructureDescription]) -> None: ...
+    def append_structures(
+        self, record: str, path: Sequence[int], structures: Sequence[StructureDescription]
+    ) -> None: ...
     def wrap_long_lines(self, max_line_bytes: int = 255) -> list[WrappedLine]: ...
     def fit_line_limit(self, xref: str, max_line_bytes: int = 255) -> bool: ...
     @property
@@ -218,8 +245,9 @@ class Gedcom:
     def set_logical_value(self, xref: str, path: Sequence[int], value: str) -> None: ...
     def to_text(self) -> str: ...
     def to_bytes(self) -> bytes: ...
-    def to_version7(self, owned: Sequence[tuple[str, str]] | None = None
-                    ) -> tuple[Gedcom, list[ConversionNote]]: ...
+    def to_version7(
+        self, owned: Sequence[tuple[str, str]] | None = None
+    ) -> tuple[Gedcom, list[ConversionNote]]: ...
     def to_version551(self) -> tuple[Gedcom, list[ConversionNote]]: ...
     def __len__(self) -> int: ...
 
@@ -234,8 +262,12 @@ class ArchiveWriter:
 class ArchiveFileWriter:
     def __new__(cls, /, path: str | PathLike[str]) -> Self: ...
     def __enter__(self) -> Self: ...
-    def __exit__(self, exc_type: type[BaseException] | None, exc_value: BaseException | None,
-                 traceback: TracebackType | None) -> Literal[False]: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> Literal[False]: ...
     def add(self, name: str, data: bytes) -> None: ...
     def add_file(self, name: str, source: str | PathLike[str]) -> None: ...
     def finish(self) -> int: ...

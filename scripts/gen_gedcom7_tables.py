@@ -21,8 +21,13 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 OUTPUT = ROOT / "src" / "gedcom7_tables.inc"
 SKIPPED = 77
-DATA_FILES = ("substructures.tsv", "payloads.tsv", "cardinalities.tsv", "enumerations.tsv",
-              "enumerationsets.tsv")
+DATA_FILES = (
+    "substructures.tsv",
+    "payloads.tsv",
+    "cardinalities.tsv",
+    "enumerations.tsv",
+    "enumerationsets.tsv",
+)
 
 # (C++ array name, enumeration set URI): each becomes a sorted array of the
 # payload texts of the set's values.
@@ -53,7 +58,7 @@ def short_type(uri):
     """A structure type without the common prefix; a record's parent is ""."""
     if uri and not uri.startswith(TYPE_PREFIX):
         sys.exit(f"{uri}: not a GEDCOM 7 structure type")
-    return uri[len(TYPE_PREFIX):]
+    return uri[len(TYPE_PREFIX) :]
 
 
 def substructure_rows(data):
@@ -61,7 +66,8 @@ def substructure_rows(data):
         rows = csv.DictReader(tsv, delimiter="\t")
         triples = sorted(
             (short_type(row["superstructure"]), row["tag"], short_type(row["structure"]))
-            for row in rows)
+            for row in rows
+        )
     keys = [(parent, tag) for parent, tag, _ in triples]
     if len(set(keys)) != len(keys):
         sys.exit("substructures.tsv: a tag with two meanings under one structure")
@@ -73,7 +79,7 @@ def substructure_table(data):
     lines = [
         "// substructures.tsv: (parent type, tag, structure type), sorted by parent",
         f"// and tag. Types are written without the prefix {TYPE_PREFIX};",
-        "// the parent of a record is \"\".",
+        '// the parent of a record is "".',
         "struct Substructure {",
         "    std::string_view parent;",
         "    std::string_view tag;",
@@ -99,11 +105,14 @@ def short_payload(payload):
 
 
 def payload_table(data):
-    rows = sorted((short_type(row["structure"]), short_payload(row["payload"]))
-                  for row in read_rows(data, "payloads.tsv") if row["payload"])
+    rows = sorted(
+        (short_type(row["structure"]), short_payload(row["payload"]))
+        for row in read_rows(data, "payloads.tsv")
+        if row["payload"]
+    )
     lines = [
         "// payloads.tsv: (structure type, payload type), sorted by structure type;",
-        "// a type not listed has no payload. Pointers are \"@<record type>@\".",
+        '// a type not listed has no payload. Pointers are "@<record type>@".',
         "struct PayloadRow {",
         "    std::string_view type;",
         "    std::string_view payload;",
@@ -119,8 +128,14 @@ def cardinality_table(data):
     rows = []
     for row in read_rows(data, "cardinalities.tsv"):
         low, high = row["cardinality"].strip("{}").split(":")
-        rows.append((short_type(row["superstructure"]), short_type(row["structure"]),
-                     int(low), 0 if high == "M" else int(high)))
+        rows.append(
+            (
+                short_type(row["superstructure"]),
+                short_type(row["structure"]),
+                int(low),
+                0 if high == "M" else int(high),
+            )
+        )
     rows.sort()
     lines = [
         "// cardinalities.tsv: (parent type, structure type, least, most), sorted by",
@@ -133,16 +148,24 @@ def cardinality_table(data):
         "};",
         f"inline constexpr std::array<CardinalityRow, {len(rows)}> cardinalities = {{{{",
     ]
-    lines.extend(f'    {{"{parent}", "{kind}", {low}, {high}}},' for parent, kind, low, high in rows)
+    lines.extend(
+        f'    {{"{parent}", "{kind}", {low}, {high}}},' for parent, kind, low, high in rows
+    )
     lines.append("}};")
     return lines
 
 
 def enumeration_tables(data):
-    uses = sorted((short_type(row["structure"]), short_type(row["set"]))
-                  for row in read_rows(data, "enumerations.tsv"))
-    values = sorted({(short_type(row["set"]), payload_text(row["value"]))
-                     for row in read_rows(data, "enumerationsets.tsv")})
+    uses = sorted(
+        (short_type(row["structure"]), short_type(row["set"]))
+        for row in read_rows(data, "enumerations.tsv")
+    )
+    values = sorted(
+        {
+            (short_type(row["set"]), payload_text(row["value"]))
+            for row in read_rows(data, "enumerationsets.tsv")
+        }
+    )
     lines = [
         "// enumerations.tsv: (structure type, enumeration set), sorted by type.",
         "struct EnumerationUse {",
@@ -152,15 +175,17 @@ def enumeration_tables(data):
         f"inline constexpr std::array<EnumerationUse, {len(uses)}> enumeration_uses = {{{{",
     ]
     lines.extend(f'    {{"{kind}", "{name}"}},' for kind, name in uses)
-    lines.extend([
-        "}};",
-        "// enumerationsets.tsv: (set, payload text of a value), sorted by set and value.",
-        "struct EnumerationValue {",
-        "    std::string_view set;",
-        "    std::string_view value;",
-        "};",
-        f"inline constexpr std::array<EnumerationValue, {len(values)}> enumeration_values = {{{{",
-    ])
+    lines.extend(
+        [
+            "}};",
+            "// enumerationsets.tsv: (set, payload text of a value), sorted by set and value.",
+            "struct EnumerationValue {",
+            "    std::string_view set;",
+            "    std::string_view value;",
+            "};",
+            f"inline constexpr std::array<EnumerationValue, {len(values)}> enumeration_values = {{{{",
+        ]
+    )
     lines.extend(f'    {{"{name}", "{value}"}},' for name, value in values)
     lines.append("}};")
     return lines

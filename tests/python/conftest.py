@@ -33,8 +33,9 @@ def _hypothesis_dir():
 
 _HYPOTHESIS = _hypothesis_dir()
 set_hypothesis_home_dir(_HYPOTHESIS)
-settings.register_profile("lignor",
-                          database=DirectoryBasedExampleDatabase(_HYPOTHESIS / "examples"))
+settings.register_profile(
+    "lignor", database=DirectoryBasedExampleDatabase(_HYPOTHESIS / "examples")
+)
 settings.load_profile("lignor")
 
 
@@ -48,9 +49,11 @@ def lignor():
 # ----- the corpus ------------------------------------------------------------
 
 # The corpus files the reader refuses, with the refusal (the C++ tests read the same list).
-REFUSED = dict(line.split("\t", 1) for line in
-               (REPO / "tests" / "refused_corpus.tsv").read_text().splitlines()
-               if line and not line.startswith("#"))
+REFUSED = dict(
+    line.split("\t", 1)
+    for line in (REPO / "tests" / "refused_corpus.tsv").read_text().splitlines()
+    if line and not line.startswith("#")
+)
 
 
 def corpus_files():
@@ -84,7 +87,7 @@ def normalised(text):
 def _stray_bytes_as_windows_1252(error):
     """Each byte of invalid UTF-8 read as Windows-1252, the five it leaves
     undefined as the control characters of the same number."""
-    stray = error.object[error.start:error.end]
+    stray = error.object[error.start : error.end]
     return "".join(bytes([b]).decode("cp1252", "ignore") or chr(b) for b in stray), error.end
 
 
@@ -105,10 +108,23 @@ def expected_text(data, report):
 
 # ----- leaks over repeated calls ---------------------------------------------
 
+
 class _Mallinfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-        "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 _mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)  # glibc 2.33 and later
@@ -163,6 +179,7 @@ def assert_no_leaks(call, *watched):
 
 # ----- Python code in the middle of a call -----------------------------------
 
+
 def run_inside(call, callback):
     """Runs `call()` so that `callback()` runs in the middle of it: from the
     finaliser of a garbage cycle, collected by the first collection one of
@@ -185,6 +202,7 @@ def run_inside(call, callback):
 
 
 # ----- the public surface ----------------------------------------------------
+
 
 def public_callables(module):
     """(dotted name, object) for every public function and method of the
@@ -215,4 +233,3 @@ def signature_fault(target):
     except ValueError as error:
         return f"has a text signature inspect cannot read ({error})"
     return None
-

@@ -26,29 +26,32 @@ _STD_TAG = r"[A-Z][A-Z0-9_]*"
 _EXT_TAG = r"_[A-Z0-9_]+"
 _TAG = f"(?:{_STD_TAG}|{_EXT_TAG})"
 _CALENDAR = f"(?:GREGORIAN|JULIAN|FRENCH_R|HEBREW|{_EXT_TAG})"
-_DATE = (f"(?:{_CALENDAR} )?(?:(?:{_INTEGER} )?{_TAG} )?{_INTEGER}(?: (?:BCE|{_EXT_TAG}))?")
+_DATE = f"(?:{_CALENDAR} )?(?:(?:{_INTEGER} )?{_TAG} )?{_INTEGER}(?: (?:BCE|{_EXT_TAG}))?"
 _DATE_PERIOD = f"(?:TO {_DATE}|FROM {_DATE}(?: TO {_DATE})?)?"
 _DATE_RANGE = f"(?:BET {_DATE} AND {_DATE}|AFT {_DATE}|BEF {_DATE})"
 _DATE_APPROX = f"(?:(?:ABT|CAL|EST) {_DATE})"
 _DATE_VALUE = f"(?:{_DATE}|{_DATE_PERIOD}|{_DATE_RANGE}|{_DATE_APPROX})?"
-_AGE_DURATION = (r"(?:[0-9]+y(?: [0-9]+m)?(?: [0-9]+w)?(?: [0-9]+d)?"
-                 r"|[0-9]+m(?: [0-9]+w)?(?: [0-9]+d)?|[0-9]+w(?: [0-9]+d)?|[0-9]+d)")
+_AGE_DURATION = (
+    r"(?:[0-9]+y(?: [0-9]+m)?(?: [0-9]+w)?(?: [0-9]+d)?"
+    r"|[0-9]+m(?: [0-9]+w)?(?: [0-9]+d)?|[0-9]+w(?: [0-9]+d)?|[0-9]+d)"
+)
 _NAME_STR = r"[^/\t\n]+"
 _ALPHANUM = "[A-Za-z0-9]"
-_LANGTAG = (r"(?:[A-Za-z]{2,3}(?:-[A-Za-z]{3}){0,3}|[A-Za-z]{4,8})(?:-[A-Za-z]{4})?"
-            r"(?:-(?:[A-Za-z]{2}|[0-9]{3}))?"
-            f"(?:-(?:{_ALPHANUM}{{5,8}}|[0-9]{_ALPHANUM}{{3}}))*"
-            f"(?:-[0-9A-WYZa-wyz](?:-{_ALPHANUM}{{2,8}})+)*(?:-x(?:-{_ALPHANUM}{{1,8}})+)?")
+_LANGTAG = (
+    r"(?:[A-Za-z]{2,3}(?:-[A-Za-z]{3}){0,3}|[A-Za-z]{4,8})(?:-[A-Za-z]{4})?"
+    r"(?:-(?:[A-Za-z]{2}|[0-9]{3}))?"
+    f"(?:-(?:{_ALPHANUM}{{5,8}}|[0-9]{_ALPHANUM}{{3}}))*"
+    f"(?:-[0-9A-WYZa-wyz](?:-{_ALPHANUM}{{2,8}})+)*(?:-x(?:-{_ALPHANUM}{{1,8}})+)?"
+)
 _LANGUAGE = f"(?:{_LANGTAG}|x(?:-{_ALPHANUM}{{1,8}})+|i-[a-z]+|[a-z]{{2,3}}-[A-Za-z-]+)"
 _TOKEN = r"[!#$%&'*+\-.0-9A-Z^_`a-z{|}~]+"
-_MEDIA_TYPE = f"{_TOKEN}/{_TOKEN}(?:;{_TOKEN}=(?:{_TOKEN}|\"[^\"]*\"))*"
+_MEDIA_TYPE = f'{_TOKEN}/{_TOKEN}(?:;{_TOKEN}=(?:{_TOKEN}|"[^"]*"))*'
 
 GRAMMARS = {
     V7 + "type-Date": _DATE_VALUE,
     V7 + "type-Date#exact": f"{_INTEGER} {_STD_TAG} {_INTEGER}",
     V7 + "type-Date#period": _DATE_PERIOD,
-    V7 + "type-Time": (r"(?:[0-9]|[01][0-9]|2[0-3]):[0-5][0-9]"
-                       r"(?::[0-5][0-9](?:\.[0-9]+)?)?Z?"),
+    V7 + "type-Time": (r"(?:[0-9]|[01][0-9]|2[0-3]):[0-5][0-9]" r"(?::[0-5][0-9](?:\.[0-9]+)?)?Z?"),
     V7 + "type-Age": f"(?:(?:[<>] )?{_AGE_DURATION})?",
     V7 + "type-Name": f"{_NAME_STR}|(?:{_NAME_STR})?/(?:{_NAME_STR})?/(?:{_NAME_STR})?",
     V7 + "type-Latitude": r"[NS](?:90|[0-8]?[0-9])(?:\.[0-9]+)?",
@@ -75,13 +78,16 @@ def _payload_text(value_uri):
 
 @functools.lru_cache(maxsize=None)
 def _tables():
-    types = {(row["superstructure"], row["tag"]): row["structure"]
-             for row in _rows("substructures.tsv")}
+    types = {
+        (row["superstructure"], row["tag"]): row["structure"] for row in _rows("substructures.tsv")
+    }
     cardinalities = defaultdict(dict)
     for row in _rows("cardinalities.tsv"):
         low, high = row["cardinality"].strip("{}").split(":")
         cardinalities[row["superstructure"]][row["structure"]] = (
-            int(low), None if high == "M" else int(high))
+            int(low),
+            None if high == "M" else int(high),
+        )
     payloads = {row["structure"]: row["payload"] for row in _rows("payloads.tsv")}
     sets = defaultdict(set)
     for row in _rows("enumerationsets.tsv"):
@@ -146,7 +152,7 @@ def _payload_problem(node, payload_type, enumeration, record_types):
     if value.startswith("@") and not value.startswith("@@"):
         return f"payload {value!r} is a pointer where text is defined"
     if enumeration is not None:
-        items = (_LIST_DELIM.split(value) if payload_type.endswith("List#Enum") else [value])
+        items = _LIST_DELIM.split(value) if payload_type.endswith("List#Enum") else [value]
         wrong = [item for item in items if item not in enumeration and not _EXT.fullmatch(item)]
         return f"{wrong[0]!r} is not among the values of its set" if wrong else None
     if grammar and not re.fullmatch(grammar, value):
@@ -181,8 +187,9 @@ def problems(text):
 
     def check(node, parent_tag):
         where = f"line {node.line}: {parent_tag + '.' if parent_tag else ''}{node.tag}"
-        fault = _payload_problem(node, payloads.get(node.type), enumerations.get(node.type),
-                                 record_types)
+        fault = _payload_problem(
+            node, payloads.get(node.type), enumerations.get(node.type), record_types
+        )
         if fault:
             found.append(f"{where} {fault}")
         counts = Counter()
@@ -197,8 +204,10 @@ def problems(text):
             check(child, node.tag)
         for child_type, (low, high) in cardinalities.get(node.type, {}).items():
             if not low <= counts[child_type] <= (high if high is not None else counts[child_type]):
-                found.append(f"{where} has {counts[child_type]} of {child_type.rsplit('/', 1)[-1]}"
-                             f", not {{{low}:{high if high is not None else 'M'}}}")
+                found.append(
+                    f"{where} has {counts[child_type]} of {child_type.rsplit('/', 1)[-1]}"
+                    f", not {{{low}:{high if high is not None else 'M'}}}"
+                )
 
     for record in records:
         if record.tag.startswith("_"):

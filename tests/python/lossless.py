@@ -68,8 +68,9 @@ def _named(record, path, value, notes):
         if note["kind"] == "Dropped" and f".{note['tag']}." in f".{path}.":
             return True
         if note["kind"] == "Converted" and (
-                json.dumps(value, ensure_ascii=False) in note["detail"]
-                or (_ENUMERATED.fullmatch(value) and path.endswith(note["tag"]))):
+            json.dumps(value, ensure_ascii=False) in note["detail"]
+            or (_ENUMERATED.fullmatch(value) and path.endswith(note["tag"]))
+        ):
             return True
     return False
 
@@ -79,8 +80,9 @@ _DECLARED_VERSION = "HEAD.GEDC.VERS"
 
 
 def _record_ids(text):
-    return {m[2] for line in text.split("\n")
-            if (m := _LINE.fullmatch(line)) and m[1] == "0" and m[2]}
+    return {
+        m[2] for line in text.split("\n") if (m := _LINE.fullmatch(line)) and m[1] == "0" and m[2]
+    }
 
 
 def _reached(before, after):
@@ -99,6 +101,7 @@ def _reached(before, after):
                 seen.add(target)
                 todo.append(target)
         return seen
+
     return reach
 
 

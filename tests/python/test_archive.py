@@ -19,8 +19,10 @@ from hypothesis import strategies as st
 from conftest import CORPUS, assert_no_leaks
 
 FINISHED = "finish() was already called"
-POISONED_FINISH = ("a previous write to this archive's sink failed, so the sink may hold a partial record; "
-                   "the archive cannot be finished")
+POISONED_FINISH = (
+    "a previous write to this archive's sink failed, so the sink may hold a partial record; "
+    "the archive cannot be finished"
+)
 TREE = b"0 HEAD\n1 GEDC\n2 VERS 7.0\n" + b"0 @I1@ INDI\n1 NAME Ann /Smith/\n" * 400 + b"0 TRLR\n"
 
 
@@ -39,6 +41,7 @@ def read_back(data):
 
 
 # ----- what the writers make, judged by tools nobody here wrote -------------------
+
 
 def make_empty(lignor, folder):
     return {}, archive_bytes(lignor, {})
@@ -64,12 +67,18 @@ def make_streamed(lignor, folder):
     writer.add_file("media/scan.tiff", str(media))
     writer.add("media/empty.txt", b"")
     writer.finish()
-    return {"gedcom.ged": TREE * 50, "media/scan.tiff": media.read_bytes(), "media/empty.txt": b""}, \
-        path.read_bytes()
+    return {
+        "gedcom.ged": TREE * 50,
+        "media/scan.tiff": media.read_bytes(),
+        "media/empty.txt": b"",
+    }, path.read_bytes()
 
 
 def make_utf8_names(lignor, folder):
-    entries = {"médias/Ærøskøbing.jpg": b"\xff\xd8\xff" * 10, "notes/\u4e2d\u6587.txt": "\u4e2d".encode() * 99}
+    entries = {
+        "médias/Ærøskøbing.jpg": b"\xff\xd8\xff" * 10,
+        "notes/\u4e2d\u6587.txt": "\u4e2d".encode() * 99,
+    }
     return entries, archive_bytes(lignor, entries)
 
 
@@ -79,8 +88,14 @@ def make_many(lignor, folder):
     return entries, archive_bytes(lignor, entries)
 
 
-MAKERS = {"empty": make_empty, "stored": make_stored, "deflated": make_deflated, "streamed": make_streamed,
-          "utf8-names": make_utf8_names, "65535-entries": make_many}
+MAKERS = {
+    "empty": make_empty,
+    "stored": make_stored,
+    "deflated": make_deflated,
+    "streamed": make_streamed,
+    "utf8-names": make_utf8_names,
+    "65535-entries": make_many,
+}
 
 
 @pytest.fixture(params=sorted(MAKERS))
@@ -114,19 +129,34 @@ def test_7z_tests_the_archive_clean(written):
 
 
 def test_deflates_text_and_stores_media(lignor):
-    data = archive_bytes(lignor, {"tree.ged": b"0 HEAD\n" * 2000, "photo.jpg": b"j" * 100, "x.txt": b"abc"})
+    data = archive_bytes(
+        lignor, {"tree.ged": b"0 HEAD\n" * 2000, "photo.jpg": b"j" * 100, "x.txt": b"abc"}
+    )
     with zipfile.ZipFile(io.BytesIO(data)) as archive:
         methods = {info.filename: info.compress_type for info in archive.infolist()}
         dates = {info.date_time for info in archive.infolist()}
-    assert methods == {"tree.ged": zipfile.ZIP_DEFLATED, "photo.jpg": zipfile.ZIP_STORED, "x.txt": zipfile.ZIP_STORED}
+    assert methods == {
+        "tree.ged": zipfile.ZIP_DEFLATED,
+        "photo.jpg": zipfile.ZIP_STORED,
+        "x.txt": zipfile.ZIP_STORED,
+    }
     assert dates == {(1980, 1, 1, 0, 0, 0)}
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.dictionaries(
-    st.from_regex(r"[A-Za-z0-9_\-]{1,12}(/[A-Za-z0-9_\-]{1,12}){0,2}\.(ged|txt|jpg|png|json)", fullmatch=True),
-    st.one_of(st.binary(max_size=3000), st.text(alphabet="0 HEADINDI@\n", max_size=3000).map(str.encode)),
-    max_size=12))
+@given(
+    st.dictionaries(
+        st.from_regex(
+            r"[A-Za-z0-9_\-]{1,12}(/[A-Za-z0-9_\-]{1,12}){0,2}\.(ged|txt|jpg|png|json)",
+            fullmatch=True,
+        ),
+        st.one_of(
+            st.binary(max_size=3000),
+            st.text(alphabet="0 HEADINDI@\n", max_size=3000).map(str.encode),
+        ),
+        max_size=12,
+    )
+)
 def test_any_entries_read_back_exactly_and_write_identically(lignor, entries):
     seen, unique = set(), {}
     for name, data in entries.items():  # names equal but for case collide, as they should
@@ -152,8 +182,11 @@ def test_file_writer_add_writes_what_the_memory_writer_writes(lignor, tmp_path):
 
 
 def test_help_shows_each_constructor_as_it_is_called(lignor, tmp_path):
-    for cls in (value for value in vars(lignor).values()
-                if inspect.isclass(value) and not issubclass(value, BaseException)):
+    for cls in (
+        value
+        for value in vars(lignor).values()
+        if inspect.isclass(value) and not issubclass(value, BaseException)
+    ):
         assert "See help(type) for accurate signature" not in pydoc.render_doc(cls), cls
     F = lignor.ArchiveFileWriter
     assert F.__new__(F, path=tmp_path / "a.gdz").finish() == 22
@@ -169,15 +202,27 @@ def test_archive_writer_doc_and_construction(lignor):
         type("Sub", (lignor.ArchiveFileWriter,), {})
 
 
-@pytest.mark.parametrize("call", [
-    lambda w: w.add("a.txt", "text"),
-    lambda w: w.add("a.txt", bytearray(b"x")),
-    lambda w: w.add("a.txt", memoryview(b"x")),
-    lambda w: w.add(b"a.txt", b"x"),
-    lambda w: w.add("a.txt"),
-    lambda w: w.add("a.txt", b"x", b"y"),
-    lambda w: w.finish(1),
-], ids=["str-data", "bytearray", "memoryview", "bytes-name", "missing", "surplus", "finish-argument"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda w: w.add("a.txt", "text"),
+        lambda w: w.add("a.txt", bytearray(b"x")),
+        lambda w: w.add("a.txt", memoryview(b"x")),
+        lambda w: w.add(b"a.txt", b"x"),
+        lambda w: w.add("a.txt"),
+        lambda w: w.add("a.txt", b"x", b"y"),
+        lambda w: w.finish(1),
+    ],
+    ids=[
+        "str-data",
+        "bytearray",
+        "memoryview",
+        "bytes-name",
+        "missing",
+        "surplus",
+        "finish-argument",
+    ],
+)
 def test_wrong_arguments_raise_type_error(lignor, call):
     with pytest.raises(TypeError):
         call(lignor.ArchiveWriter.new())
@@ -194,20 +239,26 @@ def test_finish_is_valid_once(lignor, tmp_path):
     source.write_bytes(b"a")
     file_writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
     assert file_writer.finish() == 22 == os.path.getsize(tmp_path / "a.gdz")
-    for call in (file_writer.finish, lambda: file_writer.add("a.txt", b"x"),
-                 lambda: file_writer.add_file("a.txt", source)):
+    for call in (
+        file_writer.finish,
+        lambda: file_writer.add("a.txt", b"x"),
+        lambda: file_writer.add_file("a.txt", source),
+    ):
         with pytest.raises(ValueError) as caught:
             call()
         assert caught.value.args == (FINISHED,)
 
 
-@pytest.mark.parametrize("name, message", [
-    ("../x.ged", "../x.ged contains an unsafe path component"),
-    ("/abs.jpg", "/abs.jpg is an absolute path"),
-    ("a\\b.jpg", "a\\b.jpg uses a backslash, which a ZIP path may not"),
-    ("media/nul.jpg", "media/nul.jpg contains a path component that is unsafe on Windows"),
-    ("A.TXT", "the archive contains the same path more than once (\"A.TXT\")"),
-])
+@pytest.mark.parametrize(
+    "name, message",
+    [
+        ("../x.ged", "../x.ged contains an unsafe path component"),
+        ("/abs.jpg", "/abs.jpg is an absolute path"),
+        ("a\\b.jpg", "a\\b.jpg uses a backslash, which a ZIP path may not"),
+        ("media/nul.jpg", "media/nul.jpg contains a path component that is unsafe on Windows"),
+        ("A.TXT", 'the archive contains the same path more than once ("A.TXT")'),
+    ],
+)
 def test_refused_names_raise_value_error_and_leave_the_writer_usable(lignor, name, message):
     writer = lignor.ArchiveWriter.new()
     writer.add("a.txt", b"first")
@@ -263,6 +314,7 @@ def test_paths_with_a_nul_byte_are_refused_whole(lignor, tmp_path, where):
 
 # ----- files --------------------------------------------------------------------
 
+
 def test_paths_may_be_path_like_but_not_bytes(lignor, tmp_path):
     class PathLike:
         def __fspath__(self):
@@ -314,11 +366,18 @@ def kernel_file(path):
 
 
 BAD_SOURCES = {
-    "grows": (lambda folder, archive: kernel_file("/proc/self/status"),
-              r"^s\.txt yielded more than the 0 bytes declared for it$"),
-    "shrinks": (lambda folder, archive: kernel_file("/sys/kernel/mm/transparent_hugepage/enabled"),
-                r"^s\.txt ended after \d+ of the 4096 bytes declared for it$"),
-    "the-archive-itself": (lambda folder, archive: archive, r"^s\.txt yielded more than the \d+ bytes declared"),
+    "grows": (
+        lambda folder, archive: kernel_file("/proc/self/status"),
+        r"^s\.txt yielded more than the 0 bytes declared for it$",
+    ),
+    "shrinks": (
+        lambda folder, archive: kernel_file("/sys/kernel/mm/transparent_hugepage/enabled"),
+        r"^s\.txt ended after \d+ of the 4096 bytes declared for it$",
+    ),
+    "the-archive-itself": (
+        lambda folder, archive: archive,
+        r"^s\.txt yielded more than the \d+ bytes declared",
+    ),
     "compresses-too-well": (lambda folder, archive: zeros_file(folder), r"^s\.txt compresses "),
 }
 
@@ -379,10 +438,32 @@ def test_a_with_block_leaves_a_whole_archive_or_no_file(lignor, tmp_path):
 
 # ----- measuring ------------------------------------------------------------------
 
+
 def central(name, compressed, uncompressed, flags=0x800, method=0, external=0):
     raw = name.encode()
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method, 0, 0x21, 0, compressed,
-                       uncompressed, len(raw), 0, 0, 0, 0, external, 0) + raw
+    return (
+        struct.pack(
+            "<IHHHHHHIIIHHHHHII",
+            0x02014B50,
+            20,
+            20,
+            flags,
+            method,
+            0,
+            0x21,
+            0,
+            compressed,
+            uncompressed,
+            len(raw),
+            0,
+            0,
+            0,
+            0,
+            external,
+            0,
+        )
+        + raw
+    )
 
 
 def directory(*records, count=None):
@@ -391,17 +472,28 @@ def directory(*records, count=None):
     return body + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(body), 0, 0)
 
 
-@pytest.mark.parametrize("data, message", [
-    (b"", "the file does not end like a ZIP archive"),
-    (directory(*(central(f"{i}.jpg", 1 << 29, 1 << 30) for i in range(5))),
-     "the archive expands to more than the 4294967296 byte limit"),
-    (directory(central("bomb.ged", 1000, 10_000_000)), "bomb.ged claims a compression ratio over the 1000-fold limit"),
-    (directory(count=65000), "file 1 of the archive has no directory record"),
-    (directory(central("../up.ged", 1, 1)), "../up.ged contains an unsafe path component"),
-    (directory(central("a.txt", 1, 1, flags=0x801)), "encrypted entries are not supported"),
-    (directory(central("link", 1, 1, external=0xA1FF0000)),
-     "the archive contains a symbolic link (\"link\"), which is not extracted"),
-], ids=["empty", "total", "ratio", "forged-count", "traversal", "encrypted", "symlink"])
+@pytest.mark.parametrize(
+    "data, message",
+    [
+        (b"", "the file does not end like a ZIP archive"),
+        (
+            directory(*(central(f"{i}.jpg", 1 << 29, 1 << 30) for i in range(5))),
+            "the archive expands to more than the 4294967296 byte limit",
+        ),
+        (
+            directory(central("bomb.ged", 1000, 10_000_000)),
+            "bomb.ged claims a compression ratio over the 1000-fold limit",
+        ),
+        (directory(count=65000), "file 1 of the archive has no directory record"),
+        (directory(central("../up.ged", 1, 1)), "../up.ged contains an unsafe path component"),
+        (directory(central("a.txt", 1, 1, flags=0x801)), "encrypted entries are not supported"),
+        (
+            directory(central("link", 1, 1, external=0xA1FF0000)),
+            'the archive contains a symbolic link ("link"), which is not extracted',
+        ),
+    ],
+    ids=["empty", "total", "ratio", "forged-count", "traversal", "encrypted", "symlink"],
+)
 def test_archive_total_size_refuses_what_does_not_open(lignor, data, message):
     with pytest.raises(ValueError) as caught:
         lignor.archive_total_size(data)
@@ -427,6 +519,7 @@ def test_corpus_archives_open_and_measure(lignor, name):
 
 
 # ----- reference counts -------------------------------------------------------------
+
 
 def test_reference_counts_stay_flat(lignor, tmp_path):
     source = tmp_path / "s.jpg"

@@ -13,8 +13,10 @@ import gedcom7_check
 import lossless
 from conftest import CORPUS, assert_no_leaks, readable_corpus
 
-V551 = ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
-        "0 @N1@ NOTE shared\n0 @I1@ INDI\n1 NOTE @n1@\n1 _PRIM Y\n1 _ODD x\n0 TRLR\n")
+V551 = (
+    "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
+    "0 @N1@ NOTE shared\n0 @I1@ INDI\n1 NOTE @n1@\n1 _PRIM Y\n1 _ODD x\n0 TRLR\n"
+)
 PRIM_URI = "https://lignor.example.org/docs/extensions/PRIM"
 
 
@@ -26,20 +28,28 @@ def test_returns_a_new_document_and_the_notes(lignor):
     assert converted.encoding == lignor.Gedcom.new_v7().encoding
     assert [list(note) for note in notes[:1]] == [["record", "tag", "kind", "detail"]]
     assert [(n["record"], n["tag"], n["kind"]) for n in notes] == [
-        (None, "GEDC.FORM", "Dropped"), (None, "CHAR", "Dropped"),
-        ("@N1@", "NOTE", "Converted"), ("@I1@", "NOTE", "Converted"),
-        (None, "_ODD", "Kept"), (None, "_PRIM", "Converted"), ("@I1@", "SNOTE", "Kept")]
+        (None, "GEDC.FORM", "Dropped"),
+        (None, "CHAR", "Dropped"),
+        ("@N1@", "NOTE", "Converted"),
+        ("@I1@", "NOTE", "Converted"),
+        (None, "_ODD", "Kept"),
+        (None, "_PRIM", "Converted"),
+        ("@I1@", "SNOTE", "Kept"),
+    ]
     assert f"2 TAG _PRIM {PRIM_URI}\n" in converted.to_text()
 
 
-@pytest.mark.parametrize("owned, error", [
-    ("_PRIM", TypeError),
-    ([("_PRIM",)], TypeError),
-    (["_P", "u"], TypeError),
-    ([("_PRIM", 1)], TypeError),
-    ([("_PRIM", "https://x.example.org/\nPRIM")], ValueError),
-    ([("_PRIM", "https://x.example.org/\rPRIM")], ValueError),
-])
+@pytest.mark.parametrize(
+    "owned, error",
+    [
+        ("_PRIM", TypeError),
+        ([("_PRIM",)], TypeError),
+        (["_P", "u"], TypeError),
+        ([("_PRIM", 1)], TypeError),
+        ([("_PRIM", "https://x.example.org/\nPRIM")], ValueError),
+        ([("_PRIM", "https://x.example.org/\rPRIM")], ValueError),
+    ],
+)
 def test_refuses_owned_that_is_not_pairs_of_one_line_texts(lignor, owned, error):
     with pytest.raises(error):
         lignor.Gedcom.parse(V551.encode()).to_version7(owned)
@@ -54,8 +64,10 @@ def test_owned_may_be_any_sequence_of_pairs(lignor):
     assert g.to_version7(None)[1] == g.to_version7()[1]
 
 
-V7 = ("0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG _X https://example.org/x\n"
-      "0 @N1@ SNOTE shared\n0 @I1@ INDI\n1 SNOTE @N1@\n1 UID 1\n0 TRLR\n")
+V7 = (
+    "0 HEAD\n1 GEDC\n2 VERS 7.0\n1 SCHMA\n2 TAG _X https://example.org/x\n"
+    "0 @N1@ SNOTE shared\n0 @I1@ INDI\n1 SNOTE @N1@\n1 UID 1\n0 TRLR\n"
+)
 
 
 def test_to_version551_returns_a_new_document_and_the_notes(lignor):
@@ -65,8 +77,12 @@ def test_to_version551_returns_a_new_document_and_the_notes(lignor):
     assert g.to_text() == V7
     assert converted.encoding == lignor.Gedcom.new_v7().encoding
     assert [(n["record"], n["tag"], n["kind"]) for n in notes] == [
-        (None, "CHAR", "Converted"), (None, "SCHMA", "Dropped"), ("@N1@", "SNOTE", "Converted"),
-        ("@I1@", "SNOTE", "Converted"), ("@I1@", "UID", "Converted")]
+        (None, "CHAR", "Converted"),
+        (None, "SCHMA", "Dropped"),
+        ("@N1@", "SNOTE", "Converted"),
+        ("@I1@", "SNOTE", "Converted"),
+        ("@I1@", "UID", "Converted"),
+    ]
 
 
 def test_no_leaks(lignor):
@@ -109,8 +125,11 @@ def unnamed(problems, notes):
 
     def named(problem):
         tags = problem["tag"].split(".")
-        return any(note["tag"] in (tags[-1], ".".join(tags[-2:]))
-                   or f"({problem['kind']})" in note["detail"] for note in kept[problem["record"]])
+        return any(
+            note["tag"] in (tags[-1], ".".join(tags[-2:]))
+            or f"({problem['kind']})" in note["detail"]
+            for note in kept[problem["record"]]
+        )
 
     return [problem for problem in problems if not named(problem)]
 
@@ -132,8 +151,11 @@ def test_corpus_converts_to_version_7(lignor, path):
     text = converted.to_text()
     reread = lignor.Gedcom.parse(text.encode())
     assert reread.version == "7.0"
-    tags = [line.split(" ")[2 if line.split(" ")[1].startswith("@") else 1]
-            for line in text.splitlines() if line.strip()]
+    tags = [
+        line.split(" ")[2 if line.split(" ")[1].startswith("@") else 1]
+        for line in text.splitlines()
+        if line.strip()
+    ]
     assert "CONC" not in tags and "CHAR" not in tags
     assert reread.to_version7()[0].to_text() == text
     assert lossless.lost(original.to_text(), text, notes) == []
@@ -146,6 +168,7 @@ def test_corpus_converts_to_version_7(lignor, path):
 
 
 # ----- to 5.5.1, and the round trip through both versions --------------------
+
 
 def corpus_documents():
     """(name, bytes) of every readable corpus file and every archive's
@@ -181,8 +204,11 @@ def check_version_7_to_551(lignor, g):
     reread = lignor.Gedcom.parse(converted.to_bytes())
     assert reread.version == "5.5.1" and "declared UTF-8" in reread.encoding
     text = converted.to_text()
-    counted = {note["record"]: int(note["detail"].split(" ")[0]) for note in notes
-               if note["kind"] == "Kept" and "longer than 5.5.1's 255 bytes" in note["detail"]}
+    counted = {
+        note["record"]: int(note["detail"].split(" ")[0])
+        for note in notes
+        if note["kind"] == "Kept" and "longer than 5.5.1's 255 bytes" in note["detail"]
+    }
     assert long_lines_by_record(text) == counted
     assert lossless.lost(g.to_text(), text, notes) == []
 
@@ -208,8 +234,9 @@ def check_round_trip(g):
     added = set(record_ids(after)) - set(record_ids(before))
     assert back.version == "5.5.1" and len(back) == len(g) + len(added)
     assert sorted(i for i in record_ids(after) if i not in added) == sorted(record_ids(before))
-    assert ([(u["record"], u["pointer"]) for u in back.unresolved_pointers()]
-            == [(u["record"], u["pointer"]) for u in g.unresolved_pointers()])
+    assert [(u["record"], u["pointer"]) for u in back.unresolved_pointers()] == [
+        (u["record"], u["pointer"]) for u in g.unresolved_pointers()
+    ]
     for individual in (i["xref"] for i in g.individuals()):
         assert relatives(back, individual) == relatives(g, individual)
     assert lossless.lost(before, after, notes7 + notes551) == []
@@ -217,8 +244,9 @@ def check_round_trip(g):
     assert back.to_version7()[0].to_text() == version7.to_text()
 
 
-@pytest.mark.parametrize("name, data", corpus_documents(),
-                         ids=lambda value: value if isinstance(value, str) else "")
+@pytest.mark.parametrize(
+    "name, data", corpus_documents(), ids=lambda value: value if isinstance(value, str) else ""
+)
 def test_corpus_converts_to_version551(lignor, name, data):
     g = lignor.Gedcom.parse(data)
     if (g.version or "").startswith("7"):
@@ -237,27 +265,53 @@ def test_the_check_finds_what_is_lost():
 
 # ----- the round trip over generated 5.5.1 documents ---------------------------
 
-_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x24F, blacklist_characters="@"),
-                min_size=1, max_size=40)
+_text = st.text(
+    st.characters(min_codepoint=0x20, max_codepoint=0x24F, blacklist_characters="@"),
+    min_size=1,
+    max_size=40,
+)
 # A text carried on a payload line and CONT and CONC lines below `level`.
-_continued = st.tuples(_text, st.lists(st.tuples(st.sampled_from(["CONT", "CONC"]), _text),
-                                       max_size=3))
-DATES = ["12 MAY 1900", "ABT 1900", "abt. 1900", "BET 1900 AND 1910", "(about then)",
-         "@#DJULIAN@ 1700", "1900?", "c.1850", "INT 1900 (a guess)", "FROM 1 JAN 1900 TO 1910",
-         "12.05.1900", "some day", "BEF 1 JAN 1900", "Est 1800"]
+_continued = st.tuples(
+    _text, st.lists(st.tuples(st.sampled_from(["CONT", "CONC"]), _text), max_size=3)
+)
+DATES = [
+    "12 MAY 1900",
+    "ABT 1900",
+    "abt. 1900",
+    "BET 1900 AND 1910",
+    "(about then)",
+    "@#DJULIAN@ 1700",
+    "1900?",
+    "c.1850",
+    "INT 1900 (a guess)",
+    "FROM 1 JAN 1900 TO 1910",
+    "12.05.1900",
+    "some day",
+    "BEF 1 JAN 1900",
+    "Est 1800",
+]
 ROLES = ["WITN", "witn", "HUSB", "(Godfather)", "(Best man)", "()", "Friend", "(witness)"]
 # Multimedia files in 5.5's and 5.5.1's forms: (level below the object, line).
-MEDIA = [[(1, "FILE a photo.jpg"), (1, "FORM jpg"), (2, "TYPE photo")],
-         [(1, "FILE c:\\x%20y.tif"), (2, "FORM TIF"), (3, "TYPE Book")],
-         [(1, "FILE url"), (2, "FORM wav")]]
+MEDIA = [
+    [(1, "FILE a photo.jpg"), (1, "FORM jpg"), (2, "TYPE photo")],
+    [(1, "FILE c:\\x%20y.tif"), (2, "FORM TIF"), (3, "TYPE Book")],
+    [(1, "FILE url"), (2, "FORM wav")],
+]
 
 
 # File paths with spaces, backslashes, '%', '@@' and letters beyond ASCII.
-PATHS = ["c:\\my photos\\a b.jpg", "x@@y z.png", "dir/\u00e9t\u00e9.gif", "50%.bmp",
-         "a%20b.tif", "https://example.org/a.jpg"]
+PATHS = [
+    "c:\\my photos\\a b.jpg",
+    "x@@y z.png",
+    "dir/\u00e9t\u00e9.gif",
+    "50%.bmp",
+    "a%20b.tif",
+    "https://example.org/a.jpg",
+]
 # Note text long enough to be cut at 5.5.1's limit, with "@@" anywhere.
 _long_text = st.lists(st.sampled_from(["a", " ", "@@", "\u00e9", "bc"]), max_size=300).map(
-    lambda pieces: "n" + "".join(pieces))
+    lambda pieces: "n" + "".join(pieces)
+)
 
 
 def media(level, lines_below):
@@ -267,7 +321,8 @@ def media(level, lines_below):
 def lines(level, tag, continued):
     text, continuations = continued
     return f"{level} {tag} {text}\n" + "".join(
-        f"{level + 1} {kind} {piece}\n" for kind, piece in continuations)
+        f"{level + 1} {kind} {piece}\n" for kind, piece in continuations
+    )
 
 
 @st.composite
@@ -298,11 +353,15 @@ def documents_551(draw):
             out.append(lines(1, "SOUR", draw(_continued)))
             out.append(draw(st.sampled_from(["", "2 TEXT words\n3 CONT more\n", "2 QUAY 1\n"])))
         out.append("1 FAMC @F1@\n" if person > 2 else "1 FAMS @F1@\n")
-    out.append("0 @F1@ FAM\n1 HUSB @I1@\n" + "".join(
-        f"1 CHIL @I{person}@\n" for person in range(3, people + 1)))
+    out.append(
+        "0 @F1@ FAM\n1 HUSB @I1@\n"
+        + "".join(f"1 CHIL @I{person}@\n" for person in range(3, people + 1))
+    )
     out.append("0 @S1@ SOUR\n1 TITL t\n")
-    out += [f"0 @O{n}@ OBJE\n" + media(0, lines_below)
-            for n, lines_below in enumerate(draw(st.lists(st.sampled_from(MEDIA), max_size=2)), 1)]
+    out += [
+        f"0 @O{n}@ OBJE\n" + media(0, lines_below)
+        for n, lines_below in enumerate(draw(st.lists(st.sampled_from(MEDIA), max_size=2)), 1)
+    ]
     # The trailer last, missing, or before some records.
     starts = [i for i, piece in enumerate(out) if i and piece.startswith("0 ")] + [len(out)] * 3
     trailer = draw(st.sampled_from(starts + [None]))
@@ -317,25 +376,72 @@ def test_round_trip_of_generated_documents(lignor, text):
     g = lignor.Gedcom.parse(text.encode())
     check_round_trip(g)
     # Objects and sources written in place, and the trailer, leave no problem.
-    assert [p for p in g.to_version7()[0].check_version7()
-            if p["kind"] == "header-trailer" or re.search(r"\.(SOUR|OBJE)(\.FILE|\.TEXT)?$",
-                                                          p["tag"])] == []
+    assert [
+        p
+        for p in g.to_version7()[0].check_version7()
+        if p["kind"] == "header-trailer" or re.search(r"\.(SOUR|OBJE)(\.FILE|\.TEXT)?$", p["tag"])
+    ] == []
 
 
 # ----- dates through both versions --------------------------------------------
 
 _DATE_WORDS = st.sampled_from(
-    ["ABT", "abt.", "BET", "AND", "FROM", "TO", "INT", "(", ")", "(a guess)", "JAN", "Oct", "12",
-     "29", "1700", "1700/01", "1822", "4865", "B.C.", "BCE", "@#DJULIAN@", "@#DHEBREW@",
-     "@#DFRENCH R@", "HEBREW", "FRENCH_R", "TMZ", "tvt", "ADS", "FRIM", "COMP", "13", "?"])
+    [
+        "ABT",
+        "abt.",
+        "BET",
+        "AND",
+        "FROM",
+        "TO",
+        "INT",
+        "(",
+        ")",
+        "(a guess)",
+        "JAN",
+        "Oct",
+        "12",
+        "29",
+        "1700",
+        "1700/01",
+        "1822",
+        "4865",
+        "B.C.",
+        "BCE",
+        "@#DJULIAN@",
+        "@#DHEBREW@",
+        "@#DFRENCH R@",
+        "HEBREW",
+        "FRENCH_R",
+        "TMZ",
+        "tvt",
+        "ADS",
+        "FRIM",
+        "COMP",
+        "13",
+        "?",
+    ]
+)
 _date_text = st.tuples(
     st.sampled_from(["", " ", "  "]),
-    st.one_of(st.sampled_from(DATES), st.lists(_DATE_WORDS, min_size=1, max_size=7).map(" ".join),
-              _text),
-    st.sampled_from(["", " "])).map("".join)
-_DATES_7 = ["", "1900", "5 JAN 1900", "560 BCE", "ABT 560 BCE", "BET 1900 AND 1910",
-            "FROM 1900 TO 1905", "TO 1910", "JULIAN 1 JAN 1700", "HEBREW 29 TMZ 4865",
-            "AFT HEBREW ELL 5780", "FRENCH_R 11 FRIM 13"]
+    st.one_of(
+        st.sampled_from(DATES), st.lists(_DATE_WORDS, min_size=1, max_size=7).map(" ".join), _text
+    ),
+    st.sampled_from(["", " "]),
+).map("".join)
+_DATES_7 = [
+    "",
+    "1900",
+    "5 JAN 1900",
+    "560 BCE",
+    "ABT 560 BCE",
+    "BET 1900 AND 1910",
+    "FROM 1900 TO 1905",
+    "TO 1910",
+    "JULIAN 1 JAN 1700",
+    "HEBREW 29 TMZ 4865",
+    "AFT HEBREW ELL 5780",
+    "FRENCH_R 11 FRIM 13",
+]
 _phrase = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x24F), min_size=1, max_size=30)
 
 
@@ -347,8 +453,10 @@ def date_and_phrase(text):
 @settings(max_examples=150, deadline=None)
 @given(date=_date_text)
 def test_a_date_settles_after_one_conversion_and_loses_nothing(lignor, date):
-    before = ("0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
-              f"0 @I1@ INDI\n1 BIRT\n2 DATE {date}\n0 TRLR\n")
+    before = (
+        "0 HEAD\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n"
+        f"0 @I1@ INDI\n1 BIRT\n2 DATE {date}\n0 TRLR\n"
+    )
     version7, notes7 = lignor.Gedcom.parse(before.encode()).to_version7()
     back, notes551 = version7.to_version551()
     again = back.to_version7()[0]
@@ -361,8 +469,10 @@ def test_a_date_settles_after_one_conversion_and_loses_nothing(lignor, date):
 @given(date=st.sampled_from(_DATES_7), phrase=_phrase)
 def test_a_dated_phrase_survives_551(lignor, date, phrase):
     escaped = "@" + phrase if phrase.startswith("@") else phrase
-    before = (f"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 @I1@ INDI\n1 BIRT\n2 DATE{' ' * bool(date)}{date}\n"
-              f"3 PHRASE {escaped}\n0 TRLR\n")
+    before = (
+        f"0 HEAD\n1 GEDC\n2 VERS 7.0\n0 @I1@ INDI\n1 BIRT\n2 DATE{' ' * bool(date)}{date}\n"
+        f"3 PHRASE {escaped}\n0 TRLR\n"
+    )
     back, notes551 = lignor.Gedcom.parse(before.encode()).to_version551()
     assert date_and_phrase(back.to_version7()[0].to_text()) == (date or None, escaped)
     assert lossless.lost(before, back.to_text(), notes551) == []

@@ -7,18 +7,45 @@ from hypothesis import given, settings, strategies as st
 
 from conftest import assert_no_leaks
 
-KEYS = ["original", "calendar", "kind", "earliest", "latest", "phrase", "display", "gedcom551",
-        "gedcom7"]
+KEYS = [
+    "original",
+    "calendar",
+    "kind",
+    "earliest",
+    "latest",
+    "phrase",
+    "display",
+    "gedcom551",
+    "gedcom7",
+]
 
 # text, kind, calendar, display, gedcom551, gedcom7
 CASES = [
-    ("ABT 5 JAN 1882", "About", "Gregorian", "about 5 January 1882", "ABT 5 JAN 1882",
-     "ABT 5 JAN 1882"),
+    (
+        "ABT 5 JAN 1882",
+        "About",
+        "Gregorian",
+        "about 5 January 1882",
+        "ABT 5 JAN 1882",
+        "ABT 5 JAN 1882",
+    ),
     ("15 mars 1750", "Exact", "Gregorian", "15 March 1750", "15 MAR 1750", "15 MAR 1750"),
-    ("BET 1700/01 AND 1710", "Between", "Gregorian", "between 1700 and 1710",
-     "BET 1700/01 AND 1710", None),
-    ("ABT @#DJULIAN@ 1700", "About", "Julian", "about 1700", "ABT @#DJULIAN@ 1700",
-     "ABT JULIAN 1700"),
+    (
+        "BET 1700/01 AND 1710",
+        "Between",
+        "Gregorian",
+        "between 1700 and 1710",
+        "BET 1700/01 AND 1710",
+        None,
+    ),
+    (
+        "ABT @#DJULIAN@ 1700",
+        "About",
+        "Julian",
+        "about 1700",
+        "ABT @#DJULIAN@ 1700",
+        "ABT JULIAN 1700",
+    ),
     ("not a date", "Unparsed", "Gregorian", "not a date", None, None),
 ]
 
@@ -63,10 +90,14 @@ def test_lone_surrogates_are_read_like_any_other_text(lignor):
     assert [reading[k] for k in KEYS[1:6]] == [replaced[k] for k in KEYS[1:6]]
 
 
-@pytest.mark.parametrize("call", [
-    lambda parse_date, text: parse_date(text),
-    lambda parse_date, text: pytest.raises(TypeError, parse_date, [text]),
-], ids=["read", "refused"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda parse_date, text: parse_date(text),
+        lambda parse_date, text: pytest.raises(TypeError, parse_date, [text]),
+    ],
+    ids=["read", "refused"],
+)
 def test_reference_counts_stay_flat(lignor, call):
     text = "ABT 5 JAN 1882"
     assert_no_leaks(lambda: call(lignor.parse_date, text), text)
@@ -76,15 +107,56 @@ def _same_reading(a, b):
     # A date with a phrase is written with INT in 5.5.1 and plainly in 7.0, so
     # an exact date and an interpreted one are the same reading of the points.
     kinds = {"Exact": "Exact", "Interpreted": "Exact"}
-    return ((kinds.get(a["kind"], a["kind"]), a["calendar"], a["earliest"], a["latest"])
-            == (kinds.get(b["kind"], b["kind"]), b["calendar"], b["earliest"], b["latest"]))
+    return (kinds.get(a["kind"], a["kind"]), a["calendar"], a["earliest"], a["latest"]) == (
+        kinds.get(b["kind"], b["kind"]),
+        b["calendar"],
+        b["earliest"],
+        b["latest"],
+    )
 
 
 date_words = st.sampled_from(
-    ["ABT", "BEF", "AFT", "BET", "AND", "FROM", "TO", "CAL", "EST", "INT", "JAN", "FEB", "MAR",
-     "DEC", "mai", "janvier", "März", "@#DJULIAN@", "@#DHEBREW@", "@#DFRENCH R@", "JULIAN", "B.C.",
-     "BCE", "(", ")", "/", "-", ".", "1", "5", "31", "1700", "1700/01", "1882", "12000", "0", "TSH",
-     "VEND"])
+    [
+        "ABT",
+        "BEF",
+        "AFT",
+        "BET",
+        "AND",
+        "FROM",
+        "TO",
+        "CAL",
+        "EST",
+        "INT",
+        "JAN",
+        "FEB",
+        "MAR",
+        "DEC",
+        "mai",
+        "janvier",
+        "März",
+        "@#DJULIAN@",
+        "@#DHEBREW@",
+        "@#DFRENCH R@",
+        "JULIAN",
+        "B.C.",
+        "BCE",
+        "(",
+        ")",
+        "/",
+        "-",
+        ".",
+        "1",
+        "5",
+        "31",
+        "1700",
+        "1700/01",
+        "1882",
+        "12000",
+        "0",
+        "TSH",
+        "VEND",
+    ]
+)
 date_like = st.lists(date_words, max_size=8).map(" ".join)
 
 

@@ -23,14 +23,21 @@ def family(lignor):
 
 # ----- new documents ---------------------------------------------------------
 
-@pytest.mark.parametrize("make, text, version", [
-    (lambda G: G.new_v7(), "0 HEAD\n1 GEDC\n2 VERS 7.0\n0 TRLR\n", "7.0"),
-    (lambda G: G.new_v551(source_system="App"),
-     "0 HEAD\n1 SOUR App\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n0 TRLR\n",
-     "5.5.1"),
-    (lambda G: G.new_v551(""), "0 HEAD\n1 SOUR \n", "5.5.1"),
-    (lambda G: G.new_v551("A\nB"), "0 HEAD\n1 SOUR A\n2 CONT B\n1 GEDC\n", "5.5.1"),
-], ids=["v7", "v551", "v551-empty-source", "v551-source-with-newline"])
+
+@pytest.mark.parametrize(
+    "make, text, version",
+    [
+        (lambda G: G.new_v7(), "0 HEAD\n1 GEDC\n2 VERS 7.0\n0 TRLR\n", "7.0"),
+        (
+            lambda G: G.new_v551(source_system="App"),
+            "0 HEAD\n1 SOUR App\n1 GEDC\n2 VERS 5.5.1\n2 FORM LINEAGE-LINKED\n1 CHAR UTF-8\n0 TRLR\n",
+            "5.5.1",
+        ),
+        (lambda G: G.new_v551(""), "0 HEAD\n1 SOUR \n", "5.5.1"),
+        (lambda G: G.new_v551("A\nB"), "0 HEAD\n1 SOUR A\n2 CONT B\n1 GEDC\n", "5.5.1"),
+    ],
+    ids=["v7", "v551", "v551-empty-source", "v551-source-with-newline"],
+)
 def test_new_documents(lignor, make, text, version):
     g = make(lignor.Gedcom)
     assert g.to_text().startswith(text)
@@ -44,40 +51,72 @@ for _ in range(63):
     DEEP = {"tag": "NOTE", "children": [DEEP]}  # 64 levels: fine at the top of a record
 
 REFUSALS = [
-    (lambda g: g.append_records([{"tag": "NOTE"}, {"tag": "1 BAD"}]), ValueError,
-     '"1 BAD" is not a GEDCOM tag: ASCII letters, digits, or underscore'),
-    (lambda g: g.append_records([{"xref": "@N1@", "tag": "NOTE"}, {"xref": "@i1@", "tag": "NOTE"}]),
-     ValueError, "the document already has a record @i1@"),
-    (lambda g: g.append_records([{"tag": "TRLR"}]), ValueError,
-     "a document has one TRLR, and this one already does"),
+    (
+        lambda g: g.append_records([{"tag": "NOTE"}, {"tag": "1 BAD"}]),
+        ValueError,
+        '"1 BAD" is not a GEDCOM tag: ASCII letters, digits, or underscore',
+    ),
+    (
+        lambda g: g.append_records(
+            [{"xref": "@N1@", "tag": "NOTE"}, {"xref": "@i1@", "tag": "NOTE"}]
+        ),
+        ValueError,
+        "the document already has a record @i1@",
+    ),
+    (
+        lambda g: g.append_records([{"tag": "TRLR"}]),
+        ValueError,
+        "a document has one TRLR, and this one already does",
+    ),
     (lambda g: g.append_records([{"tag": "INDI", "sex": "M"}]), ValueError, "unknown field"),
     (lambda g: g.append_records([{"tag": "NOTE", "value": {1}}]), TypeError, "set"),
     (lambda g: g.append_records({"tag": "NOTE"}), ValueError, "invalid type"),
     (lambda g: g.append_structures("@F9@", [], [{"tag": "NOTE"}]), ValueError, "no record @F9@"),
-    (lambda g: g.append_structures("@F1@", [1, 1], [{"tag": "NOTE"}]), ValueError,
-     r"no structure at \[1, 1\] in @F1@"),
-    (lambda g: g.append_structures("@F1@", [1], [DEEP]), ValueError,
-     "the structure is nested deeper than the limit"),
-    (lambda g: g.append_structures("@F1@", [], [{"xref": "@X@", "tag": "NOTE"}]), ValueError,
-     "@X@ is on a NOTE below level zero"),
+    (
+        lambda g: g.append_structures("@F1@", [1, 1], [{"tag": "NOTE"}]),
+        ValueError,
+        r"no structure at \[1, 1\] in @F1@",
+    ),
+    (
+        lambda g: g.append_structures("@F1@", [1], [DEEP]),
+        ValueError,
+        "the structure is nested deeper than the limit",
+    ),
+    (
+        lambda g: g.append_structures("@F1@", [], [{"xref": "@X@", "tag": "NOTE"}]),
+        ValueError,
+        "@X@ is on a NOTE below level zero",
+    ),
     (lambda g: g.append_structures("@F1@", "1", []), TypeError, "'path'"),
     (lambda g: g.append_structures(record=b"@F1@", path=[], structures=[]), TypeError, "'record'"),
     (lambda g: g.append_structures("@F1@", [-1], []), OverflowError, ""),
     (lambda g: g.set_logical_value("@F1@", [1 << 64], "@I3@"), OverflowError, ""),
-    (lambda g: g.set_logical_value("@F1@", [1, 0, 0], "@I3@"), ValueError,
-     r"^no structure at \[1, 0, 0\]$"),
+    (
+        lambda g: g.set_logical_value("@F1@", [1, 0, 0], "@I3@"),
+        ValueError,
+        r"^no structure at \[1, 0, 0\]$",
+    ),
     (lambda g: g.set_logical_value("@F9@", [], "x"), KeyError, "@F9@"),
     (lambda g: g.set_logical_value("@F1@", [1], None), TypeError, "'value'"),
     (lambda g: g.set_logical_value("@F1@", [1.0], "@I3@"), TypeError, "'path'"),
     (lambda g: g.set_logical_value("@F1@", [True], "@I3@"), TypeError, "'path'"),
     (lambda g: g.append_structures("@F1@", [False], []), TypeError, "'path'"),
-    (lambda g: g.append_records([{"tag": "head"}]), ValueError,
-     "a document has one head, and this one already does"),
+    (
+        lambda g: g.append_records([{"tag": "head"}]),
+        ValueError,
+        "a document has one head, and this one already does",
+    ),
     # The reader's own bounds, at their defaults.
-    (lambda g: g.set_logical_value("@I1@", [0], "x" * (1 << 24)), ValueError,
-     "^the line is longer than the limit$"),
-    (lambda g: g.append_records([{"tag": "NOTE", "value": "x" * (1 << 24)}]), ValueError,
-     "^the line is longer than the limit$"),
+    (
+        lambda g: g.set_logical_value("@I1@", [0], "x" * (1 << 24)),
+        ValueError,
+        "^the line is longer than the limit$",
+    ),
+    (
+        lambda g: g.append_records([{"tag": "NOTE", "value": "x" * (1 << 24)}]),
+        ValueError,
+        "^the line is longer than the limit$",
+    ),
 ]
 
 
@@ -110,8 +149,13 @@ def test_descriptions_are_serialised_under_the_exclusive_borrow(lignor, monkeypa
 # ----- edits within the reader's bounds ---------------------------------------
 
 # The reader's bounds scaled down, so that documents reach them in a few edits.
-LIMITS = {"max_file_bytes": 1500, "max_line_length": 100, "max_records": 10,
-          "max_lines": 50, "max_depth": 5}
+LIMITS = {
+    "max_file_bytes": 1500,
+    "max_line_length": 100,
+    "max_records": 10,
+    "max_lines": 50,
+    "max_depth": 5,
+}
 ADDRESSES = ["HEAD", "head", "@N0@", "@n1@", "@N2@"]
 texts = st.text(alphabet="ab @\n\r", max_size=130)
 
@@ -119,17 +163,32 @@ texts = st.text(alphabet="ab @\n\r", max_size=130)
 @st.composite
 def structures(draw, depth=0):
     children = draw(st.lists(structures(depth + 1), max_size=2)) if depth < 5 else []
-    return {"tag": draw(st.sampled_from(["NOTE", "_X", "CONC"])), "value": draw(texts),
-            "children": children}
+    return {
+        "tag": draw(st.sampled_from(["NOTE", "_X", "CONC"])),
+        "value": draw(texts),
+        "children": children,
+    }
 
 
 paths = st.lists(st.integers(0, 2), max_size=5)
 edits = st.one_of(
-    st.tuples(st.just("append_records"), st.lists(st.builds(
-        lambda index, structure: dict(structure, xref=f"@N{index}@"),
-        st.integers(0, 12), structures()), max_size=3)),
-    st.tuples(st.just("append_structures"), st.sampled_from(ADDRESSES), paths,
-              st.lists(structures(), max_size=3)),
+    st.tuples(
+        st.just("append_records"),
+        st.lists(
+            st.builds(
+                lambda index, structure: dict(structure, xref=f"@N{index}@"),
+                st.integers(0, 12),
+                structures(),
+            ),
+            max_size=3,
+        ),
+    ),
+    st.tuples(
+        st.just("append_structures"),
+        st.sampled_from(ADDRESSES),
+        paths,
+        st.lists(structures(), max_size=3),
+    ),
     st.tuples(st.just("set_logical_value"), st.sampled_from(ADDRESSES), paths, texts),
     st.tuples(st.just("wrap_long_lines"), st.integers(0, 90)),
     st.tuples(st.just("fit_line_limit"), st.sampled_from(ADDRESSES), st.integers(0, 90)),
@@ -138,11 +197,11 @@ edits = st.one_of(
 
 @settings(max_examples=300, deadline=None)
 @given(version=st.sampled_from(["5.5.1", "7.0"]), sequence=st.lists(edits, max_size=8))
-def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, version,
-                                                                         sequence):
+def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, version, sequence):
     # to_bytes rewrites the CHAR line, which edits of the header may change.
-    g = lignor.Gedcom.parse(f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(),
-                            limits=LIMITS)
+    g = lignor.Gedcom.parse(
+        f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(), limits=LIMITS
+    )
     for name, *arguments in sequence:
         before = g.to_bytes()
         try:
@@ -178,7 +237,12 @@ def test_one_header_and_one_trailer_in_any_letter_case(lignor, head, trailer):
     g.set_logical_value("HEAD", [2], "a")
     assert len(g) == 2
     assert g.to_bytes().decode().splitlines()[3:] == [
-        "1 CHAR UTF-8", "1 NOTE a", "0 @I1@ INDI", "0 @I2@ INDI", f"0 {trailer}"]
+        "1 CHAR UTF-8",
+        "1 NOTE a",
+        "0 @I1@ INDI",
+        "0 @I2@ INDI",
+        f"0 {trailer}",
+    ]
     assert [record["tag"] for record in g.records()] == [head, "INDI", "INDI", trailer]
     converted, _ = g.to_version7()
     assert (len(converted), converted.version) == (2, "7.0")
@@ -187,15 +251,33 @@ def test_one_header_and_one_trailer_in_any_letter_case(lignor, head, trailer):
 
 # ----- what an edit changes --------------------------------------------------
 
-@pytest.mark.parametrize("edit, children", [
-    (lambda g: g.set_logical_value("@f1@", [1], "@I3@"), ["@I3@"]),
-    (lambda g: g.append_structures("@f1@", [], [{"tag": "CHIL", "value": "@I3@"}]),
-     ["@I2@", "@I3@"]),
-    (lambda g: g.append_records([{"xref": "@F2@", "tag": "FAM",
-                                  "children": [{"tag": "WIFE", "value": "@I1@"},
-                                               {"tag": "CHIL", "value": "@I3@"}]}]),
-     ["@I2@", "@I3@"]),
-], ids=["set_logical_value", "append_structures", "append_records"])
+
+@pytest.mark.parametrize(
+    "edit, children",
+    [
+        (lambda g: g.set_logical_value("@f1@", [1], "@I3@"), ["@I3@"]),
+        (
+            lambda g: g.append_structures("@f1@", [], [{"tag": "CHIL", "value": "@I3@"}]),
+            ["@I2@", "@I3@"],
+        ),
+        (
+            lambda g: g.append_records(
+                [
+                    {
+                        "xref": "@F2@",
+                        "tag": "FAM",
+                        "children": [
+                            {"tag": "WIFE", "value": "@I1@"},
+                            {"tag": "CHIL", "value": "@I3@"},
+                        ],
+                    }
+                ]
+            ),
+            ["@I2@", "@I3@"],
+        ),
+    ],
+    ids=["set_logical_value", "append_structures", "append_records"],
+)
 def test_relatives_follow_an_edit(lignor, edit, children):
     g = family(lignor)
     assert g.children_of("@I1@") == ["@I2@"]
@@ -208,7 +290,8 @@ def test_set_logical_value_rewrites_only_the_edited_line(lignor):
     g.set_logical_value("@I1@", (0,), "Ann\nSmith")
     g.set_logical_value("@F1@", [1, 0], "")
     assert g.to_text() == FAMILY.decode().replace(
-        "01 NAME Ann /Smith/\n", "1 NAME Ann\n2 CONT Smith\n").replace("2 NOTE x", "2 NOTE")
+        "01 NAME Ann /Smith/\n", "1 NAME Ann\n2 CONT Smith\n"
+    ).replace("2 NOTE x", "2 NOTE")
 
 
 MARK = "_LIGNOR_ADDED"
@@ -242,18 +325,23 @@ EDIT_CALLS = {
     "new_v551": lambda G: G.new_v551("App"),
     "new_v551-type-error": lambda G: pytest.raises(TypeError, G.new_v551, 1),
     "append_records": lambda G: G.new_v7().append_records(RECORDS),
-    "append_records-refused": lambda G: pytest.raises(ValueError, G.new_v7().append_records,
-                                                      RECORDS + RECORDS),
+    "append_records-refused": lambda G: pytest.raises(
+        ValueError, G.new_v7().append_records, RECORDS + RECORDS
+    ),
     "append_records-unserialisable": lambda G: pytest.raises(
-        TypeError, G.new_v7().append_records, UNSERIALISABLE),
+        TypeError, G.new_v7().append_records, UNSERIALISABLE
+    ),
     "append_structures": lambda G: G.parse(FAMILY).append_structures("@F1@", [1], STRUCTURES),
     "append_structures-refused": lambda G: pytest.raises(
-        ValueError, G.new_v7().append_structures, "HEAD", [5], []),
+        ValueError, G.new_v7().append_structures, "HEAD", [5], []
+    ),
     "set_logical_value": lambda G: G.parse(FAMILY).set_logical_value("@I1@", [0], "a\nb"),
     "set_logical_value-missing": lambda G: pytest.raises(
-        KeyError, G.new_v7().set_logical_value, "@X@", [], ""),
+        KeyError, G.new_v7().set_logical_value, "@X@", [], ""
+    ),
     "set_logical_value-overflow": lambda G: pytest.raises(
-        OverflowError, G.new_v7().set_logical_value, "@X@", [-1], ""),
+        OverflowError, G.new_v7().set_logical_value, "@X@", [-1], ""
+    ),
 }
 
 

@@ -8,9 +8,11 @@ import pytest
 from conftest import assert_no_leaks
 
 # One sentence for every code page; each file keeps the letters its page has.
-SENTENCE = ("Fr\u00e9mont, \u00c5sa M\u00fcller, \u0141\u00f3d\u017a, \u017dofie \u010capkov\u00e1, "
-            "\u0152uvre \u20ac5, \u0418\u0432\u0430\u043d \u0401\u043b\u043a\u0438\u043d, "
-            "na\u00efve fa\u00e7ade")
+SENTENCE = (
+    "Fr\u00e9mont, \u00c5sa M\u00fcller, \u0141\u00f3d\u017a, \u017dofie \u010capkov\u00e1, "
+    "\u0152uvre \u20ac5, \u0418\u0432\u0430\u043d \u0401\u043b\u043a\u0438\u043d, "
+    "na\u00efve fa\u00e7ade"
+)
 
 
 def letters_of(codec):
@@ -57,18 +59,44 @@ CYRILLIC = gedcom("ANSI", "\u0418\u0432\u0430\u043d \u0401\u043b\u043a\u0438\u04
 @pytest.mark.parametrize(
     "data, encoding, text, summary",
     [
-        (CYRILLIC.encode("cp1251"), "windows-1251", CYRILLIC,
-         "Read as Windows-1251, chosen by the caller, declared ANSI"),
-        (b"\xef\xbb\xbf" + CYRILLIC.encode("cp1251"), "CP1251", CYRILLIC,
-         "Read as Windows-1251, chosen by the caller, UTF-8 byte-order mark ignored, declared ANSI"),
-        (gedcom("UTF-8", "Fr\u00e9mont").encode("cp437"), "IBM PC", gedcom("UTF-8", "Fr\u00e9mont"),
-         "Read as IBM PC (code page 437), chosen by the caller, declared UTF-8"),
-        (gedcom("ANSEL", "Fr\u00e9mont").encode("utf-16"), "utf_16", gedcom("ANSEL", "Fr\u00e9mont"),
-         "Read as UTF-16 (little-endian) (byte-order mark), chosen by the caller, declared ANSEL"),
-        (gedcom("ANSI", "\u00c6gir").encode("latin_1"), "latin_1", gedcom("ANSI", "\u00c6gir"),
-         "Read as ANSI (Windows-1252), chosen by the caller, declared ANSI"),
+        (
+            CYRILLIC.encode("cp1251"),
+            "windows-1251",
+            CYRILLIC,
+            "Read as Windows-1251, chosen by the caller, declared ANSI",
+        ),
+        (
+            b"\xef\xbb\xbf" + CYRILLIC.encode("cp1251"),
+            "CP1251",
+            CYRILLIC,
+            "Read as Windows-1251, chosen by the caller, UTF-8 byte-order mark ignored, declared ANSI",
+        ),
+        (
+            gedcom("UTF-8", "Fr\u00e9mont").encode("cp437"),
+            "IBM PC",
+            gedcom("UTF-8", "Fr\u00e9mont"),
+            "Read as IBM PC (code page 437), chosen by the caller, declared UTF-8",
+        ),
+        (
+            gedcom("ANSEL", "Fr\u00e9mont").encode("utf-16"),
+            "utf_16",
+            gedcom("ANSEL", "Fr\u00e9mont"),
+            "Read as UTF-16 (little-endian) (byte-order mark), chosen by the caller, declared ANSEL",
+        ),
+        (
+            gedcom("ANSI", "\u00c6gir").encode("latin_1"),
+            "latin_1",
+            gedcom("ANSI", "\u00c6gir"),
+            "Read as ANSI (Windows-1252), chosen by the caller, declared ANSI",
+        ),
     ],
-    ids=["codec-name", "mark-ignored", "gedcom-name", "utf16-by-its-mark", "latin1-as-windows-1252"],
+    ids=[
+        "codec-name",
+        "mark-ignored",
+        "gedcom-name",
+        "utf16-by-its-mark",
+        "latin1-as-windows-1252",
+    ],
 )
 def test_the_callers_encoding_wins_over_the_file(lignor, data, encoding, text, summary):
     g = lignor.Gedcom.parse(data, encoding=encoding)
@@ -88,12 +116,18 @@ def test_an_unknown_encoding_raises_lookup_error_naming_it(lignor):
     "data, title, summary",
     [
         # Valid accented letters survive a few bytes that are not UTF-8.
-        ("0 HEAD\n1 CHAR UTF-8\n0 @N1@ NOTE Ren\u00e9, caf\u00e9".encode() + b"\x85\x81\n0 TRLR\n",
-         "Ren\u00e9, caf\u00e9\u2026\x81",
-         "Read as UTF-8, declared UTF-8, 2 invalid byte(s) read as Windows-1252"),
+        (
+            "0 HEAD\n1 CHAR UTF-8\n0 @N1@ NOTE Ren\u00e9, caf\u00e9".encode()
+            + b"\x85\x81\n0 TRLR\n",
+            "Ren\u00e9, caf\u00e9\u2026\x81",
+            "Read as UTF-8, declared UTF-8, 2 invalid byte(s) read as Windows-1252",
+        ),
         # "arr\u00eat\u00e9" split right after its circumflex.
-        (b"0 HEAD\r\n1 CHAR ANSEL\r\n0 @N1@ NOTE arr\xe3\r\n1 CONC et\xe2e\r\n0 TRLR\r\n",
-         "arr\u00eat\u00e9", "Read as ANSEL, declared ANSEL"),
+        (
+            b"0 HEAD\r\n1 CHAR ANSEL\r\n0 @N1@ NOTE arr\xe3\r\n1 CONC et\xe2e\r\n0 TRLR\r\n",
+            "arr\u00eat\u00e9",
+            "Read as ANSEL, declared ANSEL",
+        ),
     ],
     ids=["utf8-with-stray-bytes", "ansel-mark-before-conc"],
 )

@@ -27,15 +27,25 @@ def parse(lignor, data):
 
 # ----- parse and what it reports --------------------------------------------
 
+
 @pytest.mark.parametrize(
     "data, length, version, repr_start",
     [
         (b"", 0, None, "<Gedcom 0 records, version unstated, Read as UTF-8, no CHAR declared>"),
         (FAMILY, 3, "5.5.1", "<Gedcom 3 records, version 5.5.1, Read as UTF-8, declared UTF-8>"),
         (b"0 HEAD\n0 TRLR\n", 0, None, "<Gedcom 0 records, version unstated, "),
-        (b"0 HEAD\n1 GEDC\n2 VERS  7.0 \n0 NOTE x\n", 1, " 7.0 ", "<Gedcom 1 records, version  7.0 , "),
-        (b"\xef\xbb\xbf0 HEAD\r\n1 CHAR ANSEL\r\n0 TRLR\r\n", 0, None,
-         "<Gedcom 0 records, version unstated, Read as UTF-8 (byte-order mark), declared ANSEL>"),
+        (
+            b"0 HEAD\n1 GEDC\n2 VERS  7.0 \n0 NOTE x\n",
+            1,
+            " 7.0 ",
+            "<Gedcom 1 records, version  7.0 , ",
+        ),
+        (
+            b"\xef\xbb\xbf0 HEAD\r\n1 CHAR ANSEL\r\n0 TRLR\r\n",
+            0,
+            None,
+            "<Gedcom 0 records, version unstated, Read as UTF-8 (byte-order mark), declared ANSEL>",
+        ),
     ],
     ids=["empty", "family", "header-and-trailer", "version-as-written", "bom-crlf"],
 )
@@ -75,8 +85,14 @@ ZIP_REFUSAL = (
         (b"0 HEAD\nx HEAD\n", "GEDCOM line 2: the line does not begin with a level"),
         (b"0 HEAD\n" + b"1 NOTE x\n" * 2 + b"1\n", "GEDCOM line 4: the line has no tag"),
     ],
-    ids=["level-one-first", "zip-archive", "empty-zip-archive", "skipped-level", "no-level",
-         "no-tag"],
+    ids=[
+        "level-one-first",
+        "zip-archive",
+        "empty-zip-archive",
+        "skipped-level",
+        "no-level",
+        "no-tag",
+    ],
 )
 def test_refused_input_raises_value_error_with_display_text(lignor, data, message):
     with pytest.raises(ValueError) as caught:
@@ -100,8 +116,20 @@ def test_refused_input_raises_value_error_with_display_text(lignor, data, messag
         (lambda G: G.parse(b"").to_bytes(x=1), ["to_bytes()", "keyword"]),
         (lambda G: G.parse(b"").unresolved_pointers(None), ["unresolved_pointers()"]),
     ],
-    ids=["str", "bytearray", "memoryview", "none", "missing", "surplus", "twice", "unknown-keyword",
-         "misspelt-keyword", "to_text-surplus", "to_bytes-keyword", "unresolved_pointers-surplus"],
+    ids=[
+        "str",
+        "bytearray",
+        "memoryview",
+        "none",
+        "missing",
+        "surplus",
+        "twice",
+        "unknown-keyword",
+        "misspelt-keyword",
+        "to_text-surplus",
+        "to_bytes-keyword",
+        "unresolved_pointers-surplus",
+    ],
 )
 def test_bad_arguments_raise_type_error_naming_function_and_argument(lignor, call, words):
     with pytest.raises(TypeError) as caught:
@@ -112,13 +140,17 @@ def test_bad_arguments_raise_type_error_naming_function_and_argument(lignor, cal
 
 # ----- writing back ----------------------------------------------------------
 
+
 @pytest.mark.parametrize(
     "data, text",
     [
         (b"0 HEAD\r\n1 NOTE a  b \r\n\r\n0 TRLR", "0 HEAD\n1 NOTE a  b \n0 TRLR\n"),
         (b"0 HEAD\r1 NOTE x\r\r0 TRLR\r", "0 HEAD\n1 NOTE x\n0 TRLR\n"),
         (b"0  HEAD\n01 NOTE x\n", "0  HEAD\n01 NOTE x\n"),
-        ("0 HEAD\n1 NOTE M\u00fcller \U0001F600\n".encode(), "0 HEAD\n1 NOTE M\u00fcller \U0001F600\n"),
+        (
+            "0 HEAD\n1 NOTE M\u00fcller \U0001F600\n".encode(),
+            "0 HEAD\n1 NOTE M\u00fcller \U0001F600\n",
+        ),
         ("0 HEAD\n1 NOTE \u00e9\n".encode("utf-16-le"), "0 HEAD\n1 NOTE \u00e9\n"),
     ],
     ids=["crlf-and-empty-line", "lone-cr", "odd-spacing-kept", "utf8-astral", "utf16le-no-bom"],
@@ -143,8 +175,9 @@ def test_to_bytes_is_utf8_with_a_truthful_char(lignor, data, char_line):
     assert isinstance(out, bytes)
     assert char_line in out.split(b"\n")
     # Only the CHAR line differs from the text.
-    differing = [(a, b) for a, b in zip(out.decode("utf-8").split("\n"), g.to_text().split("\n"))
-                 if a != b]
+    differing = [
+        (a, b) for a, b in zip(out.decode("utf-8").split("\n"), g.to_text().split("\n")) if a != b
+    ]
     assert all(a == "1 CHAR UTF-8" and b.startswith("1 CHAR ") for a, b in differing)
     again = parse(lignor, out)
     assert again.to_text() == out.decode("utf-8")
@@ -158,6 +191,7 @@ def test_to_bytes_of_an_ansel_file_reads_back_the_same_letters(lignor):
 
 
 # ----- unresolved pointers ---------------------------------------------------
+
 
 def test_unresolved_pointers_are_dicts_in_document_order_with_keys_in_order(lignor):
     pointers = parse(lignor, FAMILY).unresolved_pointers()
@@ -174,6 +208,7 @@ def test_unresolved_pointers_of_a_document_with_none_is_an_empty_list(lignor):
 
 
 # ----- results and Python code ------------------------------------------------
+
 
 def test_results_do_not_go_through_json_loads(lignor, monkeypatch):
     g = parse(lignor, FAMILY)
@@ -265,6 +300,7 @@ def test_reference_counts_stay_flat(lignor, name, data):
 
 # ----- the corpus ------------------------------------------------------------
 
+
 @pytest.mark.skipif(not corpus_files(), reason="no shared corpus")
 @pytest.mark.parametrize("path", corpus_files(), ids=lambda p: p.name)
 def test_corpus_round_trip(lignor, path):
@@ -298,9 +334,11 @@ def test_corpus_round_trip(lignor, path):
 # ----- properties ------------------------------------------------------------
 
 line_text = st.text(
-    alphabet=st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n@"),
-    max_size=20)
-lines = st.tuples(st.integers(0, 3), st.from_regex(r"[A-Z_][A-Z0-9_]{0,5}", fullmatch=True), line_text)
+    alphabet=st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n@"), max_size=20
+)
+lines = st.tuples(
+    st.integers(0, 3), st.from_regex(r"[A-Z_][A-Z0-9_]{0,5}", fullmatch=True), line_text
+)
 
 
 @settings(max_examples=200, deadline=None)
@@ -311,7 +349,9 @@ def test_parse_write_parse_is_stable(lignor, body, newline):
     for level, tag, value in body:
         level = min(level, depth + 1) if levels_ok else 0
         depth = level
-        levels_ok.append(f"{level} {tag} {value}".rstrip(" ") if value.strip() else f"{level} {tag}")
+        levels_ok.append(
+            f"{level} {tag} {value}".rstrip(" ") if value.strip() else f"{level} {tag}"
+        )
     data = newline.join(levels_ok).encode()
     g = lignor.Gedcom.parse(data)
     text = g.to_text()
@@ -324,10 +364,16 @@ def test_parse_write_parse_is_stable(lignor, body, newline):
 # the header anywhere (or beyond the decoder's 8 KiB declaration window, or
 # twice), and non-ASCII text that any wrong declaration would turn into
 # other letters.
-char_lines = st.lists(st.tuples(st.sampled_from(["1 CHAR", "01 CHAR", "1  CHAR", "2 CHAR"]),
-                                st.sampled_from(["ANSEL", "ANSI", "ASCII", "UTF-8", "utf-8", "UNICODE"])),
-                      max_size=3)
-record_lines = st.sampled_from(["0 HEAD", "0 Head", "0 head", "00 @H1@ HEAD", "0 @I1@ INDI", "0 NOTE"])
+char_lines = st.lists(
+    st.tuples(
+        st.sampled_from(["1 CHAR", "01 CHAR", "1  CHAR", "2 CHAR"]),
+        st.sampled_from(["ANSEL", "ANSI", "ASCII", "UTF-8", "utf-8", "UNICODE"]),
+    ),
+    max_size=3,
+)
+record_lines = st.sampled_from(
+    ["0 HEAD", "0 Head", "0 head", "00 @H1@ HEAD", "0 @I1@ INDI", "0 NOTE"]
+)
 
 
 @settings(max_examples=300, deadline=None, database=None)
@@ -337,7 +383,9 @@ def test_to_bytes_reads_back_as_the_same_text(lignor, records, padding_at):
     for index, (record, chars) in enumerate(records):
         if index == padding_at:
             lines.append("0 NOTE " + "x" * 8200)
-        lines += [record, "1 NOTE Brontë Łódź"] + [f"{spelling} {value}" for spelling, value in chars]
+        lines += [record, "1 NOTE Brontë Łódź"] + [
+            f"{spelling} {value}" for spelling, value in chars
+        ]
     g = lignor.Gedcom.parse("\n".join(lines).encode())
     written = g.to_bytes().decode()
     assert lignor.Gedcom.parse(written.encode()).to_text() == written

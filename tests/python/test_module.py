@@ -9,14 +9,33 @@ import pytest
 from conftest import REPO, public_callables, signature_fault
 
 # Registration order of the module.
-REGISTERED = ["InternalFailure", "Gedcom", "ArchiveWriter", "ArchiveFileWriter", "archive_total_size", "parse_date",
-              "__version__"]
+REGISTERED = [
+    "InternalFailure",
+    "Gedcom",
+    "ArchiveWriter",
+    "ArchiveFileWriter",
+    "archive_total_size",
+    "parse_date",
+    "__version__",
+]
+
 
 def test_import_registers_in_order(lignor):
     # Installed, the module is a package (its stub sits beside it), so it has a __path__.
-    own = [name for name in vars(lignor) if name not in ("__name__", "__doc__", "__package__",
-                                                        "__loader__", "__spec__", "__file__",
-                                                        "__path__")]
+    own = [
+        name
+        for name in vars(lignor)
+        if name
+        not in (
+            "__name__",
+            "__doc__",
+            "__package__",
+            "__loader__",
+            "__spec__",
+            "__file__",
+            "__path__",
+        )
+    ]
     assert own == REGISTERED
     assert lignor.__version__ == (REPO / "VERSION").read_text().strip()
     description = re.search(r'^description = "(.*)"$', (REPO / "pyproject.toml").read_text(), re.M)
@@ -24,10 +43,30 @@ def test_import_registers_in_order(lignor):
 
 
 # Methods and properties in the order of the class surface, as far as they exist.
-METHODS = ["parse", "new_v551", "new_v7", "append_records", "append_structures",
-           "wrap_long_lines", "fit_line_limit", "records", "record", "individuals", "families", "validate", "check_version7", "unresolved_pointers", "parents_of",
-           "children_of", "partners_of", "set_logical_value", "to_text", "to_bytes",
-           "to_version7", "to_version551"]
+METHODS = [
+    "parse",
+    "new_v551",
+    "new_v7",
+    "append_records",
+    "append_structures",
+    "wrap_long_lines",
+    "fit_line_limit",
+    "records",
+    "record",
+    "individuals",
+    "families",
+    "validate",
+    "check_version7",
+    "unresolved_pointers",
+    "parents_of",
+    "children_of",
+    "partners_of",
+    "set_logical_value",
+    "to_text",
+    "to_bytes",
+    "to_version7",
+    "to_version551",
+]
 # Called on the class: no `$self`.
 CLASS_METHODS = {"parse", "new_v551", "new_v7"}
 PROPERTIES = ["encoding", "version", "content_records"]
@@ -54,14 +93,18 @@ def test_gedcom_is_final_and_immutable(lignor):
 
 
 def gedcom_routines(lignor):
-    return [name for name in vars(lignor.Gedcom) if not name.startswith("_")
-            and inspect.isroutine(getattr(lignor.Gedcom, name))]
+    return [
+        name
+        for name in vars(lignor.Gedcom)
+        if not name.startswith("_") and inspect.isroutine(getattr(lignor.Gedcom, name))
+    ]
 
 
 def test_every_public_name_has_a_docstring(lignor):
     names = [name for name, _ in public_callables(lignor)] + [f"Gedcom.{p}" for p in PROPERTIES]
-    undocumented = [name for name in names
-                    if not (operator.attrgetter(name)(lignor).__doc__ or "").strip()]
+    undocumented = [
+        name for name in names if not (operator.attrgetter(name)(lignor).__doc__ or "").strip()
+    ]
     assert undocumented == []
 
 

@@ -14,13 +14,45 @@ FAMILY = (
 )
 
 RECORD_KEYS = ["xref", "tag", "label", "title", "structures", "raw"]
-STRUCTURE_KEYS = ["path", "level", "tag", "label", "kind", "value", "pointer", "extension", "children"]
-INDIVIDUAL_KEYS = ["xref", "names", "sex", "events", "childIn", "partnerIn", "citations", "media",
-                   "identifiers"]
+STRUCTURE_KEYS = [
+    "path",
+    "level",
+    "tag",
+    "label",
+    "kind",
+    "value",
+    "pointer",
+    "extension",
+    "children",
+]
+INDIVIDUAL_KEYS = [
+    "xref",
+    "names",
+    "sex",
+    "events",
+    "childIn",
+    "partnerIn",
+    "citations",
+    "media",
+    "identifiers",
+]
 NAME_KEYS = ["display", "sort", "original", "kind", "citations"]
 LINK_KEYS = ["family", "pedigree"]
-EVENT_KEYS = ["tag", "label", "date", "dateDisplay", "year", "sortKey", "place", "age", "cause",
-              "attribute", "value", "citations", "path"]
+EVENT_KEYS = [
+    "tag",
+    "label",
+    "date",
+    "dateDisplay",
+    "year",
+    "sortKey",
+    "place",
+    "age",
+    "cause",
+    "attribute",
+    "value",
+    "citations",
+    "path",
+]
 FAMILY_KEYS = ["xref", "husband", "wife", "children", "events"]
 FINDING_KEYS = ["record", "check", "severity", "message"]
 
@@ -43,6 +75,7 @@ def ascii_lower(text):
 
 
 # ----- views -----------------------------------------------------------------
+
 
 def test_counts_of_records_individuals_and_families(lignor):
     g = parse(lignor, FAMILY)
@@ -86,7 +119,10 @@ def test_views_carry_what_the_records_say(lignor):
     g = parse(lignor, FAMILY)
     ann, bob = g.individuals()
     assert (ann["names"][0]["display"], ann["sex"], ann["events"][0]["place"]) == (
-        "Ann Smith", "Female", "Leeds")
+        "Ann Smith",
+        "Female",
+        "Leeds",
+    )
     assert ann["events"][0]["path"] == [2]
     assert bob["childIn"] == [{"family": "@F9@", "pedigree": "Birth"}]
     assert bob["citations"] == ["@S1@"]
@@ -104,9 +140,11 @@ def test_record_finds_its_identifier_ignoring_ascii_case(lignor, xref):
     assert g.record(xref=xref)["xref"] == "@I1@"
 
 
-@pytest.mark.parametrize("xref", ["@I7@", "@I1", "I1", "", "HEAD", "@\u01301@", "@I1@\udc80"],
-                         ids=["unknown", "unclosed", "bare", "empty", "tag", "dotted-capital",
-                              "lone-surrogate"])
+@pytest.mark.parametrize(
+    "xref",
+    ["@I7@", "@I1", "I1", "", "HEAD", "@\u01301@", "@I1@\udc80"],
+    ids=["unknown", "unclosed", "bare", "empty", "tag", "dotted-capital", "lone-surrogate"],
+)
 def test_record_without_match_raises_key_error_with_the_identifier_as_given(lignor, xref):
     with pytest.raises(KeyError) as caught:
         parse(lignor, FAMILY).record(xref)
@@ -116,21 +154,37 @@ def test_record_without_match_raises_key_error_with_the_identifier_as_given(lign
 def test_validate_gives_findings_individuals_first_then_families(lignor):
     g = parse(lignor, FAMILY + b"0 @F2@ FAM\n1 MARR\n")
     assert g.validate() == [
-        {"record": "@I1@", "check": "died-before-born", "severity": "Contradiction",
-         "message": "born 1900 and died 1850"},
-        {"record": "@I1@", "check": "no-source", "severity": "Missing",
-         "message": "nothing on this record cites a source"},
-        {"record": "@F2@", "check": "empty-family", "severity": "Question",
-         "message": "this family records nobody at all"},
+        {
+            "record": "@I1@",
+            "check": "died-before-born",
+            "severity": "Contradiction",
+            "message": "born 1900 and died 1850",
+        },
+        {
+            "record": "@I1@",
+            "check": "no-source",
+            "severity": "Missing",
+            "message": "nothing on this record cites a source",
+        },
+        {
+            "record": "@F2@",
+            "check": "empty-family",
+            "severity": "Question",
+            "message": "this family records nobody at all",
+        },
     ]
 
 
 # ----- relatives -------------------------------------------------------------
 
-FAMILY_SIDE = b"0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 CHIL @I3@\n0 @I1@ INDI\n0 @I2@ INDI\n0 @I3@ INDI\n"
+FAMILY_SIDE = (
+    b"0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 CHIL @I3@\n0 @I1@ INDI\n0 @I2@ INDI\n0 @I3@ INDI\n"
+)
 INDIVIDUAL_SIDE = b"0 @I1@ INDI\n1 FAMS @F1@\n0 @I2@ INDI\n1 FAMS @F1@\n0 @I3@ INDI\n1 FAMC @F1@\n"
-BOTH_SIDES = (b"0 @I1@ INDI\n1 FAMS @F1@\n0 @I2@ INDI\n1 FAMS @f1@\n0 @I3@ INDI\n1 FAMC @F1@\n"
-              b"0 @F1@ FAM\n1 HUSB @i1@\n1 CHIL @I3@\n1 CHIL @VOID@\n")
+BOTH_SIDES = (
+    b"0 @I1@ INDI\n1 FAMS @F1@\n0 @I2@ INDI\n1 FAMS @f1@\n0 @I3@ INDI\n1 FAMC @F1@\n"
+    b"0 @F1@ FAM\n1 HUSB @i1@\n1 CHIL @I3@\n1 CHIL @VOID@\n"
+)
 
 
 @pytest.mark.parametrize(
@@ -150,8 +204,11 @@ def test_relatives_from_either_side_of_the_links(lignor, data, parents, children
     assert g.parents_of("@I1@") == g.children_of("@I3@") == []
 
 
-@pytest.mark.parametrize("xref", ["@I404@", "@VOID@", "", "I3", "@I3@\udc80"],
-                         ids=["unknown", "void", "empty", "bare", "lone-surrogate"])
+@pytest.mark.parametrize(
+    "xref",
+    ["@I404@", "@VOID@", "", "I3", "@I3@\udc80"],
+    ids=["unknown", "void", "empty", "bare", "lone-surrogate"],
+)
 def test_relatives_of_nobody_are_empty_lists(lignor, xref):
     g = parse(lignor, BOTH_SIDES)
     assert (g.parents_of(xref), g.children_of(xref), g.partners_of(xref)) == ([], [], [])
@@ -180,6 +237,7 @@ def test_relatives_queries_nest_inside_a_read(lignor):
 
 # ----- arguments -------------------------------------------------------------
 
+
 @pytest.mark.parametrize(
     "call, words",
     [
@@ -197,9 +255,21 @@ def test_relatives_queries_nest_inside_a_read(lignor):
         (lambda g: g.families(None), ["families()"]),
         (lambda g: g.validate(0), ["validate()"]),
     ],
-    ids=["record-int", "record-bytes", "record-missing", "record-surplus", "record-keyword",
-         "parents_of-none", "children_of-list", "partners_of-missing", "partners_of-twice",
-         "records-surplus", "individuals-keyword", "families-surplus", "validate-surplus"],
+    ids=[
+        "record-int",
+        "record-bytes",
+        "record-missing",
+        "record-surplus",
+        "record-keyword",
+        "parents_of-none",
+        "children_of-list",
+        "partners_of-missing",
+        "partners_of-twice",
+        "records-surplus",
+        "individuals-keyword",
+        "families-surplus",
+        "validate-surplus",
+    ],
 )
 def test_bad_arguments_raise_type_error_naming_function_and_argument(lignor, call, words):
     with pytest.raises(TypeError) as caught:
@@ -236,6 +306,7 @@ def test_reference_counts_stay_flat(lignor, name):
 
 # ----- the corpus ------------------------------------------------------------
 
+
 @pytest.mark.skipif(not corpus_files(), reason="no shared corpus")
 @pytest.mark.parametrize("path", readable_corpus(), ids=lambda p: p.name)
 def test_corpus_views_and_relatives(lignor, path):
@@ -248,7 +319,9 @@ def test_corpus_views_and_relatives(lignor, path):
     individuals = g.individuals()
     families = g.families()
     assert len(records) - sum(r["tag"] in ("HEAD", "TRLR") for r in records) == len(g)
-    assert [i["xref"] for i in individuals] == [r["xref"] or "" for r in records if r["tag"] == "INDI"]
+    assert [i["xref"] for i in individuals] == [
+        r["xref"] or "" for r in records if r["tag"] == "INDI"
+    ]
     assert [f["xref"] for f in families] == [r["xref"] or "" for r in records if r["tag"] == "FAM"]
     for finding in g.validate():
         assert list(finding) == FINDING_KEYS

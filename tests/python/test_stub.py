@@ -13,7 +13,9 @@ def stub_dict_types():
     shapes = {}
     for node in tree.body:
         if isinstance(node, ast.ClassDef) and [ast.unparse(b) for b in node.bases] == ["TypedDict"]:
-            shapes[node.name] = [item.target.id for item in node.body if isinstance(item, ast.AnnAssign)]
+            shapes[node.name] = [
+                item.target.id for item in node.body if isinstance(item, ast.AnnAssign)
+            ]
         elif isinstance(node, ast.Assign) and ast.unparse(node.value).startswith("TypedDict("):
             shapes[node.targets[0].id] = [key.value for key in node.value.args[1].keys]
     return shapes
@@ -21,16 +23,32 @@ def stub_dict_types():
 
 def test_the_stub_names_every_returned_dict_with_its_keys_in_order(lignor):
     document = lignor.Gedcom.parse((REPO / "examples" / "sample.ged").read_bytes())
-    document.append_records([{"xref": "@X1@", "tag": "INDI", "children": [
-        {"tag": "REFN", "value": "17"}, {"tag": "NOTE", "value": "long " * 80}]}])
-    records, people, reading = document.records(), document.individuals(), lignor.parse_date("BET 1872 AND 1875")
+    document.append_records(
+        [
+            {
+                "xref": "@X1@",
+                "tag": "INDI",
+                "children": [
+                    {"tag": "REFN", "value": "17"},
+                    {"tag": "NOTE", "value": "long " * 80},
+                ],
+            }
+        ]
+    )
+    records, people, reading = (
+        document.records(),
+        document.individuals(),
+        lignor.parse_date("BET 1872 AND 1875"),
+    )
     samples = {
         "RecordView": records,
         "StructureView": [structure for record in records for structure in record["structures"]],
         "IndividualView": people,
         "NameView": [name for person in people for name in person["names"]],
         "EventView": [event for person in people for event in person["events"]],
-        "FamilyLinkView": [link for person in people for link in person["childIn"] + person["partnerIn"]],
+        "FamilyLinkView": [
+            link for person in people for link in person["childIn"] + person["partnerIn"]
+        ],
         "IdentifierView": [identifier for person in people for identifier in person["identifiers"]],
         "FamilyView": document.families(),
         "Finding": document.validate(),

@@ -64,12 +64,22 @@ def assert_every_method_agrees(lignor, data):
 
 def generated_document():
     return subprocess.run(
-        [sys.executable, str(REPO / "bench" / "generate_gedcom.py"), "--size-mb", "0.3",
-         "--output", "/dev/stdout"], check=True, capture_output=True).stdout
+        [
+            sys.executable,
+            str(REPO / "bench" / "generate_gedcom.py"),
+            "--size-mb",
+            "0.3",
+            "--output",
+            "/dev/stdout",
+        ],
+        check=True,
+        capture_output=True,
+    ).stdout
 
 
-@pytest.mark.parametrize("path", [*readable_corpus(), "generated"],
-                         ids=lambda p: getattr(p, "name", p))
+@pytest.mark.parametrize(
+    "path", [*readable_corpus(), "generated"], ids=lambda p: getattr(p, "name", p)
+)
 def test_corpus_and_generated_documents(lignor, path):
     data = generated_document() if path == "generated" else path.read_bytes()
     assert_every_method_agrees(lignor, data)
@@ -77,16 +87,61 @@ def test_corpus_and_generated_documents(lignor, path):
 
 # ----- generated documents -----------------------------------------------------
 
-texts = st.text(alphabet=st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n"),
-                max_size=12)
-dates = st.lists(st.sampled_from(["ABT", "BET", "AND", "FROM", "TO", "INT", "@#DJULIAN@", "JAN",
-                                  "5", "1700", "1700/01", "(x)", "B.C.", "mai"]),
-                 max_size=5).map(" ".join)
+texts = st.text(
+    alphabet=st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n"), max_size=12
+)
+dates = st.lists(
+    st.sampled_from(
+        [
+            "ABT",
+            "BET",
+            "AND",
+            "FROM",
+            "TO",
+            "INT",
+            "@#DJULIAN@",
+            "JAN",
+            "5",
+            "1700",
+            "1700/01",
+            "(x)",
+            "B.C.",
+            "mai",
+        ]
+    ),
+    max_size=5,
+).map(" ".join)
 pointers = st.sampled_from(["@I1@", "@i2@", "@F1@", "@S1@", "@VOID@", "@X9@"])
 payloads = st.one_of(st.none(), texts, pointers, st.just("Y"))
-SUBSTRUCTURES = ["NAME", "SEX", "BIRT", "DEAT", "MARR", "OCCU", "EVEN", "FACT", "TYPE", "FAMC",
-                 "FAMS", "PEDI", "CHIL", "HUSB", "WIFE", "SOUR", "OBJE", "REFN", "_UID", "_XID",
-                 "PLAC", "AGE", "CAUS", "NOTE", "CONT", "CONC", "_X"]
+SUBSTRUCTURES = [
+    "NAME",
+    "SEX",
+    "BIRT",
+    "DEAT",
+    "MARR",
+    "OCCU",
+    "EVEN",
+    "FACT",
+    "TYPE",
+    "FAMC",
+    "FAMS",
+    "PEDI",
+    "CHIL",
+    "HUSB",
+    "WIFE",
+    "SOUR",
+    "OBJE",
+    "REFN",
+    "_UID",
+    "_XID",
+    "PLAC",
+    "AGE",
+    "CAUS",
+    "NOTE",
+    "CONT",
+    "CONC",
+    "_X",
+]
 
 
 @st.composite
@@ -119,7 +174,12 @@ def test_generated_documents(lignor, data):
 
 
 @settings(max_examples=200, deadline=None)
-@given(st.one_of(dates, st.text(alphabet=st.characters(blacklist_categories=()), max_size=20),
-                 st.text(alphabet="\ud800\udfff a", max_size=4)))
+@given(
+    st.one_of(
+        dates,
+        st.text(alphabet=st.characters(blacklist_categories=()), max_size=20),
+        st.text(alphabet="\ud800\udfff a", max_size=4),
+    )
+)
 def test_any_date_text_lone_surrogates_included(lignor, text):
     assert_same(lignor.parse_date(text), oracle.parse_date(text))

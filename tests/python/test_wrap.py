@@ -13,6 +13,7 @@ CONTINUATION = ("CONT", "CONC")
 
 # ----- a reading of the written text, independent of the library ------------
 
+
 class Line:
     def __init__(self, text):
         self.text = text
@@ -45,7 +46,7 @@ def tree(text):
     records, open_lines = [], []
     for text_line in text.splitlines():
         line = Line(text_line)
-        del open_lines[line.level:]
+        del open_lines[line.level :]
         (open_lines[-1].children if open_lines else records).append(line)
         open_lines.append(line)
     return records
@@ -109,8 +110,9 @@ def structure_lines(draw, level):
     """One structure with a continuation run and maybe a substructure; its
     own line sometimes written with a level "01" or two spaces."""
     tag = draw(st.sampled_from(["NOTE", "NAME", "_X", "SOUR"]))
-    value = draw(st.one_of(st.none(), texts, short_texts,
-                           st.just("@" + "p" * 300 + "@"), st.just("@N1@")))
+    value = draw(
+        st.one_of(st.none(), texts, short_texts, st.just("@" + "p" * 300 + "@"), st.just("@N1@"))
+    )
     level_text = draw(st.sampled_from([str(level), f"0{level}", f"{level} "]))
     lines = [f"{level_text} {tag}" + ("" if value is None else f" {value}")]
     for _ in range(draw(st.integers(0, 3))):
@@ -163,30 +165,44 @@ def test_fitting_an_edited_structure_fits_its_lines(lignor, value, limit):
 
 # ----- worked examples and refusals -------------------------------------------
 
+
 def test_wrap_and_fit_report_what_they_changed(lignor):
     g = lignor.Gedcom.parse(f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n".encode())
     assert g.fit_line_limit("@I1@", max_line_bytes=309) is False
     assert g.wrap_long_lines() == [
-        {"record": "@I1@", "path": [0], "tag": "NOTE", "wrapped": True, "reason": None}]
+        {"record": "@I1@", "path": [0], "tag": "NOTE", "wrapped": True, "reason": None}
+    ]
     assert g.to_text().splitlines()[4:6] == ["1 NOTE " + "a" * 247, "2 CONC " + "a" * 53]
     # Fitting keeps two bytes for the terminator, wrapping one.
     assert g.fit_line_limit(xref="@I1@", max_line_bytes=256) is False
     assert g.fit_line_limit("@I1@") is True
 
 
-@pytest.mark.parametrize("call, raised, message", [
-    (lambda g: g.wrap_long_lines(31), ValueError,
-     "a line limit under 32 bytes leaves no room for a payload"),
-    (lambda g: g.wrap_long_lines(max_line_bytes=-1), OverflowError, None),
-    (lambda g: g.wrap_long_lines("255"), TypeError, "max_line_bytes"),
-    (lambda g: g.fit_line_limit("@X1@"), KeyError, "'@X1@'"),
-    (lambda g: g.fit_line_limit("@I1@\ud800"), KeyError, None),
-    (lambda g: g.fit_line_limit(1), TypeError, "xref"),
-    (lambda g: g.fit_line_limit("@I1@", 1.5), TypeError, "max_line_bytes"),
-    (lambda g: g.fit_line_limit("@I1@", True), TypeError, "max_line_bytes"),
-    *[(lambda g, limit=limit: g.fit_line_limit("@I1@", limit), ValueError,
-       "a line limit under 32 bytes leaves no room for a payload") for limit in (0, 10, 16, 31)],
-])
+@pytest.mark.parametrize(
+    "call, raised, message",
+    [
+        (
+            lambda g: g.wrap_long_lines(31),
+            ValueError,
+            "a line limit under 32 bytes leaves no room for a payload",
+        ),
+        (lambda g: g.wrap_long_lines(max_line_bytes=-1), OverflowError, None),
+        (lambda g: g.wrap_long_lines("255"), TypeError, "max_line_bytes"),
+        (lambda g: g.fit_line_limit("@X1@"), KeyError, "'@X1@'"),
+        (lambda g: g.fit_line_limit("@I1@\ud800"), KeyError, None),
+        (lambda g: g.fit_line_limit(1), TypeError, "xref"),
+        (lambda g: g.fit_line_limit("@I1@", 1.5), TypeError, "max_line_bytes"),
+        (lambda g: g.fit_line_limit("@I1@", True), TypeError, "max_line_bytes"),
+        *[
+            (
+                lambda g, limit=limit: g.fit_line_limit("@I1@", limit),
+                ValueError,
+                "a line limit under 32 bytes leaves no room for a payload",
+            )
+            for limit in (0, 10, 16, 31)
+        ],
+    ],
+)
 def test_refusals_change_nothing(lignor, call, raised, message):
     text = f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n"
     g = lignor.Gedcom.parse(text.encode())
@@ -216,6 +232,7 @@ def test_fit_addresses_records_as_the_appends_do(lignor):
 
 # ----- the corpus -------------------------------------------------------------
 
+
 @pytest.mark.parametrize("path", corpus_files(), ids=lambda p: p.name)
 def test_corpus_wrapping_touches_only_what_it_reports(lignor, path):
     if path.name in REFUSED:
@@ -231,11 +248,12 @@ def test_corpus_wrapping_touches_only_what_it_reports(lignor, path):
     assert logical_values(after) == logical_values(before)
     assert long_lines(after, 255) == left_long(wrapped)
     rewritten = {(w["record"], tuple(w["path"])) for w in wrapped if w["wrapped"]}
-    for (old, new) in zip(structures(tree(before)), structures(tree(after)), strict=True):
+    for old, new in zip(structures(tree(before)), structures(tree(after)), strict=True):
         if (new[0], new[1]) in rewritten:
             continue
-        assert [l.text for l in [old[3], *old[3].continuations()]] == \
-               [l.text for l in [new[3], *new[3].continuations()]]
+        assert [l.text for l in [old[3], *old[3].continuations()]] == [
+            l.text for l in [new[3], *new[3].continuations()]
+        ]
 
 
 def test_no_leaks(lignor):
