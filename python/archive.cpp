@@ -1,3 +1,5 @@
+// The archive classes and function: their descriptions, their states, and
+// the calls into the core's GEDZIP writer and reader.
 #include "archive.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// The call boundary (core errors and broken preconditions become Python
+// exceptions) and the argument converters every binding uses.
 #include "bridge.hpp"
 
 #include <cerrno>

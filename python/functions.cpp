@@ -1,3 +1,5 @@
+// The module's free functions (`archive_total_size`, `parse_date`): their
+// descriptions and bodies.
 #include "functions.hpp"
 
 #include "bridge.hpp"

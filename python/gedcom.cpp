@@ -1,3 +1,5 @@
+// The `Gedcom` type: each method's description and body, the borrow that
+// guards the document, and the relatives cache.
 #include "gedcom.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Binding a call to a method's description: positional and keyword
+// arguments onto a fixed array, with CPython's own error messages.
 #include "method.hpp"
 
 #include <cstdarg>

@@ -1,3 +1,5 @@
+// The builder that turns core values into Python dicts, lists and strings,
+// with the memo of strings it has already made.
 #include "values.hpp"
 
 #include <algorithm>
