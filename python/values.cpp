@@ -46,24 +46,80 @@ PyRef TextMemo::get(std::string_view text) {
     return made;
 }
 
+namespace {
+
+std::size_t sequence_hash(std::span<const Key> keys) noexcept {
+    std::size_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (const Key key : keys) hash = (hash ^ static_cast<std::size_t>(key)) * 1099511628211ULL;
+    return hash;
+}
+
+// Each key mapped to None; null when a key repeats.
+//
+// The template is the attribute dict of an instance of a class made for the
+// shape, so that it and its copies share one table of keys and each copy
+// holds only its values (a dict with its own table of 13 keys takes more
+// than twice the memory). The interpreter sizes the values of such dicts by
+// the room the class keeps for more attributes, which shrinks with every
+// instance made; a few more instances leave it small.
+PyRef make_template(std::span<const Key> keys, const KeyTable& names) {
+    constexpr int instances_to_shrink = 32;
+    const PyRef shape_class = checked(PyObject_CallFunction(
+        reinterpret_cast<PyObject*>(&PyType_Type), "s()N", "shape", PyDict_New()));
+    const PyRef instance = checked(PyObject_CallNoArgs(shape_class.get()));
+    for (const Key key : keys) {
+        if (PyObject_SetAttr(instance.get(), names[key], Py_None) < 0) throw PythonErrorSet{};
+    }
+    PyRef dict = checked(PyObject_GenericGetDict(instance.get(), nullptr));
+    for (int i = 0; i < instances_to_shrink; ++i) checked(PyObject_CallNoArgs(shape_class.get()));
+    if (!PyDict_CheckExact(dict.get()) ||
+        PyDict_GET_SIZE(dict.get()) != static_cast<Py_ssize_t>(keys.size())) {
+        return {};
+    }
+    return dict;
+}
+
+}  // namespace
+
+PyObject* DictShapes::find(std::span<const Key> keys, const KeyTable& names) {
+    const std::size_t start = sequence_hash(keys) % slot_count;
+    for (std::size_t probe = 0; probe < slot_count; ++probe) {
+        Slot& slot = slots_[(start + probe) % slot_count];
+        if (!slot.taken) {
+            slot.dict = make_template(keys, names);
+            slot.keys.assign(keys.begin(), keys.end());
+            slot.taken = true;
+            return slot.dict.get();
+        }
+        if (std::ranges::equal(slot.keys, keys)) return slot.dict.get();
+    }
+    return nullptr;
+}
+
 PyRef PyBuilder::take() {
     if (!open_.empty() || !result_)
         throw InternalFailure("a value was taken before it was complete");
     return std::move(result_);
 }
 
-ValueWriter& PyBuilder::open(PyRef container, bool is_list, Py_ssize_t size) {
-    open_.push_back({std::move(container), is_list, size});
+ValueWriter& PyBuilder::open(Open container) {
+    open_.push_back(std::move(container));
     return *this;
 }
 
 ValueWriter& PyBuilder::start_object() {
-    return open(checked(PyDict_New()), false, 0);
+    Open dict;
+    dict.first = field_keys_.size();
+    return open(std::move(dict));
 }
 
 ValueWriter& PyBuilder::start_array(std::size_t size) {
     const auto count = static_cast<Py_ssize_t>(size);
-    return open(checked(PyList_New(count)), true, count);
+    Open list;
+    list.list = checked(PyList_New(count));
+    list.is_list = true;
+    list.size = count;
+    return open(std::move(list));
 }
 
 ValueWriter& PyBuilder::end_object() {
@@ -75,21 +131,38 @@ ValueWriter& PyBuilder::end_array() {
 }
 
 ValueWriter& PyBuilder::close(bool is_list) {
-    if (open_.empty() || open_.back().is_list != is_list || open_.back().key != nullptr ||
+    if (open_.empty() || open_.back().is_list != is_list || open_.back().awaits ||
         open_.back().filled != open_.back().size) {
         throw InternalFailure("a value closed a container it did not open or fill");
     }
     Open done = std::move(open_.back());
     open_.pop_back();
-    if (done.untrackable) PyObject_GC_UnTrack(done.container.get());
-    return put(std::move(done.container));
+    PyRef made = is_list ? std::move(done.list) : make_dict(done.first);
+    if (done.untrackable) PyObject_GC_UnTrack(made.get());
+    return put(std::move(made));
+}
+
+PyRef PyBuilder::make_dict(std::size_t first) {
+    const std::span<const Key> keys(field_keys_.begin() + static_cast<std::ptrdiff_t>(first),
+                                    field_keys_.end());
+    PyObject* shape = shapes_.find(keys, keys_);
+    PyRef dict = checked(shape != nullptr ? PyDict_Copy(shape) : PyDict_New());
+    for (std::size_t i = first; i < field_keys_.size(); ++i) {
+        PyObject* value = field_values_[i].get();
+        if (shape != nullptr && value == Py_None) continue;  // as in the template
+        if (PyDict_SetItem(dict.get(), keys_[field_keys_[i]], value) < 0) throw PythonErrorSet{};
+    }
+    field_keys_.resize(first);
+    field_values_.resize(first);
+    return dict;
 }
 
 ValueWriter& PyBuilder::key(Key name) {
-    if (open_.empty() || open_.back().is_list || open_.back().key != nullptr) {
+    if (open_.empty() || open_.back().is_list || open_.back().awaits) {
         throw InternalFailure("a key was written outside an object");
     }
-    open_.back().key = keys_[name];
+    open_.back().awaited = name;
+    open_.back().awaits = true;
     return *this;
 }
 
@@ -106,12 +179,13 @@ ValueWriter& PyBuilder::put(PyRef value) {
     }
     if (into.is_list) {
         if (into.filled == into.size) throw InternalFailure("a list got more items than announced");
-        PyList_SET_ITEM(into.container.get(), into.filled++, value.release());
+        PyList_SET_ITEM(into.list.get(), into.filled++, value.release());
         return *this;
     }
-    if (into.key == nullptr) throw InternalFailure("an object value was written without a key");
-    if (PyDict_SetItem(into.container.get(), into.key, value.get()) < 0) throw PythonErrorSet{};
-    into.key = nullptr;
+    if (!into.awaits) throw InternalFailure("an object value was written without a key");
+    field_keys_.push_back(into.awaited);
+    field_values_.push_back(std::move(value));
+    into.awaits = false;
     return *this;
 }
 

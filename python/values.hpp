@@ -13,6 +13,11 @@
 // (tags, labels, places, dates and pointers repeat from record to record),
 // which only `is` tells from equal copies, `str` being immutable.
 //
+// Dicts of one shape (the same keys in the same order) start as a copy of
+// one template that already holds every key, so that each is made at its
+// final size in one step instead of growing as its keys arrive; the values
+// are gathered first and stored once the shape is known.
+//
 // The garbage collector: a dict or list whose every item is a string, a
 // number, None or a container already left untracked cannot be part of a
 // reference cycle as built, so the builder takes it off the collector's
@@ -26,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,15 +88,41 @@ class TextMemo {
     std::unique_ptr<Slot[]> slots_;
 };
 
+// One template dict per key sequence met, each key mapped to None.
+class DictShapes {
+  public:
+    DictShapes() : slots_(std::make_unique<Slot[]>(slot_count)) {}
+    DictShapes(const DictShapes&) = delete;
+    DictShapes& operator=(const DictShapes&) = delete;
+
+    // The template of a dict with `keys` in this order (made on first
+    // request); null when no more shapes fit or a key repeats, and the dict
+    // is then made key by key.
+    PyObject* find(std::span<const Key> keys, const KeyTable& names);
+
+  private:
+    static constexpr std::size_t slot_count = 256;
+
+    struct Slot {
+        std::vector<Key> keys;
+        PyRef dict;  // null in a slot of a sequence that repeats a key
+        bool taken = false;
+    };
+
+    std::unique_ptr<Slot[]> slots_;
+};
+
 // What every result of the module reuses.
 struct ValueCache {
     KeyTable keys;
     TextMemo texts;
+    DictShapes shapes;
 };
 
 class PyBuilder final : public ValueWriter {
   public:
-    explicit PyBuilder(ValueCache& cache) : keys_(cache.keys), texts_(cache.texts) {}
+    explicit PyBuilder(ValueCache& cache)
+        : keys_(cache.keys), texts_(cache.texts), shapes_(cache.shapes) {}
 
     // The one complete value written.
     PyRef take();
@@ -109,21 +141,30 @@ class PyBuilder final : public ValueWriter {
   private:
     // A dict or list being filled.
     struct Open {
-        PyRef container;
+        PyRef list;  // lists only: dicts are made when they close
         bool is_list = false;
         Py_ssize_t size = 0;      // lists: the items announced
         Py_ssize_t filled = 0;    // lists: the items stored
-        PyObject* key = nullptr;  // dicts: the key of the value awaited
+        std::size_t first = 0;    // dicts: where their fields start
+        Key awaited{};            // dicts: the key of the value awaited
+        bool awaits = false;      // dicts: a key was written, its value not yet
         bool untrackable = true;  // nothing tracked stored so far
     };
 
-    ValueWriter& open(PyRef container, bool is_list, Py_ssize_t size);
+    ValueWriter& open(Open container);
     ValueWriter& close(bool is_list);
     ValueWriter& put(PyRef value);
+    // The dict of the fields from `first` on, which it takes off the stacks.
+    PyRef make_dict(std::size_t first);
 
     const KeyTable& keys_;
     TextMemo& texts_;
+    DictShapes& shapes_;
     std::vector<Open> open_;
+    // The keys and values of the dicts being filled, innermost last, each
+    // key stored with its value.
+    std::vector<Key> field_keys_;
+    std::vector<PyRef> field_values_;
     PyRef result_;
 };
 
