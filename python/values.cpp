@@ -46,6 +46,15 @@ PyRef TextMemo::get(std::string_view text) {
     return made;
 }
 
+PyRef IntegerMemo::get(std::int64_t value) {
+    Slot& slot = slots_[static_cast<std::uint64_t>(value) % slot_count];
+    if (!slot.object || slot.value != value) {
+        slot.object = checked(PyLong_FromLongLong(value));  // the int let go runs no Python code
+        slot.value = value;
+    }
+    return PyRef::new_reference(slot.object.get());
+}
+
 namespace {
 
 std::size_t sequence_hash(std::span<const Key> keys) noexcept {
@@ -202,10 +211,13 @@ ValueWriter& PyBuilder::boolean(bool value) {
 }
 
 ValueWriter& PyBuilder::integer(std::int64_t value) {
-    return put(checked(PyLong_FromLongLong(value)));
+    return put(integers_.get(value));
 }
 
 ValueWriter& PyBuilder::unsigned_integer(std::uint64_t value) {
+    if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
+        return put(integers_.get(static_cast<std::int64_t>(value)));
+    }
     return put(checked(PyLong_FromUnsignedLongLong(value)));
 }
 

@@ -11,7 +11,8 @@
 //
 // Equal short strings share one `str` where the builder still holds it
 // (tags, labels, places, dates and pointers repeat from record to record),
-// which only `is` tells from equal copies, `str` being immutable.
+// and equal integers one `int` (years, sort keys), which only `is` tells
+// from equal copies, both being immutable.
 //
 // Dicts of one shape (the same keys in the same order) start as a copy of
 // one template that already holds every key, so that each is made at its
@@ -88,6 +89,27 @@ class TextMemo {
     std::unique_ptr<Slot[]> slots_;
 };
 
+// The `int`s of integers met before (years and sort keys repeat from event
+// to event), one slot per value's remainder, the newest value keeping it.
+class IntegerMemo {
+  public:
+    IntegerMemo() : slots_(std::make_unique<Slot[]>(slot_count)) {}
+    IntegerMemo(const IntegerMemo&) = delete;
+    IntegerMemo& operator=(const IntegerMemo&) = delete;
+
+    PyRef get(std::int64_t value);
+
+  private:
+    static constexpr std::size_t slot_count = 4096;
+
+    struct Slot {
+        std::int64_t value = 0;
+        PyRef object;
+    };
+
+    std::unique_ptr<Slot[]> slots_;
+};
+
 // One template dict per key sequence met, each key mapped to None.
 class DictShapes {
   public:
@@ -116,13 +138,17 @@ class DictShapes {
 struct ValueCache {
     KeyTable keys;
     TextMemo texts;
+    IntegerMemo integers;
     DictShapes shapes;
 };
 
 class PyBuilder final : public ValueWriter {
   public:
     explicit PyBuilder(ValueCache& cache)
-        : keys_(cache.keys), texts_(cache.texts), shapes_(cache.shapes) {}
+        : keys_(cache.keys),
+          texts_(cache.texts),
+          integers_(cache.integers),
+          shapes_(cache.shapes) {}
 
     // The one complete value written.
     PyRef take();
@@ -159,6 +185,7 @@ class PyBuilder final : public ValueWriter {
 
     const KeyTable& keys_;
     TextMemo& texts_;
+    IntegerMemo& integers_;
     DictShapes& shapes_;
     std::vector<Open> open_;
     // The keys and values of the dicts being filled, innermost last, each
