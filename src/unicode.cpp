@@ -104,6 +104,12 @@ bool is_alphanumeric(char32_t cp) {
 std::string_view trim_start(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
+        const auto first = static_cast<unsigned char>(text[pos]);
+        if (first < 0x80) {
+            if (!is_ascii_white_space(first)) break;
+            ++pos;
+            continue;
+        }
         std::size_t next = pos;
         if (!is_white_space(next_code_point(text, next))) break;
         pos = next;
