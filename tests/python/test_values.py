@@ -183,3 +183,19 @@ def test_generated_documents(lignor, data):
 )
 def test_any_date_text_lone_surrogates_included(lignor, text):
     assert_same(lignor.parse_date(text), oracle.parse_date(text))
+
+
+def test_a_changed_result_leaves_every_other_alike(lignor):
+    """Dicts of one shape start as copies of one template: keys added, values
+    replaced and keys removed in one dict show in no other, then or later."""
+    data = (REPO / "examples" / "sample.ged").read_bytes()
+    expected = oracle.individuals(oracle.parse(data))
+    g = lignor.Gedcom.parse(data)
+    first = g.individuals()
+    changed = first[0]
+    for view in [changed, *changed["names"], *changed["events"], *changed["childIn"]]:
+        view["added"] = 1
+        view[next(iter(view))] = "replaced"
+        del view[list(view)[1]]
+    assert json.dumps(first[1:]) == json.dumps([json.loads(t) for t in expected[1:]])
+    assert_same(g.individuals(), expected)
