@@ -27,7 +27,7 @@ constexpr bool use_slabs = true;
 constexpr bool use_slabs = true;
 #endif
 
-// A read's slabs grow from 64 KiB to 1 MiB, so a small file costs little
+// A read's slabs grow from 64 KiB to 4 MiB, so a small file costs little
 // while a large one is cut from large slabs.
 constexpr std::size_t first_slab_bytes = std::size_t{1} << 16;
 constexpr std::size_t largest_slab_bytes = std::size_t{1} << 22;
