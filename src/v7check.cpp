@@ -512,9 +512,9 @@ class Checker {
         const Node* head = header(document);
         if (head == nullptr) return;
         for (const Node& schema : head->children()) {
-            if (schema.tag() != "SCHMA") continue;
+            if (!tag_is(schema.tag(), "SCHMA")) continue;
             for (const Node& tag : schema.children()) {
-                if (tag.tag() != "TAG") continue;
+                if (!tag_is(tag.tag(), "TAG")) continue;
                 const std::string_view text = tag.value().value_or("");
                 const std::size_t space = text.find(' ');
                 std::string_view uri =
@@ -664,7 +664,7 @@ class Checker {
             check_unexamined_payload(node, depth);
             return;
         }
-        if (tag == "CONT" && depth > 0) {
+        if (tag_is(tag, "CONT") && depth > 0) {
             frames_[depth - 1].continued = true;
             check_text_at(node, depth);
             return;
@@ -766,13 +766,13 @@ class Checker {
             add(0, Kind::HeaderTrailer,
                 std::string(tag) +
                     " stands after the TRLR record; version 7 has TRLR as the last record");
-        } else if (tag == "TRLR") {
+        } else if (tag_is(tag, "TRLR")) {
             seen_trailer_ = true;
         }
-        if (tag == "HEAD" && record_ != 0) {
+        if (tag_is(tag, "HEAD") && record_ != 0) {
             add(0, Kind::HeaderTrailer,
                 "a second HEAD record; version 7 has one HEAD, as the first record");
-        } else if (record_ == 0 && tag != "HEAD") {
+        } else if (record_ == 0 && !tag_is(tag, "HEAD")) {
             add(0, Kind::HeaderTrailer,
                 "the first record is " + std::string(tag) + "; a version 7 file begins with HEAD");
         }
@@ -807,7 +807,7 @@ class Checker {
         if (!continued) return first.empty() ? std::nullopt : std::optional(first);
         joined_.assign(first);
         for (const Node& child : node.children()) {
-            if (child.tag() != "CONT") continue;
+            if (!tag_is(child.tag(), "CONT")) continue;
             joined_ += '\n';
             joined_ += child.value().value_or("");
         }
