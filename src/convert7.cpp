@@ -1187,6 +1187,7 @@ bool structures_to_7_node(
     // The rows of the structures above the one visited, the record's first:
     // each looked up once its structure is rewritten, under its new tag.
     std::vector<std::uint32_t> rows;
+    rows.reserve(16);
     const bool in_header = ascii::iequals(record.tag(), "HEAD");
     const std::span<const v7table::Row> table = v7table::rows();
     const std::span<const v7table::TypeFacts> types = v7table::types();

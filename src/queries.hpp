@@ -51,8 +51,13 @@ void walk_trees(std::span<NodeT> roots, Visit& visit) {
         NodeT* node;
         std::size_t next_child;
     };
+    // Room for the depths real files reach, so that a walk over one record
+    // allocates once per buffer rather than at each new depth.
+    constexpr std::size_t usual_depth = 16;
     std::vector<Frame> open;
+    open.reserve(usual_depth);
     StructurePath path;
+    path.reserve(usual_depth);
     for (NodeT& root : roots) {
         visit(root, std::span<const std::size_t>(path));
         open.push_back({&root, 0});
