@@ -952,15 +952,25 @@ std::string_view note_tag_of(std::string_view dotted) noexcept {
     return before == std::string_view::npos ? below : below.substr(before + 1);
 }
 
-std::string last_tag_of(std::string_view dotted) {
-    return std::string(dotted.substr(dotted.rfind('.') + 1));
+std::string_view last_tag_of(std::string_view dotted) noexcept {
+    return dotted.substr(dotted.rfind('.') + 1);
 }
 
-std::string key_of(const std::optional<std::string>& record, std::string_view tag) {
-    std::string key = record.value_or("");
-    key.push_back('\0');
-    key.append(tag);
-    return key;
+// A record's identifier ("" for none) and a tag or kind of problem: what
+// names one group of problems. Views into the notes and the problems, which
+// outlive the sets that hold them, so that the tens of thousands of
+// problems of a large file are grouped without a string made for each.
+using NameKey = std::pair<std::string_view, std::string_view>;
+
+struct NameKeyHash {
+    std::size_t operator()(const NameKey& key) const noexcept {
+        const std::hash<std::string_view> hash;
+        return hash(key.first) * 31 + hash(key.second);
+    }
+};
+
+NameKey key_of(const std::optional<std::string>& record, std::string_view tag) noexcept {
+    return {record ? std::string_view(*record) : std::string_view(), tag};
 }
 
 // Names, with one Kept note per record and kind of problem, every problem
@@ -970,7 +980,7 @@ std::string key_of(const std::optional<std::string>& record, std::string_view ta
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    std::unordered_set<std::string> named;
+    std::unordered_set<NameKey, NameKeyHash> named;
     for (const ConversionNote& note : conversion.notes) {
         if (note.kind == NoteKind::Kept) named.insert(key_of(note.record, note.tag));
     }
@@ -979,14 +989,14 @@ void note_remaining_problems(Conversion& conversion) {
         std::size_t count;
     };
     std::vector<Group> groups;
-    std::unordered_map<std::string, std::size_t> group_of;
+    std::unordered_map<NameKey, std::size_t, NameKeyHash> group_of;
     for (const Version7Problem& problem : problems) {
         if (named.contains(key_of(problem.record, note_tag_of(problem.tag))) ||
             named.contains(key_of(problem.record, last_tag_of(problem.tag)))) {
             continue;
         }
-        std::string key = key_of(problem.record, to_string(problem.kind));
-        const auto [it, added] = group_of.try_emplace(std::move(key), groups.size());
+        const auto [it, added] =
+            group_of.try_emplace(key_of(problem.record, to_string(problem.kind)), groups.size());
         if (added) {
             groups.push_back({&problem, 1});
         } else {
