@@ -76,10 +76,10 @@ bool move_object_form(Node& object, std::size_t depth, Pass& pass) {
     forget_subtree_verbatim(moved);
     NodeList& children = object.children_mut();
     children.erase(std::remove_if(children.begin(), children.end(),
-                                  [](const Node& child) { return child.tag() == "FORM"; }),
+                                  [](const Node& child) { return tag_is(child.tag(), "FORM"); }),
                    children.end());
     for (Node& file : children) {
-        if (file.tag() == "FILE" && !file.first("FORM")) file.push(moved);
+        if (tag_is(file.tag(), "FILE") && !file.first("FORM")) file.push(moved);
     }
     pass.note("OBJE.FORM", NoteKind::Converted,
               "version 7 records a file's format on the file, not on the object");
@@ -121,12 +121,12 @@ bool rewrite_file_format(Node& form, Pass& pass) {
 // enumeration.
 bool rewrite_medium(Node& node, std::size_t depth, Pass& pass) {
     bool changed = false;
-    if (node.tag() == "TYPE") {
+    if (tag_is(node.tag(), "TYPE")) {
         node.set_tag("MEDI");
         pass.note("FORM.MEDI", NoteKind::Converted,
                   "5.5.1's source medium under FORM is TYPE; version 7 calls it MEDI");
         changed = true;
-    } else if (node.tag() != "MEDI") {
+    } else if (!tag_is(node.tag(), "MEDI")) {
         return false;
     }
     static const v7table::TypeFacts& medium = v7table::types()[v7table::type_named("MEDI")];
@@ -160,10 +160,10 @@ std::vector<Segment> segments_of(Node& node) {
     NodeList& children = node.children_mut();
     std::vector<Segment> segments{{&node, true, 0, children.size()}};
     for (std::size_t index = 0; index < children.size(); ++index) {
-        if (children[index].tag() == "CONT") {
+        if (tag_is(children[index].tag(), "CONT")) {
             segments.back().last = index;
             segments.push_back({&children[index], false, index + 1, children.size()});
-        } else if (children[index].tag() == "CONC") {
+        } else if (tag_is(children[index].tag(), "CONC")) {
             ++segments.back().continuations;
         }
     }
@@ -173,7 +173,8 @@ std::vector<Segment> segments_of(Node& node) {
 std::string joined_text(const Segment& segment, const NodeList& children) {
     std::string text(segment.head->value().value_or(""));
     for (std::size_t index = segment.first; index < segment.last; ++index) {
-        if (children[index].tag() == "CONC") text.append(children[index].value().value_or(""));
+        if (tag_is(children[index].tag(), "CONC"))
+            text.append(children[index].value().value_or(""));
     }
     return text;
 }
@@ -184,7 +185,7 @@ std::optional<std::string_view> fold_refusal(const Segment& segment, std::string
                                              std::string_view tag) {
     const std::string_view head = segment.head->value().value_or("");
     if (segment.own && is_valid_xref(head)) return continues_pointer;
-    if (tag != "DATE" && joined.starts_with('@') &&
+    if (!tag_is(tag, "DATE") && joined.starts_with('@') &&
         (!head.starts_with('@') || (segment.own && is_valid_xref(joined)))) {
         return begins_with_at;
     }
@@ -213,14 +214,14 @@ void remove_marked(NodeList& children, const std::vector<bool>& drop) {
 bool fold_continuations(Node& node, Pass& pass) {
     const NodeList& children = node.children();
     const auto lines = static_cast<std::size_t>(std::count_if(
-        children.begin(), children.end(), [](const Node& c) { return c.tag() == "CONC"; }));
+        children.begin(), children.end(), [](const Node& c) { return tag_is(c.tag(), "CONC"); }));
     if (lines == 0) return false;
     if (is_continuation_tag(node.tag())) {
         note_kept_conc(node, lines, "it is under a continuation line, not a payload", pass);
         return false;
     }
     if (std::any_of(children.begin(), children.end(), [](const Node& c) {
-            return c.tag() == "CONC" && (c.xref() || !c.children().empty());
+            return tag_is(c.tag(), "CONC") && (c.xref() || !c.children().empty());
         })) {
         note_kept_conc(node, lines, "a CONC line carries an identifier or substructures of its own",
                        pass);
@@ -243,7 +244,7 @@ bool fold_continuations(Node& node, Pass& pass) {
         }
         segment.head->set_value(joined);
         for (std::size_t index = segment.first; index < segment.last; ++index) {
-            drop[index] = node.children()[index].tag() == "CONC";
+            drop[index] = tag_is(node.children()[index].tag(), "CONC");
         }
         folded += segment.continuations;
     }
@@ -375,7 +376,7 @@ std::string_view words_of_role(std::string_view trimmed) noexcept {
 // A ROLE (or an association's RELA) as version 7's enumerated role, with
 // words that are not one kept as a PHRASE.
 bool role_to_7(Node& role, std::size_t depth, Pass& pass) {
-    const bool relation = role.tag() == "RELA";
+    const bool relation = tag_is(role.tag(), "RELA");
     const std::string_view note_tag = relation ? "ASSO.RELA" : "ROLE";
     const std::string value = role.logical_value();
     const std::string_view trimmed = unicode::trim(value);
@@ -424,10 +425,10 @@ bool role_to_7(Node& role, std::size_t depth, Pass& pass) {
 }
 
 bool roles_to_7(Node& holder, std::size_t depth, Pass& pass) {
-    const bool association = holder.tag() == "ASSO";
+    const bool association = tag_is(holder.tag(), "ASSO");
     bool changed = false;
     for (Node& child : holder.children_mut()) {
-        if (child.tag() == "ROLE" || (association && child.tag() == "RELA")) {
+        if (tag_is(child.tag(), "ROLE") || (association && tag_is(child.tag(), "RELA"))) {
             changed = role_to_7(child, depth + 1, pass) || changed;
         }
     }
@@ -694,7 +695,7 @@ bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
     bool changed = false;
     for (std::size_t index = 0; index < children.size(); ++index) {
         Node& sex = children[index];
-        if (sex.tag() != "SEX") continue;
+        if (!tag_is(sex.tag(), "SEX")) continue;
         const std::string value = sex.logical_value();
         const std::string_view text = unicode::trim_start(value);
         const std::size_t end = std::min(text.find_first_of(" \t\n"), text.size());
@@ -774,8 +775,9 @@ bool value_to_7(Node& node, const Place& place, Pass& pass) {
         case v7table::Payload::Enumeration:
         case v7table::Payload::EnumerationList:
             // Roles are their holder's (role_to_7), a file's medium media_form_to_7's.
-            if (tag == "ROLE" || (tag == "MEDI" && place.parent_row != v7table::no_row &&
-                                  facts_of(place.parent_row).type == "FORM"))
+            if (tag_is(tag, "ROLE") ||
+                (tag_is(tag, "MEDI") && place.parent_row != v7table::no_row &&
+                 facts_of(place.parent_row).type == "FORM"))
                 return false;
             return enumeration_to_7(node, facts, defines_under(place.row, "PHRASE"), place.depth,
                                     tag, pass);
@@ -784,7 +786,7 @@ bool value_to_7(Node& node, const Place& place, Pass& pass) {
         case v7table::Payload::YesOrEmpty:
             return event_payload_to_7(node, place, pass);
         case v7table::Payload::Pointer:
-            return tag == "ALIA" && alias_name_to_7(node, place, pass);
+            return tag_is(tag, "ALIA") && alias_name_to_7(node, place, pass);
         default:
             return false;
     }
@@ -797,11 +799,11 @@ bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_re
     const bool folded = fold_continuations(node, pass);
     const std::string_view tag = node.tag();
     bool changed = false;
-    if (tag == "_UID") {
+    if (tag_is(tag, "_UID")) {
         changed = uid_to_7(node, pass);
-    } else if (tag == "NOTE") {
+    } else if (tag_is(tag, "NOTE")) {
         changed = note_pointer_to_7(node, note_records, pass);
-    } else if (tag == "DATE") {
+    } else if (tag_is(tag, "DATE")) {
         const std::size_t notes_after_folding = pass.notes.size();
         const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
         changed = date_to_7(node, exact_only, place.depth, pass);
@@ -811,12 +813,12 @@ bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_re
             pass.notes.erase(pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_before_folding),
                              pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
         }
-    } else if (tag == "EVEN" || tag == "ASSO") {
+    } else if (tag_is(tag, "EVEN") || tag_is(tag, "ASSO")) {
         changed = roles_to_7(node, place.depth, pass);
-    } else if (tag == "OBJE" && node.first("FILE")) {
+    } else if (tag_is(tag, "OBJE") && node.first("FILE")) {
         changed =
             object_to_record(node, place.depth, pass) || media_form_to_7(node, pass, place.depth);
-    } else if (tag == "SOUR") {
+    } else if (tag_is(tag, "SOUR")) {
         changed = source_to_record(node, place.depth, place.in_header, pass);
     } else if (place.depth == 0 && place.row == individual_row()) {
         changed = sex_texts_to_7(node, place.row, pass);
@@ -870,7 +872,7 @@ void note_folded_lines(Pass& pass) {
 void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records, Pass& pass,
                  std::set<std::string, std::less<>>& extensions) {
     if (is_header) header_to_7(record, pass);
-    if (record.tag() == "NOTE" && record.xref()) note_record_to_7(record, pass);
+    if (tag_is(record.tag(), "NOTE") && record.xref()) note_record_to_7(record, pass);
     // One walk does the rewriting and looks at every rewritten structure.
     UndefinedStructures undefined;
     structures_to_7_node(record, note_records, pass,
@@ -950,15 +952,25 @@ std::string_view note_tag_of(std::string_view dotted) noexcept {
     return before == std::string_view::npos ? below : below.substr(before + 1);
 }
 
-std::string last_tag_of(std::string_view dotted) {
-    return std::string(dotted.substr(dotted.rfind('.') + 1));
+std::string_view last_tag_of(std::string_view dotted) noexcept {
+    return dotted.substr(dotted.rfind('.') + 1);
 }
 
-std::string key_of(const std::optional<std::string>& record, std::string_view tag) {
-    std::string key = record.value_or("");
-    key.push_back('\0');
-    key.append(tag);
-    return key;
+// A record's identifier ("" for none) and a tag or kind of problem: what
+// names one group of problems. Views into the notes and the problems, which
+// outlive the sets that hold them, so that the tens of thousands of
+// problems of a large file are grouped without a string made for each.
+using NameKey = std::pair<std::string_view, std::string_view>;
+
+struct NameKeyHash {
+    std::size_t operator()(const NameKey& key) const noexcept {
+        const std::hash<std::string_view> hash;
+        return hash(key.first) * 31 + hash(key.second);
+    }
+};
+
+NameKey key_of(const std::optional<std::string>& record, std::string_view tag) noexcept {
+    return {record ? std::string_view(*record) : std::string_view(), tag};
 }
 
 // Names, with one Kept note per record and kind of problem, every problem
@@ -968,7 +980,7 @@ std::string key_of(const std::optional<std::string>& record, std::string_view ta
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    std::unordered_set<std::string> named;
+    std::unordered_set<NameKey, NameKeyHash> named;
     for (const ConversionNote& note : conversion.notes) {
         if (note.kind == NoteKind::Kept) named.insert(key_of(note.record, note.tag));
     }
@@ -977,14 +989,14 @@ void note_remaining_problems(Conversion& conversion) {
         std::size_t count;
     };
     std::vector<Group> groups;
-    std::unordered_map<std::string, std::size_t> group_of;
+    std::unordered_map<NameKey, std::size_t, NameKeyHash> group_of;
     for (const Version7Problem& problem : problems) {
         if (named.contains(key_of(problem.record, note_tag_of(problem.tag))) ||
             named.contains(key_of(problem.record, last_tag_of(problem.tag)))) {
             continue;
         }
-        std::string key = key_of(problem.record, to_string(problem.kind));
-        const auto [it, added] = group_of.try_emplace(std::move(key), groups.size());
+        const auto [it, added] =
+            group_of.try_emplace(key_of(problem.record, to_string(problem.kind)), groups.size());
         if (added) {
             groups.push_back({&problem, 1});
         } else {
@@ -1041,7 +1053,7 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
 bool media_form_to_7(Node& object, Pass& pass, std::size_t depth) {
     bool changed = move_object_form(object, depth, pass);
     for (Node& file : object.children_mut()) {
-        if (file.tag() != "FILE") continue;
+        if (!tag_is(file.tag(), "FILE")) continue;
         changed = rewrite_file_path(file, pass) || changed;
         Node* form = file.first_mut("FORM");
         if (!form) continue;
@@ -1082,20 +1094,20 @@ bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pas
     if (payload && is_valid_xref(*payload)) return false;
     const NodeList& children = source.children();
     const bool has_text = std::any_of(children.begin(), children.end(),
-                                      [](const Node& c) { return c.tag() == "TEXT"; });
+                                      [](const Node& c) { return tag_is(c.tag(), "TEXT"); });
     const std::string description = source.logical_value();
     if ((!has_text && description.empty()) ||
         continuation_blocks(source, "SOUR", "source citation", pass)) {
         return false;
     }
     if (std::any_of(children.begin(), children.end(),
-                    [](const Node& c) { return c.tag() == "CONC"; })) {
+                    [](const Node& c) { return tag_is(c.tag(), "CONC"); })) {
         return false;  // CONC lines folding kept, and named
     }
     // The TEXT lines go one level deeper, under DATA.
     std::vector<Node> texts;
     for (const Node& child : children) {
-        if (child.tag() == "TEXT") texts.push_back(child);
+        if (tag_is(child.tag(), "TEXT")) texts.push_back(child);
     }
     if (has_text && level + 2 + height(texts) > ParseLimits{}.max_depth) {
         pass.note("SOUR", NoteKind::Kept,
@@ -1112,7 +1124,7 @@ bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pas
     }
     source.set_logical_value(id);
     move_children(source, record, [](const Node& child) {
-        return child.tag() != "TEXT" && !v7_defines("SOUR", child.tag()) &&
+        return !tag_is(child.tag(), "TEXT") && !v7_defines("SOUR", child.tag()) &&
                v7_defines("record-SOUR", child.tag());
     });
     if (has_text) {
@@ -1163,7 +1175,8 @@ std::vector<Node> AddedRecords::take() {
 
 NoteRecordIds::NoteRecordIds(std::span<const Node> records) {
     for (const Node& record : records) {
-        if (record.tag() == "NOTE" && record.xref()) keys_.push_back(xref_key(*record.xref()));
+        if (tag_is(record.tag(), "NOTE") && record.xref())
+            keys_.push_back(xref_key(*record.xref()));
     }
     std::sort(keys_.begin(), keys_.end());
 }
@@ -1184,6 +1197,7 @@ bool structures_to_7_node(
     // The rows of the structures above the one visited, the record's first:
     // each looked up once its structure is rewritten, under its new tag.
     std::vector<std::uint32_t> rows;
+    rows.reserve(16);
     const bool in_header = ascii::iequals(record.tag(), "HEAD");
     const std::span<const v7table::Row> table = v7table::rows();
     const std::span<const v7table::TypeFacts> types = v7table::types();

@@ -37,10 +37,6 @@ bool has_line_break(std::string_view text) noexcept {
            find_byte(text, '\r') != std::string_view::npos;
 }
 
-bool is_continuation_tag(std::string_view tag) noexcept {
-    return tag == "CONT" || tag == "CONC";
-}
-
 bool is_valid_tag(std::string_view tag) noexcept {
     if (tag.empty()) return false;
     for (char c : tag)

@@ -51,9 +51,21 @@ void walk_trees(std::span<NodeT> roots, Visit& visit) {
         NodeT* node;
         std::size_t next_child;
     };
+    // Room for the depths real files reach, so that a walk over one record
+    // allocates once per buffer rather than at each new depth.
+    constexpr std::size_t usual_depth = 16;
     std::vector<Frame> open;
+    open.reserve(usual_depth);
     StructurePath path;
+    path.reserve(usual_depth);
+    // A node's substructures lie elsewhere in memory: asking for them before
+    // the node is visited lets the fetch overlap the visit, where a walk over
+    // a large document otherwise waits on memory at every node.
+    const auto prefetch_children = [](const Node& node) {
+        __builtin_prefetch(node.children().data());
+    };
     for (NodeT& root : roots) {
+        prefetch_children(root);
         visit(root, std::span<const std::size_t>(path));
         open.push_back({&root, 0});
         while (!open.empty()) {
@@ -71,6 +83,7 @@ void walk_trees(std::span<NodeT> roots, Visit& visit) {
                 child = &top.node->children_mut()[index];
             }
             path.push_back(index);
+            prefetch_children(*child);
             visit(*child, std::span<const std::size_t>(path));
             open.push_back({child, 0});
         }
