@@ -500,18 +500,14 @@ std::size_t line_limit_argument(const Argument& argument) {
 
 PyRef gedcom_wrap_long_lines(const Call& call) {
     const std::size_t limit = line_limit_argument(call[0]);
-    auto wrapped = state_of(call.self())
-                       .edit(
-                           [&](Document& document) {
-                               return without_gil([&] { return wrap_long_lines(document, limit); });
-                           },
-                             [](const auto& result) {
-                                 return result && std::any_of(result->begin(), result->end(),
-                                                              [](const WrappedLine& line) {
-                                                                  return line.wrapped;
-                                                              });
-                             });
-    return list_to_py(call.cache(), unwrap(std::move(wrapped)));
+    const auto wrap = [&](Document& document) {
+        return without_gil([&] { return wrap_long_lines(document, limit); });
+    };
+    const auto changed = [](const Result<std::vector<WrappedLine>>& result) {
+        return result && std::any_of(result->begin(), result->end(),
+                                     [](const WrappedLine& line) { return line.wrapped; });
+    };
+    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, changed)));
 }
 
 constexpr Method wrap_long_lines_method{
@@ -531,16 +527,14 @@ PyRef gedcom_fit_line_limit(const Call& call) {
     const auto text = xref_argument(call[0]);
     const std::size_t limit = line_limit_argument(call[1]);
     // Nothing when no record answers, which leaves the relatives cache.
-    auto fitted = state_of(call.self())
-                      .edit(
-                          [&](Document& document) -> std::optional<Result<bool>> {
-                              if (!text || !document.addressed_record(*text)) return std::nullopt;
-                              return without_gil(
-                                  [&] { return fit_line_limit(document, *text, limit); });
-                          },
-                          [](const std::optional<Result<bool>>& changed) {
-                              return changed && *changed && changed->value();
-                          });
+    const auto fit = [&](Document& document) -> std::optional<Result<bool>> {
+        if (!text || !document.addressed_record(*text)) return std::nullopt;
+        return without_gil([&] { return fit_line_limit(document, *text, limit); });
+    };
+    const auto changed = [](const std::optional<Result<bool>>& result) {
+        return result && *result && result->value();
+    };
+    auto fitted = state_of(call.self()).edit(fit, changed);
     if (!fitted) missing_record(call[0]);
     return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
 }
