@@ -119,11 +119,12 @@ PyRef finish_writer(PyObject* self, Answer&& answer) {
     return result;
 }
 
-// `add(name, data)`, the same for both classes. `data` stays held while the
-// lock is released.
+// `add(name, data)`, the same for both classes. Both are views into their
+// arguments, which stay held while the lock is released.
 template <typename Sink>
 PyRef writer_add(const Call& call) {
-    const PyRef held = PyRef::new_reference(call[1].object);
+    const PyRef held_name = PyRef::new_reference(call[0].object);
+    const PyRef held_data = PyRef::new_reference(call[1].object);
     const std::string_view name = text_argument(call[0]);
     const std::string_view data = bytes_argument(call[1]);
     return add_to_writer<Sink>(call.self(),
@@ -334,6 +335,7 @@ constexpr Method archive_file_writer_add_method{
     "after `finish`."};
 
 PyRef archive_file_writer_add_file(const Call& call) {
+    const PyRef held_name = PyRef::new_reference(call[0].object);  // read without the lock
     const std::string_view name = text_argument(call[0]);
     const std::string source = file_path_argument(call[1]);
     // Non-blocking, so that a named pipe is refused below instead of
