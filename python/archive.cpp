@@ -90,20 +90,22 @@ PyRef make_writer(PyTypeObject* type, std::unique_ptr<WriterState<Sink>> state) 
     return object;
 }
 
-// Runs one `add` on the object's writer under its exclusive borrow; an
-// object whose writer was finished refuses.
+// Runs one `add` on the object's writer under its exclusive borrow, without
+// the interpreter lock (compressing and file reads and writes touch no Python
+// object); an object whose writer was finished refuses.
 template <typename Sink, typename Add>
 PyRef add_to_writer(PyObject* self, Add&& add) {
     WriterState<Sink>& state = state_of<Sink>(self);
     ExclusiveBorrow borrow(state.borrow);
     if (!state.writer) finished_already();
-    unwrap(add(*state.writer));
+    unwrap(without_gil([&] { return add(*state.writer); }));
     return PyRef::new_reference(Py_None);
 }
 
 // Takes the writer out of the object under its exclusive borrow, so that
 // the object counts as finished whatever happens next, finishes it and
-// hands the sink (and the object's state) to `answer`.
+// hands the sink (and the object's state) to `answer`. Finishing runs without
+// the interpreter lock.
 template <typename Sink, typename Answer>
 PyRef finish_writer(PyObject* self, Answer&& answer) {
     WriterState<Sink>& state = state_of<Sink>(self);
@@ -111,15 +113,18 @@ PyRef finish_writer(PyObject* self, Answer&& answer) {
     if (!state.writer) finished_already();
     ArchiveWriter<Sink> writer = std::move(*state.writer);
     state.writer.reset();
-    Sink sink = unwrap(std::move(writer).finish());
+    Sink sink = unwrap(without_gil([&] { return std::move(writer).finish(); }));
     PyRef result = answer(sink, state);
     state.complete = true;
     return result;
 }
 
-// `add(name, data)`, the same for both classes.
+// `add(name, data)`, the same for both classes. Both are views into their
+// arguments, which stay held while the lock is released.
 template <typename Sink>
 PyRef writer_add(const Call& call) {
+    const PyRef held_name = PyRef::new_reference(call[0].object);
+    const PyRef held_data = PyRef::new_reference(call[1].object);
     const std::string_view name = text_argument(call[0]);
     const std::string_view data = bytes_argument(call[1]);
     return add_to_writer<Sink>(call.self(),
@@ -209,9 +214,12 @@ const char archive_writer_doc[] =
 PyRef archive_file_writer_construct(const Call& call) {
     auto state = std::make_unique<WriterState<FileSink>>();
     state->path = file_path_argument(call[0]);
-    const int descriptor =
-        ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (descriptor < 0) throw FileSystemFailure{state->path, errno};
+    const int descriptor = without_gil([&] {
+        const int opened =
+            ::open(state->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (opened < 0) throw FileSystemFailure{state->path, errno};
+        return opened;
+    });
     state->writer.emplace(FileSink(descriptor));
     return make_writer(reinterpret_cast<PyTypeObject*>(call.self()), std::move(state));
 }
@@ -285,9 +293,13 @@ void abandon(WriterState<FileSink>& state) {
 // Finishes the file and answers its size.
 PyRef finish_file(PyObject* self) {
     return finish_writer<FileSink>(self, [](FileSink& sink, WriterState<FileSink>& state) {
-        if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
         struct stat metadata {};
-        if (::stat(state.path.c_str(), &metadata) != 0) throw FileSystemFailure{state.path, errno};
+        without_gil([&] {
+            if (const int error = sink.close()) throw FileSystemFailure{state.path, error};
+            if (::stat(state.path.c_str(), &metadata) != 0) {
+                throw FileSystemFailure{state.path, errno};
+            }
+        });
         return checked(
             PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(metadata.st_size)));
     });
@@ -323,14 +335,20 @@ constexpr Method archive_file_writer_add_method{
     "after `finish`."};
 
 PyRef archive_file_writer_add_file(const Call& call) {
+    const PyRef held_name = PyRef::new_reference(call[0].object);  // read without the lock
     const std::string_view name = text_argument(call[0]);
     const std::string source = file_path_argument(call[1]);
     // Non-blocking, so that a named pipe is refused below instead of
     // waiting for a writer; reads of a regular file never block anyway.
-    const Descriptor file(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) throw FileSystemFailure{source, errno};
+    const Descriptor file(without_gil([&] {
+        const int descriptor = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (descriptor < 0) throw FileSystemFailure{source, errno};
+        return descriptor;
+    }));
     struct stat metadata {};
-    if (::fstat(file.get(), &metadata) != 0) throw FileSystemFailure{source, errno};
+    without_gil([&] {
+        if (::fstat(file.get(), &metadata) != 0) throw FileSystemFailure{source, errno};
+    });
     if (!S_ISREG(metadata.st_mode)) {
         throw GedcomError::whole(ErrorKind::Zip, source + " is not a regular file");
     }
@@ -383,7 +401,9 @@ PyMethodDef archive_file_writer_methods[] = {
 // ----- archive_total_size --------------------------------------------------
 
 PyRef archive_total_size(const Call& call) {
-    const Archive archive = unwrap(Archive::open(bytes_argument(call[0])));
+    const PyRef held = PyRef::new_reference(call[0].object);
+    const std::string_view data = bytes_argument(call[0]);
+    const Archive archive = unwrap(without_gil([&] { return Archive::open(data); }));
     return checked(PyLong_FromUnsignedLongLong(archive.total_size()));
 }
 

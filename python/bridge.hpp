@@ -82,6 +82,28 @@ Py_ssize_t size_boundary(PyObject* internal_failure, Body&& body) noexcept {
     }
 }
 
+// Runs `work()` with the interpreter lock released, so that other threads run
+// Python meanwhile, and returns its result. `work` must touch no Python
+// object, not even a reference count: everything it reads is core data,
+// guarded by the caller's borrow, or argument bytes the caller keeps alive.
+// The lock is taken back however `work` ends, so exceptions reach the
+// boundary with it held.
+template <typename Work>
+decltype(auto) without_gil(Work&& work) {
+    class Released {
+      public:
+        Released() noexcept : thread_(PyEval_SaveThread()) {}
+        ~Released() { PyEval_RestoreThread(thread_); }
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+
+      private:
+        PyThreadState* thread_;
+    };
+    const Released released;
+    return std::forward<Work>(work)();
+}
+
 // One argument of a call as the converters below read it: the function and
 // parameter it was passed for (named in their errors) and the object,
 // borrowed from the call; null when an optional argument was omitted.

@@ -118,11 +118,16 @@ PyTypeObject* gedcom_type(const Call& call) {
     return reinterpret_cast<PyTypeObject*>(call.self());
 }
 
+// Decoding and reading run without the interpreter lock; `bytes` is a view
+// into the argument, which the call holds (and `data` too) throughout.
 PyRef gedcom_parse(const Call& call) {
+    const PyRef data = PyRef::new_reference(call[0].object);
     const std::string_view bytes = bytes_argument(call[0]);
     const std::optional<NamedEncoding> chosen = encoding_argument(call[1]);
-    return make_gedcom(gedcom_type(call),
-                       unwrap(Document::from_bytes_with(bytes, limits_argument(call[2]), chosen)));
+    const ParseLimits limits = limits_argument(call[2]);
+    Result<LoadedDocument> loaded =
+        without_gil([&] { return Document::from_bytes_with(bytes, limits, chosen); });
+    return make_gedcom(gedcom_type(call), unwrap(std::move(loaded)));
 }
 
 constexpr Method parse_method{
@@ -296,9 +301,11 @@ PyRef gedcom_families(const Call& call) {
 constexpr Method families_method{
     "families", Receiver::instance, {}, gedcom_families, "Every family record's view."};
 
+// The checks below run without the interpreter lock under the shared
+// borrow; only their results are made into Python objects with it.
 PyRef gedcom_validate(const Call& call) {
     return read(call.self(), [&](const GedcomState& state) {
-        return list_to_py(call.cache(), inspect(state.document()));
+        return list_to_py(call.cache(), without_gil([&] { return inspect(state.document()); }));
     });
 }
 
@@ -312,7 +319,8 @@ constexpr Method validate_method{
 
 PyRef gedcom_check_version7(const Call& call) {
     return read(call.self(), [&](const GedcomState& state) {
-        return list_to_py(call.cache(), check_version_7(state.document()));
+        return list_to_py(call.cache(),
+                          without_gil([&] { return check_version_7(state.document()); }));
     });
 }
 
@@ -330,7 +338,8 @@ constexpr Method check_version7_method{
 
 PyRef gedcom_unresolved_pointers(const Call& call) {
     return read(call.self(), [&](const GedcomState& state) {
-        return list_to_py(call.cache(), state.document().unresolved_pointers());
+        return list_to_py(call.cache(),
+                          without_gil([&] { return state.document().unresolved_pointers(); }));
     });
 }
 
@@ -491,15 +500,14 @@ std::size_t line_limit_argument(const Argument& argument) {
 
 PyRef gedcom_wrap_long_lines(const Call& call) {
     const std::size_t limit = line_limit_argument(call[0]);
-    auto wrapped = state_of(call.self())
-                       .edit([&](Document& document) { return wrap_long_lines(document, limit); },
-                             [](const auto& result) {
-                                 return result && std::any_of(result->begin(), result->end(),
-                                                              [](const WrappedLine& line) {
-                                                                  return line.wrapped;
-                                                              });
-                             });
-    return list_to_py(call.cache(), unwrap(std::move(wrapped)));
+    const auto wrap = [&](Document& document) {
+        return without_gil([&] { return wrap_long_lines(document, limit); });
+    };
+    const auto changed = [](const Result<std::vector<WrappedLine>>& result) {
+        return result && std::any_of(result->begin(), result->end(),
+                                     [](const WrappedLine& line) { return line.wrapped; });
+    };
+    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, changed)));
 }
 
 constexpr Method wrap_long_lines_method{
@@ -519,15 +527,14 @@ PyRef gedcom_fit_line_limit(const Call& call) {
     const auto text = xref_argument(call[0]);
     const std::size_t limit = line_limit_argument(call[1]);
     // Nothing when no record answers, which leaves the relatives cache.
-    auto fitted = state_of(call.self())
-                      .edit(
-                          [&](Document& document) -> std::optional<Result<bool>> {
-                              if (!text || !document.addressed_record(*text)) return std::nullopt;
-                              return fit_line_limit(document, *text, limit);
-                          },
-                          [](const std::optional<Result<bool>>& changed) {
-                              return changed && *changed && changed->value();
-                          });
+    const auto fit = [&](Document& document) -> std::optional<Result<bool>> {
+        if (!text || !document.addressed_record(*text)) return std::nullopt;
+        return without_gil([&] { return fit_line_limit(document, *text, limit); });
+    };
+    const auto changed = [](const std::optional<Result<bool>>& result) {
+        return result && *result && result->value();
+    };
+    auto fitted = state_of(call.self()).edit(fit, changed);
     if (!fitted) missing_record(call[0]);
     return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
 }
@@ -549,8 +556,9 @@ constexpr Method fit_line_limit_method{
 // ----- output --------------------------------------------------------------
 
 PyRef gedcom_to_text(const Call& call) {
-    return read(call.self(),
-                [](const GedcomState& state) { return text_to_py(state.document().to_text()); });
+    return read(call.self(), [](const GedcomState& state) {
+        return text_to_py(without_gil([&] { return state.document().to_text(); }));
+    });
 }
 
 constexpr Method to_text_method{"to_text",
@@ -560,8 +568,9 @@ constexpr Method to_text_method{"to_text",
                                 "The document as text, untouched lines byte for byte."};
 
 PyRef gedcom_to_bytes(const Call& call) {
-    return read(call.self(),
-                [](const GedcomState& state) { return bytes_to_py(state.document().to_bytes()); });
+    return read(call.self(), [](const GedcomState& state) {
+        return bytes_to_py(without_gil([&] { return state.document().to_bytes(); }));
+    });
 }
 
 constexpr Method to_bytes_method{
@@ -629,7 +638,7 @@ PyRef conversion_to_py(const Call& call, Conversion& conversion) {
 PyRef gedcom_to_version7(const Call& call) {
     const std::vector<OwnedExtension> owned = owned_argument(call[0]);
     Conversion conversion = state_of(call.self()).read([&](const GedcomState& state) {
-        return to_version_7_with(state.document(), owned);
+        return without_gil([&] { return to_version_7_with(state.document(), owned); });
     });
     return conversion_to_py(call, conversion);
 }
@@ -651,7 +660,7 @@ constexpr Method to_version7_method{
 
 PyRef gedcom_to_version551(const Call& call) {
     Conversion conversion = state_of(call.self()).read([](const GedcomState& state) {
-        return to_version_551(state.document());
+        return without_gil([&] { return to_version_551(state.document()); });
     });
     return conversion_to_py(call, conversion);
 }

@@ -24,7 +24,9 @@ class GedcomState {
     // Runs `body(const GedcomState&)` under a shared borrow and returns its
     // result. Reads may overlap: a read re-entered from Python code that
     // another read runs (a finaliser a collection starts), or a read on
-    // another thread that the interpreter switched to while such code ran.
+    // another thread, run while such code ran or while a read released the
+    // interpreter lock for core work. Core reads of a `const Document` share
+    // nothing mutable, so they may run side by side.
     template <typename Body>
     decltype(auto) read(Body&& body) const {
         SharedBorrow borrow(borrow_);
@@ -60,8 +62,9 @@ class GedcomState {
 
     // The relatives cache, built on first use. A read may fill it: building
     // runs no Python code, so the interpreter lock is held from the test to
-    // the fill and no other call sees the cache half made; once present it
-    // changes only in `edit`, which waits for every read to end.
+    // the fill and no other call sees the cache half made (no read calls
+    // this with the lock released); once present it changes only in `edit`,
+    // which waits for every read to end.
     const FamilyGraph& family_graph() const {
         if (!graph_) graph_ = FamilyGraph::make(document_);
         return *graph_;
