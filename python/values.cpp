@@ -225,7 +225,9 @@ PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes) {
     return list_to_py(cache, notes);
 }
 
-static_assert(std::is_standard_layout_v<ModuleState>);
+// Zeroed state reads as empty only while each member is a bare pointer.
+static_assert(sizeof(PyRef) == sizeof(void*) &&
+              sizeof(std::unique_ptr<ValueCache>) == sizeof(void*));
 
 ModuleState* module_state(PyObject* module) noexcept {
     return static_cast<ModuleState*>(PyModule_GetState(module));
