@@ -179,9 +179,10 @@ def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
 
 
 def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 20) -> None:
-    """Converts the document to GEDCOM 7.0 and writes it to `target`, then
-    converts that back to 5.5.1; prints each conversion's notes counted by
-    kind and tag, and whether the round trip kept every logical value."""
+    """Converts the document to GEDCOM 7.0 and writes it to `target`, checks
+    that text against version 7, then converts it back to 5.5.1; prints each
+    conversion's notes counted by kind and tag, the check's problems by kind,
+    and whether the round trip kept every logical value."""
     converted, notes = document.to_version7()
     target.write_bytes(converted.to_bytes())
     show_notes(
@@ -189,6 +190,13 @@ def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 2
         f"({target.stat().st_size:,} bytes)",
         notes,
         most,
+    )
+    problems = converted.check_version7()
+    kinds = collections.Counter(problem["kind"] for problem in problems)
+    print(
+        "Version 7 check of that text: "
+        + (", ".join(f"{count} {kind}" for kind, count in kinds.most_common()) or "conforms")
+        + (" (each named by a Kept note above)" if problems else "")
     )
     back, back_notes = converted.to_version551()
     show_notes(f"GEDCOM 5.5.1 again: {len(back_notes)} note(s)", back_notes, most)
