@@ -96,8 +96,19 @@ const Node* Node::first(std::string_view tag) const noexcept {
     return nullptr;
 }
 
-Node* Node::first_mut(std::string_view tag) noexcept {
-    return const_cast<Node*>(static_cast<const Node*>(this)->first(tag));
+Node* Node::first_mut(std::string_view tag) {
+    const Node* found = first(tag);
+    if (!found) return nullptr;
+    return &children_[static_cast<std::size_t>(found - std::as_const(children_).begin())];
+}
+
+bool Node::is_unchanged_copy_of(const Node& other) const noexcept {
+    if (!tag_.same_as(other.tag_) || !value_.same_as(other.value_) ||
+        !children_.shares_storage_with(other.children_)) {
+        return false;
+    }
+    if (!rare_ || !other.rare_) return !rare_ && !other.rare_;
+    return rare_->xref.same_as(other.rare_->xref) && rare_->verbatim.same_as(other.rare_->verbatim);
 }
 
 std::optional<std::string> Node::value_of(std::string_view tag) const {
@@ -320,20 +331,41 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
 
 // ---- NodeList ----------------------------------------------------------------
 
-// Each node is copied straight into its place: a document copy makes millions.
-NodeList::NodeList(const NodeList& other) {
+NodeList::NodeList(const NodeList& other) noexcept {
     if (other.size_ == 0) return;
-    grow_to(other.size_);
+    data_ = static_cast<Node*>(storage::share(other.data_));
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+}
+
+// Each node is copied straight into its place, sharing its own parts in turn.
+void NodeList::unshare() {
+    if (size_ == 0) {
+        abandon();
+        return;
+    }
+    Node* fresh = static_cast<Node*>(storage::allocate(std::size_t{size_} * sizeof(Node)));
+    std::uint32_t made = 0;
     try {
-        for (const Node& node : other) {
-            new (data_ + size_) Node(node);
-            ++size_;
-        }
+        for (; made < size_; ++made) new (fresh + made) Node(data_[made]);
     } catch (...) {
-        clear();
-        storage::release(data_);
+        for (std::uint32_t i = 0; i < made; ++i) fresh[i].~Node();
+        storage::release(fresh);
         throw;
     }
+    const std::uint32_t size = size_;
+    abandon();
+    data_ = fresh;
+    size_ = capacity_ = size;
+}
+
+void NodeList::abandon() noexcept {
+    if (data_ != nullptr && storage::leave(data_)) {
+        for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
+        storage::release(data_);
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
 }
 
 NodeList::NodeList(NodeList&& other) noexcept
@@ -351,8 +383,7 @@ NodeList& NodeList::operator=(const NodeList& other) {
 
 NodeList& NodeList::operator=(NodeList&& other) noexcept {
     if (this != &other) {
-        clear();
-        storage::release(data_);
+        abandon();
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
@@ -361,12 +392,12 @@ NodeList& NodeList::operator=(NodeList&& other) noexcept {
 }
 
 NodeList::~NodeList() {
-    clear();
-    storage::release(data_);
+    abandon();
 }
 
 Node& NodeList::at(std::size_t index) {
     if (index >= size_) throw std::out_of_range("node index out of range");
+    own();
     return data_[index];
 }
 
@@ -386,6 +417,7 @@ void relocate(Node* to, Node* from, std::size_t count) {
 
 }  // namespace
 
+// Only for a list that owns its storage: the nodes move by their bytes.
 void NodeList::grow_to(std::size_t capacity) {
     if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
     Node* fresh = static_cast<Node*>(storage::allocate(capacity * sizeof(Node)));
@@ -396,6 +428,7 @@ void NodeList::grow_to(std::size_t capacity) {
 }
 
 Node& NodeList::emplace_back(const ParsedLine& line, const char* text_end) {
+    own();
     if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
     Node* node = new (data_ + size_) Node(line, text_end);
     ++size_;
@@ -403,6 +436,7 @@ Node& NodeList::emplace_back(const ParsedLine& line, const char* text_end) {
 }
 
 void NodeList::take_tail(NodeList& source, std::size_t first) {
+    source.own();
     NodeList taken;
     const std::size_t count = source.size_ - first;
     if (count > 0) {
@@ -415,10 +449,12 @@ void NodeList::take_tail(NodeList& source, std::size_t first) {
 }
 
 void NodeList::reserve(std::size_t capacity) {
+    own();
     if (capacity > capacity_) grow_to(capacity);
 }
 
 void NodeList::push_back(Node&& node) {
+    own();  // `node` came through a non-const path, so it is not in shared storage
     if (size_ == capacity_) {
         // `node` may be one of this list's own elements (reordering moves
         // one to the end), which growing would free: take it out first.
@@ -436,6 +472,7 @@ void NodeList::push_back(const Node& node) {
     push_back(std::move(copy));
 }
 
+// Positions are taken as indexes before the list is made its own.
 NodeList::iterator NodeList::insert(const_iterator position, Node&& node) {
     const auto index = static_cast<std::size_t>(position - data_);
     push_back(std::move(node));
@@ -446,6 +483,7 @@ NodeList::iterator NodeList::insert(const_iterator position, Node&& node) {
 NodeList::iterator NodeList::erase(const_iterator first, const_iterator last) {
     const auto from = static_cast<std::size_t>(first - data_);
     const auto to = static_cast<std::size_t>(last - data_);
+    own();
     if (from == to) return data_ + from;
     std::move(data_ + to, data_ + size_, data_ + from);
     const std::size_t removed = to - from;
@@ -459,6 +497,10 @@ NodeList::iterator NodeList::erase(const_iterator position) {
 }
 
 void NodeList::clear() noexcept {
+    if (data_ != nullptr && storage::is_shared(data_)) {
+        abandon();
+        return;
+    }
     for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
     size_ = 0;
 }

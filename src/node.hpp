@@ -25,6 +25,7 @@
 #include "error.hpp"
 #include "limits.hpp"
 #include "node_line.hpp"
+#include "storage.hpp"
 #include "text.hpp"
 
 namespace lignor {
@@ -33,6 +34,12 @@ class Node;
 
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
+//
+// A copy shares the nodes with the original (storage.hpp) until either is
+// changed: every access that can change a node (the non-const accessors and
+// every edit) first gives the list storage of its own. A node reached through
+// a non-const path is therefore never shared, and a copy of a whole document
+// costs a few words per record until it is changed.
 //
 // Nodes are relocated by copying their bytes: none of a node's parts (inline
 // or heap text, a list pointer, a unique_ptr) points into the node itself,
@@ -46,7 +53,7 @@ class NodeList {
     using size_type = std::size_t;
 
     NodeList() noexcept = default;
-    NodeList(const NodeList& other);
+    NodeList(const NodeList& other) noexcept;
     NodeList(NodeList&& other) noexcept;
     NodeList& operator=(const NodeList& other);
     NodeList& operator=(NodeList&& other) noexcept;
@@ -55,20 +62,30 @@ class NodeList {
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
     std::size_t capacity() const noexcept { return capacity_; }
-    Node* data() noexcept { return data_; }
+    Node* data() {
+        own();
+        return data_;
+    }
     const Node* data() const noexcept { return data_; }
-    iterator begin() noexcept { return data_; }
-    iterator end() noexcept;
+    iterator begin() {
+        own();
+        return data_;
+    }
+    iterator end();
     const_iterator begin() const noexcept { return data_; }
     const_iterator end() const noexcept;
-    Node& operator[](std::size_t index) noexcept;
+    Node& operator[](std::size_t index);
     const Node& operator[](std::size_t index) const noexcept;
     Node& at(std::size_t index);
     const Node& at(std::size_t index) const;
-    Node& front() noexcept { return (*this)[0]; }
+    Node& front() { return (*this)[0]; }
     const Node& front() const noexcept { return (*this)[0]; }
-    Node& back() noexcept { return (*this)[size_ - 1]; }
+    Node& back() { return (*this)[size_ - 1]; }
     const Node& back() const noexcept { return (*this)[size_ - 1]; }
+    // Whether this list holds the very storage of `other` (a copy not changed since).
+    bool shares_storage_with(const NodeList& other) const noexcept {
+        return data_ == other.data_ && size_ == other.size_;
+    }
 
     void reserve(std::size_t capacity);
     void push_back(Node&& node);
@@ -84,6 +101,14 @@ class NodeList {
     void take_tail(NodeList& source, std::size_t first);
 
   private:
+    // Gives the list storage of its own when it shares it, before a change.
+    void own() {
+        if (data_ != nullptr && storage::is_shared(data_)) unshare();
+    }
+    void unshare();
+    // Gives up this list's claim on its storage, destroying the nodes when
+    // no other list holds them; the list is then empty with no storage.
+    void abandon() noexcept;
     void grow_to(std::size_t capacity);
 
     Node* data_ = nullptr;
@@ -119,7 +144,7 @@ class Node {
 
     void push(Node child);
     const Node* first(std::string_view tag) const noexcept;
-    Node* first_mut(std::string_view tag) noexcept;
+    Node* first_mut(std::string_view tag);
     std::optional<std::string> value_of(std::string_view tag) const;
 
     void set_tag(std::string_view tag);
@@ -132,6 +157,10 @@ class Node {
     void render_into(std::uint16_t depth, std::string& out) const;
     // Bytes that render_into would append.
     std::size_t rendered_size(std::uint16_t depth) const noexcept;
+
+    // Whether this node is `other` or a copy of it changed in nothing: the
+    // same fields and the very same substructure list.
+    bool is_unchanged_copy_of(const Node& other) const noexcept;
 
     // The stored fields, for writers that copy them wholesale.
     const CompactText<16>& tag_text() const noexcept { return tag_; }
@@ -169,13 +198,15 @@ inline std::optional<std::string_view> Node::verbatim() const noexcept {
     return rare_->verbatim.optional();
 }
 
-inline NodeList::iterator NodeList::end() noexcept {
+inline NodeList::iterator NodeList::end() {
+    own();
     return data_ + size_;
 }
 inline NodeList::const_iterator NodeList::end() const noexcept {
     return data_ + size_;
 }
-inline Node& NodeList::operator[](std::size_t index) noexcept {
+inline Node& NodeList::operator[](std::size_t index) {
+    own();
     return data_[index];
 }
 inline const Node& NodeList::operator[](std::size_t index) const noexcept {

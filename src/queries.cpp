@@ -48,8 +48,11 @@ const Node* node_at(const Node& record, std::span<const std::size_t> path) noexc
     return node;
 }
 
-Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept {
-    return const_cast<Node*>(node_at(record, path));
+Node* node_at_mut(Node& record, std::span<const std::size_t> path) {
+    if (!node_at(record, path)) return nullptr;
+    Node* node = &record;
+    for (std::size_t index : path) node = &node->children_mut()[index];  // each list made its own
+    return node;
 }
 
 std::string path_text(std::span<const std::size_t> path) {

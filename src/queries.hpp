@@ -37,7 +37,7 @@ using StructurePath = std::vector<std::size_t>;
 
 // The structure a path leads to, or nothing when an index is out of range.
 const Node* node_at(const Node& record, std::span<const std::size_t> path) noexcept;
-Node* node_at_mut(Node& record, std::span<const std::size_t> path) noexcept;
+Node* node_at_mut(Node& record, std::span<const std::size_t> path);
 // A path as messages show it: "[0, 2]", "[]" for the record itself.
 std::string path_text(std::span<const std::size_t> path);
 

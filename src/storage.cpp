@@ -48,11 +48,9 @@ struct Slab {
     std::size_t bytes;
 };
 
-// Every piece is preceded by one word naming its slab, or null for the heap.
-struct Prefix {
-    Slab* slab;
-    std::uint64_t padding;  // keeps the piece itself aligned to 16
-};
+// Every piece is preceded by its slab, or null for the heap, and its owners;
+// the prefix keeps the piece itself aligned to 16.
+using detail::Prefix;
 static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
 static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
 
@@ -127,6 +125,7 @@ struct SlabScope::Cutter {
         if (static_cast<std::size_t>(end - next) < needed) start_slab();
         auto* prefix = reinterpret_cast<Prefix*>(next);
         prefix->slab = slab;
+        prefix->owners = 1;
         ++cut_count;
         next += needed;
         return prefix + 1;
@@ -160,6 +159,7 @@ void* from_heap(std::size_t bytes) {
     if (!memory) throw std::bad_alloc();
     auto* prefix = static_cast<Prefix*>(memory);
     prefix->slab = nullptr;
+    prefix->owners = 1;
     return prefix + 1;
 }
 
@@ -189,7 +189,7 @@ void release(void* piece) noexcept {
     if (!piece) return;
     Prefix* prefix = static_cast<Prefix*>(piece) - 1;
     if (prefix->slab) {
-        drop(prefix->slab);
+        drop(static_cast<Slab*>(prefix->slab));
     } else {
         std::free(prefix);
     }

@@ -4,7 +4,8 @@
 // short (tags of four letters, dates, small numbers), so a node cannot afford
 // std::string's 32 bytes for each field plus an allocation for every one past
 // fifteen bytes. `CompactText<Size>` occupies exactly `Size` bytes: texts of up
-// to `Size - 1` bytes live inline, longer ones in one exactly sized heap block.
+// to `Size - 1` bytes live inline, longer ones in one exactly sized heap block,
+// which copies share (a block is never written after it is filled).
 // It can also be absent, which is distinct from empty (a GEDCOM payload that is
 // missing renders no space after the tag; an empty one renders the space).
 #pragma once
@@ -107,6 +108,12 @@ class CompactText {
         return 0;
     }
 
+    // Whether this is `other` or a copy of it: the same bytes inline, or the
+    // same heap block.
+    bool same_as(const CompactText& other) const noexcept {
+        return std::memcmp(bytes_, other.bytes_, Size) == 0;
+    }
+
     // Heap bytes owned beyond the object itself (for memory accounting).
     std::size_t heap_bytes() const noexcept { return marker() == heap_marker ? heap_size() : 0; }
 
@@ -147,16 +154,16 @@ class CompactText {
         bytes_[Size - 1] = heap_marker;
     }
 
-    void copy_from(const CompactText& other) {
-        if (other.marker() == heap_marker) {
-            assign_present(other.view());
-        } else {
-            std::memcpy(bytes_, other.bytes_, Size);
-        }
+    void copy_from(const CompactText& other) noexcept {
+        std::memcpy(bytes_, other.bytes_, Size);
+        if (marker() == heap_marker) storage::share(const_cast<char*>(heap_pointer()));
     }
 
     void release() noexcept {
-        if (marker() == heap_marker) storage::release(const_cast<char*>(heap_pointer()));
+        if (marker() == heap_marker) {
+            char* block = const_cast<char*>(heap_pointer());
+            if (storage::leave(block)) storage::release(block);
+        }
         set_absent();
     }
 
