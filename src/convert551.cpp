@@ -370,11 +370,12 @@ void record_to_551(Node& record, bool is_header, Pass& pass) {
 }  // namespace
 
 bool structures_to_551_node(Node& record, Pass& pass) {
-    bool changed = false;
-    walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
-        changed = structure_to_551(node, path.size(), pass) || changed;
-    });
-    return changed;
+    return rewrite_structures(
+        record,
+        [&](Node& node, std::span<const std::size_t> path) {
+            return structure_to_551(node, path.size(), pass);
+        },
+        [](const Node&, std::span<const std::size_t>) {});
 }
 
 Conversion to_version_551(const Document& document) {

@@ -722,6 +722,12 @@ bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
 // record may carry in version 7, loses it; any other identifier is kept.
 bool repeated_identifiers_to_7(Node& node, Pass& pass) {
     if (!pass.record) return false;
+    const NodeList& lines = node.children();
+    if (std::none_of(lines.begin(), lines.end(), [&](const Node& line) {
+            return line.xref() && is_continuation_tag(line.tag()) &&
+                   same_xref(*line.xref(), *pass.record);
+        }))
+        return false;
     bool changed = false;
     for (Node& line : node.children_mut()) {
         const auto xref = line.xref();
@@ -1193,7 +1199,6 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
 bool structures_to_7_node(
     Node& record, const NoteRecordIds& note_records, Pass& pass,
     const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit) {
-    bool changed = false;
     // The rows of the structures above the one visited, the record's first:
     // each looked up once its structure is rewritten, under its new tag.
     std::vector<std::uint32_t> rows;
@@ -1206,18 +1211,22 @@ bool structures_to_7_node(
         return rows.back() == v7table::no_row ? v7table::no_row
                                               : v7table::child_row(rows.back(), tag);
     };
-    walk_mut(record, [&](Node& node, std::span<const std::size_t> path) {
-        rows.resize(path.size());
-        const std::uint32_t row = row_of(node.tag());
-        const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
-                          row == v7table::no_row ? nullptr : &types[table[row].type], in_header};
-        // A structure retagged (_UID as UID, ALIA as NAME) has changed.
-        const bool rewritten = structure_to_7(node, place, note_records, pass);
-        rows.push_back(rewritten ? row_of(node.tag()) : row);
-        changed = rewritten || changed;
-        visit(node, path.size(), rows.back());
-    });
-    return changed;
+    return rewrite_structures(
+        record,
+        [&](Node& node, std::span<const std::size_t> path) {
+            rows.resize(path.size());
+            const std::uint32_t row = row_of(node.tag());
+            const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
+                              row == v7table::no_row ? nullptr : &types[table[row].type],
+                              in_header};
+            // A structure retagged (_UID as UID, ALIA as NAME) has changed.
+            const bool rewritten = structure_to_7(node, place, note_records, pass);
+            rows.push_back(rewritten ? row_of(node.tag()) : row);
+            return rewritten;
+        },
+        [&](const Node& node, std::span<const std::size_t> path) {
+            visit(node, path.size(), rows.back());
+        });
 }
 
 Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned) {

@@ -16,6 +16,7 @@
 
 #include "convert.hpp"
 #include "limits.hpp"
+#include "queries.hpp"
 
 namespace lignor {
 
@@ -67,6 +68,62 @@ struct Pass {
 // the caller finishes what spans records.
 Conversion convert_records(const Document& document, std::string_view to_version,
                            const std::function<void(Node&, bool, Pass&)>& convert);
+
+// Calls `rewrite(node, path)` on `record` and on every structure beneath it,
+// each before its substructures (the walk goes into those the rewrite
+// leaves), then `visit(node, path)` on the structure as it now stands in
+// `record`; `path` as walk() gives it. `rewrite` returns whether it changed
+// the structure. Beneath the record it works on a copy: a copy that comes
+// back unchanged is dropped, so that the structure stays shared with the
+// document the record was copied from, and a changed one takes the
+// structure's place, the substructure lists above it made the record's own.
+// Returns whether any rewrite reported a change.
+template <class Rewrite, class Visit>
+bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
+    // Per open structure, the list of its substructures as it stands in
+    // `record` (in storage that may be shared) and the next one to visit.
+    struct Frame {
+        const NodeList* list;
+        std::size_t next;
+    };
+    StructurePath path;
+    bool changed = rewrite(record, std::span<const std::size_t>(path));
+    visit(std::as_const(record), std::span<const std::size_t>(path));
+    std::vector<Frame> open{{&record.children(), 0}};
+    // After a change the lists above it have moved to storage of their own.
+    const auto find_lists_again = [&] {
+        const Node* node = &record;
+        for (std::size_t depth = 0; depth < open.size(); ++depth) {
+            open[depth].list = &node->children();
+            if (depth < path.size()) node = &node->children()[path[depth]];
+        }
+    };
+    while (!open.empty()) {
+        Frame& top = open.back();
+        if (top.next == top.list->size()) {
+            open.pop_back();
+            if (!path.empty()) path.pop_back();
+            continue;
+        }
+        const Node& original = (*top.list)[top.next];
+        path.push_back(top.next++);
+        Node copy(original);
+        const Node* now = &original;
+        const bool rewritten = rewrite(copy, std::span<const std::size_t>(path));
+        // A rule may take a list as its own without changing it: such a copy is kept too.
+        if (rewritten || !copy.is_unchanged_copy_of(original)) {
+            Node& place = *node_at_mut(record, path);
+            place = std::move(copy);
+            now = &place;
+            find_lists_again();
+        }
+        changed = rewritten || changed;
+        __builtin_prefetch(now->children().data());
+        visit(*now, std::span<const std::size_t>(path));
+        open.push_back({&now->children(), 0});
+    }
+    return changed;
+}
 
 // Whether `record` is a trailer: tagged TRLR, its letters in any case, as
 // header() takes any HEAD.
