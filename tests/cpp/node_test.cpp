@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "document.hpp"
+#include "queries.hpp"
 
 namespace lignor {
 namespace {
@@ -275,6 +278,41 @@ TEST(node, copies_are_deep) {
     EXPECT_EQ(original.children()[0].value(), "a long name that lives on the heap");
     EXPECT_TRUE(original.children()[0].verbatim());
     EXPECT_EQ(copy.xref(), "@I1@");
+}
+
+// Copies share lists and long texts until one side changes: whichever side
+// an edit reaches, through whichever path, the other keeps its text, and
+// either outlives the other.
+TEST(node, copies_share_until_either_side_changes) {
+    const string text =
+        "0 @I1@ INDI\n1 NAME a long name that lives on the heap /Surname/\n2 GIVN a\n"
+        "1 BIRT\n2 DATE 1 JAN 1900\n2 PLAC a place name long enough for the heap\n"
+        "1 NOTE first\n2 CONT second\n";
+    const std::vector<std::function<void(Node&)>> edits = {
+        [](Node& r) { r.children_mut()[1].children_mut()[0].set_value("2 JAN 1900"); },
+        [](Node& r) { r.first_mut("BIRT")->first_mut("PLAC")->set_tag("ADDR"); },
+        [](Node& r) { r.children_mut().erase(r.children_mut().begin()); },
+        [](Node& r) { r.children_mut()[2].set_logical_value("one line"); },
+        [](Node& r) {
+            node_at_mut(r, std::vector<std::size_t>{0, 0})->push(Node::make("SOUR"));
+        },
+        [](Node& r) { std::reverse(r.children_mut().begin(), r.children_mut().end()); },
+        [](Node& r) { r.children_mut().clear(); },
+    };
+    for (std::size_t index = 0; index < edits.size(); ++index) {
+        for (const bool edit_the_copy : {true, false}) {
+            auto original = std::make_unique<Node>(parse_node(text));
+            auto copy = std::make_unique<Node>(*original);
+            Node& edited = edit_the_copy ? *copy : *original;
+            std::unique_ptr<Node>& other = edit_the_copy ? original : copy;
+            edits[index](edited);
+            EXPECT_NE(render(edited), text) << index;
+            EXPECT_EQ(render(*other), text) << index << " " << edit_the_copy;
+            const string edited_text = render(edited);
+            other.reset();
+            EXPECT_EQ(render(edited), edited_text) << index;
+        }
+    }
 }
 
 // Reordering substructures moves a list's own element into it; the list may
