@@ -106,6 +106,9 @@ bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
             continue;
         }
         const Node& original = (*top.list)[top.next];
+        // Its substructures are read next (by the rules, then the walk): ask
+        // for them now, so that the fetch overlaps the copy.
+        __builtin_prefetch(original.children().data());
         path.push_back(top.next++);
         Node copy(original);
         const Node* now = &original;
@@ -118,7 +121,6 @@ bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
             find_lists_again();
         }
         changed = rewritten || changed;
-        __builtin_prefetch(now->children().data());
         visit(*now, std::span<const std::size_t>(path));
         open.push_back({&now->children(), 0});
     }

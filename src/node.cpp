@@ -331,13 +331,6 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
 
 // ---- NodeList ----------------------------------------------------------------
 
-NodeList::NodeList(const NodeList& other) noexcept {
-    if (other.size_ == 0) return;
-    data_ = static_cast<Node*>(storage::share(other.data_));
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-}
-
 // Each node is copied straight into its place, sharing its own parts in turn.
 void NodeList::unshare() {
     if (size_ == 0) {
@@ -389,10 +382,6 @@ NodeList& NodeList::operator=(NodeList&& other) noexcept {
         capacity_ = std::exchange(other.capacity_, 0);
     }
     return *this;
-}
-
-NodeList::~NodeList() {
-    abandon();
 }
 
 Node& NodeList::at(std::size_t index) {

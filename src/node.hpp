@@ -53,11 +53,17 @@ class NodeList {
     using size_type = std::size_t;
 
     NodeList() noexcept = default;
-    NodeList(const NodeList& other) noexcept;
+    // Shares `other`'s nodes (inline: a conversion copies every structure it looks at).
+    NodeList(const NodeList& other) noexcept
+        : data_(other.size_ == 0 ? nullptr : static_cast<Node*>(storage::share(other.data_))),
+          size_(other.size_),
+          capacity_(other.size_ == 0 ? 0 : other.capacity_) {}
     NodeList(NodeList&& other) noexcept;
     NodeList& operator=(const NodeList& other);
     NodeList& operator=(NodeList&& other) noexcept;
-    ~NodeList();
+    ~NodeList() {
+        if (data_ != nullptr) abandon();
+    }
 
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
