@@ -28,7 +28,7 @@ void require_tag(std::string_view tag, const char* rule) {
 Node Node::make(std::string_view tag) {
     require_tag(tag, " is not a GEDCOM tag: ASCII letters, digits, or underscore");
     Node node;
-    node.tag_ = CompactText<16>(tag);
+    node.tag_ = TagText(tag);
     return node;
 }
 
@@ -37,7 +37,7 @@ Node Node::record(std::string_view xref, std::string_view tag) {
         fail_precondition(quoted(xref) + " is not a cross-reference identifier: the @I1@ shape");
     }
     Node node = make(tag);
-    node.rare().xref = CompactText<24>(xref);
+    node.rare().xref = RareText(xref);
     return node;
 }
 
@@ -46,7 +46,7 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
     if (has_line_break(value)) {
         node.set_logical_value(value);
     } else {
-        node.value_ = CompactText<24>(value);
+        node.value_ = ValueText(value);
     }
     return node;
 }
@@ -55,8 +55,8 @@ Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
     if (line.xref || line.verbatim) {
         rare_ = std::make_unique<Rare>();
-        rare_->xref = CompactText<24>(line.xref);
-        rare_->verbatim = CompactText<24>(line.verbatim);
+        rare_->xref = RareText(line.xref);
+        rare_->verbatim = RareText(line.verbatim);
     }
 }
 
@@ -120,7 +120,7 @@ std::optional<std::string> Node::value_of(std::string_view tag) const {
 void Node::set_tag(std::string_view tag) {
     require_tag(tag, " is not a GEDCOM tag");
     forget_verbatim();
-    tag_ = CompactText<16>(tag);
+    tag_ = TagText(tag);
 }
 
 void Node::set_value(std::optional<std::string_view> value) {
@@ -133,7 +133,7 @@ void Node::set_value(std::optional<std::string_view> value) {
 
 void Node::forget_verbatim() noexcept {
     if (!rare_) return;
-    rare_->verbatim = CompactText<24>();
+    rare_->verbatim = RareText();
     drop_rare_if_empty();
 }
 
@@ -185,7 +185,7 @@ void Node::set_logical_value(std::string_view text) {
         remaining = remaining.substr(remaining.find('\n') + 1);
         const std::size_t next = find_byte(remaining, '\n');
         Node line = make("CONT");
-        line.value_ = CompactText<24>(remaining.substr(0, next));
+        line.value_ = ValueText(remaining.substr(0, next));
         children.push_back(std::move(line));
         if (next == std::string_view::npos) break;
     }
@@ -277,8 +277,8 @@ inline void LineWriter::write_line(const LevelText& level, const Node& node) {
         put('\n');
         return;
     }
-    const CompactText<24>& value = node.value_text();
-    const CompactText<24>* xref = node.xref_text();
+    const ValueText& value = node.value_text();
+    const RareText* xref = node.xref_text();
     const bool has_xref = xref && xref->present();
     // Fixed-size copies write up to a whole inline buffer past each
     // field; the room asked for covers that slack.

@@ -32,6 +32,12 @@ namespace lignor {
 
 class Node;
 
+// A node's fields: a tag (seldom more than 7 bytes), a payload (dates and
+// short values inline), and the identifier and verbatim line most lack.
+using TagText = CompactText<8>;
+using ValueText = CompactText<16>;
+using RareText = CompactText<24>;
+
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
 //
@@ -169,9 +175,9 @@ class Node {
     bool is_unchanged_copy_of(const Node& other) const noexcept;
 
     // The stored fields, for writers that copy them wholesale.
-    const CompactText<16>& tag_text() const noexcept { return tag_; }
-    const CompactText<24>& value_text() const noexcept { return value_; }
-    const CompactText<24>* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
+    const TagText& tag_text() const noexcept { return tag_; }
+    const ValueText& value_text() const noexcept { return value_; }
+    const RareText* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
 
     // Replaces the children with exactly sized storage (used by the parser).
     void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
@@ -179,8 +185,8 @@ class Node {
   private:
     // Fields that most nodes lack live out of line: one pointer per node.
     struct Rare {
-        CompactText<24> xref;
-        CompactText<24> verbatim;
+        RareText xref;
+        RareText verbatim;
         bool empty() const { return !xref.present() && !verbatim.present(); }
     };
 
@@ -188,11 +194,14 @@ class Node {
     Rare& rare();
     void drop_rare_if_empty() noexcept;
 
-    CompactText<16> tag_;
-    CompactText<24> value_;
+    TagText tag_;
+    ValueText value_;
     NodeList children_;
     std::unique_ptr<Rare> rare_;
 };
+
+// A document holds millions of nodes: their size is most of its memory.
+static_assert(sizeof(Node) == 48);
 
 inline std::optional<std::string_view> Node::xref() const noexcept {
     if (!rare_) return std::nullopt;

@@ -5,11 +5,15 @@
 // std::string's 32 bytes for each field plus an allocation for every one past
 // fifteen bytes. `CompactText<Size>` occupies exactly `Size` bytes: texts of up
 // to `Size - 1` bytes live inline, longer ones in one exactly sized heap block,
-// which copies share (a block is never written after it is filled).
+// which copies share (a block is never written after it is filled). At 16 and
+// 24 bytes the object holds the block's address and the text's length; at 8
+// (tags, which are seldom longer than 7 bytes) it holds the address in its low
+// seven bytes, and the block begins with the length.
 // It can also be absent, which is distinct from empty (a GEDCOM payload that is
 // missing renders no space after the tag; an empty one renders the space).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "storage.hpp"
@@ -25,7 +30,10 @@ namespace lignor {
 
 template <std::size_t Size>
 class CompactText {
-    static_assert(Size == 16 || Size == 24, "the layout below is written for 16 and 24 bytes");
+    static_assert(Size == 8 || Size == 16 || Size == 24,
+                  "the layout below is written for 8, 16 and 24 bytes");
+    static_assert(Size != 8 || (std::endian::native == std::endian::little && sizeof(void*) == 8),
+                  "an 8-byte text keeps its marker in the top byte of a 64-bit address");
 
   public:
     CompactText() noexcept { set_absent(); }
@@ -102,8 +110,9 @@ class CompactText {
             return m;
         }
         if (m == heap_marker) {
-            std::memcpy(out, heap_pointer(), heap_size());
-            return heap_size();
+            const std::size_t size = heap_size();
+            std::memcpy(out, heap_pointer(), size);
+            return size;
         }
         return 0;
     }
@@ -121,19 +130,29 @@ class CompactText {
     static constexpr std::size_t inline_capacity = Size - 1;
     static constexpr unsigned char heap_marker = 0xFF;
     static constexpr unsigned char absent_marker = 0xFE;
+    // Where the length lives: in the object, or (at 8 bytes) ahead of the text.
+    static constexpr bool length_in_block = Size == 8;
     using SizeField = std::conditional_t<Size == 24, std::uint64_t, std::uint32_t>;
+    static constexpr std::size_t block_header = length_in_block ? sizeof(SizeField) : 0;
+    static constexpr std::uint64_t address_bits = (std::uint64_t{1} << 56) - 1;
 
     unsigned char marker() const noexcept { return bytes_[Size - 1]; }
     void set_absent() noexcept { bytes_[Size - 1] = absent_marker; }
 
-    const char* heap_pointer() const noexcept {
-        const char* pointer;
-        std::memcpy(&pointer, bytes_, sizeof pointer);
-        return pointer;
+    char* heap_block() const noexcept {
+        std::uint64_t word;
+        std::memcpy(&word, bytes_, sizeof word);
+        if constexpr (length_in_block) word &= address_bits;
+        return reinterpret_cast<char*>(static_cast<std::uintptr_t>(word));
     }
+    const char* heap_pointer() const noexcept { return heap_block() + block_header; }
     std::size_t heap_size() const noexcept {
         SizeField size;
-        std::memcpy(&size, bytes_ + sizeof(char*), sizeof size);
+        if constexpr (length_in_block) {
+            std::memcpy(&size, heap_block(), sizeof size);
+        } else {
+            std::memcpy(&size, bytes_ + sizeof(char*), sizeof size);
+        }
         return static_cast<std::size_t>(size);
     }
 
@@ -143,25 +162,35 @@ class CompactText {
             bytes_[Size - 1] = static_cast<unsigned char>(text.size());
             return;
         }
-        if constexpr (Size == 16) {
+        if constexpr (!std::is_same_v<SizeField, std::uint64_t>) {
             if (text.size() > UINT32_MAX) throw std::bad_alloc();
         }
-        char* block = static_cast<char*>(storage::allocate(text.size()));
-        std::memcpy(block, text.data(), text.size());
+        char* block = static_cast<char*>(storage::allocate(block_header + text.size()));
         const auto size = static_cast<SizeField>(text.size());
-        std::memcpy(bytes_, &block, sizeof block);
-        std::memcpy(bytes_ + sizeof(char*), &size, sizeof size);
+        std::memcpy(block + block_header, text.data(), text.size());
+        if constexpr (length_in_block) {
+            const auto address = reinterpret_cast<std::uintptr_t>(block);
+            if ((address & ~address_bits) != 0) {  // no 64-bit system hands these out today
+                storage::release(block);
+                throw std::bad_alloc();
+            }
+            std::memcpy(block, &size, sizeof size);
+            std::memcpy(bytes_, &address, Size - 1);
+        } else {
+            std::memcpy(bytes_, &block, sizeof block);
+            std::memcpy(bytes_ + sizeof(char*), &size, sizeof size);
+        }
         bytes_[Size - 1] = heap_marker;
     }
 
     void copy_from(const CompactText& other) noexcept {
         std::memcpy(bytes_, other.bytes_, Size);
-        if (marker() == heap_marker) storage::share(const_cast<char*>(heap_pointer()));
+        if (marker() == heap_marker) storage::share(heap_block());
     }
 
     void release() noexcept {
         if (marker() == heap_marker) {
-            char* block = const_cast<char*>(heap_pointer());
+            char* block = heap_block();
             if (storage::leave(block)) storage::release(block);
         }
         set_absent();
