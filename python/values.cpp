@@ -239,6 +239,7 @@ class FlatListBuilder final : public ValueWriter {
     PyRef take() {
         if (!list_ || filled_ != size_ || in_object_)
             throw InternalFailure("a flat list was taken before it was complete");
+        PyObject_GC_UnTrack(list_.get());  // it holds only untracked dicts
         return std::move(list_);
     }
 
