@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 #include "bridge.hpp"
@@ -221,8 +222,144 @@ ValueWriter& PyBuilder::unsigned_integer(std::uint64_t value) {
     return put(checked(PyLong_FromUnsignedLongLong(value)));
 }
 
+namespace {
+
+// A long list of flat objects (every field a string or null) as Python
+// dicts, for results that repeat themselves: a conversion's notes say one
+// sentence for every record, and a record's identifier in each of its
+// notes. Each text gets one `str`: a field that holds the text it held in
+// the object before reuses its `str`, a longer text than TextMemo keeps
+// finds it by content, a short one through TextMemo. The texts written
+// must outlive the builder, which keeps views of them.
+class FlatListBuilder final : public ValueWriter {
+  public:
+    explicit FlatListBuilder(ValueCache& cache) : cache_(cache) {}
+
+    // The one complete list written.
+    PyRef take() {
+        if (!list_ || filled_ != size_ || in_object_)
+            throw InternalFailure("a flat list was taken before it was complete");
+        PyObject_GC_UnTrack(list_.get());  // it holds only untracked dicts
+        return std::move(list_);
+    }
+
+    ValueWriter& start_array(std::size_t size) override {
+        if (list_) throw InternalFailure("a flat list holds no arrays");
+        size_ = static_cast<Py_ssize_t>(size);
+        list_ = checked(PyList_New(size_));
+        return *this;
+    }
+    ValueWriter& end_array() override { return *this; }
+
+    ValueWriter& start_object() override {
+        if (!list_ || in_object_ || filled_ == size_)
+            throw InternalFailure("an object outside its flat list");
+        in_object_ = true;
+        fields_ = 0;
+        return *this;
+    }
+
+    ValueWriter& end_object() override {
+        if (!in_object_ || awaits_) throw InternalFailure("an object closed before its value");
+        in_object_ = false;
+        PyList_SET_ITEM(list_.get(), filled_++, make_dict().release());
+        return *this;
+    }
+
+    ValueWriter& key(Key name) override {
+        if (!in_object_ || awaits_ || fields_ == max_fields)
+            throw InternalFailure("a key outside a flat object");
+        fields_keys_[fields_] = name;
+        awaits_ = true;
+        return *this;
+    }
+
+    ValueWriter& string(std::string_view text) override {
+        Field& field = field_for_value();
+        if (!field.text || field.last != text) {
+            field.text = text_of(text);
+            field.last = text;
+        }
+        field.is_null = false;
+        return *this;
+    }
+
+    ValueWriter& null() override {
+        field_for_value().is_null = true;
+        return *this;
+    }
+
+    ValueWriter& boolean(bool) override { return not_flat(); }
+    ValueWriter& integer(std::int64_t) override { return not_flat(); }
+    ValueWriter& unsigned_integer(std::uint64_t) override { return not_flat(); }
+
+  private:
+    static constexpr std::size_t max_fields = 8;
+
+    // The value of one field, as the object before left it.
+    struct Field {
+        std::string_view last;
+        PyRef text;  // the str of `last`
+        bool is_null = false;
+    };
+
+    [[noreturn]] static ValueWriter& not_flat() {
+        throw InternalFailure("a flat list holds only strings and nulls");
+    }
+
+    Field& field_for_value() {
+        if (!awaits_) throw InternalFailure("an object value was written without a key");
+        awaits_ = false;
+        return fields_values_[fields_++];
+    }
+
+    PyRef text_of(std::string_view text) {
+        if (text.size() <= TextMemo::longest) return cache_.texts.get(text);
+        auto [it, added] = long_texts_.try_emplace(text);
+        if (added) it->second = cache_.texts.get(text);
+        return PyRef::new_reference(it->second.get());
+    }
+
+    // A copy of the shape's template holding the values, untracked: it
+    // holds only strings and None.
+    PyRef make_dict() {
+        const std::span<const Key> keys(fields_keys_.data(), fields_);
+        if (!template_ || !std::ranges::equal(keys, template_keys_)) {
+            template_ = cache_.shapes.find(keys, cache_.keys);
+            template_keys_.assign(keys.begin(), keys.end());
+        }
+        PyRef dict = checked(template_ != nullptr ? PyDict_Copy(template_) : PyDict_New());
+        for (std::size_t i = 0; i < fields_; ++i) {
+            const Field& field = fields_values_[i];
+            if (field.is_null && template_ != nullptr) continue;  // as in the template
+            PyObject* value = field.is_null ? Py_None : field.text.get();
+            if (PyDict_SetItem(dict.get(), cache_.keys[fields_keys_[i]], value) < 0)
+                throw PythonErrorSet{};
+        }
+        PyObject_GC_UnTrack(dict.get());
+        return dict;
+    }
+
+    ValueCache& cache_;
+    PyRef list_;
+    Py_ssize_t size_ = 0;
+    Py_ssize_t filled_ = 0;
+    bool in_object_ = false;
+    bool awaits_ = false;
+    std::size_t fields_ = 0;
+    std::array<Key, max_fields> fields_keys_{};
+    std::array<Field, max_fields> fields_values_;
+    PyObject* template_ = nullptr;  // the last shape's, owned by the cache
+    std::vector<Key> template_keys_;
+    std::unordered_map<std::string_view, PyRef> long_texts_;
+};
+
+}  // namespace
+
 PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes) {
-    return list_to_py(cache, notes);
+    FlatListBuilder builder(cache);
+    write_array(builder, notes);
+    return builder.take();
 }
 
 // Zeroed state reads as empty only while each member is a bare pointer.

@@ -211,7 +211,9 @@ PyRef list_to_py(ValueCache& cache, const Values& values) {
     return builder.take();
 }
 
-// The notes of a conversion, for every conversion method.
+// The notes of a conversion, for every conversion method: a repeated text
+// (a sentence said of every record, a record's identifier in each of its
+// notes) is one `str` however long, and every dict a copy of one template.
 PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes);
 
 // What the module keeps for its life, made by its exec slot and released

@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -962,21 +961,76 @@ std::string_view last_tag_of(std::string_view dotted) noexcept {
     return dotted.substr(dotted.rfind('.') + 1);
 }
 
-// A record's identifier ("" for none) and a tag or kind of problem: what
-// names one group of problems. Views into the notes and the problems, which
-// outlive the sets that hold them, so that the tens of thousands of
-// problems of a large file are grouped without a string made for each.
+// A record's identifier ("" for none) and a tag: what a Kept note names.
+// Views into the notes, which outlive the list that holds them.
 using NameKey = std::pair<std::string_view, std::string_view>;
 
-struct NameKeyHash {
-    std::size_t operator()(const NameKey& key) const noexcept {
-        const std::hash<std::string_view> hash;
-        return hash(key.first) * 31 + hash(key.second);
-    }
+std::string_view record_key(const std::optional<std::string>& record) noexcept {
+    return record ? std::string_view(*record) : std::string_view();
+}
+
+// Problems of one record's identifier and kind: the first and how many.
+struct ProblemGroup {
+    const Version7Problem* first;
+    std::size_t count;
 };
 
-NameKey key_of(const std::optional<std::string>& record, std::string_view tag) noexcept {
-    return {record ? std::string_view(*record) : std::string_view(), tag};
+// Groups `problems` by record identifier and kind, in the order first met.
+// A record's problems follow one another, so most join the group of the
+// one before; the others are looked up by identifier (a view into the
+// problems) and kind, without a string made for any.
+class ProblemGroups {
+  public:
+    explicit ProblemGroups(std::size_t expected) {
+        groups_.reserve(expected);
+        index_.reserve(expected);
+    }
+
+    void add(const Version7Problem& problem) {
+        const std::string_view record = record_key(problem.record);
+        if (last_ < groups_.size() && groups_[last_].first->kind == problem.kind &&
+            record_key(groups_[last_].first->record) == record) {
+            ++groups_[last_].count;
+            return;
+        }
+        const auto [it, added] = index_.try_emplace(Key{record, problem.kind}, groups_.size());
+        if (added) groups_.push_back({&problem, 0});
+        last_ = it->second;
+        ++groups_[last_].count;
+    }
+
+    const std::vector<ProblemGroup>& groups() const noexcept { return groups_; }
+
+  private:
+    using Key = std::pair<std::string_view, Version7ProblemKind>;
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const noexcept {
+            return std::hash<std::string_view>{}(key.first) * 31 +
+                   static_cast<std::size_t>(key.second);
+        }
+    };
+
+    std::vector<ProblemGroup> groups_;
+    std::unordered_map<Key, std::size_t, KeyHash> index_;
+    std::size_t last_ = 0;  // the group the last problem joined
+};
+
+// "{count} line(s) of this record are not valid version 7 ({kind}) ...",
+// made in one piece.
+std::string remaining_problem_detail(const ProblemGroup& group) {
+    const Version7Problem& first = *group.first;
+    const std::string count = std::to_string(group.count);
+    const std::string line = std::to_string(first.line);
+    const std::string_view kind = to_string(first.kind);
+    static constexpr std::string_view lines = " line(s) of this record are not valid version 7 (";
+    static constexpr std::string_view kept =
+        ") and have no lossless version 7 form, so they are kept as written; the first is line ";
+    std::string detail;
+    detail.reserve(count.size() + lines.size() + kind.size() + kept.size() + line.size() + 2 +
+                   first.tag.size() + 2 + first.message.size());
+    detail.append(count).append(lines).append(kind).append(kept).append(line);
+    detail.append(", ").append(first.tag).append(": ").append(first.message);
+    return detail;
 }
 
 // Names, with one Kept note per record and kind of problem, every problem
@@ -986,42 +1040,32 @@ NameKey key_of(const std::optional<std::string>& record, std::string_view tag) n
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    std::unordered_set<NameKey, NameKeyHash> named;
+    // What the Kept notes name, sorted: a handful in most files.
+    std::vector<NameKey> named;
     for (const ConversionNote& note : conversion.notes) {
-        if (note.kind == NoteKind::Kept) named.insert(key_of(note.record, note.tag));
+        if (note.kind == NoteKind::Kept) named.emplace_back(record_key(note.record), note.tag);
     }
-    struct Group {
-        const Version7Problem* first;
-        std::size_t count;
+    std::sort(named.begin(), named.end());
+    const auto is_named = [&](std::string_view record, std::string_view tag) {
+        return std::binary_search(named.begin(), named.end(), NameKey{record, tag});
     };
-    std::vector<Group> groups;
-    std::unordered_map<NameKey, std::size_t, NameKeyHash> group_of;
+    ProblemGroups grouped(problems.size());
     for (const Version7Problem& problem : problems) {
-        if (named.contains(key_of(problem.record, note_tag_of(problem.tag))) ||
-            named.contains(key_of(problem.record, last_tag_of(problem.tag)))) {
-            continue;
-        }
-        const auto [it, added] =
-            group_of.try_emplace(key_of(problem.record, to_string(problem.kind)), groups.size());
-        if (added) {
-            groups.push_back({&problem, 1});
-        } else {
-            ++groups[it->second].count;
+        const std::string_view record = record_key(problem.record);
+        if (!is_named(record, note_tag_of(problem.tag)) &&
+            !is_named(record, last_tag_of(problem.tag))) {
+            grouped.add(problem);
         }
     }
+    // The notes are written straight after the others, without a copy.
     Pass pass;
-    for (const Group& group : groups) {
-        const Version7Problem& first = *group.first;
-        pass.record = first.record;
-        pass.note(note_tag_of(first.tag), NoteKind::Kept,
-                  std::to_string(group.count) +
-                      " line(s) of this record are not valid version 7 (" +
-                      std::string(to_string(first.kind)) +
-                      ") and have no lossless version 7 form, so they are kept as written; the "
-                      "first is line " +
-                      std::to_string(first.line) + ", " + first.tag + ": " + first.message);
+    pass.notes = std::move(conversion.notes);
+    pass.notes.reserve(pass.notes.size() + grouped.groups().size());
+    for (const ProblemGroup& group : grouped.groups()) {
+        pass.record = group.first->record;
+        pass.note(note_tag_of(group.first->tag), NoteKind::Kept, remaining_problem_detail(group));
     }
-    std::move(pass.notes.begin(), pass.notes.end(), std::back_inserter(conversion.notes));
+    conversion.notes = std::move(pass.notes);
 }
 
 }  // namespace
