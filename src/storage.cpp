@@ -52,13 +52,15 @@ struct Slab {
 // the prefix keeps the piece itself aligned to 16.
 using detail::Prefix;
 static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
+static_assert(largest_slab_bytes % (std::size_t{1} << 21) == 0, "the largest slabs are whole huge pages");
 static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
 
-// Slabs are mapped with their pages populated in one call where the system
+// The largest slabs, which only a large file reaches, are aligned to huge
+// pages, ask for them and have them populated in one call where the system
 // allows: a fresh slab would otherwise cost a page fault per 4 KiB, a large
-// part of reading a big file. A slab of a huge page's size or more is
-// aligned to huge pages and asks for them, which costs the system far less
-// per byte to hand out than small pages.
+// part of reading a big file, and huge pages cost the system far less per
+// byte to hand out. Smaller slabs get their pages as they are first written,
+// so that a small file's memory is what it uses, not its last slab whole.
 #if defined(__linux__)
 constexpr std::size_t huge_page_bytes = std::size_t{1} << 21;
 
@@ -85,9 +87,8 @@ void* map_aligned_huge(std::size_t bytes) {
 
 void* map_slab(std::size_t bytes) {
 #if defined(__linux__)
-    if (bytes >= huge_page_bytes) return map_aligned_huge(bytes);
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (bytes >= largest_slab_bytes) return map_aligned_huge(bytes);
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
 #else
     return std::malloc(bytes);
