@@ -201,7 +201,7 @@ class Node {
 };
 
 // A document holds millions of nodes: their size is most of its memory.
-static_assert(sizeof(Node) == 48);
+static_assert(sizeof(Node) == 48 && alignof(Node) <= 8);  // 8: what storage::allocate gives
 
 inline std::optional<std::string_view> Node::xref() const noexcept {
     if (!rare_) return std::nullopt;

@@ -34,7 +34,7 @@ constexpr bool use_slabs = true;
 constexpr std::size_t first_slab_bytes = std::size_t{1} << 16;
 constexpr std::size_t largest_slab_bytes = std::size_t{1} << 22;
 constexpr std::size_t largest_cut = first_slab_bytes / 4;  // bigger pieces go to the heap
-constexpr std::size_t alignment = alignof(std::max_align_t);
+constexpr std::size_t alignment = 8;
 
 // While a slab is being cut from, its count carries a large bias and the
 // cutter counts its pieces privately, so a cut costs no atomic operation; a
@@ -48,11 +48,13 @@ struct Slab {
     std::size_t bytes;
 };
 
-// Every piece is preceded by its slab, or null for the heap, and its owners;
-// the prefix keeps the piece itself aligned to 16.
+// Every piece is preceded by where its slab begins and its owners; the prefix
+// keeps the piece itself aligned.
 using detail::Prefix;
-static_assert(sizeof(Prefix) % alignment == 0 && sizeof(Slab) <= alignment);
-static_assert(largest_slab_bytes % (std::size_t{1} << 21) == 0, "the largest slabs are whole huge pages");
+constexpr std::size_t slab_header = (sizeof(Slab) + alignment - 1) & ~(alignment - 1);
+static_assert(sizeof(Prefix) == alignment && largest_slab_bytes < Prefix::on_heap);
+static_assert(largest_slab_bytes % (std::size_t{1} << 21) == 0,
+              "the largest slabs are whole huge pages");
 static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
 
 // The largest slabs, which only a large file reaches, are aligned to huge
@@ -125,7 +127,7 @@ struct SlabScope::Cutter {
         const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
         if (static_cast<std::size_t>(end - next) < needed) start_slab();
         auto* prefix = reinterpret_cast<Prefix*>(next);
-        prefix->slab = slab;
+        prefix->slab_distance = static_cast<std::uint32_t>(next - reinterpret_cast<char*>(slab));
         prefix->owners = 1;
         ++cut_count;
         next += needed;
@@ -139,7 +141,7 @@ struct SlabScope::Cutter {
         finish();
         next_bytes = std::min(bytes * 2, largest_slab_bytes);
         slab = new (memory) Slab(bytes);
-        next = static_cast<char*>(memory) + alignment;
+        next = static_cast<char*>(memory) + slab_header;
         end = static_cast<char*>(memory) + bytes;
     }
 
@@ -159,7 +161,7 @@ void* from_heap(std::size_t bytes) {
     void* memory = std::malloc(sizeof(Prefix) + bytes);
     if (!memory) throw std::bad_alloc();
     auto* prefix = static_cast<Prefix*>(memory);
-    prefix->slab = nullptr;
+    prefix->slab_distance = Prefix::on_heap;
     prefix->owners = 1;
     return prefix + 1;
 }
@@ -189,10 +191,10 @@ void* allocate(std::size_t bytes) {
 void release(void* piece) noexcept {
     if (!piece) return;
     Prefix* prefix = static_cast<Prefix*>(piece) - 1;
-    if (prefix->slab) {
-        drop(static_cast<Slab*>(prefix->slab));
-    } else {
+    if (prefix->slab_distance == Prefix::on_heap) {
         std::free(prefix);
+    } else {
+        drop(reinterpret_cast<Slab*>(reinterpret_cast<char*>(prefix) - prefix->slab_distance));
     }
 }
 

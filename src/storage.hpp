@@ -24,11 +24,13 @@
 namespace lignor::storage {
 
 namespace detail {
-// What precedes every piece: its slab (null for the heap) and its owners.
+// What precedes every piece, in 8 bytes (a document has millions of
+// pieces): where its slab begins, as the distance back from the prefix
+// (`on_heap` for a piece from the heap), and its owners.
 struct Prefix {
-    void* slab;
+    static constexpr std::uint32_t on_heap = UINT32_MAX;
+    std::uint32_t slab_distance;
     std::uint32_t owners;
-    std::uint32_t unused;
 };
 inline Prefix& prefix_of(const void* piece) noexcept {
     return *(static_cast<Prefix*>(const_cast<void*>(piece)) - 1);
@@ -38,7 +40,8 @@ inline std::atomic_ref<std::uint32_t> owners_of(const void* piece) noexcept {
 }
 }  // namespace detail
 
-// `bytes` of storage aligned for any node part; never null (throws bad_alloc).
+// `bytes` of storage aligned to 8 bytes, as every node part needs; never null
+// (throws bad_alloc).
 void* allocate(std::size_t bytes);
 // Gives back what `allocate` returned, whatever its count of owners; null
 // is ignored. A piece that may be shared is given back only after `leave`.
