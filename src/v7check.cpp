@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -453,6 +454,205 @@ std::string join(std::span<const std::string_view> values) {
     return text;
 }
 
+// ----- identifiers --------------------------------------------------------------
+
+// Identifier to the first record holding it, ignoring ASCII case, and that
+// record's type. A pointer check looks up nearly every pointer of a file, so
+// the look-up must touch little memory: identifiers of the usual numbered
+// form ("@I123@": a short prefix and a number written without leading
+// zeros) go to one dense array per prefix, indexed by the number, when the
+// numbers are dense enough; the others to an open-addressed table whose
+// slots hold short identifiers themselves.
+class IdentifierIndex {
+  public:
+    struct Found {
+        std::uint32_t record = 0;  // position + 1, 0 when no record has the identifier
+        std::uint16_t type = v7table::no_type;
+    };
+
+    void reserve(std::size_t records) { types_.assign(records, v7table::no_type); }
+
+    // Adds the identifier of the record at `position` (ascending), of `type`.
+    void add(std::string_view xref, std::uint32_t position, std::uint16_t type) {
+        types_[position] = type;
+        if (const auto number = numbered(xref)) {
+            numbered_.push_back({number->first, number->second, position});
+        } else {
+            others_.push_back(position);
+        }
+    }
+
+    // Builds the look-ups once every record is added; returns each later
+    // record holding an identifier already taken, with the first, in order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> finish(const std::vector<Node>& records) {
+        records_ = &records;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> duplicates;
+        build_dense(duplicates);
+        build_slots(duplicates);
+        std::ranges::sort(duplicates);
+        return duplicates;
+    }
+
+    Found find(std::string_view xref) const noexcept {
+        if (const auto number = numbered(xref)) {
+            if (const Dense* dense = dense_of(number->first)) {
+                const std::uint32_t at =
+                    number->second < dense->records.size() ? dense->records[number->second] : 0;
+                return at == 0 ? Found{} : Found{at, types_[at - 1]};
+            }
+        }
+        const Slot* slot = slot_of(xref);
+        return slot == nullptr ? Found{} : Found{slot->record, types_[slot->record - 1]};
+    }
+
+    void prefetch(std::string_view xref) const noexcept {
+        if (const auto number = numbered(xref)) {
+            if (const Dense* dense = dense_of(number->first)) {
+                if (number->second < dense->records.size())
+                    __builtin_prefetch(&dense->records[number->second]);
+                return;
+            }
+        }
+        if (!slots_.empty()) __builtin_prefetch(&slots_[hash(xref) & (slots_.size() - 1)]);
+    }
+
+  private:
+    struct Numbered {
+        std::uint32_t prefix;
+        std::uint32_t number;
+        std::uint32_t position;
+    };
+    struct Dense {
+        std::uint32_t prefix;
+        std::vector<std::uint32_t> records;  // by number: position + 1, or 0
+    };
+    struct Slot {
+        static constexpr std::uint8_t elsewhere = UINT8_MAX;
+        std::uint32_t record = 0;       // position + 1, 0 for an empty slot
+        std::uint8_t size = elsewhere;  // of `text`, or elsewhere when it does not fit
+        std::array<char, 11> text{};    // the identifier between its two '@'
+    };
+    static_assert(sizeof(Slot) == 16);
+
+    // "@I123@" as its prefix (up to four letters or '_', upper-cased, packed)
+    // and its number, when written in that form without leading zeros.
+    static std::optional<std::pair<std::uint32_t, std::uint32_t>> numbered(
+        std::string_view xref) noexcept {
+        if (xref.size() < 4) return std::nullopt;
+        const std::string_view inner = xref.substr(1, xref.size() - 2);
+        std::uint32_t prefix = 0;
+        std::size_t at = 0;
+        for (; at < inner.size() && !ascii::is_digit(inner[at]); ++at) {
+            const char c = ascii::to_upper(inner[at]);
+            if (at == 4 || !(ascii::is_upper(c) || c == '_')) return std::nullopt;
+            prefix = prefix << 8U | static_cast<unsigned char>(c);
+        }
+        const std::string_view digits = inner.substr(at);
+        if (at == 0 || digits.empty() || digits.size() > 7 ||
+            (digits[0] == '0' && digits.size() > 1))
+            return std::nullopt;
+        std::uint32_t number = 0;
+        for (const char c : digits) {
+            if (!ascii::is_digit(c)) return std::nullopt;
+            number = number * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+        return std::pair{prefix, number};
+    }
+
+    const Dense* dense_of(std::uint32_t prefix) const noexcept {
+        for (const Dense& dense : dense_)
+            if (dense.prefix == prefix) return &dense;
+        return nullptr;
+    }
+
+    // One array per prefix whose numbers are dense enough to pay for it; the
+    // identifiers of any other prefix join the table.
+    void build_dense(std::vector<std::pair<std::uint32_t, std::uint32_t>>& duplicates) {
+        std::ranges::stable_sort(numbered_, {}, &Numbered::prefix);
+        for (auto first = numbered_.begin(); first != numbered_.end();) {
+            const auto last = std::find_if(first, numbered_.end(), [&](const Numbered& each) {
+                return each.prefix != first->prefix;
+            });
+            const auto count = static_cast<std::size_t>(last - first);
+            const std::uint32_t most =
+                std::max_element(first, last, [](const auto& a, const auto& b) {
+                    return a.number < b.number;
+                })->number;
+            if (most > 4 * count + 64) {
+                for (auto each = first; each != last; ++each) others_.push_back(each->position);
+            } else {
+                Dense& dense = dense_.emplace_back(Dense{first->prefix, {}});
+                dense.records.assign(most + std::size_t{1}, 0);
+                // Positions ascend within a prefix: the first holder comes first.
+                for (auto each = first; each != last; ++each) {
+                    std::uint32_t& entry = dense.records[each->number];
+                    if (entry == 0) {
+                        entry = each->position + 1;
+                    } else {
+                        duplicates.emplace_back(each->position, entry - 1);
+                    }
+                }
+            }
+            first = last;
+        }
+        numbered_ = {};
+    }
+
+    void build_slots(std::vector<std::pair<std::uint32_t, std::uint32_t>>& duplicates) {
+        std::ranges::sort(others_);  // the first record holding an identifier comes first
+        slots_.assign(std::bit_ceil(others_.size() + others_.size() / 2 + 2), Slot{});
+        const std::size_t mask = slots_.size() - 1;
+        for (const std::uint32_t position : others_) {
+            const std::string_view xref = *(*records_)[position].xref();
+            std::size_t at = hash(xref) & mask;
+            while (slots_[at].record != 0 && !holds(slots_[at], xref)) at = (at + 1) & mask;
+            Slot& slot = slots_[at];
+            if (slot.record != 0) {
+                duplicates.emplace_back(position, slot.record - 1);
+                continue;
+            }
+            slot.record = position + 1;
+            const std::string_view inner = xref.substr(1, xref.size() - 2);
+            if (inner.size() <= slot.text.size()) {
+                slot.size = static_cast<std::uint8_t>(inner.size());
+                std::ranges::copy(inner, slot.text.begin());
+            }
+        }
+        others_ = {};
+    }
+
+    static std::uint64_t hash(std::string_view xref) noexcept {
+        std::uint64_t hash = 0xCBF29CE484222325u;
+        for (const char c : xref)
+            hash = (hash ^ static_cast<unsigned char>(ascii::to_upper(c))) * 0x100000001B3u;
+        return hash;
+    }
+
+    // Whether a filled slot holds `xref`.
+    bool holds(const Slot& slot, std::string_view xref) const noexcept {
+        if (slot.size == Slot::elsewhere)
+            return same_xref(*(*records_)[slot.record - 1].xref(), xref);
+        return ascii::iequals(std::string_view(slot.text.data(), slot.size),
+                              xref.substr(1, xref.size() - 2));
+    }
+
+    const Slot* slot_of(std::string_view xref) const noexcept {
+        if (slots_.empty()) return nullptr;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hash(xref) & mask; slots_[at].record != 0; at = (at + 1) & mask) {
+            if (holds(slots_[at], xref)) return &slots_[at];
+        }
+        return nullptr;
+    }
+
+    const std::vector<Node>* records_ = nullptr;
+    std::vector<std::uint16_t> types_;   // by record position
+    std::vector<Numbered> numbered_;     // while adding
+    std::vector<std::uint32_t> others_;  // positions, while adding
+    std::vector<Dense> dense_;
+    std::vector<Slot> slots_;
+};
+
 // ----- the walk -------------------------------------------------------------------
 
 class Checker {
@@ -489,15 +689,6 @@ class Checker {
     }
 
   private:
-    struct Slot {
-        static constexpr std::uint8_t elsewhere = UINT8_MAX;
-        std::uint32_t record = 0;               // position + 1, 0 for an empty slot
-        std::uint16_t type = v7table::no_type;  // as record_type gives it
-        std::uint8_t size = elsewhere;          // of `text`, or elsewhere when it does not fit
-        std::array<char, 9> text{};             // the identifier between its two '@'
-    };
-    static_assert(sizeof(Slot) == 16);
-
     struct Frame {
         const Node* node = nullptr;
         std::uint32_t row = v7table::no_row;  // no_row when not examined
@@ -533,65 +724,23 @@ class Checker {
         return found != declared_.end() && found->first == tag ? &*found : nullptr;
     }
 
-    static std::uint64_t xref_hash(std::string_view xref) noexcept {
-        std::uint64_t hash = 0xCBF29CE484222325u;
-        for (const char c : xref)
-            hash = (hash ^ static_cast<unsigned char>(ascii::to_upper(c))) * 0x100000001B3u;
-        return hash;
-    }
-
-    // Identifier to the first record holding it (ignoring ASCII case) and
-    // that record's type, as one open-addressed table whose slots hold short
-    // identifiers themselves, so that a pointer's look-up touches one slot;
-    // and each later record holding an identifier already taken, with the first.
+    // Each record's identifier into the index, and each later record holding
+    // an identifier already taken into duplicates_, with the first.
     void index_identifiers() {
-        slots_.assign(std::bit_ceil(records_.size() + records_.size() / 2 + 2), Slot{});
-        const std::size_t mask = slots_.size() - 1;
+        identifiers_.reserve(records_.size());
         for (std::uint32_t at = 0; at < records_.size(); ++at) {
-            const auto xref = records_[at].xref();
-            if (!xref) continue;
-            std::size_t slot = xref_hash(*xref) & mask;
-            while (slots_[slot].record != 0 && !holds(slots_[slot], *xref))
-                slot = (slot + 1) & mask;
-            Slot& found = slots_[slot];
-            if (found.record != 0) {
-                duplicates_.emplace_back(at, found.record - 1);
-                continue;
-            }
-            found.record = at + 1;
-            found.type = record_type(records_[at]);
-            const std::string_view inner = xref->substr(1, xref->size() - 2);
-            if (inner.size() <= found.text.size()) {
-                found.size = static_cast<std::uint8_t>(inner.size());
-                std::ranges::copy(inner, found.text.begin());
-            }
+            if (const auto xref = records_[at].xref())
+                identifiers_.add(*xref, at, record_type(records_[at]));
         }
+        duplicates_ = identifiers_.finish(records_);
     }
 
-    // Whether a filled slot holds `xref`.
-    bool holds(const Slot& slot, std::string_view xref) const noexcept {
-        if (slot.size == Slot::elsewhere) return same_xref(*records_[slot.record - 1].xref(), xref);
-        return ascii::iequals(std::string_view(slot.text.data(), slot.size),
-                              xref.substr(1, xref.size() - 2));
-    }
-
-    // The slot of the first record with identifier `xref`, or none.
-    const Slot* record_of(std::string_view xref) const noexcept {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = xref_hash(xref) & mask; slots_[slot].record != 0;
-             slot = (slot + 1) & mask) {
-            if (holds(slots_[slot], xref)) return &slots_[slot];
-        }
-        return nullptr;
-    }
-
-    // Asks for the slot a pointer payload of `node` will be looked up in,
-    // so that the fetch overlaps the rest of the node's checks: the look-ups
-    // land all over a table of several megabytes.
+    // Asks for the entry a pointer payload of `node` will be looked up in,
+    // so that the fetch overlaps the rest of the node's checks.
     void prefetch_target(const Node& node) const noexcept {
         const auto value = node.value();
-        if (!value || value->size() < 3 || value->front() != '@' || value->back() != '@') return;
-        __builtin_prefetch(&slots_[xref_hash(*value) & (slots_.size() - 1)]);
+        if (value && value->size() >= 3 && value->front() == '@' && value->back() == '@')
+            identifiers_.prefetch(*value);
     }
 
     // ----- problems
@@ -924,18 +1073,18 @@ class Checker {
                     std::string(wanted) + " record, or \"@VOID@\"");
             return;
         }
-        const Slot* found = record_of(*payload);
-        if (found == nullptr) {
+        const IdentifierIndex::Found found = identifiers_.find(*payload);
+        if (found.record == 0) {
             add(depth, Kind::NoSuchRecord,
                 std::string(tag) + " points to " + std::string(*payload) +
                     ", but no record has that identifier; point to an existing " +
                     std::string(wanted) + " record or write @VOID@");
             return;
         }
-        if (found->type == facts.target || found->type == extension_record) return;
+        if (found.type == facts.target || found.type == extension_record) return;
         add(depth, Kind::PointerType,
             std::string(tag) + " points to " + std::string(*payload) + ", a " +
-                std::string(records_[found->record - 1].tag()) +
+                std::string(records_[found.record - 1].tag()) +
                 " record, but version 7 expects a " + std::string(wanted) + " record here");
     }
 
@@ -965,7 +1114,7 @@ class Checker {
     std::span<const v7table::Row> rows_;
     std::span<const TypeFacts> types_;
     std::vector<Declared> declared_;  // HEAD.SCHMA.TAG: tag and URI, sorted
-    std::vector<Slot> slots_;
+    IdentifierIndex identifiers_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> duplicates_;  // (record, first), in order
     std::size_t next_duplicate_ = 0;
     std::uint16_t version_type_ = v7table::no_type;

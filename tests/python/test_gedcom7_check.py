@@ -400,3 +400,45 @@ def test_the_check_finds_every_line_the_judge_finds_in_generated_trees(lignor, p
     )
     judged = {int(problem.split()[1].rstrip(":")) for problem in gedcom7_check.problems(text)}
     assert judged <= {line for line, _, _ in found(lignor, text)}, text
+
+
+# Identifiers in the usual numbered form and around it: letter case, leading
+# zeros, long numbers, a prefix of digits only, and a number far past the rest.
+IDENTIFIERS = st.sampled_from(
+    [
+        "@I1@",
+        "@i1@",
+        "@I01@",
+        "@I10@",
+        "@I2@",
+        "@F1@",
+        "@f2@",
+        "@_X1@",
+        "@IN1@",
+        "@1@",
+        "@I9999999@",
+    ]
+)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(st.tuples(IDENTIFIERS, IDENTIFIERS), min_size=1, max_size=8))
+def test_pointers_and_duplicates_are_found_ignoring_case_only(lignor, individuals):
+    lines, expected = ["0 HEAD", "1 GEDC", "2 VERS 7.0"], set()
+    taken = []
+    for xref, pointer in individuals:
+        lines.append(f"0 {xref} INDI")
+        if xref.upper() in taken:
+            expected.add((len(lines), "duplicate-identifier"))
+        taken.append(xref.upper())
+        lines.append(f"1 ALIA {pointer}")
+    lines.append("0 TRLR")
+    for line, text in enumerate(lines, 1):
+        pointer = text.split()[-1]
+        # a lower-case letter makes it no pointer at all, a payload problem
+        if text.startswith("1 ALIA") and pointer == pointer.upper() not in taken:
+            expected.add((line, "no-such-record"))
+    document = lignor.Gedcom.parse("\n".join(lines).encode())
+    kinds = {"duplicate-identifier", "no-such-record"}
+    found = {(p["line"], p["kind"]) for p in document.check_version7() if p["kind"] in kinds}
+    assert found == expected
