@@ -372,8 +372,8 @@ void record_to_551(Node& record, bool is_header, Pass& pass) {
 bool structures_to_551_node(Node& record, Pass& pass) {
     return rewrite_structures(
         record,
-        [&](Node& node, std::span<const std::size_t> path) {
-            return structure_to_551(node, path.size(), pass);
+        [&](Rewritable& node, std::span<const std::size_t> path) {
+            return structure_to_551(node.mut(), path.size(), pass);
         },
         [](const Node&, std::span<const std::size_t>) {});
 }

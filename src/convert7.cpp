@@ -208,6 +208,12 @@ void remove_marked(NodeList& children, const std::vector<bool>& drop) {
     children = std::move(kept);
 }
 
+bool has_conc_lines(const Node& node) noexcept {
+    const NodeList& children = node.children();
+    return std::any_of(children.begin(), children.end(),
+                       [](const Node& c) { return tag_is(c.tag(), "CONC"); });
+}
+
 // Folds each segment's CONC lines into its head, except where folding would
 // change what the text says or make a line the reader refuses.
 bool fold_continuations(Node& node, Pass& pass) {
@@ -263,9 +269,13 @@ bool uid_to_7(Node& node, Pass& pass) {
     return true;
 }
 
-bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass) {
+bool points_to_note_record(const Node& note, const NoteRecordIds& note_records) {
     const auto payload = note.value();
-    if (!payload || !is_valid_xref(*payload) || !note_records.contains(*payload)) return false;
+    return payload && is_valid_xref(*payload) && note_records.contains(*payload);
+}
+
+bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass) {
+    if (!points_to_note_record(note, note_records)) return false;
     note.set_tag("SNOTE");
     pass.note("NOTE", NoteKind::Converted,
               "a pointer to a note record is a shared note pointer in version 7");
@@ -285,10 +295,19 @@ void note_respelled(const std::string& text, const std::string& written, Pass& p
                   " spelled otherwise; nothing of it is lost, so no PHRASE keeps the original");
 }
 
+// The logical value of `date` when it may need rewriting: not blank, and not
+// already in version 7's grammar (an exact date where `exact_only`; most
+// dates are told without reading them).
+std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_only) {
+    std::string text = date.logical_value();
+    if (unicode::trim(text).empty()) return std::nullopt;
+    if (exact_only ? is_exact_date_7(text) : is_plain_gedcom_7_date(text)) return std::nullopt;
+    return text;
+}
+
 // A DATE that version 7 types as an exact date: one that is such a date but
 // for white space and letter case is respelled; any other is left as written.
 bool exact_date_to_7(Node& date, const std::string& text, Pass& pass) {
-    if (is_exact_date_7(text)) return false;
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::optional<std::string> written = parsed.to_gedcom_7();
     if (written && is_exact_date_7(*written) && is_complete_reading(parsed)) {
@@ -330,11 +349,11 @@ bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
 // respelled; 5.5.1's interpreted date and date phrase keep their words as a
 // PHRASE; any other text is kept whole as the PHRASE, beside the reading it
 // converted to (or an empty DATE), so that nothing of it is lost.
-bool date_to_7(Node& date, bool exact_only, std::size_t depth, Pass& pass) {
-    const std::string text = date.logical_value();
-    if (unicode::trim(text).empty()) return false;
+//
+// `text`: the DATE's logical value, as date_text_to_rewrite gives it.
+bool date_to_7(Node& date, const std::string& text, bool exact_only, std::size_t depth,
+               Pass& pass) {
     if (exact_only) return exact_date_to_7(date, text, pass);
-    if (is_plain_gedcom_7_date(text)) return false;  // most dates, without reading them
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::optional<std::string> written = parsed.to_gedcom_7();
     if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;
@@ -717,16 +736,19 @@ bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
     return changed;
 }
 
+// Whether a continuation line of `node` carries its record's own identifier.
+bool repeats_record_identifier(const Node& node, const Pass& pass) noexcept {
+    const NodeList& lines = node.children();
+    return pass.record && std::any_of(lines.begin(), lines.end(), [&](const Node& line) {
+               return line.xref() && is_continuation_tag(line.tag()) &&
+                      same_xref(*line.xref(), *pass.record);
+           });
+}
+
 // A continuation line carrying its record's own identifier, which only a
 // record may carry in version 7, loses it; any other identifier is kept.
 bool repeated_identifiers_to_7(Node& node, Pass& pass) {
-    if (!pass.record) return false;
-    const NodeList& lines = node.children();
-    if (std::none_of(lines.begin(), lines.end(), [&](const Node& line) {
-            return line.xref() && is_continuation_tag(line.tag()) &&
-                   same_xref(*line.xref(), *pass.record);
-        }))
-        return false;
+    if (!repeats_record_identifier(node, pass)) return false;
     bool changed = false;
     for (Node& line : node.children_mut()) {
         const auto xref = line.xref();
@@ -743,10 +765,14 @@ bool repeated_identifiers_to_7(Node& node, Pass& pass) {
     return changed;
 }
 
+bool has_empty_payload(const Node& node) noexcept {
+    const auto value = node.value();
+    return value && value->empty();
+}
+
 // An empty payload is written without the space before it.
 bool empty_payload_to_7(Node& node, Pass& pass) {
-    const auto value = node.value();
-    if (!value || !value->empty()) return false;
+    if (!has_empty_payload(node)) return false;
     node.set_value(std::nullopt);
     pass.tally(node.tag(), NoteKind::Converted,
                "empty payload(s) written without the trailing space version 7 does not allow");
@@ -770,66 +796,97 @@ bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept {
     return value && in_values(facts.values, *value);
 }
 
-// The rewrites the standard's table asks for at `place`: by the payload
-// type of the structure there.
-bool value_to_7(Node& node, const Place& place, Pass& pass) {
-    const v7table::TypeFacts& facts = *place.facts;
-    if (settled(node, facts)) return false;
+// Which of the rules below the standard's table asks for at `place`, by the
+// payload type of the structure there; none for a payload already settled.
+enum class ValueRule : std::uint8_t { None, Enumeration, Age, Event, Alias };
+
+ValueRule value_rule(const Node& node, const Place& place) noexcept {
+    if (!place.facts || settled(node, *place.facts)) return ValueRule::None;
     const std::string_view tag = node.tag();
-    switch (facts.payload) {
+    switch (place.facts->payload) {
         case v7table::Payload::Enumeration:
         case v7table::Payload::EnumerationList:
             // Roles are their holder's (role_to_7), a file's medium media_form_to_7's.
             if (tag_is(tag, "ROLE") ||
                 (tag_is(tag, "MEDI") && place.parent_row != v7table::no_row &&
                  facts_of(place.parent_row).type == "FORM"))
-                return false;
-            return enumeration_to_7(node, facts, defines_under(place.row, "PHRASE"), place.depth,
-                                    tag, pass);
+                return ValueRule::None;
+            return ValueRule::Enumeration;
         case v7table::Payload::Age:
-            return age_to_7(node, place, pass);
+            return ValueRule::Age;
         case v7table::Payload::YesOrEmpty:
-            return event_payload_to_7(node, place, pass);
+            return ValueRule::Event;
         case v7table::Payload::Pointer:
-            return tag_is(tag, "ALIA") && alias_name_to_7(node, place, pass);
+            return tag_is(tag, "ALIA") ? ValueRule::Alias : ValueRule::None;
         default:
-            return false;
+            return ValueRule::None;
     }
 }
 
-// One structure's own rewrites, where it stands at `place`.
-bool structure_to_7(Node& node, const Place& place, const NoteRecordIds& note_records, Pass& pass) {
-    const bool bared = repeated_identifiers_to_7(node, pass);
+bool value_to_7(Node& node, ValueRule rule, const Place& place, Pass& pass) {
+    switch (rule) {
+        case ValueRule::Enumeration:
+            return enumeration_to_7(node, *place.facts, defines_under(place.row, "PHRASE"),
+                                    place.depth, node.tag(), pass);
+        case ValueRule::Age:
+            return age_to_7(node, place, pass);
+        case ValueRule::Event:
+            return event_payload_to_7(node, place, pass);
+        case ValueRule::Alias:
+            return alias_name_to_7(node, place, pass);
+        case ValueRule::None:
+            break;
+    }
+    return false;
+}
+
+// One structure's own rewrites, where it stands at `place`. Each rule is
+// asked for only when the structure looks like something it changes, so that
+// a structure no rule changes is never copied.
+bool structure_to_7(Rewritable& structure, const Place& place, const NoteRecordIds& note_records,
+                    Pass& pass) {
+    const bool bared = repeats_record_identifier(structure.get(), pass) &&
+                       repeated_identifiers_to_7(structure.mut(), pass);
     const std::size_t notes_before_folding = pass.notes.size();
-    const bool folded = fold_continuations(node, pass);
+    const bool folded =
+        has_conc_lines(structure.get()) && fold_continuations(structure.mut(), pass);
+    const Node& node = structure.get();
     const std::string_view tag = node.tag();
     bool changed = false;
     if (tag_is(tag, "_UID")) {
-        changed = uid_to_7(node, pass);
+        changed = uid_to_7(structure.mut(), pass);
     } else if (tag_is(tag, "NOTE")) {
-        changed = note_pointer_to_7(node, note_records, pass);
+        changed = points_to_note_record(node, note_records) &&
+                  note_pointer_to_7(structure.mut(), note_records, pass);
     } else if (tag_is(tag, "DATE")) {
-        const std::size_t notes_after_folding = pass.notes.size();
         const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
-        changed = date_to_7(node, exact_only, place.depth, pass);
-        // A rewritten date has no continuation lines left, so a note that
-        // folding kept some of them would no longer be true.
-        if (changed) {
-            pass.notes.erase(pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_before_folding),
-                             pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
+        if (const auto text = date_text_to_rewrite(node, exact_only)) {
+            const std::size_t notes_after_folding = pass.notes.size();
+            changed = date_to_7(structure.mut(), *text, exact_only, place.depth, pass);
+            // A rewritten date has no continuation lines left, so a note that
+            // folding kept some of them would no longer be true.
+            if (changed) {
+                pass.notes.erase(
+                    pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_before_folding),
+                    pass.notes.begin() + static_cast<std::ptrdiff_t>(notes_after_folding));
+            }
         }
     } else if (tag_is(tag, "EVEN") || tag_is(tag, "ASSO")) {
-        changed = roles_to_7(node, place.depth, pass);
+        changed = roles_to_7(structure.mut(), place.depth, pass);
     } else if (tag_is(tag, "OBJE") && node.first("FILE")) {
-        changed =
-            object_to_record(node, place.depth, pass) || media_form_to_7(node, pass, place.depth);
+        Node& object = structure.mut();
+        changed = object_to_record(object, place.depth, pass) ||
+                  media_form_to_7(object, pass, place.depth);
     } else if (tag_is(tag, "SOUR")) {
-        changed = source_to_record(node, place.depth, place.in_header, pass);
+        changed = may_cite_in_place(node, place.depth, place.in_header) &&
+                  source_to_record(structure.mut(), place.depth, place.in_header, pass);
     } else if (place.depth == 0 && place.row == individual_row()) {
-        changed = sex_texts_to_7(node, place.row, pass);
+        changed = sex_texts_to_7(structure.mut(), place.row, pass);
     }
-    if (place.facts) changed = value_to_7(node, place, pass) || changed;
-    changed = empty_payload_to_7(node, pass) || changed;
+    if (const ValueRule rule = value_rule(structure.get(), place); rule != ValueRule::None)
+        changed = value_to_7(structure.mut(), rule, place, pass) || changed;
+    if (has_empty_payload(structure.get()))
+        changed = empty_payload_to_7(structure.mut(), pass) || changed;
     return bared || folded || changed;
 }
 
@@ -1135,13 +1192,17 @@ bool object_to_record(Node& object, std::size_t depth, Pass& pass) {
     return true;
 }
 
-bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass) {
+bool may_cite_in_place(const Node& source, std::size_t depth, bool in_header) noexcept {
     // A record's SOUR, and the header's (the system that wrote the file),
     // cite nothing.
-    if (depth == 0 || in_header || !pass.added) return false;
-    const std::size_t level = depth;
+    if (depth == 0 || in_header) return false;
     const auto payload = source.value();
-    if (payload && is_valid_xref(*payload)) return false;
+    return !(payload && is_valid_xref(*payload));
+}
+
+bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass) {
+    if (!pass.added || !may_cite_in_place(source, depth, in_header)) return false;
+    const std::size_t level = depth;
     const NodeList& children = source.children();
     const bool has_text = std::any_of(children.begin(), children.end(),
                                       [](const Node& c) { return tag_is(c.tag(), "TEXT"); });
@@ -1257,15 +1318,15 @@ bool structures_to_7_node(
     };
     return rewrite_structures(
         record,
-        [&](Node& node, std::span<const std::size_t> path) {
+        [&](Rewritable& node, std::span<const std::size_t> path) {
             rows.resize(path.size());
-            const std::uint32_t row = row_of(node.tag());
+            const std::uint32_t row = row_of(node.get().tag());
             const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
                               row == v7table::no_row ? nullptr : &types[table[row].type],
                               in_header};
             // A structure retagged (_UID as UID, ALIA as NAME) has changed.
             const bool rewritten = structure_to_7(node, place, note_records, pass);
-            rows.push_back(rewritten ? row_of(node.tag()) : row);
+            rows.push_back(rewritten ? row_of(node.get().tag()) : row);
             return rewritten;
         },
         [&](const Node& node, std::span<const std::size_t> path) {

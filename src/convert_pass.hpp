@@ -69,15 +69,36 @@ struct Pass {
 Conversion convert_records(const Document& document, std::string_view to_version,
                            const std::function<void(Node&, bool, Pass&)>& convert);
 
-// Calls `rewrite(node, path)` on `record` and on every structure beneath it,
-// each before its substructures (the walk goes into those the rewrite
-// leaves), then `visit(node, path)` on the structure as it now stands in
-// `record`; `path` as walk() gives it. `rewrite` returns whether it changed
-// the structure. Beneath the record it works on a copy: a copy that comes
-// back unchanged is dropped, so that the structure stays shared with the
-// document the record was copied from, and a changed one takes the
-// structure's place, the substructure lists above it made the record's own.
-// Returns whether any rewrite reported a change.
+// A structure as a rule sees it: read through get(), and made changeable by
+// mut(), which copies it on first use (the record itself is changed in
+// place). A structure that no rule asks to change is never copied.
+class Rewritable {
+  public:
+    explicit Rewritable(const Node& original) noexcept : original_(&original) {}
+    explicit Rewritable(Node& in_place) noexcept : original_(&in_place), changeable_(&in_place) {}
+    const Node& get() const noexcept { return changeable_ ? *changeable_ : *original_; }
+    Node& mut() {
+        if (!changeable_) changeable_ = &copy_.emplace(*original_);
+        return *changeable_;
+    }
+    // The copy mut() made, if any, to take the structure's place.
+    std::optional<Node>& copy() noexcept { return copy_; }
+
+  private:
+    const Node* original_;
+    Node* changeable_ = nullptr;
+    std::optional<Node> copy_;
+};
+
+// Calls `rewrite(structure, path)` (a Rewritable) on `record` and on every
+// structure beneath it, each before its substructures (the walk goes into
+// those the rewrite leaves), then `visit(node, path)` on the structure as it
+// now stands in `record`; `path` as walk() gives it. `rewrite` returns
+// whether it changed the structure. Beneath the record a changed copy takes
+// the structure's place, the substructure lists above it made the record's
+// own; a structure never copied, or whose copy comes back unchanged, stays
+// shared with the document the record was copied from. Returns whether any
+// rewrite reported a change.
 template <class Rewrite, class Visit>
 bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
     // Per open structure, the list of its substructures as it stands in
@@ -87,7 +108,8 @@ bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
         std::size_t next;
     };
     StructurePath path;
-    bool changed = rewrite(record, std::span<const std::size_t>(path));
+    Rewritable whole(record);
+    bool changed = rewrite(whole, std::span<const std::size_t>(path));
     visit(std::as_const(record), std::span<const std::size_t>(path));
     std::vector<Frame> open{{&record.children(), 0}};
     // After a change the lists above it have moved to storage of their own.
@@ -110,13 +132,14 @@ bool rewrite_structures(Node& record, Rewrite&& rewrite, Visit&& visit) {
         // for them now, so that the fetch overlaps the copy.
         __builtin_prefetch(original.children().data());
         path.push_back(top.next++);
-        Node copy(original);
+        Rewritable structure(original);
         const Node* now = &original;
-        const bool rewritten = rewrite(copy, std::span<const std::size_t>(path));
+        const bool rewritten = rewrite(structure, std::span<const std::size_t>(path));
+        std::optional<Node>& copy = structure.copy();
         // A rule may take a list as its own without changing it: such a copy is kept too.
-        if (rewritten || !copy.is_unchanged_copy_of(original)) {
+        if (copy && (rewritten || !copy->is_unchanged_copy_of(original))) {
             Node& place = *node_at_mut(record, path);
-            place = std::move(copy);
+            place = std::move(*copy);
             now = &place;
             find_lists_again();
         }
@@ -234,6 +257,9 @@ bool object_to_record(Node& object, std::size_t depth, Pass& pass);
 // need a place too; they go to the citation's DATA, which holds any number. Substructures only a
 // record defines move into it; the rest stay with the citation. True when it was moved.
 bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass);
+// Whether source_to_record may move `source`: a citation below a record
+// other than the header whose payload is not a pointer.
+bool may_cite_in_place(const Node& source, std::size_t depth, bool in_header) noexcept;
 
 // Rewrites `record` and every structure beneath it into version 7's form,
 // each structure before its substructures: CONC lines folded into the text
