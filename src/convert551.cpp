@@ -329,24 +329,26 @@ void note_long_lines(Node& record, Pass& pass) {
     pass.note(first_tag, NoteKind::Kept, detail);
 }
 
-// One structure's own rewrites, the structure at `level`. A retagged
-// structure is fitted at once: fitting touches only its own segments, which
-// nothing beneath it changes.
-bool structure_to_551(Node& node, std::size_t level, Pass& pass) {
-    const std::string_view tag = node.tag();
+// One structure's own rewrites, the structure at `level`; only a structure
+// some rule applies to is copied. A retagged structure is fitted at once:
+// fitting touches only its own segments, which nothing beneath it changes.
+bool structure_to_551(Rewritable& structure, std::size_t level, Pass& pass) {
+    const std::string_view tag = structure.get().tag();
     if (tag == "UID") {
+        Node& node = structure.mut();
         uid_to_551(node, pass);
         fit_551(node, level);
         return true;
     }
     if (tag == "SNOTE") {
+        Node& node = structure.mut();
         if (!shared_note_pointer_to_551(node, pass)) return false;
         fit_551(node, level);
         return true;
     }
-    if (tag == "DATE") return dated_phrase_to_551(node, level, pass);
-    if (tag == "EVEN" || tag == "ASSO") return roles_to_551(node, level, pass);
-    if (tag == "OBJE") return file_paths_to_551(node, level, pass);
+    if (tag == "DATE") return dated_phrase_to_551(structure.mut(), level, pass);
+    if (tag == "EVEN" || tag == "ASSO") return roles_to_551(structure.mut(), level, pass);
+    if (tag == "OBJE") return file_paths_to_551(structure.mut(), level, pass);
     if (is_version_7_only(tag)) {
         pass.note(tag, NoteKind::Kept,
                   "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
@@ -373,7 +375,7 @@ bool structures_to_551_node(Node& record, Pass& pass) {
     return rewrite_structures(
         record,
         [&](Rewritable& node, std::span<const std::size_t> path) {
-            return structure_to_551(node.mut(), path.size(), pass);
+            return structure_to_551(node, path.size(), pass);
         },
         [](const Node&, std::span<const std::size_t>) {});
 }
