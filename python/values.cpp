@@ -56,12 +56,6 @@ PyRef IntegerMemo::get(std::int64_t value) {
     return PyRef::new_reference(slot.object.get());
 }
 
-PyRef IntegerMemo::get_unsigned(std::uint64_t value) {
-    if (value <= static_cast<std::uint64_t>(INT64_MAX))
-        return get(static_cast<std::int64_t>(value));
-    return checked(PyLong_FromUnsignedLongLong(value));
-}
-
 namespace {
 
 std::size_t sequence_hash(std::span<const Key> keys) noexcept {
@@ -222,7 +216,10 @@ ValueWriter& PyBuilder::integer(std::int64_t value) {
 }
 
 ValueWriter& PyBuilder::unsigned_integer(std::uint64_t value) {
-    return put(integers_.get_unsigned(value));
+    if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
+        return put(integers_.get(static_cast<std::int64_t>(value)));
+    }
+    return put(checked(PyLong_FromUnsignedLongLong(value)));
 }
 
 namespace {
@@ -315,10 +312,10 @@ class FlatListBuilder final : public ValueWriter {
     }
 
     ValueWriter& unsigned_integer(std::uint64_t value) override {
-        if (inner_ != nullptr) return inner_item(cache_.integers.get_unsigned(value));
+        if (inner_ != nullptr) return inner_item(checked(PyLong_FromUnsignedLongLong(value)));
         Field& field = field_for_value();
         if (!field.number_object || field.number != value) {
-            field.number_object = cache_.integers.get_unsigned(value);
+            field.number_object = checked(PyLong_FromUnsignedLongLong(value));
             field.number = value;
         }
         field.value = field.number_object.get();
@@ -327,9 +324,9 @@ class FlatListBuilder final : public ValueWriter {
 
     ValueWriter& integer(std::int64_t value) override {
         if (value >= 0) return unsigned_integer(static_cast<std::uint64_t>(value));
-        if (inner_ != nullptr) return inner_item(cache_.integers.get(value));
+        if (inner_ != nullptr) return inner_item(checked(PyLong_FromLongLong(value)));
         Field& field = field_for_value();
-        field.fresh = cache_.integers.get(value);
+        field.fresh = checked(PyLong_FromLongLong(value));
         field.value = field.fresh.get();
         return *this;
     }

@@ -99,9 +99,6 @@ class IntegerMemo {
     IntegerMemo& operator=(const IntegerMemo&) = delete;
 
     PyRef get(std::int64_t value);
-    // The same for an unsigned value; one beyond the signed range is made
-    // afresh.
-    PyRef get_unsigned(std::uint64_t value);
 
   private:
     static constexpr std::size_t slot_count = 4096;
