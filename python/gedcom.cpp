@@ -319,8 +319,8 @@ constexpr Method validate_method{
 
 PyRef gedcom_check_version7(const Call& call) {
     return read(call.self(), [&](const GedcomState& state) {
-        return list_to_py(call.cache(),
-                          without_gil([&] { return check_version_7(state.document()); }));
+        return problems_to_py(call.cache(),
+                              without_gil([&] { return check_version_7(state.document()); }));
     });
 }
 

@@ -224,13 +224,16 @@ ValueWriter& PyBuilder::unsigned_integer(std::uint64_t value) {
 
 namespace {
 
-// A long list of flat objects (every field a string or null) as Python
-// dicts, for results that repeat themselves: a conversion's notes say one
-// sentence for every record, and a record's identifier in each of its
-// notes. Each text gets one `str`: a field that holds the text it held in
-// the object before reuses its `str`, a longer text than TextMemo keeps
-// finds it by content, a short one through TextMemo. The texts written
-// must outlive the builder, which keeps views of them.
+// A long list of flat objects (every field a string, an integer, null, or
+// a list of integers) as Python dicts, for results that repeat themselves: a
+// conversion's notes say one sentence for every record, and a record's
+// identifier in each of its notes; a version 7 check says one message for
+// every structure of one kind it finds wanting. Each text gets one `str`: a
+// field that holds the text it held in the object before reuses its `str`,
+// a longer text than TextMemo keeps finds it by content, a short one through
+// TextMemo; an integer a field held in the object before reuses its `int`.
+// Lists are mutable, so each object gets its own. The texts written must
+// outlive the builder, which keeps views of them.
 class FlatListBuilder final : public ValueWriter {
   public:
     explicit FlatListBuilder(ValueCache& cache) : cache_(cache) {}
@@ -244,12 +247,30 @@ class FlatListBuilder final : public ValueWriter {
     }
 
     ValueWriter& start_array(std::size_t size) override {
-        if (list_) throw InternalFailure("a flat list holds no arrays");
-        size_ = static_cast<Py_ssize_t>(size);
-        list_ = checked(PyList_New(size_));
+        if (!list_) {
+            size_ = static_cast<Py_ssize_t>(size);
+            list_ = checked(PyList_New(size_));
+            return *this;
+        }
+        if (!in_object_ || inner_ != nullptr)
+            throw InternalFailure("a flat list holds no arrays but its objects' fields");
+        Field& field = field_for_value();
+        inner_size_ = static_cast<Py_ssize_t>(size);
+        inner_filled_ = 0;
+        field.fresh = checked(PyList_New(inner_size_));
+        field.value = field.fresh.get();
+        inner_ = field.value;
         return *this;
     }
-    ValueWriter& end_array() override { return *this; }
+
+    ValueWriter& end_array() override {
+        if (inner_ == nullptr) return *this;  // the list itself, checked by take()
+        if (inner_filled_ != inner_size_)
+            throw InternalFailure("a field's list closed before it was filled");
+        PyObject_GC_UnTrack(inner_);  // it holds only integers
+        inner_ = nullptr;
+        return *this;
+    }
 
     ValueWriter& start_object() override {
         if (!list_ || in_object_ || filled_ == size_)
@@ -260,14 +281,15 @@ class FlatListBuilder final : public ValueWriter {
     }
 
     ValueWriter& end_object() override {
-        if (!in_object_ || awaits_) throw InternalFailure("an object closed before its value");
+        if (!in_object_ || awaits_ || inner_ != nullptr)
+            throw InternalFailure("an object closed before its value");
         in_object_ = false;
         PyList_SET_ITEM(list_.get(), filled_++, make_dict().release());
         return *this;
     }
 
     ValueWriter& key(Key name) override {
-        if (!in_object_ || awaits_ || fields_ == max_fields)
+        if (!in_object_ || awaits_ || inner_ != nullptr || fields_ == max_fields)
             throw InternalFailure("a key outside a flat object");
         fields_keys_[fields_] = name;
         awaits_ = true;
@@ -276,41 +298,67 @@ class FlatListBuilder final : public ValueWriter {
 
     ValueWriter& string(std::string_view text) override {
         Field& field = field_for_value();
-        if (!field.text || field.last != text) {
-            field.text = text_of(text);
-            field.last = text;
+        if (!field.text_object || field.text != text) {
+            field.text_object = text_of(text);
+            field.text = text;
         }
-        field.is_null = false;
+        field.value = field.text_object.get();
         return *this;
     }
 
     ValueWriter& null() override {
-        field_for_value().is_null = true;
+        field_for_value().value = Py_None;
         return *this;
     }
 
-    ValueWriter& boolean(bool) override { return not_flat(); }
-    ValueWriter& integer(std::int64_t) override { return not_flat(); }
-    ValueWriter& unsigned_integer(std::uint64_t) override { return not_flat(); }
+    ValueWriter& unsigned_integer(std::uint64_t value) override {
+        if (inner_ != nullptr) return inner_item(checked(PyLong_FromUnsignedLongLong(value)));
+        Field& field = field_for_value();
+        if (!field.number_object || field.number != value) {
+            field.number_object = checked(PyLong_FromUnsignedLongLong(value));
+            field.number = value;
+        }
+        field.value = field.number_object.get();
+        return *this;
+    }
+
+    ValueWriter& integer(std::int64_t value) override {
+        if (value >= 0) return unsigned_integer(static_cast<std::uint64_t>(value));
+        if (inner_ != nullptr) return inner_item(checked(PyLong_FromLongLong(value)));
+        Field& field = field_for_value();
+        field.fresh = checked(PyLong_FromLongLong(value));
+        field.value = field.fresh.get();
+        return *this;
+    }
+
+    ValueWriter& boolean(bool) override { throw InternalFailure("a flat list holds no booleans"); }
 
   private:
     static constexpr std::size_t max_fields = 8;
 
-    // The value of one field, as the object before left it.
+    // The value of one field in the object being made, and what the field
+    // held in the objects before for the next to reuse.
     struct Field {
-        std::string_view last;
-        PyRef text;  // the str of `last`
-        bool is_null = false;
+        std::string_view text;  // the last text, and its str
+        PyRef text_object;
+        std::uint64_t number = 0;  // the last integer of at least 0, and its int
+        PyRef number_object;
+        PyRef fresh;                // a value of this object's alone: a list, a negative int
+        PyObject* value = nullptr;  // the object's value: one of the above, or None
     };
 
-    [[noreturn]] static ValueWriter& not_flat() {
-        throw InternalFailure("a flat list holds only strings and nulls");
-    }
-
     Field& field_for_value() {
-        if (!awaits_) throw InternalFailure("an object value was written without a key");
+        if (!awaits_ || inner_ != nullptr)
+            throw InternalFailure("an object value was written without a key");
         awaits_ = false;
         return fields_values_[fields_++];
+    }
+
+    ValueWriter& inner_item(PyRef item) {
+        if (inner_filled_ == inner_size_)
+            throw InternalFailure("a field's list got more items than announced");
+        PyList_SET_ITEM(inner_, inner_filled_++, item.release());
+        return *this;
     }
 
     PyRef text_of(std::string_view text) {
@@ -321,7 +369,7 @@ class FlatListBuilder final : public ValueWriter {
     }
 
     // A copy of the shape's template holding the values, untracked: it
-    // holds only strings and None.
+    // holds only strings, integers, None and untracked lists of integers.
     PyRef make_dict() {
         const std::span<const Key> keys(fields_keys_.data(), fields_);
         if (!template_ || !std::ranges::equal(keys, template_keys_)) {
@@ -330,9 +378,8 @@ class FlatListBuilder final : public ValueWriter {
         }
         PyRef dict = checked(template_ != nullptr ? PyDict_Copy(template_) : PyDict_New());
         for (std::size_t i = 0; i < fields_; ++i) {
-            const Field& field = fields_values_[i];
-            if (field.is_null && template_ != nullptr) continue;  // as in the template
-            PyObject* value = field.is_null ? Py_None : field.text.get();
+            PyObject* value = fields_values_[i].value;
+            if (value == Py_None && template_ != nullptr) continue;  // as in the template
             if (PyDict_SetItem(dict.get(), cache_.keys[fields_keys_[i]], value) < 0)
                 throw PythonErrorSet{};
         }
@@ -349,6 +396,9 @@ class FlatListBuilder final : public ValueWriter {
     std::size_t fields_ = 0;
     std::array<Key, max_fields> fields_keys_{};
     std::array<Field, max_fields> fields_values_;
+    PyObject* inner_ = nullptr;  // a field's list being filled, owned by its field
+    Py_ssize_t inner_size_ = 0;
+    Py_ssize_t inner_filled_ = 0;
     PyObject* template_ = nullptr;  // the last shape's, owned by the cache
     std::vector<Key> template_keys_;
     std::unordered_map<std::string_view, PyRef> long_texts_;
@@ -359,6 +409,12 @@ class FlatListBuilder final : public ValueWriter {
 PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes) {
     FlatListBuilder builder(cache);
     write_array(builder, notes);
+    return builder.take();
+}
+
+PyRef problems_to_py(ValueCache& cache, const std::vector<Version7Problem>& problems) {
+    FlatListBuilder builder(cache);
+    write_array(builder, problems);
     return builder.take();
 }
 

@@ -39,6 +39,7 @@
 
 #include "convert.hpp"
 #include "pyref.hpp"
+#include "v7check.hpp"
 #include "value_writer.hpp"
 
 namespace lignor::python {
@@ -215,6 +216,10 @@ PyRef list_to_py(ValueCache& cache, const Values& values) {
 // (a sentence said of every record, a record's identifier in each of its
 // notes) is one `str` however long, and every dict a copy of one template.
 PyRef notes_to_py(ValueCache& cache, const std::vector<ConversionNote>& notes);
+
+// The problems of a version 7 check, made the same way: a check says one
+// message for every structure of a kind it finds wanting.
+PyRef problems_to_py(ValueCache& cache, const std::vector<Version7Problem>& problems);
 
 // What the module keeps for its life, made by its exec slot and released
 // by its `m_free`. CPython hands the state over zeroed, which both members

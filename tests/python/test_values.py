@@ -23,8 +23,18 @@ def assert_same(built, texts):
     assert built == loaded
     # dumps keeps key order and tells True from 1 and 1 from 1.0.
     assert json.dumps(built) == json.dumps(loaded)
-    # Built of atoms all the way down: nothing for the collector to walk.
-    assert not gc.is_tracked(built)
+    # Built of atoms all the way down: nothing for the collector to walk; and
+    # no dict or list (mutable) reached twice.
+    containers = list(nested_containers(built))
+    assert not any(gc.is_tracked(c) for c in containers)
+    assert len({id(c) for c in containers}) == len(containers)
+
+
+def nested_containers(value):
+    if isinstance(value, (dict, list)):
+        yield value
+        for item in value.values() if isinstance(value, dict) else value:
+            yield from nested_containers(item)
 
 
 def date_payloads(structures):
