@@ -149,3 +149,26 @@ def test_adds_on_threads_leave_one_whole_archive(lignor):
         assert sorted(archive.namelist()) == sorted(added[0] + added[1])
         for index, names in enumerate(added):
             assert all(archive.read(name) == payload[index] for name in names)
+
+
+def test_a_copy_edited_on_one_thread_leaves_its_original_converted_on_another(lignor, data):
+    # A converted document shares what the conversion left as it was with its
+    # original: edits of the copy and conversions of the original meet on the
+    # same pieces from two threads.
+    g = lignor.Gedcom.parse(data)
+    expected = converted(g.to_version7())
+    copy = g.to_version7()[0]
+    conversions = []
+
+    def edit_or_convert(index):
+        for n in range(30):
+            if index == 0:
+                copy.set_logical_value(f"@I{n}@", [1], f"short {n}")
+                copy.set_logical_value("@I0@", [0], f"Edited {n} /Doe/")
+            else:
+                conversions.append(converted(g.to_version7()))
+
+    assert run_threads(2, edit_or_convert) == [None, None]
+    assert all(result == expected for result in conversions)
+    assert g.to_text() == lignor.Gedcom.parse(data).to_text()
+    assert "Edited 29" in copy.to_text()
