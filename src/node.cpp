@@ -54,20 +54,37 @@ Node Node::with_value(std::string_view tag, std::string_view value) {
 Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
     if (line.xref || line.verbatim) {
-        rare_ = std::make_unique<Rare>();
-        rare_->xref = RareText(line.xref);
-        rare_->verbatim = RareText(line.verbatim);
+        Rare& fields = rare();
+        fields.xref = RareText(line.xref);
+        fields.verbatim = RareText(line.verbatim);
     }
 }
 
 // Without a known end of text, every field is copied exactly.
 Node::Node(const ParsedLine& line) : Node(line, nullptr) {}
 
-Node::Node(const Node& other)
+Node::Node(const Node& other) noexcept
     : tag_(other.tag_),
       value_(other.value_),
       children_(other.children_),
-      rare_(other.rare_ ? std::make_unique<Rare>(*other.rare_) : nullptr) {}
+      rare_(other.rare_ ? static_cast<Rare*>(storage::share(other.rare_)) : nullptr) {}
+
+Node::Node(Node&& other) noexcept
+    : tag_(std::move(other.tag_)),
+      value_(std::move(other.value_)),
+      children_(std::move(other.children_)),
+      rare_(std::exchange(other.rare_, nullptr)) {}
+
+Node& Node::operator=(Node&& other) noexcept {
+    if (this != &other) {
+        tag_ = std::move(other.tag_);
+        value_ = std::move(other.value_);
+        children_ = std::move(other.children_);
+        leave_rare();
+        rare_ = std::exchange(other.rare_, nullptr);
+    }
+    return *this;
+}
 
 Node& Node::operator=(const Node& other) {
     if (this != &other) {
@@ -78,12 +95,18 @@ Node& Node::operator=(const Node& other) {
 }
 
 Node::Rare& Node::rare() {
-    if (!rare_) rare_ = std::make_unique<Rare>();
+    if (rare_ == nullptr) {
+        rare_ = new (storage::allocate(sizeof(Rare))) Rare();
+    } else if (storage::is_shared(rare_)) {
+        Rare* own = new (storage::allocate(sizeof(Rare))) Rare(*rare_);
+        leave_rare();
+        rare_ = own;
+    }
     return *rare_;
 }
 
 void Node::drop_rare_if_empty() noexcept {
-    if (rare_ && rare_->empty()) rare_.reset();
+    if (rare_ && rare_->empty()) leave_rare();
 }
 
 void Node::push(Node child) {
@@ -131,9 +154,9 @@ void Node::set_value(std::optional<std::string_view> value) {
     value_.assign(value);
 }
 
-void Node::forget_verbatim() noexcept {
-    if (!rare_) return;
-    rare_->verbatim = RareText();
+void Node::forget_verbatim() {
+    if (!verbatim()) return;
+    rare().verbatim = RareText();
     drop_rare_if_empty();
 }
 

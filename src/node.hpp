@@ -139,11 +139,11 @@ class Node {
     // The same, for a line inside a text that ends at `text_end`.
     Node(const ParsedLine& line, const char* text_end);
 
-    Node(const Node& other);
-    Node(Node&&) noexcept = default;
+    Node(const Node& other) noexcept;
+    Node(Node&& other) noexcept;
     Node& operator=(const Node& other);
-    Node& operator=(Node&&) noexcept = default;
-    ~Node() = default;
+    Node& operator=(Node&& other) noexcept;
+    ~Node() { leave_rare(); }
 
     std::string_view tag() const noexcept { return tag_.view(); }
     std::optional<std::string_view> xref() const noexcept;
@@ -163,7 +163,7 @@ class Node {
     void set_value(std::optional<std::string_view> value);
     std::string logical_value() const;
     void set_logical_value(std::string_view text);
-    void forget_verbatim() noexcept;
+    void forget_verbatim();
 
     // Writes this node's line (at `depth`) and then its subtree, each line ending in LF.
     void render_into(std::uint16_t depth, std::string& out) const;
@@ -183,7 +183,8 @@ class Node {
     void adopt_children(NodeList&& children) noexcept { children_ = std::move(children); }
 
   private:
-    // Fields that most nodes lack live out of line: one pointer per node.
+    // Fields that most nodes lack live out of line: one pointer per node, to
+    // a storage piece that copies share until one of them changes it.
     struct Rare {
         RareText xref;
         RareText verbatim;
@@ -191,13 +192,21 @@ class Node {
     };
 
     Node() = default;
+    // The rare fields to change: made, or given storage of this node's own.
     Rare& rare();
     void drop_rare_if_empty() noexcept;
+    void leave_rare() noexcept {
+        if (rare_ != nullptr && storage::leave(rare_)) {
+            rare_->~Rare();
+            storage::release(rare_);
+        }
+        rare_ = nullptr;
+    }
 
     TagText tag_;
     ValueText value_;
     NodeList children_;
-    std::unique_ptr<Rare> rare_;
+    Rare* rare_ = nullptr;
 };
 
 // A document holds millions of nodes: their size is most of its memory.
