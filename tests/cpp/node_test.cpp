@@ -285,7 +285,7 @@ TEST(node, copies_are_deep) {
 // either outlives the other.
 TEST(node, copies_share_until_either_side_changes) {
     const string text =
-        "0 @I1@ INDI\n1 NAME a long name that lives on the heap /Surname/\n2 GIVN a\n"
+        "0 @I1@ INDI\n1 NAME a long name that lives on the heap /Surname/\n2  GIVN a\n"
         "1 BIRT\n2 DATE 1 JAN 1900\n2 PLAC a place name long enough for the heap\n"
         "1 NOTE first\n2 CONT second\n";
     const std::vector<std::function<void(Node&)>> edits = {
@@ -298,6 +298,7 @@ TEST(node, copies_share_until_either_side_changes) {
         },
         [](Node& r) { std::reverse(r.children_mut().begin(), r.children_mut().end()); },
         [](Node& r) { r.children_mut().clear(); },
+        [](Node& r) { r.children_mut()[0].children_mut()[0].set_value("b"); },  // a verbatim line
     };
     for (std::size_t index = 0; index < edits.size(); ++index) {
         for (const bool edit_the_copy : {true, false}) {
