@@ -3,6 +3,8 @@
 //
 //     /usr/bin/time -v ./parse_rss file.ged          (see "Maximum resident set size")
 //     ./parse_rss file.ged --write out.ged            (also writes the document's to_bytes)
+//     ./parse_rss file.ged --convert                  (resident memory a parse adds, and what
+//                                                       its conversion to 7.0 adds, notes freed)
 //
 // The file's bytes stay in memory for the whole read, as they do for any
 // caller of Document::from_bytes, so the peak includes them.
@@ -11,8 +13,14 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "convert.hpp"
 #include "document.hpp"
+
+#if defined(__linux__)
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -37,12 +45,38 @@ bool write_file(const char* path, std::string_view bytes) {
     return static_cast<bool>(stream);
 }
 
+// Resident bytes of this process now (0 where the system does not say).
+double resident_bytes() {
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * 4096.0;
+}
+
+// What the converted document holds beyond the original: converted, its
+// notes dropped and the heap's free memory handed back, then measured.
+void report_conversion(const lignor::Document& document, double before_parse, double after_parse) {
+    lignor::Conversion conversion = lignor::to_version_7_with(document, {});
+    std::vector<lignor::ConversionNote>().swap(conversion.notes);
+#if defined(__linux__)
+    malloc_trim(0);
+#endif
+    const double parse = after_parse - before_parse;
+    const double converted = resident_bytes() - after_parse;
+    std::printf("parse added %.1f MiB; the converted document adds %.1f MiB (%.2f of the parse)\n",
+                parse / 1048576.0, converted / 1048576.0, converted / parse);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool write = argc == 4 && std::string_view(argv[2]) == "--write";
-    if (argc != 2 && !write) {
-        std::fprintf(stderr, "usage: %s FILE [--write OUTPUT]\n", argv[0]);
+    const bool convert = argc == 3 && std::string_view(argv[2]) == "--convert";
+    if (argc != 2 && !write && !convert) {
+        std::fprintf(stderr, "usage: %s FILE [--write OUTPUT | --convert]\n", argv[0]);
         return 2;
     }
     std::string bytes;
@@ -50,9 +84,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: cannot read the file\n", argv[1]);
         return 1;
     }
+    const double before_parse = resident_bytes();
     const Clock::time_point start = Clock::now();
     auto loaded = lignor::Document::from_bytes(bytes);
     const double parse_seconds = seconds_since(start);
+    const double after_parse = resident_bytes();
     if (!loaded) {
         std::fprintf(stderr, "%s: %s\n", argv[1], loaded.error().display().c_str());
         return 1;
@@ -61,6 +97,7 @@ int main(int argc, char** argv) {
                 loaded->document.records.size(), bytes.size(), parse_seconds,
                 static_cast<double>(bytes.size()) / 1e6 / parse_seconds);
     std::printf("%s\n", loaded->report.summary().c_str());
+    if (convert) report_conversion(loaded->document, before_parse, after_parse);
     if (write && !write_file(argv[3], loaded->document.to_bytes())) {
         std::fprintf(stderr, "%s: cannot write the file\n", argv[3]);
         return 1;
