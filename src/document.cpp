@@ -93,6 +93,11 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     std::optional<GedcomError> nesting_error;
     std::uint64_t lines_read = 0;
     std::uint64_t bytes_written = 0;  // as to_text writes them back: each line and an LF
+    // Room for as many records as the text could hold at 32 bytes each, so
+    // that the list never moves: pages it never writes are never touched,
+    // where each move would leave the old list behind in the heap.
+    document.records.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(text.size() / 32 + 16, limits.max_records)));
     LineCutter cutter(text);
     std::string_view line;
     ParsedLine parsed;
