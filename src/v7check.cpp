@@ -505,17 +505,6 @@ class IdentifierIndex {
         return slot == nullptr ? Found{} : Found{slot->record, types_[slot->record - 1]};
     }
 
-    void prefetch(std::string_view xref) const noexcept {
-        if (const auto number = numbered(xref)) {
-            if (const Dense* dense = dense_of(number->first)) {
-                if (number->second < dense->records.size())
-                    __builtin_prefetch(&dense->records[number->second]);
-                return;
-            }
-        }
-        if (!slots_.empty()) __builtin_prefetch(&slots_[hash(xref) & (slots_.size() - 1)]);
-    }
-
   private:
     struct Numbered {
         std::uint32_t prefix;
@@ -735,14 +724,6 @@ class Checker {
         duplicates_ = identifiers_.finish(records_);
     }
 
-    // Asks for the entry a pointer payload of `node` will be looked up in,
-    // so that the fetch overlaps the rest of the node's checks.
-    void prefetch_target(const Node& node) const noexcept {
-        const auto value = node.value();
-        if (value && value->size() >= 3 && value->front() == '@' && value->back() == '@')
-            identifiers_.prefetch(*value);
-    }
-
     // ----- problems
 
     void add_at(std::uint64_t line, std::optional<std::string> record, StructurePath path,
@@ -804,7 +785,6 @@ class Checker {
     }
 
     void visit(const Node& node, std::size_t depth, std::size_t index) {
-        prefetch_target(node);
         close_to(depth);
         ++line_;
         if (depth == 0) {
