@@ -202,7 +202,6 @@ class ArchiveWriterState {
 
   private:
     struct LocalHeader;
-    struct CentralRecord;
 
     Result<std::string> admit(std::string_view name, std::uint64_t size) const;
     Status check_extractable(std::string_view name, const std::string& key,
@@ -217,8 +216,9 @@ class ArchiveWriterState {
                                  std::uint64_t header_start, std::uint64_t entry_length);
     Status take_back(ArchiveSink& sink, std::uint64_t header_start, std::uint64_t offset,
                      GedcomError error);
-    void append_central_record(const CentralRecord& record);
-    void complete_entry(const CentralRecord& record, std::string key);
+    // The central record says what the local header says, with the entry's offset.
+    void append_central_record(const LocalHeader& entry, std::uint64_t offset);
+    void complete_entry(const LocalHeader& entry, std::uint64_t offset, std::string key);
     Status fail(GedcomError error);
 
     ArchiveLimits limits_;

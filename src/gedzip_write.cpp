@@ -191,15 +191,6 @@ struct ArchiveWriterState::LocalHeader {
     bool zip64 = false;
 };
 
-struct ArchiveWriterState::CentralRecord {
-    std::string_view name;
-    std::uint16_t method = method_stored;
-    std::uint32_t crc = 0;
-    std::uint64_t compressed = 0;
-    std::uint64_t uncompressed = 0;
-    std::uint64_t offset = 0;
-};
-
 Status ArchiveWriterState::fail(GedcomError error) {
     failed_ = true;
     return error;
@@ -297,8 +288,8 @@ Status ArchiveWriterState::write_local_header(ArchiveSink& sink, const LocalHead
     return write_all(sink, bytes);
 }
 
-void ArchiveWriterState::append_central_record(const CentralRecord& record) {
-    const std::string extra = zip64_extra(record.uncompressed, record.compressed, record.offset);
+void ArchiveWriterState::append_central_record(const LocalHeader& record, std::uint64_t offset) {
+    const std::string extra = zip64_extra(record.uncompressed, record.compressed, offset);
     const std::uint16_t version = extra.empty() ? 20 : 45;
     std::string& out = central_directory_;
     put32(out, central_signature);
@@ -317,13 +308,14 @@ void ArchiveWriterState::append_central_record(const CentralRecord& record) {
     put16(out, 0);                                      // disk number start
     put16(out, 0);                                      // internal attributes
     put32(out, record.name.ends_with('/') ? 0x10 : 0);  // the MS-DOS directory bit
-    put32(out, field32(record.offset));
+    put32(out, field32(offset));
     out.append(record.name);
     out.append(extra);
 }
 
-void ArchiveWriterState::complete_entry(const CentralRecord& record, std::string key) {
-    append_central_record(record);
+void ArchiveWriterState::complete_entry(const LocalHeader& record, std::uint64_t offset,
+                                        std::string key) {
+    append_central_record(record, offset);
     for_each_parent(record.name, [&](std::string_view parent) {
         parent_folders_.insert(written_path_key(parent));
     });
@@ -362,8 +354,7 @@ Status ArchiveWriterState::add(ArchiveSink& sink, std::string_view name, std::st
                              data.size(), local_zip64_sizes(payload.size(), data.size())};
     if (Status done = write_local_header(sink, header); !done) return done;
     if (Status done = write_all(sink, payload); !done) return done;
-    complete_entry({name, method, crc, payload.size(), data.size(), offset},
-                   std::move(key).value());
+    complete_entry(header, offset, std::move(key).value());
     return ok();
 }
 
@@ -501,8 +492,7 @@ Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string
         return take_back(sink, start.count, offset, std::move(plausible).take_error());
     if (Status done = complete_local_header(sink, header, start.count, written_ - offset); !done)
         return done;
-    complete_entry({name, header.method, header.crc, header.compressed, declared, offset},
-                   std::move(key).value());
+    complete_entry(header, offset, std::move(key).value());
     return ok();
 }
 
