@@ -71,16 +71,18 @@ struct Words {
     std::array<std::string_view, N> words{};
     std::size_t count = 0;
 
+    // A plain loop rather than find(): payloads are short, and a library
+    // search per word costs more than the scan.
     bool split(std::string_view text) noexcept {
         count = 0;
-        while (true) {
-            const std::size_t space = text.find(' ');
-            const std::string_view word = text.substr(0, space);
-            if (word.empty() || count == N) return false;
-            words[count++] = word;
-            if (space == std::string_view::npos) return true;
-            text.remove_prefix(space + 1);
+        std::size_t start = 0;
+        for (std::size_t at = 0; at <= text.size(); ++at) {
+            if (at < text.size() && text[at] != ' ') continue;
+            if (at == start || count == N) return false;
+            words[count++] = text.substr(start, at - start);
+            start = at + 1;
         }
+        return true;
     }
     std::span<const std::string_view> all() const noexcept { return {words.data(), count}; }
 };
@@ -496,9 +498,8 @@ class IdentifierIndex {
     Found find(std::string_view xref) const noexcept {
         if (const auto number = numbered(xref)) {
             if (const Dense* dense = dense_of(number->first)) {
-                const std::uint32_t at =
-                    number->second < dense->records.size() ? dense->records[number->second] : 0;
-                return at == 0 ? Found{} : Found{at, types_[at - 1]};
+                return number->second < dense->records.size() ? dense->records[number->second]
+                                                              : Found{};
             }
         }
         const Slot* slot = slot_of(xref);
@@ -513,7 +514,7 @@ class IdentifierIndex {
     };
     struct Dense {
         std::uint32_t prefix;
-        std::vector<std::uint32_t> records;  // by number: position + 1, or 0
+        std::vector<Found> records;  // by number
     };
     struct Slot {
         static constexpr std::uint8_t elsewhere = UINT8_MAX;
@@ -571,14 +572,14 @@ class IdentifierIndex {
                 for (auto each = first; each != last; ++each) others_.push_back(each->position);
             } else {
                 Dense& dense = dense_.emplace_back(Dense{first->prefix, {}});
-                dense.records.assign(most + std::size_t{1}, 0);
+                dense.records.assign(most + std::size_t{1}, Found{});
                 // Positions ascend within a prefix: the first holder comes first.
                 for (auto each = first; each != last; ++each) {
-                    std::uint32_t& entry = dense.records[each->number];
-                    if (entry == 0) {
-                        entry = each->position + 1;
+                    Found& entry = dense.records[each->number];
+                    if (entry.record == 0) {
+                        entry = {each->position + 1, types_[each->position]};
                     } else {
-                        duplicates.emplace_back(each->position, entry - 1);
+                        duplicates.emplace_back(each->position, entry.record - 1);
                     }
                 }
             }
@@ -647,10 +648,18 @@ class IdentifierIndex {
 class Checker {
   public:
     explicit Checker(const Document& document)
-        : records_(document.records), rows_(v7table::rows()), types_(v7table::types()) {
+        : records_(document.records),
+          index_(v7table::row_index()),
+          rows_(v7table::rows()),
+          types_(v7table::types()) {
         read_declarations(document);
         index_identifiers();
         version_type_ = v7table::type_named("GEDC-VERS");
+        // Room for a problem every other record, so that the list seldom
+        // moves: each move copies every problem into fresh memory, whose
+        // pages cost a fault and their clearing, while room never written
+        // costs address space only.
+        problems_.reserve(records_.size() / 2);
     }
 
     std::vector<Version7Problem> run() {
@@ -717,7 +726,9 @@ class Checker {
     // an identifier already taken into duplicates_, with the first.
     void index_identifiers() {
         identifiers_.reserve(records_.size());
+        constexpr std::size_t ahead = 8;
         for (std::uint32_t at = 0; at < records_.size(); ++at) {
+            if (at + ahead < records_.size()) records_[at + ahead].prefetch_xref();
             if (const auto xref = records_[at].xref())
                 identifiers_.add(*xref, at, record_type(records_[at]));
         }
@@ -817,7 +828,7 @@ class Checker {
             return;
         }
         const std::uint32_t row =
-            parent == nullptr ? v7table::record_row(tag) : v7table::child_row(parent->row, tag);
+            parent == nullptr ? index_.record(tag) : index_.child(parent->row, tag);
         if (row == v7table::no_row) {
             check_tag(tag, depth);
             add(depth, Kind::UndefinedStructure,
@@ -833,8 +844,7 @@ class Checker {
         if (parent != nullptr && facts_row.slot != v7table::no_type) {
             Frame& above = frames_[depth - 1];
             const std::uint32_t count = ++counts_[above.counts_at + facts_row.slot];
-            const std::uint8_t most = types_[rows_[above.row].type].limits[facts_row.slot].most;
-            if (most != 0 && count > most) above.excess = true;
+            if (facts_row.most != 0 && count > facts_row.most) above.excess = true;
         }
         frame.row = row;
         const TypeFacts& facts = types_[facts_row.type];
@@ -1040,32 +1050,32 @@ class Checker {
     void check_pointer(std::size_t depth, const TypeFacts& facts,
                        std::optional<std::string_view> payload) {
         const std::string_view tag = frames_[depth].tag;
-        const std::string_view wanted = record_tag(types_[facts.target].type);
+        const auto wanted = [&] { return std::string(record_tag(types_[facts.target].type)); };
         if (!payload) {
-            missing(depth, "a pointer to a " + std::string(wanted) + " record (or @VOID@)");
+            missing(depth, "a pointer to a " + wanted() + " record (or @VOID@)");
             return;
         }
         if (*payload == "@VOID@") return;
         if (!is_xref_form(*payload)) {
             add(depth, Kind::Payload,
                 std::string(tag) + " payload " + shown(*payload) +
-                    " is not a pointer; version 7 expects \"@XREF@\" naming a " +
-                    std::string(wanted) + " record, or \"@VOID@\"");
+                    " is not a pointer; version 7 expects \"@XREF@\" naming a " + wanted() +
+                    " record, or \"@VOID@\"");
             return;
         }
         const IdentifierIndex::Found found = identifiers_.find(*payload);
         if (found.record == 0) {
             add(depth, Kind::NoSuchRecord,
                 std::string(tag) + " points to " + std::string(*payload) +
-                    ", but no record has that identifier; point to an existing " +
-                    std::string(wanted) + " record or write @VOID@");
+                    ", but no record has that identifier; point to an existing " + wanted() +
+                    " record or write @VOID@");
             return;
         }
         if (found.type == facts.target || found.type == extension_record) return;
         add(depth, Kind::PointerType,
             std::string(tag) + " points to " + std::string(*payload) + ", a " +
                 std::string(records_[found.record - 1].tag()) +
-                " record, but version 7 expects a " + std::string(wanted) + " record here");
+                " record, but version 7 expects a " + wanted() + " record here");
     }
 
     // The type of a record for pointers: its standard type, the standard
@@ -1091,6 +1101,7 @@ class Checker {
     using Declared = std::pair<std::string_view, std::string_view>;
 
     const std::vector<Node>& records_;
+    const v7table::RowIndex& index_;
     std::span<const v7table::Row> rows_;
     std::span<const TypeFacts> types_;
     std::vector<Declared> declared_;  // HEAD.SCHMA.TAG: tag and URI, sorted

@@ -26,27 +26,30 @@ bool is_extension_tag(std::string_view tag) noexcept {
     return tag.starts_with('_');
 }
 
-// The standard's table as one hash table from (type of the parent, tag) to
-// the row, built once: a walk over a large file asks millions of times, and
-// one probe is far cheaper than a search through the parent's rows.
-class TypeTree {
+// The standard's table, built once: the row index, and the facts of each
+// structure type.
+class TypeTree : public v7table::RowIndex {
   public:
     TypeTree() {
+        keys_ = key_slots_.data();
+        rows_ = row_slots_.data();
+        mask_ = slot_count - 1;
         const auto id_of = [&](std::string_view type) {
             return type_ids_.emplace(type, static_cast<std::uint16_t>(type_ids_.size()))
                 .first->second;
         };
-        row_types_.reserve(substructures.size());
-        for (const Substructure& row : substructures) row_types_.push_back(id_of(row.type));
+        row_type_ids_.reserve(substructures.size());
+        for (const Substructure& row : substructures) row_type_ids_.push_back(id_of(row.type));
         for (std::size_t row = 0; row < substructures.size(); ++row) {
             const std::uint64_t key =
                 key_of(id_of(substructures[row].parent), substructures[row].tag);
             if (key == 0) throw InternalFailure("a standard tag longer than the table's keys");
             std::size_t at = home(key);
-            while (keys_[at] != 0) at = (at + 1) & (slot_count - 1);
-            keys_[at] = key;
-            rows_[at] = static_cast<std::uint16_t>(row);
+            while (key_slots_[at] != 0) at = (at + 1) & mask_;
+            key_slots_[at] = key;
+            row_slots_[at] = static_cast<std::uint16_t>(row);
         }
+        row_types_ = row_type_ids_.data();
         add_facts();
     }
 
@@ -57,14 +60,6 @@ class TypeTree {
     std::uint16_t type_named(std::string_view type) const noexcept {
         const auto found = type_ids_.find(type);
         return found == type_ids_.end() ? v7table::no_type : found->second;
-    }
-
-    // The row of a record tagged `tag`, or `none`.
-    std::uint32_t record(std::string_view tag) const noexcept { return find(key_of(0, tag)); }
-
-    // The row of `tag` under a structure of row `parent`, or `none`.
-    std::uint32_t child(std::uint32_t parent, std::string_view tag) const noexcept {
-        return find(key_of(row_types_[parent], tag));
     }
 
     // The row of `tag` under a structure of type `parent` ("" for a record),
@@ -79,28 +74,6 @@ class TypeTree {
   private:
     // A power of two, at least twice the rows, so that probes stay short.
     static constexpr std::size_t slot_count = std::bit_ceil(substructures.size() * 2);
-    static constexpr std::size_t tag_bytes = 6;  // the longest standard tag (PHRASE)
-
-    // The parent's type and a tag of up to six bytes as one number, which is
-    // never 0; 0 for a longer or empty tag, which the table has none of.
-    static std::uint64_t key_of(std::uint16_t parent_type, std::string_view tag) noexcept {
-        if (tag.empty() || tag.size() > tag_bytes) return 0;
-        std::uint64_t key = parent_type;
-        for (const char c : tag) key = key << 8 | static_cast<unsigned char>(c);
-        return key << 8 * (tag_bytes - tag.size()) | std::uint64_t{tag.size()} << 61;
-    }
-
-    static std::size_t home(std::uint64_t key) noexcept {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & (slot_count - 1);
-    }
-
-    std::uint32_t find(std::uint64_t key) const noexcept {
-        if (key == 0) return none;
-        for (std::size_t at = home(key); keys_[at] != 0; at = (at + 1) & (slot_count - 1)) {
-            if (keys_[at] == key) return rows_[at];
-        }
-        return none;
-    }
 
     void add_facts() {
         facts_.resize(type_ids_.size());
@@ -158,8 +131,14 @@ class TypeTree {
                 first_required, required_.size() - first_required);
             first = last;
         }
-        for (std::size_t row = 0; row < substructures.size(); ++row)
-            rows_by_number_.push_back({row_types_[row], row_slots[row]});
+        for (std::size_t row = 0; row < substructures.size(); ++row) {
+            const std::uint16_t slot = row_slots[row];
+            const std::uint8_t most =
+                slot == v7table::no_type
+                    ? 0
+                    : facts_.at(type_named(substructures[row].parent)).limits[slot].most;
+            rows_by_number_.push_back({row_types_[row], slot, most});
+        }
     }
 
     static v7table::Payload payload_of(std::string_view payload) {
@@ -192,15 +171,15 @@ class TypeTree {
     }
 
     std::map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
-    std::vector<std::uint16_t> row_types_;  // the type id of each row's own type
+    std::vector<std::uint16_t> row_type_ids_;  // the type id of each row's own type
     std::vector<v7table::Row> rows_by_number_;
     std::vector<v7table::TypeFacts> facts_;  // by type id
     std::vector<std::string_view> values_;
     std::vector<v7table::ChildLimit> limits_;
     std::vector<std::uint16_t> required_;
     // Small enough to stay in the fastest cache: 8 bytes a slot and the row apart.
-    std::array<std::uint64_t, slot_count> keys_{};
-    std::array<std::uint16_t, slot_count> rows_{};
+    std::array<std::uint64_t, slot_count> key_slots_{};
+    std::array<std::uint16_t, slot_count> row_slots_{};
 };
 
 const TypeTree& type_tree() {
@@ -212,11 +191,8 @@ const TypeTree& type_tree() {
 
 namespace v7table {
 
-std::uint32_t record_row(std::string_view tag) noexcept {
-    return type_tree().record(tag);
-}
-std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept {
-    return type_tree().child(parent, tag);
+const RowIndex& row_index() noexcept {
+    return type_tree();
 }
 std::span<const Row> rows() noexcept {
     return type_tree().rows();

@@ -74,17 +74,69 @@ struct TypeFacts {
     std::span<const std::uint16_t> required;   // the indices of `limits` with `least` > 0
 };
 
-// One row of the substructure table: its structure type's number, and the
-// index of that type in its parent type's `limits` (no_type when none).
+// One row of the substructure table: its structure type's number, the
+// index of that type in its parent type's `limits` (no_type when none), and
+// the most its parent may have of it (0 for many, or when it has no slot).
 struct Row {
     std::uint16_t type;
     std::uint16_t slot;
+    std::uint8_t most;
 };
 
+// The substructure table as one open-addressed hash from (type of the parent,
+// tag) to the row. Its lookups are inline: a walk over a large file asks
+// millions of times, and one probe of a table that stays in the fastest
+// cache costs less than a call.
+class RowIndex {
+  public:
+    // The row of a record tagged `tag`, or no_row.
+    std::uint32_t record(std::string_view tag) const noexcept { return find(key_of(0, tag)); }
+    // The row of `tag` under a structure of row `parent`, or no_row.
+    std::uint32_t child(std::uint32_t parent, std::string_view tag) const noexcept {
+        return find(key_of(row_types_[parent], tag));
+    }
+
+    static constexpr std::size_t tag_bytes = 6;  // the longest standard tag (PHRASE)
+
+    // The parent's type and a tag of up to six bytes as one number, which is
+    // never 0; 0 for a longer or empty tag, which the table has none of.
+    static std::uint64_t key_of(std::uint16_t parent_type, std::string_view tag) noexcept {
+        if (tag.empty() || tag.size() > tag_bytes) return 0;
+        std::uint64_t key = parent_type;
+        for (const char c : tag) key = key << 8 | static_cast<unsigned char>(c);
+        return key << 8 * (tag_bytes - tag.size()) | std::uint64_t{tag.size()} << 61;
+    }
+
+    std::size_t home(std::uint64_t key) const noexcept {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & mask_;
+    }
+
+  protected:
+    std::uint32_t find(std::uint64_t key) const noexcept {
+        if (key == 0) return no_row;
+        for (std::size_t at = home(key); keys_[at] != 0; at = (at + 1) & mask_) {
+            if (keys_[at] == key) return rows_[at];
+        }
+        return no_row;
+    }
+
+    const std::uint64_t* keys_ = nullptr;       // 0 for an empty slot
+    const std::uint16_t* rows_ = nullptr;       // the row of each filled slot
+    const std::uint16_t* row_types_ = nullptr;  // the type of each row's structure
+    std::size_t mask_ = 0;                      // the slot count less one, a power of two
+};
+
+// The one index, built on first use.
+const RowIndex& row_index() noexcept;
+
 // The row of a record tagged `tag`, or no_row.
-std::uint32_t record_row(std::string_view tag) noexcept;
+inline std::uint32_t record_row(std::string_view tag) noexcept {
+    return row_index().record(tag);
+}
 // The row of `tag` under a structure of row `parent`, or no_row.
-std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept;
+inline std::uint32_t child_row(std::uint32_t parent, std::string_view tag) noexcept {
+    return row_index().child(parent, tag);
+}
 // Every row by number, and the facts of every structure type by number.
 std::span<const Row> rows() noexcept;
 std::span<const TypeFacts> types() noexcept;
