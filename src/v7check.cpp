@@ -478,10 +478,12 @@ class IdentifierIndex {
     void add(std::string_view xref, std::uint32_t position, std::uint16_t type) {
         types_[position] = type;
         if (const auto number = numbered(xref)) {
-            numbered_.push_back({number->first, number->second, position});
-        } else {
-            others_.push_back(position);
+            if (Numbered* group = group_of(number->first)) {
+                group->members.push_back({number->second, position});
+                return;
+            }
         }
+        others_.push_back(position);
     }
 
     // Builds the look-ups once every record is added; returns each later
@@ -507,11 +509,18 @@ class IdentifierIndex {
     }
 
   private:
+    // The numbered identifiers of one prefix, in record order.
     struct Numbered {
+        struct Member {
+            std::uint32_t number;
+            std::uint32_t position;
+        };
         std::uint32_t prefix;
-        std::uint32_t number;
-        std::uint32_t position;
+        std::vector<Member> members;
     };
+    // A file uses a handful of prefixes; the identifiers of any beyond
+    // these go to the table.
+    static constexpr std::size_t most_prefixes = 16;
     struct Dense {
         std::uint32_t prefix;
         std::vector<Found> records;  // by number
@@ -549,6 +558,19 @@ class IdentifierIndex {
         return std::pair{prefix, number};
     }
 
+    // The group of `prefix`, made when there is room for one more; the
+    // previous identifier's group is tried first, since records of one kind
+    // tend to follow one another.
+    Numbered* group_of(std::uint32_t prefix) {
+        if (last_group_ < numbered_.size() && numbered_[last_group_].prefix == prefix)
+            return &numbered_[last_group_];
+        const auto found = std::ranges::find(numbered_, prefix, &Numbered::prefix);
+        if (found == numbered_.end() && numbered_.size() == most_prefixes) return nullptr;
+        last_group_ = static_cast<std::size_t>(found - numbered_.begin());
+        if (found == numbered_.end()) numbered_.push_back({prefix, {}});
+        return &numbered_[last_group_];
+    }
+
     const Dense* dense_of(std::uint32_t prefix) const noexcept {
         for (const Dense& dense : dense_)
             if (dense.prefix == prefix) return &dense;
@@ -558,32 +580,24 @@ class IdentifierIndex {
     // One array per prefix whose numbers are dense enough to pay for it; the
     // identifiers of any other prefix join the table.
     void build_dense(std::vector<std::pair<std::uint32_t, std::uint32_t>>& duplicates) {
-        std::ranges::stable_sort(numbered_, {}, &Numbered::prefix);
-        for (auto first = numbered_.begin(); first != numbered_.end();) {
-            const auto last = std::find_if(first, numbered_.end(), [&](const Numbered& each) {
-                return each.prefix != first->prefix;
-            });
-            const auto count = static_cast<std::size_t>(last - first);
+        for (const Numbered& group : numbered_) {
             const std::uint32_t most =
-                std::max_element(first, last, [](const auto& a, const auto& b) {
-                    return a.number < b.number;
-                })->number;
-            if (most > 4 * count + 64) {
-                for (auto each = first; each != last; ++each) others_.push_back(each->position);
-            } else {
-                Dense& dense = dense_.emplace_back(Dense{first->prefix, {}});
-                dense.records.assign(most + std::size_t{1}, Found{});
-                // Positions ascend within a prefix: the first holder comes first.
-                for (auto each = first; each != last; ++each) {
-                    Found& entry = dense.records[each->number];
-                    if (entry.record == 0) {
-                        entry = {each->position + 1, types_[each->position]};
-                    } else {
-                        duplicates.emplace_back(each->position, entry.record - 1);
-                    }
+                std::ranges::max(group.members, {}, &Numbered::Member::number).number;
+            if (most > 4 * group.members.size() + 64) {
+                for (const Numbered::Member& each : group.members) others_.push_back(each.position);
+                continue;
+            }
+            Dense& dense = dense_.emplace_back(Dense{group.prefix, {}});
+            dense.records.assign(most + std::size_t{1}, Found{});
+            // Positions ascend within a prefix: the first holder comes first.
+            for (const Numbered::Member& each : group.members) {
+                Found& entry = dense.records[each.number];
+                if (entry.record == 0) {
+                    entry = {each.position + 1, types_[each.position]};
+                } else {
+                    duplicates.emplace_back(each.position, entry.record - 1);
                 }
             }
-            first = last;
         }
         numbered_ = {};
     }
@@ -636,8 +650,9 @@ class IdentifierIndex {
     }
 
     const std::vector<Node>* records_ = nullptr;
-    std::vector<std::uint16_t> types_;   // by record position
-    std::vector<Numbered> numbered_;     // while adding
+    std::vector<std::uint16_t> types_;  // by record position
+    std::vector<Numbered> numbered_;    // by prefix, while adding
+    std::size_t last_group_ = 0;
     std::vector<std::uint32_t> others_;  // positions, while adding
     std::vector<Dense> dense_;
     std::vector<Slot> slots_;
@@ -694,8 +709,9 @@ class Checker {
         std::uint64_t line = 0;
         std::size_t index = 0;  // among its parent's substructures
         std::string_view tag;
-        bool continued = false;  // a CONT line has been met under it
-        bool excess = false;     // some child type has more than its most
+        bool continued = false;    // a CONT line has been met under it
+        bool excess = false;       // some child type has more than its most
+        std::uint32_t opened = 0;  // its number among structures opened, for its counts
     };
 
     // ----- before the walk
@@ -784,7 +800,7 @@ class Checker {
     void check_count(std::size_t depth, const TypeFacts& facts, std::size_t slot) {
         const Frame& frame = frames_[depth];
         const v7table::ChildLimit& limit = facts.limits[slot];
-        const std::uint32_t count = counts_[frame.counts_at + slot];
+        const std::uint32_t count = count_at(frame, slot);
         if (count >= limit.least && (limit.most == 0 || count <= limit.most)) return;
         const std::string expected =
             limit.most == limit.least ? "exactly " + std::to_string(limit.least)
@@ -843,15 +859,16 @@ class Checker {
         const v7table::Row& facts_row = rows_[row];
         if (parent != nullptr && facts_row.slot != v7table::no_type) {
             Frame& above = frames_[depth - 1];
-            const std::uint32_t count = ++counts_[above.counts_at + facts_row.slot];
+            Count& entry = counts_[above.counts_at + facts_row.slot];
+            if (entry.opened != above.opened) entry = {above.opened, 0};
+            const std::uint32_t count = ++entry.count;
             if (facts_row.most != 0 && count > facts_row.most) above.excess = true;
         }
         frame.row = row;
         const TypeFacts& facts = types_[facts_row.type];
         const std::size_t counts_end = counts_end_ + facts.limits.size();
         if (counts_.size() < counts_end) counts_.resize(counts_end);
-        std::fill(counts_.begin() + counts_end_,
-                  counts_.begin() + static_cast<std::ptrdiff_t>(counts_end), 0U);
+        frame.opened = next_opened();
         counts_end_ = static_cast<std::uint32_t>(counts_end);
         if (node.children().empty()) check_payload(node, depth, facts);
         if (facts_row.type == version_type_) check_version(node, depth);
@@ -1112,8 +1129,29 @@ class Checker {
 
     std::vector<Frame> frames_;
     std::size_t open_ = 0;
-    std::vector<std::uint32_t> counts_;  // of the open structures' children, grown only
+    // How many children of each type the open structures have. An entry
+    // counts for the structure whose number it holds, and is 0 for any
+    // other: a structure opened starts with all its counts at 0 without
+    // clearing them, which at every structure cost more than the rest of
+    // its visit.
+    struct Count {
+        std::uint32_t opened = 0;
+        std::uint32_t count = 0;
+    };
+    std::uint32_t count_at(const Frame& frame, std::size_t slot) const noexcept {
+        const Count& entry = counts_[frame.counts_at + slot];
+        return entry.opened == frame.opened ? entry.count : 0;
+    }
+    std::uint32_t next_opened() noexcept {
+        if (++opened_ == 0) {  // numbers run out after 2^32 structures: start afresh
+            std::ranges::fill(counts_, Count{});
+            opened_ = 1;
+        }
+        return opened_;
+    }
+    std::vector<Count> counts_;  // grown only
     std::uint32_t counts_end_ = 0;
+    std::uint32_t opened_ = 0;
     std::string joined_;
     std::uint64_t line_ = 0;
     std::uint64_t last_record_line_ = 0;
