@@ -145,6 +145,28 @@ struct SlabScope::Cutter {
         end = static_cast<char*>(memory) + bytes;
     }
 
+    // Called when the scope ends: the pages of the last slab past its last
+    // piece go back to the system, as nothing more will be cut from it. The
+    // largest slabs are populated whole when made, so most of one may be
+    // resident and never written.
+    void finish_last() noexcept {
+        if (slab) trim_tail();
+        finish();
+    }
+
+    void trim_tail() noexcept {
+#if defined(__linux__)
+        constexpr std::uintptr_t page = 4096;
+        const auto start = reinterpret_cast<std::uintptr_t>(slab);
+        const std::uintptr_t kept =
+            ((reinterpret_cast<std::uintptr_t>(next) + page - 1) & ~(page - 1)) - start;
+        if (kept < slab->bytes) {
+            munmap(reinterpret_cast<void*>(start + kept), slab->bytes - kept);
+            slab->bytes = kept;
+        }
+#endif
+    }
+
     void finish() noexcept {
         if (slab) drop(slab, cutting_bias - cut_count);
         slab = nullptr;
@@ -204,7 +226,7 @@ SlabScope::SlabScope() : cutter_(new Cutter()), outer_(active) {
 
 SlabScope::~SlabScope() {
     active = outer_;
-    cutter_->finish();
+    cutter_->finish_last();
     delete cutter_;
 }
 
