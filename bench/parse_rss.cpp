@@ -4,7 +4,8 @@
 //     /usr/bin/time -v ./parse_rss file.ged          (see "Maximum resident set size")
 //     ./parse_rss file.ged --write out.ged            (also writes the document's to_bytes)
 //     ./parse_rss file.ged --convert                  (resident memory a parse adds, and what
-//                                                       its conversion to 7.0 adds, notes freed)
+//                                                       its conversion to 7.0 adds, notes freed;
+//                                                       all of it and the anonymous part alone)
 //
 // The file's bytes stay in memory for the whole read, as they do for any
 // caller of Document::from_bytes, so the peak includes them.
@@ -45,29 +46,51 @@ bool write_file(const char* path, std::string_view bytes) {
     return static_cast<bool>(stream);
 }
 
-// Resident bytes of this process now (0 where the system does not say).
-double resident_bytes() {
+// Resident bytes of this process now, all of them and the anonymous ones
+// alone (0 where the system does not say). The difference is pages of files,
+// mostly the library's code as a first call pages it in: a small file's read
+// counts several hundred KiB of them, which are not the document's.
+struct Resident {
+    double all = 0;
+    double anonymous = 0;
+};
+
+Resident resident_bytes() {
     long pages = 0;
     long resident = 0;
+    long file_backed = 0;
     if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        if (std::fscanf(statm, "%ld %ld %ld", &pages, &resident, &file_backed) != 3) resident = 0;
         std::fclose(statm);
     }
-    return static_cast<double>(resident) * 4096.0;
+    if (resident == 0) return {};
+    return {static_cast<double>(resident) * 4096.0,
+            static_cast<double>(resident - file_backed) * 4096.0};
 }
 
 // What the converted document holds beyond the original: converted, its
 // notes dropped and the heap's free memory handed back, then measured.
-void report_conversion(const lignor::Document& document, double before_parse, double after_parse) {
+void report_conversion(const lignor::Document& document, std::size_t file_bytes,
+                       Resident before_parse, Resident after_parse) {
     lignor::Conversion conversion = lignor::to_version_7_with(document, {});
     std::vector<lignor::ConversionNote>().swap(conversion.notes);
 #if defined(__linux__)
     malloc_trim(0);
 #endif
-    const double parse = after_parse - before_parse;
-    const double converted = resident_bytes() - after_parse;
-    std::printf("parse added %.1f MiB; the converted document adds %.1f MiB (%.2f of the parse)\n",
-                parse / 1048576.0, converted / 1048576.0, converted / parse);
+    const Resident after = resident_bytes();
+    const double parse = after_parse.all - before_parse.all;
+    const double converted = after.all - after_parse.all;
+    const double parse_anonymous = after_parse.anonymous - before_parse.anonymous;
+    const double converted_anonymous = after.anonymous - after_parse.anonymous;
+    const auto file = static_cast<double>(file_bytes);
+    std::printf(
+        "parse added %.1f MiB (%.2f bytes per byte); the converted document adds %.1f MiB "
+        "(%.2f of the parse)\n",
+        parse / 1048576.0, parse / file, converted / 1048576.0, converted / parse);
+    std::printf(
+        "anonymous memory alone: parse %.2f bytes per byte; the converted document %.2f "
+        "of the parse\n",
+        parse_anonymous / file, converted_anonymous / parse_anonymous);
 }
 
 }  // namespace
@@ -84,11 +107,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: cannot read the file\n", argv[1]);
         return 1;
     }
-    const double before_parse = resident_bytes();
+    const Resident before_parse = resident_bytes();
     const Clock::time_point start = Clock::now();
     auto loaded = lignor::Document::from_bytes(bytes);
     const double parse_seconds = seconds_since(start);
-    const double after_parse = resident_bytes();
+    const Resident after_parse = resident_bytes();
     if (!loaded) {
         std::fprintf(stderr, "%s: %s\n", argv[1], loaded.error().display().c_str());
         return 1;
@@ -97,7 +120,7 @@ int main(int argc, char** argv) {
                 loaded->document.records.size(), bytes.size(), parse_seconds,
                 static_cast<double>(bytes.size()) / 1e6 / parse_seconds);
     std::printf("%s\n", loaded->report.summary().c_str());
-    if (convert) report_conversion(loaded->document, before_parse, after_parse);
+    if (convert) report_conversion(loaded->document, bytes.size(), before_parse, after_parse);
     if (write && !write_file(argv[3], loaded->document.to_bytes())) {
         std::fprintf(stderr, "%s: cannot write the file\n", argv[3]);
         return 1;

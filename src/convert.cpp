@@ -148,6 +148,7 @@ void settle_trailer(Document& document, std::string_view version_name, Pass& pas
     const auto first = std::find_if(records.begin(), records.end(), is_trailer);
     if (first == records.end()) {
         pass.record.reset();
+        records.reserve(records.size() + 1);  // a full list would double
         records.push_back(Node::make("TRLR"));
         pass.note("TRLR", NoteKind::Converted,
                   "the file had no TRLR record, which " + std::string(version_name) +

@@ -968,6 +968,8 @@ void append_added_records(Document& document, const NoteRecordIds& note_records,
     }
     pass.record.reset();
     std::vector<Node>& records = document.records;
+    // Exactly the room they need: inserting into a full list would double it.
+    records.reserve(records.size() + made.size());
     const auto trailer = std::find_if(records.begin(), records.end(), is_trailer);
     records.insert(trailer, std::make_move_iterator(made.begin()),
                    std::make_move_iterator(made.end()));

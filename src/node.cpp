@@ -37,7 +37,7 @@ Node Node::record(std::string_view xref, std::string_view tag) {
         fail_precondition(quoted(xref) + " is not a cross-reference identifier: the @I1@ shape");
     }
     Node node = make(tag);
-    node.rare().xref = RareText(xref);
+    node.rare().xref = XrefText(xref);
     return node;
 }
 
@@ -55,8 +55,8 @@ Node::Node(const ParsedLine& line, const char* text_end)
     : tag_(line.tag, text_end), value_(line.value, text_end) {
     if (line.xref || line.verbatim) {
         Rare& fields = rare();
-        fields.xref = RareText(line.xref);
-        fields.verbatim = RareText(line.verbatim);
+        fields.xref = XrefText(line.xref);
+        fields.verbatim = VerbatimText(line.verbatim);
     }
 }
 
@@ -156,7 +156,7 @@ void Node::set_value(std::optional<std::string_view> value) {
 
 void Node::forget_verbatim() {
     if (!verbatim()) return;
-    rare().verbatim = RareText();
+    rare().verbatim = VerbatimText();
     drop_rare_if_empty();
 }
 
@@ -301,7 +301,7 @@ inline void LineWriter::write_line(const LevelText& level, const Node& node) {
         return;
     }
     const ValueText& value = node.value_text();
-    const RareText* xref = node.xref_text();
+    const XrefText* xref = node.xref_text();
     const bool has_xref = xref && xref->present();
     // Fixed-size copies write up to a whole inline buffer past each
     // field; the room asked for covers that slack.

@@ -33,10 +33,13 @@ namespace lignor {
 class Node;
 
 // A node's fields: a tag (seldom more than 7 bytes), a payload (dates and
-// short values inline), and the identifier and verbatim line most lack.
+// short values inline), and the identifier and verbatim line most lack. An
+// identifier is seldom longer than 15 bytes; a verbatim line, a whole line,
+// hardly ever fits inline, so it needs only the block's address.
 using TagText = CompactText<8>;
 using ValueText = CompactText<16>;
-using RareText = CompactText<24>;
+using XrefText = CompactText<16>;
+using VerbatimText = CompactText<8>;
 
 // The substructures of a node: a vector of nodes in 16 bytes (pointer and
 // two 32-bit counts), because every node of a document carries one.
@@ -177,7 +180,7 @@ class Node {
     // The stored fields, for writers that copy them wholesale.
     const TagText& tag_text() const noexcept { return tag_; }
     const ValueText& value_text() const noexcept { return value_; }
-    const RareText* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
+    const XrefText* xref_text() const noexcept { return rare_ ? &rare_->xref : nullptr; }
 
     // Asks for the storage of the identifier ahead of its use: a loop over
     // many records' identifiers otherwise waits on memory at each record.
@@ -192,8 +195,8 @@ class Node {
     // Fields that most nodes lack live out of line: one pointer per node, to
     // a storage piece that copies share until one of them changes it.
     struct Rare {
-        RareText xref;
-        RareText verbatim;
+        XrefText xref;
+        VerbatimText verbatim;
         bool empty() const { return !xref.present() && !verbatim.present(); }
     };
 

@@ -58,13 +58,18 @@ static_assert(largest_slab_bytes % (std::size_t{1} << 21) == 0,
 static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
 
 // The largest slabs, which only a large file reaches, are aligned to huge
-// pages, ask for them and have them populated in one call where the system
-// allows: a fresh slab would otherwise cost a page fault per 4 KiB, a large
-// part of reading a big file, and huge pages cost the system far less per
-// byte to hand out. Smaller slabs get their pages as they are first written,
-// so that a small file's memory is what it uses, not its last slab whole.
-#if defined(__linux__)
+// pages, ask for them and have them populated a huge page at a time, one
+// call each, as cutting reaches them, where the system allows: a fresh slab
+// would otherwise cost a page fault per 4 KiB, a large part of reading a big
+// file, and huge pages cost the system far less per byte to hand out. A step
+// at a time, so that the last slab's unwritten part is never resident.
+// Smaller slabs get their pages as they are first written, so that a small
+// file's memory is what it uses, not its last slab whole.
 constexpr std::size_t huge_page_bytes = std::size_t{1} << 21;
+constexpr std::size_t populate_step = huge_page_bytes;
+static_assert(largest_slab_bytes % populate_step == 0 && largest_cut < populate_step);
+
+#if defined(__linux__)
 
 void* map_aligned_huge(std::size_t bytes) {
     const std::size_t reserved = bytes + huge_page_bytes;
@@ -79,9 +84,6 @@ void* map_aligned_huge(std::size_t bytes) {
     auto* slab = reinterpret_cast<void*>(aligned);
 #if defined(MADV_HUGEPAGE)
     madvise(slab, bytes, MADV_HUGEPAGE);
-#endif
-#if defined(MADV_POPULATE_WRITE)
-    madvise(slab, bytes, MADV_POPULATE_WRITE);
 #endif
     return slab;
 }
@@ -119,13 +121,14 @@ void drop(Slab* slab, std::uint64_t count = 1) noexcept {
 struct SlabScope::Cutter {
     Slab* slab = nullptr;
     char* next = nullptr;
-    char* end = nullptr;
+    char* end = nullptr;       // of the part cut from: the slab's end, or what is populated
+    char* slab_end = nullptr;  // of the whole slab
     std::uint64_t cut_count = 0;
     std::size_t next_bytes = first_slab_bytes;
 
     void* cut(std::size_t bytes) {
         const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
-        if (static_cast<std::size_t>(end - next) < needed) start_slab();
+        if (static_cast<std::size_t>(end - next) < needed) make_room();
         auto* prefix = reinterpret_cast<Prefix*>(next);
         prefix->slab_distance = static_cast<std::uint32_t>(next - reinterpret_cast<char*>(slab));
         prefix->owners = 1;
@@ -140,15 +143,57 @@ struct SlabScope::Cutter {
         if (!memory) throw std::bad_alloc();
         finish();
         next_bytes = std::min(bytes * 2, largest_slab_bytes);
+        end = static_cast<char*>(memory);
+        slab_end = end + bytes;
+        if (bytes >= largest_slab_bytes) {
+            populate_more();
+        } else {
+            end = slab_end;
+        }
         slab = new (memory) Slab(bytes);
         next = static_cast<char*>(memory) + slab_header;
-        end = static_cast<char*>(memory) + bytes;
+    }
+
+    // Room for any piece up to the largest cut: the next step of the slab
+    // populated, or a new slab.
+    void make_room() {
+        if (end < slab_end) {
+            populate_more();
+        } else {
+            start_slab();
+        }
+    }
+
+    void populate_more() noexcept {
+        prefault(end, populate_step);
+        end += populate_step;
+    }
+
+    // Called when the scope ends: the pages of the last slab past its last
+    // piece go back to the system, as nothing more will be cut from it (of
+    // a largest slab, up to a populated step may be resident unwritten).
+    void finish_last() noexcept {
+        if (slab) trim_tail();
+        finish();
+    }
+
+    void trim_tail() noexcept {
+#if defined(__linux__)
+        constexpr std::uintptr_t page = 4096;
+        const auto start = reinterpret_cast<std::uintptr_t>(slab);
+        const std::uintptr_t kept =
+            ((reinterpret_cast<std::uintptr_t>(next) + page - 1) & ~(page - 1)) - start;
+        if (kept < slab->bytes) {
+            munmap(reinterpret_cast<void*>(start + kept), slab->bytes - kept);
+            slab->bytes = kept;
+        }
+#endif
     }
 
     void finish() noexcept {
         if (slab) drop(slab, cutting_bias - cut_count);
         slab = nullptr;
-        next = end = nullptr;
+        next = end = slab_end = nullptr;
         cut_count = 0;
     }
 };
@@ -204,7 +249,7 @@ SlabScope::SlabScope() : cutter_(new Cutter()), outer_(active) {
 
 SlabScope::~SlabScope() {
     active = outer_;
-    cutter_->finish();
+    cutter_->finish_last();
     delete cutter_;
 }
 
