@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -1024,6 +1025,13 @@ std::string_view last_tag_of(std::string_view dotted) noexcept {
 // Views into the notes, which outlive the list that holds them.
 using NameKey = std::pair<std::string_view, std::string_view>;
 
+struct NameKeyHash {
+    std::size_t operator()(const NameKey& key) const noexcept {
+        const std::hash<std::string_view> hash;
+        return hash(key.first) * 31 + hash(key.second);
+    }
+};
+
 std::string_view record_key(const std::optional<std::string>& record) noexcept {
     return record ? std::string_view(*record) : std::string_view();
 }
@@ -1099,14 +1107,14 @@ std::string remaining_problem_detail(const ProblemGroup& group) {
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    // What the Kept notes name, sorted: a handful in most files.
-    std::vector<NameKey> named;
+    // What the Kept notes name: a handful in most files, one or more a
+    // record in some (a tag version 7 lacks on every event).
+    std::unordered_set<NameKey, NameKeyHash> named;
     for (const ConversionNote& note : conversion.notes) {
-        if (note.kind == NoteKind::Kept) named.emplace_back(record_key(note.record), note.tag);
+        if (note.kind == NoteKind::Kept) named.emplace(record_key(note.record), note.tag);
     }
-    std::sort(named.begin(), named.end());
     const auto is_named = [&](std::string_view record, std::string_view tag) {
-        return std::binary_search(named.begin(), named.end(), NameKey{record, tag});
+        return named.contains(NameKey{record, tag});
     };
     ProblemGroups grouped(problems.size());
     for (const Version7Problem& problem : problems) {

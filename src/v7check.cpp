@@ -694,10 +694,6 @@ class Checker {
                    std::string(last.tag()), Kind::HeaderTrailer,
                    "no TRLR record follows this last record; a version 7 file ends with TRLR");
         }
-        // Counts, and the payloads of structures with substructures, are
-        // checked as each closes: after problems of the lines below it.
-        if (!std::ranges::is_sorted(problems_, {}, &Version7Problem::line))
-            std::ranges::stable_sort(problems_, {}, &Version7Problem::line);
         return std::move(problems_);
     }
 
@@ -755,8 +751,19 @@ class Checker {
 
     void add_at(std::uint64_t line, std::optional<std::string> record, StructurePath path,
                 std::string tag, Kind kind, std::string message) {
-        problems_.push_back(
-            {line, std::move(record), std::move(path), std::move(tag), kind, std::move(message)});
+        Version7Problem problem{line, std::move(record), std::move(path), std::move(tag),
+                                kind, std::move(message)};
+        // A structure's counts and its payload below substructures are
+        // checked as it closes, after the problems of the lines below it:
+        // such a problem goes before those, so the list stays in line order
+        // (after any of its own line, so that a line's problems keep the
+        // order found).
+        if (problems_.empty() || problems_.back().line <= line) {
+            problems_.push_back(std::move(problem));
+            return;
+        }
+        const auto after = std::ranges::upper_bound(problems_, line, {}, &Version7Problem::line);
+        problems_.insert(after, std::move(problem));
     }
 
     // A problem of the structure open at `depth`.

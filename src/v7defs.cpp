@@ -107,14 +107,15 @@ class TypeTree : public v7table::RowIndex {
             const std::string_view parent = cardinalities[first].parent;
             const std::uint16_t parent_id = type_named(parent);
             std::size_t last = first;
+            // The parent's rows, which the table holds together (sorted by parent).
+            const auto [under, under_end] =
+                std::ranges::equal_range(substructures, parent, {}, &Substructure::parent);
             for (; last < cardinalities.size() && cardinalities[last].parent == parent; ++last) {
                 const CardinalityRow& limit = cardinalities[last];
-                const auto tagged =
-                    std::ranges::find_if(substructures, [&](const Substructure& row) {
-                        return row.parent == parent && row.type == limit.type;
-                    });
-                if (tagged == substructures.end())
-                    throw InternalFailure("a cardinality of no substructure");
+                const auto tagged = std::find_if(under, under_end, [&](const Substructure& row) {
+                    return row.type == limit.type;
+                });
+                if (tagged == under_end) throw InternalFailure("a cardinality of no substructure");
                 row_slots[static_cast<std::size_t>(tagged - substructures.begin())] =
                     static_cast<std::uint16_t>(last - first);
                 limits_.push_back({tagged->tag, limit.least, limit.most});
