@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -1021,20 +1020,45 @@ std::string_view last_tag_of(std::string_view dotted) noexcept {
     return dotted.substr(dotted.rfind('.') + 1);
 }
 
-// A record's identifier ("" for none) and a tag: what a Kept note names.
-// Views into the notes, which outlive the list that holds them.
-using NameKey = std::pair<std::string_view, std::string_view>;
-
-struct NameKeyHash {
-    std::size_t operator()(const NameKey& key) const noexcept {
-        const std::hash<std::string_view> hash;
-        return hash(key.first) * 31 + hash(key.second);
-    }
-};
-
+// A record's identifier, "" for none: a view into a note or a problem.
 std::string_view record_key(const std::optional<std::string>& record) noexcept {
     return record ? std::string_view(*record) : std::string_view();
 }
+
+// The tags each record's Kept notes name: a handful in most files, several
+// a record in some (a tag version 7 lacks on every event). A record's notes
+// follow one another, and so do the problems asked about, so the table is
+// consulted about once a record.
+class KeptNames {
+  public:
+    explicit KeptNames(const std::vector<ConversionNote>& notes) {
+        std::vector<std::string_view>* tags = nullptr;
+        std::string_view record;
+        for (const ConversionNote& note : notes) {
+            if (note.kind != NoteKind::Kept) continue;
+            if (tags == nullptr || record_key(note.record) != record) {
+                record = record_key(note.record);
+                tags = &by_record_[record];
+            }
+            tags->push_back(note.tag);
+        }
+    }
+
+    bool names(std::string_view record, std::string_view tag) const {
+        if (record != last_record_ || last_tags_ == nullptr) {
+            const auto found = by_record_.find(record);
+            last_record_ = record;
+            last_tags_ = found == by_record_.end() ? &none_ : &found->second;
+        }
+        return std::ranges::find(*last_tags_, tag) != last_tags_->end();
+    }
+
+  private:
+    std::unordered_map<std::string_view, std::vector<std::string_view>> by_record_;
+    std::vector<std::string_view> none_;
+    mutable std::string_view last_record_;
+    mutable const std::vector<std::string_view>* last_tags_ = nullptr;
+};
 
 // Problems of one record's identifier and kind: the first and how many.
 struct ProblemGroup {
@@ -1107,14 +1131,9 @@ std::string remaining_problem_detail(const ProblemGroup& group) {
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    // What the Kept notes name: a handful in most files, one or more a
-    // record in some (a tag version 7 lacks on every event).
-    std::unordered_set<NameKey, NameKeyHash> named;
-    for (const ConversionNote& note : conversion.notes) {
-        if (note.kind == NoteKind::Kept) named.emplace(record_key(note.record), note.tag);
-    }
+    const KeptNames named(conversion.notes);
     const auto is_named = [&](std::string_view record, std::string_view tag) {
-        return named.contains(NameKey{record, tag});
+        return named.names(record, tag);
     };
     ProblemGroups grouped(problems.size());
     for (const Version7Problem& problem : problems) {
@@ -1268,11 +1287,24 @@ bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pas
     return true;
 }
 
+namespace {
+
+// Whether `xref` could be one identifier() makes: "@X" and digits, in
+// either letter case. Only such identifiers and pointers need keeping.
+bool has_added_record_form(std::string_view xref) noexcept {
+    return xref.size() > 3 && xref.front() == '@' && xref.back() == '@' &&
+           ascii::to_upper(xref[1]) == 'X' &&
+           std::all_of(xref.begin() + 2, xref.end() - 1, ascii::is_digit);
+}
+
+}  // namespace
+
 void AddedRecords::index_used() {
     walk(std::span<const Node>(source_->records),
          [&](const Node& node, std::span<const std::size_t>) {
-             if (const auto xref = node.xref()) used_.push_back(xref_key(*xref));
-             if (const auto payload = node.value(); payload && is_pointer_payload(*payload))
+             if (const auto xref = node.xref(); xref && has_added_record_form(*xref))
+                 used_.push_back(xref_key(*xref));
+             if (const auto payload = node.value(); payload && has_added_record_form(*payload))
                  used_.push_back(xref_key(*payload));
          });
     std::sort(used_.begin(), used_.end());

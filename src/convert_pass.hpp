@@ -238,7 +238,7 @@ class AddedRecords {
     void index_used();
 
     const Document* source_;
-    std::vector<std::string> used_;  // xref_key of every identifier and pointer, sorted
+    std::vector<std::string> used_;  // xref_key of each identifier and pointer in its form, sorted
     bool indexed_ = false;           // the document is read only when a record is made
     std::size_t next_ = 1;
     std::vector<Node> made_;
