@@ -108,8 +108,12 @@ class TypeTree : public v7table::RowIndex {
             const std::uint16_t parent_id = type_named(parent);
             std::size_t last = first;
             // The parent's rows, which the table holds together (sorted by parent).
-            const auto [under, under_end] =
-                std::ranges::equal_range(substructures, parent, {}, &Substructure::parent);
+            const auto under = std::lower_bound(
+                substructures.begin(), substructures.end(), parent,
+                [](const Substructure& row, std::string_view key) { return row.parent < key; });
+            const auto under_end =
+                std::find_if(under, substructures.end(),
+                             [&](const Substructure& row) { return row.parent != parent; });
             for (; last < cardinalities.size() && cardinalities[last].parent == parent; ++last) {
                 const CardinalityRow& limit = cardinalities[last];
                 const auto tagged = std::find_if(under, under_end, [&](const Substructure& row) {
