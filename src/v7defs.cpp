@@ -55,6 +55,7 @@ class TypeTree : public v7table::RowIndex {
 
     // The facts of each type, by type number, and the slot of each row's
     // type among its parent type's limits.
+    const v7table::RowIndex& index() const noexcept { return *this; }
     std::span<const v7table::Row> rows() const noexcept { return rows_by_number_; }
     std::span<const v7table::TypeFacts> types() const noexcept { return facts_; }
     std::uint16_t type_named(std::string_view type) const noexcept {
@@ -197,7 +198,7 @@ const TypeTree& type_tree() {
 namespace v7table {
 
 const RowIndex& row_index() noexcept {
-    return type_tree();
+    return type_tree().index();
 }
 std::span<const Row> rows() noexcept {
     return type_tree().rows();
