@@ -929,6 +929,41 @@ void note_folded_lines(Pass& pass) {
     pass.folded_without_payload = 0;
 }
 
+// structures_to_7_node, with `visit` a template parameter so that the
+// driver's visit, called at every structure, is inlined.
+template <class Visit>
+bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass& pass,
+                          Visit&& visit) {
+    // The rows of the structures above the one visited, the record's first:
+    // each looked up once its structure is rewritten, under its new tag.
+    std::vector<std::uint32_t> rows;
+    rows.reserve(16);
+    const bool in_header = ascii::iequals(record.tag(), "HEAD");
+    const std::span<const v7table::Row> table = v7table::rows();
+    const std::span<const v7table::TypeFacts> types = v7table::types();
+    const v7table::RowIndex& index = v7table::row_index();
+    const auto row_of = [&](std::string_view tag) {
+        if (rows.empty()) return index.record(tag);
+        return rows.back() == v7table::no_row ? v7table::no_row : index.child(rows.back(), tag);
+    };
+    return rewrite_structures(
+        record,
+        [&](Rewritable& node, std::span<const std::size_t> path) {
+            rows.resize(path.size());
+            const std::uint32_t row = row_of(node.get().tag());
+            const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
+                              row == v7table::no_row ? nullptr : &types[table[row].type],
+                              in_header};
+            // A structure retagged (_UID as UID, ALIA as NAME) has changed.
+            const bool rewritten = structure_to_7(node, place, note_records, pass);
+            rows.push_back(rewritten ? row_of(node.get().tag()) : row);
+            return rewritten;
+        },
+        [&](const Node& node, std::span<const std::size_t> path) {
+            visit(node, path.size(), rows.back());
+        });
+}
+
 // Converts one record, gathering the extension tags it uses into
 // `extensions` unless it is the header (whose own declarations are not uses).
 void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records, Pass& pass,
@@ -937,7 +972,7 @@ void record_to_7(Node& record, bool is_header, const NoteRecordIds& note_records
     if (tag_is(record.tag(), "NOTE") && record.xref()) note_record_to_7(record, pass);
     // One walk does the rewriting and looks at every rewritten structure.
     UndefinedStructures undefined;
-    structures_to_7_node(record, note_records, pass,
+    structures_to_7_with(record, note_records, pass,
                          [&](const Node& node, std::size_t depth, std::uint32_t row) {
                              undefined.visit(node, depth, row);
                              // A tag is copied only the first time it is met: a file may use one
@@ -1346,34 +1381,7 @@ bool structures_to_7_node(Node& record, const NoteRecordIds& note_records, Pass&
 bool structures_to_7_node(
     Node& record, const NoteRecordIds& note_records, Pass& pass,
     const std::function<void(const Node&, std::size_t, std::uint32_t)>& visit) {
-    // The rows of the structures above the one visited, the record's first:
-    // each looked up once its structure is rewritten, under its new tag.
-    std::vector<std::uint32_t> rows;
-    rows.reserve(16);
-    const bool in_header = ascii::iequals(record.tag(), "HEAD");
-    const std::span<const v7table::Row> table = v7table::rows();
-    const std::span<const v7table::TypeFacts> types = v7table::types();
-    const auto row_of = [&](std::string_view tag) {
-        if (rows.empty()) return v7table::record_row(tag);
-        return rows.back() == v7table::no_row ? v7table::no_row
-                                              : v7table::child_row(rows.back(), tag);
-    };
-    return rewrite_structures(
-        record,
-        [&](Rewritable& node, std::span<const std::size_t> path) {
-            rows.resize(path.size());
-            const std::uint32_t row = row_of(node.get().tag());
-            const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
-                              row == v7table::no_row ? nullptr : &types[table[row].type],
-                              in_header};
-            // A structure retagged (_UID as UID, ALIA as NAME) has changed.
-            const bool rewritten = structure_to_7(node, place, note_records, pass);
-            rows.push_back(rewritten ? row_of(node.get().tag()) : row);
-            return rewritten;
-        },
-        [&](const Node& node, std::span<const std::size_t> path) {
-            visit(node, path.size(), rows.back());
-        });
+    return structures_to_7_with(record, note_records, pass, visit);
 }
 
 Conversion to_version_7_with(const Document& document, std::span<const OwnedExtension> owned) {
