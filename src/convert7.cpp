@@ -738,11 +738,16 @@ bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
 
 // Whether a continuation line of `node` carries its record's own identifier.
 bool repeats_record_identifier(const Node& node, const Pass& pass) noexcept {
-    const NodeList& lines = node.children();
-    return pass.record && std::any_of(lines.begin(), lines.end(), [&](const Node& line) {
-               return line.xref() && is_continuation_tag(line.tag()) &&
-                      same_xref(*line.xref(), *pass.record);
-           });
+    if (!pass.record) return false;
+    // A plain loop that tests the rare-fields pointer first: this runs at
+    // every structure, and nearly no line carries an identifier.
+    for (const Node& line : node.children()) {
+        if (line.xref_text() == nullptr) continue;
+        if (const auto xref = line.xref();
+            xref && is_continuation_tag(line.tag()) && same_xref(*xref, *pass.record))
+            return true;
+    }
+    return false;
 }
 
 // A continuation line carrying its record's own identifier, which only a
