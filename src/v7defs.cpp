@@ -8,9 +8,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -176,7 +176,9 @@ class TypeTree : public v7table::RowIndex {
         throw InternalFailure("a payload type of the standard's table with no matcher");
     }
 
-    std::map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
+    // Hashed rather than ordered: the tables are built at the first check or
+    // conversion of every process, and name types some four thousand times.
+    std::unordered_map<std::string_view, std::uint16_t> type_ids_{{"", 0}};  // "" for records
     std::vector<std::uint16_t> row_type_ids_;  // the type id of each row's own type
     std::vector<v7table::Row> rows_by_number_;
     std::vector<v7table::TypeFacts> facts_;  // by type id
