@@ -1084,7 +1084,7 @@ class KeptNames {
         }
     }
 
-    bool names(std::string_view record, std::string_view tag) const {
+    bool names(std::string_view record, std::string_view tag) {
         if (record != last_record_ || last_tags_ == nullptr) {
             const auto found = by_record_.find(record);
             last_record_ = record;
@@ -1096,8 +1096,8 @@ class KeptNames {
   private:
     std::unordered_map<std::string_view, std::vector<std::string_view>> by_record_;
     std::vector<std::string_view> none_;
-    mutable std::string_view last_record_;
-    mutable const std::vector<std::string_view>* last_tags_ = nullptr;
+    std::string_view last_record_;
+    const std::vector<std::string_view>* last_tags_ = nullptr;
 };
 
 // Problems of one record's identifier and kind: the first and how many.
@@ -1171,7 +1171,7 @@ std::string remaining_problem_detail(const ProblemGroup& group) {
 void note_remaining_problems(Conversion& conversion) {
     const std::vector<Version7Problem> problems = check_version_7(conversion.document);
     if (problems.empty()) return;
-    const KeptNames named(conversion.notes);
+    KeptNames named(conversion.notes);
     const auto is_named = [&](std::string_view record, std::string_view tag) {
         return named.names(record, tag);
     };

@@ -71,18 +71,16 @@ struct Words {
     std::array<std::string_view, N> words{};
     std::size_t count = 0;
 
-    // A plain loop rather than find(): payloads are short, and a library
-    // search per word costs more than the scan.
     bool split(std::string_view text) noexcept {
         count = 0;
-        std::size_t start = 0;
-        for (std::size_t at = 0; at <= text.size(); ++at) {
-            if (at < text.size() && text[at] != ' ') continue;
-            if (at == start || count == N) return false;
-            words[count++] = text.substr(start, at - start);
-            start = at + 1;
+        while (true) {
+            const std::size_t space = text.find(' ');
+            const std::string_view word = text.substr(0, space);
+            if (word.empty() || count == N) return false;
+            words[count++] = word;
+            if (space == std::string_view::npos) return true;
+            text.remove_prefix(space + 1);
         }
-        return true;
     }
     std::span<const std::string_view> all() const noexcept { return {words.data(), count}; }
 };
@@ -707,7 +705,7 @@ class Checker {
         std::string_view tag;
         bool continued = false;    // a CONT line has been met under it
         bool excess = false;       // some child type has more than its most
-        std::uint32_t opened = 0;  // its number among structures opened, for its counts
+        std::uint64_t opened = 0;  // its number among structures opened, for its counts
     };
 
     // ----- before the walk
@@ -875,7 +873,7 @@ class Checker {
         const TypeFacts& facts = types_[facts_row.type];
         const std::size_t counts_end = counts_end_ + facts.limits.size();
         if (counts_.size() < counts_end) counts_.resize(counts_end);
-        frame.opened = next_opened();
+        frame.opened = ++opened_;
         counts_end_ = static_cast<std::uint32_t>(counts_end);
         if (node.children().empty()) check_payload(node, depth, facts);
         if (facts_row.type == version_type_) check_version(node, depth);
@@ -1139,26 +1137,19 @@ class Checker {
     // How many children of each type the open structures have. An entry
     // counts for the structure whose number it holds, and is 0 for any
     // other: a structure opened starts with all its counts at 0 without
-    // clearing them, which at every structure cost more than the rest of
-    // its visit.
+    // clearing them, which was a memset at nearly every structure. The
+    // numbers are 64-bit, so they never run out.
     struct Count {
-        std::uint32_t opened = 0;
+        std::uint64_t opened = 0;
         std::uint32_t count = 0;
     };
     std::uint32_t count_at(const Frame& frame, std::size_t slot) const noexcept {
         const Count& entry = counts_[frame.counts_at + slot];
         return entry.opened == frame.opened ? entry.count : 0;
     }
-    std::uint32_t next_opened() noexcept {
-        if (++opened_ == 0) {  // numbers run out after 2^32 structures: start afresh
-            std::ranges::fill(counts_, Count{});
-            opened_ = 1;
-        }
-        return opened_;
-    }
     std::vector<Count> counts_;  // grown only
     std::uint32_t counts_end_ = 0;
-    std::uint32_t opened_ = 0;
+    std::uint64_t opened_ = 0;
     std::string joined_;
     std::uint64_t line_ = 0;
     std::uint64_t last_record_line_ = 0;

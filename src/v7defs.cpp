@@ -53,9 +53,9 @@ class TypeTree : public v7table::RowIndex {
         add_facts();
     }
 
+    const v7table::RowIndex& index() const noexcept { return *this; }
     // The facts of each type, by type number, and the slot of each row's
     // type among its parent type's limits.
-    const v7table::RowIndex& index() const noexcept { return *this; }
     std::span<const v7table::Row> rows() const noexcept { return rows_by_number_; }
     std::span<const v7table::TypeFacts> types() const noexcept { return facts_; }
     std::uint16_t type_named(std::string_view type) const noexcept {

@@ -96,6 +96,7 @@ class RowIndex {
         return find(key_of(row_types_[parent], tag));
     }
 
+  protected:
     static constexpr std::size_t tag_bytes = 6;  // the longest standard tag (PHRASE)
 
     // The parent's type and a tag of up to six bytes as one number, which is
@@ -111,7 +112,6 @@ class RowIndex {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & mask_;
     }
 
-  protected:
     std::uint32_t find(std::uint64_t key) const noexcept {
         if (key == 0) return no_row;
         for (std::size_t at = home(key); keys_[at] != 0; at = (at + 1) & mask_) {
