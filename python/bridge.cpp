@@ -9,6 +9,9 @@
 #include "borrow.hpp"
 #include "json.hpp"
 
+// `[[gnu::hot]]` marks the functions a read runs, which the linker then lays
+// out together (see HACKING).
+
 namespace lignor::python {
 
 PyRef checked(PyObject* result) {
@@ -121,7 +124,7 @@ std::string any_text_argument(const Argument& argument) {
             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
 }
 
-std::string_view bytes_argument(const Argument& argument) {
+[[gnu::hot]] std::string_view bytes_argument(const Argument& argument) {
     PyObject* object = argument.object;
     if (!PyBytes_Check(object)) wrong_argument_type(argument, "bytes", object);
     return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};

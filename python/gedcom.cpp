@@ -23,6 +23,9 @@
 #include "views.hpp"
 #include "wrap.hpp"
 
+// `[[gnu::hot]]` marks the functions a read runs, which the linker then lays
+// out together (see HACKING).
+
 namespace lignor::python {
 namespace {
 
@@ -44,7 +47,7 @@ void gedcom_dealloc(PyObject* self) {
 }
 
 // A new `Gedcom` of `type` owning `loaded`.
-PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
+[[gnu::hot]] PyRef make_gedcom(PyTypeObject* type, LoadedDocument&& loaded) {
     auto state =
         std::make_unique<GedcomState>(std::move(loaded.document), std::move(loaded.report));
     PyRef object = checked(type->tp_alloc(type, 0));
@@ -120,7 +123,7 @@ PyTypeObject* gedcom_type(const Call& call) {
 
 // Decoding and reading run without the interpreter lock; `bytes` is a view
 // into the argument, which the call holds (and `data` too) throughout.
-PyRef gedcom_parse(const Call& call) {
+[[gnu::hot]] PyRef gedcom_parse(const Call& call) {
     const PyRef data = PyRef::new_reference(call[0].object);
     const std::string_view bytes = bytes_argument(call[0]);
     const std::optional<NamedEncoding> chosen = encoding_argument(call[1]);

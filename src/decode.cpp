@@ -11,7 +11,11 @@
 
 #include "ascii.hpp"
 #include "node.hpp"
+#include "storage.hpp"
 #include "unicode.hpp"
+
+// `[[gnu::hot]]` marks the functions a read runs, which the linker then lays
+// out together (see HACKING).
 
 namespace lignor {
 namespace {
@@ -92,7 +96,7 @@ std::size_t utf8_sequence(std::string_view bytes, std::size_t pos, bool& complet
 // Each maximal ill-formed subsequence becomes one U+FFFD, counted as one
 // replacement. A U+FFFD the file itself holds is valid text, not a
 // replacement, and is not counted.
-std::string utf8_lossy(std::string_view bytes, EncodingReport& report) {
+[[gnu::hot]] std::string utf8_lossy(std::string_view bytes, EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
     std::size_t pos = 0;
@@ -120,7 +124,7 @@ std::size_t copy_ascii_run(std::string_view bytes, std::size_t pos, std::string&
     return pos;
 }
 
-std::string decode_ascii(std::string_view bytes, EncodingReport& report) {
+[[gnu::hot]] std::string decode_ascii(std::string_view bytes, EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size());
     std::size_t pos = 0;
@@ -157,8 +161,8 @@ void append_byte_character(const unicode::ByteCharacter& c, std::string& out,
 
 // Every byte through `table`, the one loop of all single-byte encodings.
 // Where the table reads ASCII as itself, ASCII runs are copied whole.
-std::string decode_single_byte(std::string_view bytes, const unicode::ByteTable& table,
-                               EncodingReport& report) {
+[[gnu::hot]] std::string decode_single_byte(std::string_view bytes, const unicode::ByteTable& table,
+                                            EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     const bool ascii_runs = reads_ascii_as_itself(table);
@@ -182,7 +186,7 @@ constexpr std::array<char16_t, 32> windows_1252_high = {
 
 // The five positions Windows-1252 leaves undefined read as the C1 controls
 // of the same number, so that every byte survives as a character.
-const unicode::ByteTable& windows_1252_table() {
+[[gnu::hot]] const unicode::ByteTable& windows_1252_table() {
     static const unicode::ByteTable table = [] {
         unicode::ByteTable t;
         for (unsigned byte = 0; byte < 256; ++byte) {
@@ -197,7 +201,7 @@ const unicode::ByteTable& windows_1252_table() {
 // The IBM PC code page tables swap 0x1A, 0x1C and 0x7F among the controls,
 // a mainframe convention; in a file whose letters, digits, punctuation and
 // line breaks are ASCII, those bytes are the ASCII controls too.
-unicode::ByteTable with_ascii_controls(unicode::ByteTable table) {
+[[gnu::hot]] unicode::ByteTable with_ascii_controls(unicode::ByteTable table) {
     for (unsigned byte : {0x09u, 0x0Au, 0x0Du}) {
         if (table[byte].size != 1 || static_cast<unsigned char>(table[byte].utf8[0]) != byte)
             return table;
@@ -213,7 +217,7 @@ unicode::ByteTable with_ascii_controls(unicode::ByteTable table) {
 // Text declared UTF-8 that holds a few invalid bytes: the valid sequences
 // are copied and each byte of an invalid one is read as Windows-1252 (and
 // counted), so that the valid letters survive and no byte is lost.
-std::string utf8_with_stray_bytes(std::string_view bytes, EncodingReport& report) {
+[[gnu::hot]] std::string utf8_with_stray_bytes(std::string_view bytes, EncodingReport& report) {
     const unicode::ByteTable& stray = windows_1252_table();
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
@@ -321,7 +325,7 @@ constexpr bool is_ansel_mark(unsigned char byte) {
 // Where the payload of the line after the line break at `at` begins, when
 // that line (past any empty lines, which the reader drops) is a CONC line
 // with a payload; npos otherwise.
-std::size_t continuation_payload(std::string_view bytes, std::size_t at) {
+[[gnu::hot]] std::size_t continuation_payload(std::string_view bytes, std::size_t at) {
     const std::size_t start = bytes.find_first_not_of("\r\n", at);
     if (start == std::string_view::npos) return std::string_view::npos;
     const std::size_t end = std::min(bytes.find_first_of("\r\n", start), bytes.size());
@@ -338,7 +342,7 @@ std::size_t continuation_payload(std::string_view bytes, std::size_t at) {
     return payload;
 }
 
-std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
+[[gnu::hot]] std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
     std::string pending;  // UTF-8 of the marks waiting for their base letter
@@ -384,11 +388,12 @@ std::string decode_ansel(std::string_view bytes, EncodingReport& report) {
 
 // ---- names of encodings --------------------------------------------------------
 
-bool starts_with(std::string_view bytes, std::string_view prefix) {
-    return bytes.size() >= prefix.size() && bytes.substr(0, prefix.size()) == prefix;
+[[gnu::hot]] bool starts_with(std::string_view bytes, std::string_view prefix) {
+    return bytes.size() >= prefix.size() &&
+           std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
-std::string normalised_charset(std::string_view declared) {
+[[gnu::hot]] std::string normalised_charset(std::string_view declared) {
     std::string key;
     for (char c : declared)
         if (ascii::is_alnum(c)) key.push_back(ascii::to_upper(c));
@@ -403,7 +408,7 @@ bool is_latin1_name(std::string_view key) {
 
 // The six encodings under the names GEDCOM files and Python give them
 // (normalised), or nothing.
-std::optional<NamedEncoding> six_encodings_named(std::string_view key) {
+[[gnu::hot]] std::optional<NamedEncoding> six_encodings_named(std::string_view key) {
     const auto named = [](GedcomEncoding encoding) { return NamedEncoding{encoding, {}, false}; };
     if (key == "UTF8" || key == "UTF8SIG") return named(GedcomEncoding::Utf8);
     if (key == "ANSEL") return named(GedcomEncoding::Ansel);
@@ -461,7 +466,8 @@ struct Choice {
 };
 
 // The encoding a byte-order mark announces, and the mark's length.
-std::optional<std::pair<GedcomEncoding, std::size_t>> byte_order_mark(std::string_view bytes) {
+[[gnu::hot]] std::optional<std::pair<GedcomEncoding, std::size_t>> byte_order_mark(
+    std::string_view bytes) {
     if (starts_with(bytes, "\xEF\xBB\xBF")) return std::pair{GedcomEncoding::Utf8, std::size_t{3}};
     if (starts_with(bytes, "\xFE\xFF")) return std::pair{GedcomEncoding::Utf16Be, std::size_t{2}};
     if (starts_with(bytes, "\xFF\xFE")) return std::pair{GedcomEncoding::Utf16Le, std::size_t{2}};
@@ -470,7 +476,7 @@ std::optional<std::pair<GedcomEncoding, std::size_t>> byte_order_mark(std::strin
 
 // UTF-16 without a mark, recognised by exactly one zero in the first two
 // bytes: "0" of "0 HEAD" and its zero high byte.
-std::optional<GedcomEncoding> utf16_by_structure(std::string_view bytes) {
+[[gnu::hot]] std::optional<GedcomEncoding> utf16_by_structure(std::string_view bytes) {
     if (bytes.size() < 2 || (bytes[0] == 0) == (bytes[1] == 0)) return std::nullopt;
     return bytes[1] == 0 ? GedcomEncoding::Utf16Le : GedcomEncoding::Utf16Be;
 }
@@ -488,8 +494,8 @@ bool reads_gedcom_lines(const CodePage& page) {
     return unicode::decode_charset(ascii, page.charset, replaced) == ascii;
 }
 
-Choice choose_by_declaration(const std::optional<std::string>& declared, std::string_view bytes,
-                             bool valid_utf8) {
+[[gnu::hot]] Choice choose_by_declaration(const std::optional<std::string>& declared,
+                                          std::string_view bytes, bool valid_utf8) {
     if (!declared) {
         if (valid_utf8) return {GedcomEncoding::Utf8};
         return {GedcomEncoding::Ansel,
@@ -527,7 +533,8 @@ Choice choose_by_declaration(const std::optional<std::string>& declared, std::st
 
 // Marks, UTF-16 structure and the declaration, in that order. `body` loses
 // the mark; `valid_utf8` is set when the whole file was checked.
-Choice detect(std::string_view& body, EncodingReport& report, std::optional<bool>& valid_utf8) {
+[[gnu::hot]] Choice detect(std::string_view& body, EncodingReport& report,
+                           std::optional<bool>& valid_utf8) {
     const std::string_view bytes = body;
     if (const auto mark = byte_order_mark(bytes)) {
         report.bom = true;
@@ -549,7 +556,8 @@ Choice detect(std::string_view& body, EncodingReport& report, std::optional<bool
 
 // The caller's encoding, whatever the file says. A byte-order mark of
 // another encoding is dropped and reported as ignored.
-Choice follow_caller(const NamedEncoding& chosen, std::string_view& body, EncodingReport& report) {
+[[gnu::hot]] Choice follow_caller(const NamedEncoding& chosen, std::string_view& body,
+                                  EncodingReport& report) {
     report.chosen_by_caller = true;
     const auto mark = byte_order_mark(body);
     GedcomEncoding encoding = chosen.encoding;
@@ -574,7 +582,7 @@ Choice follow_caller(const NamedEncoding& chosen, std::string_view& body, Encodi
     return {encoding, {}, chosen.code_page, true};
 }
 
-std::string latin1_to_utf8(std::string_view bytes) {
+[[gnu::hot]] std::string latin1_to_utf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + 16);
     for (char c : bytes) unicode::append_utf8(out, static_cast<unsigned char>(c));
@@ -582,7 +590,7 @@ std::string latin1_to_utf8(std::string_view bytes) {
 }
 
 // The value of a "1 CHAR " line, or nothing when the line is not one.
-std::optional<std::string> charset_of_line(std::string_view line) {
+[[gnu::hot]] std::optional<std::string> charset_of_line(std::string_view line) {
     line = unicode::trim_end(line);
     constexpr std::string_view prefix = "1 CHAR ";
     if (!starts_with(line, prefix)) return std::nullopt;
@@ -591,7 +599,7 @@ std::optional<std::string> charset_of_line(std::string_view line) {
 
 // The tag of a level-0 line as the document reader reads it ("0 HEAD",
 // "00 @H1@ Head"), or nothing for any other line.
-std::optional<std::string_view> record_tag_of_line(std::string_view line) {
+[[gnu::hot]] std::optional<std::string_view> record_tag_of_line(std::string_view line) {
     ParsedLine parsed;
     if (read_line(line, 0, parsed) != LineFault::None) return std::nullopt;
     return parsed.tag;
@@ -619,7 +627,7 @@ std::string_view to_string(GedcomEncoding encoding) noexcept {
     return "unknown";
 }
 
-std::optional<NamedEncoding> encoding_named(std::string_view name) {
+[[gnu::hot]] std::optional<NamedEncoding> encoding_named(std::string_view name) {
     name = unicode::trim(name);
     const std::string key = normalised_charset(name);
     if (key.empty()) return std::nullopt;
@@ -657,7 +665,7 @@ std::string EncodingReport::summary() const {
     return out;
 }
 
-bool is_valid_utf8(std::string_view bytes) noexcept {
+[[gnu::hot]] bool is_valid_utf8(std::string_view bytes) noexcept {
     const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t pos = 0;
     while (pos < bytes.size()) {
@@ -677,7 +685,8 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     return true;
 }
 
-std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport& report) {
+[[gnu::hot]] std::string decode_utf16(std::string_view bytes, bool big_endian,
+                                      EncodingReport& report) {
     if (bytes.size() % 2 != 0) {
         report.notes.emplace_back(
             "UTF-16 file has an odd number of bytes; the final byte was ignored.");
@@ -714,7 +723,8 @@ std::string decode_utf16(std::string_view bytes, bool big_endian, EncodingReport
     return out;
 }
 
-std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingReport& report) {
+[[gnu::hot]] std::string decode_as(std::string_view bytes, GedcomEncoding encoding,
+                                   EncodingReport& report) {
     switch (encoding) {
         case GedcomEncoding::Ascii:
             return decode_ascii(bytes, report);
@@ -736,14 +746,15 @@ std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingR
     throw InternalFailure("decode_as reads the six encodings; a code page needs decode_code_page");
 }
 
-std::string decode_code_page(std::string_view bytes, const CodePage& page, EncodingReport& report) {
+[[gnu::hot]] std::string decode_code_page(std::string_view bytes, const CodePage& page,
+                                          EncodingReport& report) {
     if (const auto table = unicode::single_byte_table(page.charset))
         return decode_single_byte(bytes, with_ascii_controls(*table), report);
     return unicode::decode_charset(bytes, page.charset, report.undecodable);
 }
 
-std::optional<std::string> declared_charset(std::string_view bytes,
-                                            std::optional<GedcomEncoding> encoding) {
+[[gnu::hot]] std::optional<std::string> declared_charset(std::string_view bytes,
+                                                         std::optional<GedcomEncoding> encoding) {
     std::string_view window = bytes.substr(0, std::min(bytes.size(), declaration_window));
     const bool utf16 = encoding == GedcomEncoding::Utf16Be || encoding == GedcomEncoding::Utf16Le;
     // A byte-order mark is not text: without this the header's first line
@@ -782,7 +793,8 @@ std::optional<std::string> declared_charset(std::string_view bytes,
 
 namespace {
 
-std::string decode_choice(std::string_view body, const Choice& choice, EncodingReport& report) {
+[[gnu::hot]] std::string decode_choice(std::string_view body, const Choice& choice,
+                                       EncodingReport& report) {
     switch (choice.encoding) {
         case GedcomEncoding::Utf8:
             return choice.keep_stray_bytes ? utf8_with_stray_bytes(body, report)
@@ -796,8 +808,15 @@ std::string decode_choice(std::string_view body, const Choice& choice, EncodingR
 
 }  // namespace
 
-Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits,
-                                       const std::optional<NamedEncoding>& chosen) {
+[[gnu::hot]] void DecodedText::discard_before(std::size_t offset) noexcept {
+    offset = std::min(offset, owned_.size());
+    if (borrowed_ || offset <= discarded_) return;
+    discarded_ += storage::discard(owned_.data() + discarded_, offset - discarded_);
+}
+
+[[gnu::hot]] Result<DecodedText> decode_gedcom_with(std::string_view bytes,
+                                                    const ParseLimits& limits,
+                                                    const std::optional<NamedEncoding>& chosen) {
     if (bytes.size() > limits.max_file_bytes) {
         return GedcomError::whole(ErrorKind::Limit,
                                   file_size_message(bytes.size(), limits.max_file_bytes));

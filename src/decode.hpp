@@ -94,10 +94,17 @@ class DecodedText {
         : borrowed_(borrowed), report(std::move(report)) {}
 
     std::string_view text() const noexcept { return borrowed_ ? *borrowed_ : owned_; }
+    // Lets the memory of the text before `offset` go, once the caller has
+    // read it for the last time: a text decoded into a copy is as large as
+    // the file, and a read need not hold it whole beside the records it
+    // makes. The text there reads as zeros afterwards. Borrowed text is the
+    // caller's and stays as it is.
+    void discard_before(std::size_t offset) noexcept;
 
   private:
     std::string owned_;
     std::optional<std::string_view> borrowed_;
+    std::size_t discarded_ = 0;  // of owned_, from its start
 
   public:
     EncodingReport report;

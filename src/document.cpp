@@ -20,6 +20,9 @@
 #include "storage.hpp"
 #include "unicode.hpp"
 
+// `[[gnu::hot]]` marks the functions a read runs, which the linker then lays
+// out together (see HACKING).
+
 namespace lignor {
 
 // ---- reading ---------------------------------------------------------------
@@ -69,6 +72,8 @@ class LineCutter {
     }
 
     std::uint64_t number() const { return number_; }
+    // Where the next line begins.
+    std::size_t position() const { return pos_; }
 
   private:
     std::string_view text_;
@@ -80,6 +85,11 @@ class LineCutter {
 }  // namespace
 
 Result<Document> Document::parse_with(std::string_view text, const ParseLimits& limits) {
+    return parse_lines(text, limits, nullptr);
+}
+
+[[gnu::hot]] Result<Document> Document::parse_lines(std::string_view text,
+                                                    const ParseLimits& limits, DecodedText* owner) {
     if (text.size() > limits.max_file_bytes) {
         return GedcomError::whole(ErrorKind::Limit,
                                   file_size_message(text.size(), limits.max_file_bytes));
@@ -101,7 +111,15 @@ Result<Document> Document::parse_with(std::string_view text, const ParseLimits& 
     LineCutter cutter(text);
     std::string_view line;
     ParsedLine parsed;
+    // The nodes copy what they keep, so a decoded copy of the file goes
+    // back to the system a step at a time behind the read.
+    constexpr std::size_t discard_step = std::size_t{1} << 16;
+    std::size_t next_discard = discard_step;
     while (cutter.next(line)) {
+        if (owner != nullptr && cutter.position() >= next_discard) {
+            owner->discard_before(static_cast<std::size_t>(line.data() - text.data()));
+            next_discard = cutter.position() + discard_step;
+        }
         if (line.empty()) continue;
         const std::uint64_t number = cutter.number();
         if (lines_read == limits.max_lines) {
@@ -145,8 +163,8 @@ bool is_zip_archive(std::string_view bytes) noexcept {
 
 }  // namespace
 
-Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes, const ParseLimits& limits,
-                                                 const std::optional<NamedEncoding>& chosen) {
+[[gnu::hot]] Result<LoadedDocument> Document::from_bytes_with(
+    std::string_view bytes, const ParseLimits& limits, const std::optional<NamedEncoding>& chosen) {
     Result<DecodedText> decoded = decode_gedcom_with(bytes, limits, chosen);
     if (!decoded) return std::move(decoded).take_error();
     if (is_zip_archive(bytes)) {
@@ -154,7 +172,7 @@ Result<LoadedDocument> Document::from_bytes_with(std::string_view bytes, const P
                                   "the data is a ZIP archive, not GEDCOM text; a GEDZIP archive "
                                   "holds its GEDCOM file as the gedcom.ged entry");
     }
-    Result<Document> document = parse_with(decoded->text(), limits);
+    Result<Document> document = parse_lines(decoded->text(), limits, &*decoded);
     if (!document) return std::move(document).take_error();
     return LoadedDocument{std::move(*document), std::move(decoded->report)};
 }

@@ -98,6 +98,10 @@ class Document {
     bool declare_utf8_encoding();
 
   private:
+    // `owner`, when given, holds `text`, and lets go of what the read has passed.
+    static Result<Document> parse_lines(std::string_view text, const ParseLimits& limits,
+                                        DecodedText* owner);
+
     std::size_t rendered_size_estimate() const noexcept;
     // Bytes that to_bytes() writes beyond to_text(): its CHAR line rewritten.
     std::int64_t declaration_growth() const noexcept;

@@ -72,6 +72,13 @@ inline bool leave(void* piece) noexcept {
 // first written. A hint: where the system cannot, nothing happens.
 void prefault(void* start, std::size_t bytes) noexcept;
 
+// Gives the whole pages within `bytes` at `start` back to the system, which
+// reads them as zeros if they are touched again: for a buffer its owner has
+// finished reading but not yet freed. Returns how many bytes from `start`
+// were dealt with (up to the last whole page given back), where the next
+// call goes on. A hint: where the system cannot, nothing happens.
+std::size_t discard(void* start, std::size_t bytes) noexcept;
+
 // While alive, allocations on this thread are cut from slabs of its own.
 class SlabScope {
   public:

@@ -20,6 +20,9 @@
 #include "ascii.hpp"
 #include "error.hpp"
 
+// `[[gnu::hot]]` marks the functions a read runs, which the linker then lays
+// out together (see HACKING).
+
 namespace lignor::unicode {
 namespace {
 
@@ -67,7 +70,7 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
+[[gnu::hot]] void append_utf8(std::string& out, char32_t cp) {
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_character;
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -117,7 +120,7 @@ std::string_view trim_start(std::string_view text) {
     return text.substr(pos);
 }
 
-std::string_view trim_end(std::string_view text) {
+[[gnu::hot]] std::string_view trim_end(std::string_view text) {
     std::size_t end = text.size();
     while (end > 0) {
         const auto last = static_cast<unsigned char>(text[end - 1]);
@@ -134,7 +137,7 @@ std::string_view trim_end(std::string_view text) {
     return text.substr(0, end);
 }
 
-std::string_view trim(std::string_view text) {
+[[gnu::hot]] std::string_view trim(std::string_view text) {
     return trim_start(trim_end(text));
 }
 

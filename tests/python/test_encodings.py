@@ -137,3 +137,18 @@ def test_letters_survive_what_real_exports_do_to_them(lignor, data, title, summa
     assert unicodedata.normalize("NFC", g.record("@N1@")["title"]) == title
     again = lignor.Gedcom.parse(g.to_bytes())
     assert again.record("@N1@")["title"] == g.record("@N1@")["title"]
+
+
+@pytest.mark.parametrize("codec, char", [("utf-16", "UNICODE"), ("cp1252", "ANSI")])
+def test_a_large_file_in_a_decoded_encoding_reads_whole(lignor, codec, char):
+    # The decoded copy of the file goes back to the system behind the read;
+    # every line of several megabytes must still arrive intact.
+    accent = "\u00e9"
+    records = "".join(
+        f"0 @I{i}@ INDI\n1 NAME {SENTENCE[i % 40:]} /{i}/\n2 NOTE {accent * (i % 300)}\n"
+        for i in range(12000)
+    )
+    text = f"0 HEAD\n1 CHAR {char}\n{records}0 TRLR\n"
+    letters = text.encode(codec, errors="replace").decode(codec)
+    assert len(letters) > 2_000_000
+    assert lignor.Gedcom.parse(letters.encode(codec)).to_text() == letters
