@@ -357,40 +357,44 @@ void Node::render_into(std::uint16_t depth, std::string& out) const {
 
 // ---- NodeList ----------------------------------------------------------------
 
+NodeList::Block* NodeList::make_block(std::size_t capacity) {
+    if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
+    auto* block = static_cast<Block*>(storage::allocate(sizeof(Block) + capacity * sizeof(Node)));
+    *block = Block{0, static_cast<std::uint32_t>(capacity)};
+    return block;
+}
+
 // Each node is copied straight into its place, sharing its own parts in turn.
 void NodeList::unshare() {
-    if (size_ == 0) {
+    const std::size_t size = this->size();
+    if (size == 0) {
         abandon();
         return;
     }
-    Node* fresh = static_cast<Node*>(storage::allocate(std::size_t{size_} * sizeof(Node)));
+    Block* fresh = make_block(size);
+    auto* to = reinterpret_cast<Node*>(fresh + 1);
+    const Node* from = nodes();
     std::uint32_t made = 0;
     try {
-        for (; made < size_; ++made) new (fresh + made) Node(data_[made]);
+        for (; made < size; ++made) new (to + made) Node(from[made]);
     } catch (...) {
-        for (std::uint32_t i = 0; i < made; ++i) fresh[i].~Node();
+        for (std::uint32_t i = 0; i < made; ++i) to[i].~Node();
         storage::release(fresh);
         throw;
     }
-    const std::uint32_t size = size_;
+    fresh->size = made;
     abandon();
-    data_ = fresh;
-    size_ = capacity_ = size;
+    block_ = fresh;
 }
 
 [[gnu::hot]] void NodeList::abandon() noexcept {
-    if (data_ != nullptr && storage::leave(data_)) {
-        for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
-        storage::release(data_);
+    if (block_ != nullptr && storage::leave(block_)) {
+        Node* held = nodes();
+        for (std::uint32_t i = 0; i < block_->size; ++i) held[i].~Node();
+        storage::release(block_);
     }
-    data_ = nullptr;
-    size_ = capacity_ = 0;
+    block_ = nullptr;
 }
-
-NodeList::NodeList(NodeList&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
 
 NodeList& NodeList::operator=(const NodeList& other) {
     if (this != &other) {
@@ -403,22 +407,20 @@ NodeList& NodeList::operator=(const NodeList& other) {
 NodeList& NodeList::operator=(NodeList&& other) noexcept {
     if (this != &other) {
         abandon();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
+        block_ = std::exchange(other.block_, nullptr);
     }
     return *this;
 }
 
 Node& NodeList::at(std::size_t index) {
-    if (index >= size_) throw std::out_of_range("node index out of range");
+    if (index >= size()) throw std::out_of_range("node index out of range");
     own();
-    return data_[index];
+    return nodes()[index];
 }
 
 const Node& NodeList::at(std::size_t index) const {
-    if (index >= size_) throw std::out_of_range("node index out of range");
-    return data_[index];
+    if (index >= size()) throw std::out_of_range("node index out of range");
+    return nodes()[index];
 }
 
 namespace {
@@ -432,54 +434,57 @@ void relocate(Node* to, Node* from, std::size_t count) {
 
 }  // namespace
 
-// Only for a list that owns its storage: the nodes move by their bytes.
+// Only for a list that owns its storage (or has none): the nodes move by
+// their bytes.
 void NodeList::grow_to(std::size_t capacity) {
-    if (capacity > UINT32_MAX) throw std::length_error("too many substructures");
-    Node* fresh = static_cast<Node*>(storage::allocate(capacity * sizeof(Node)));
-    relocate(fresh, data_, size_);
-    storage::release(data_);
-    data_ = fresh;
-    capacity_ = static_cast<std::uint32_t>(capacity);
+    Block* fresh = make_block(capacity);
+    const std::size_t size = this->size();
+    relocate(reinterpret_cast<Node*>(fresh + 1), nodes(), size);
+    fresh->size = static_cast<std::uint32_t>(size);
+    storage::release(block_);
+    block_ = fresh;
 }
 
 Node& NodeList::emplace_back(const ParsedLine& line, const char* text_end) {
     own();
-    if (size_ == capacity_) grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-    Node* node = new (data_ + size_) Node(line, text_end);
-    ++size_;
+    const std::size_t size = this->size();
+    if (size == capacity()) grow_to(size == 0 ? 4 : size * 2);
+    Node* node = new (nodes() + size) Node(line, text_end);
+    ++block_->size;
     return *node;
 }
 
 [[gnu::hot]] void NodeList::take_tail(NodeList& source, std::size_t first) {
     source.own();
     NodeList taken;
-    const std::size_t count = source.size_ - first;
+    const std::size_t count = source.size() - first;
     if (count > 0) {
-        taken.data_ = static_cast<Node*>(storage::allocate(count * sizeof(Node)));
-        relocate(taken.data_, source.data_ + first, count);
-        taken.size_ = taken.capacity_ = static_cast<std::uint32_t>(count);
-        source.size_ = static_cast<std::uint32_t>(first);
+        taken.block_ = make_block(count);
+        relocate(taken.nodes(), source.nodes() + first, count);
+        taken.block_->size = static_cast<std::uint32_t>(count);
+        source.block_->size = static_cast<std::uint32_t>(first);
     }
     *this = std::move(taken);
 }
 
 void NodeList::reserve(std::size_t capacity) {
     own();
-    if (capacity > capacity_) grow_to(capacity);
+    if (capacity > this->capacity()) grow_to(capacity);
 }
 
 void NodeList::push_back(Node&& node) {
     own();  // `node` came through a non-const path, so it is not in shared storage
-    if (size_ == capacity_) {
+    const std::size_t size = this->size();
+    if (size == capacity()) {
         // `node` may be one of this list's own elements (reordering moves
         // one to the end), which growing would free: take it out first.
         Node taken(std::move(node));
-        grow_to(capacity_ == 0 ? 4 : std::size_t{capacity_} * 2);
-        new (data_ + size_) Node(std::move(taken));
+        grow_to(size == 0 ? 4 : size * 2);
+        new (nodes() + size) Node(std::move(taken));
     } else {
-        new (data_ + size_) Node(std::move(node));
+        new (nodes() + size) Node(std::move(node));
     }
-    ++size_;
+    ++block_->size;
 }
 
 void NodeList::push_back(const Node& node) {
@@ -489,22 +494,26 @@ void NodeList::push_back(const Node& node) {
 
 // Positions are taken as indexes before the list is made its own.
 NodeList::iterator NodeList::insert(const_iterator position, Node&& node) {
-    const auto index = static_cast<std::size_t>(position - data_);
+    const auto index = static_cast<std::size_t>(position - nodes());
     push_back(std::move(node));
-    std::rotate(data_ + index, data_ + size_ - 1, data_ + size_);
-    return data_ + index;
+    Node* held = nodes();
+    const std::size_t size = this->size();
+    std::rotate(held + index, held + size - 1, held + size);
+    return held + index;
 }
 
 NodeList::iterator NodeList::erase(const_iterator first, const_iterator last) {
-    const auto from = static_cast<std::size_t>(first - data_);
-    const auto to = static_cast<std::size_t>(last - data_);
+    const auto from = static_cast<std::size_t>(first - nodes());
+    const auto to = static_cast<std::size_t>(last - nodes());
     own();
-    if (from == to) return data_ + from;
-    std::move(data_ + to, data_ + size_, data_ + from);
+    Node* held = nodes();
+    if (from == to) return held + from;
+    const std::size_t size = this->size();
+    std::move(held + to, held + size, held + from);
     const std::size_t removed = to - from;
-    for (std::size_t i = size_ - removed; i < size_; ++i) data_[i].~Node();
-    size_ = static_cast<std::uint32_t>(size_ - removed);
-    return data_ + from;
+    for (std::size_t i = size - removed; i < size; ++i) held[i].~Node();
+    block_->size = static_cast<std::uint32_t>(size - removed);
+    return held + from;
 }
 
 NodeList::iterator NodeList::erase(const_iterator position) {
@@ -512,12 +521,14 @@ NodeList::iterator NodeList::erase(const_iterator position) {
 }
 
 void NodeList::clear() noexcept {
-    if (data_ != nullptr && storage::is_shared(data_)) {
+    if (block_ == nullptr) return;
+    if (storage::is_shared(block_)) {
         abandon();
         return;
     }
-    for (std::uint32_t i = 0; i < size_; ++i) data_[i].~Node();
-    size_ = 0;
+    Node* held = nodes();
+    for (std::uint32_t i = 0; i < block_->size; ++i) held[i].~Node();
+    block_->size = 0;
 }
 
 // ---- assembly --------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "error.hpp"
@@ -64,30 +65,28 @@ class NodeList {
     NodeList() noexcept = default;
     // Shares `other`'s nodes (inline: a conversion copies every structure it looks at).
     NodeList(const NodeList& other) noexcept
-        : data_(other.size_ == 0 ? nullptr : static_cast<Node*>(storage::share(other.data_))),
-          size_(other.size_),
-          capacity_(other.size_ == 0 ? 0 : other.capacity_) {}
-    NodeList(NodeList&& other) noexcept;
+        : block_(other.empty() ? nullptr : static_cast<Block*>(storage::share(other.block_))) {}
+    NodeList(NodeList&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
     NodeList& operator=(const NodeList& other);
     NodeList& operator=(NodeList&& other) noexcept;
     ~NodeList() {
-        if (data_ != nullptr) abandon();
+        if (block_ != nullptr) abandon();
     }
 
-    std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
-    std::size_t capacity() const noexcept { return capacity_; }
+    std::size_t size() const noexcept { return block_ != nullptr ? block_->size : 0; }
+    bool empty() const noexcept { return block_ == nullptr || block_->size == 0; }
+    std::size_t capacity() const noexcept { return block_ != nullptr ? block_->capacity : 0; }
     Node* data() {
         own();
-        return data_;
+        return nodes();
     }
-    const Node* data() const noexcept { return data_; }
+    const Node* data() const noexcept { return nodes(); }
     iterator begin() {
         own();
-        return data_;
+        return nodes();
     }
     iterator end();
-    const_iterator begin() const noexcept { return data_; }
+    const_iterator begin() const noexcept { return nodes(); }
     const_iterator end() const noexcept;
     Node& operator[](std::size_t index);
     const Node& operator[](std::size_t index) const noexcept;
@@ -95,11 +94,11 @@ class NodeList {
     const Node& at(std::size_t index) const;
     Node& front() { return (*this)[0]; }
     const Node& front() const noexcept { return (*this)[0]; }
-    Node& back() { return (*this)[size_ - 1]; }
-    const Node& back() const noexcept { return (*this)[size_ - 1]; }
+    Node& back() { return (*this)[size() - 1]; }
+    const Node& back() const noexcept { return (*this)[size() - 1]; }
     // Whether this list holds the very storage of `other` (a copy not changed since).
     bool shares_storage_with(const NodeList& other) const noexcept {
-        return data_ == other.data_ && size_ == other.size_;
+        return block_ == other.block_;
     }
 
     void reserve(std::size_t capacity);
@@ -107,8 +106,8 @@ class NodeList {
     void push_back(const Node& node);
     Node& emplace_back(const ParsedLine& line, const char* text_end);
     iterator insert(const_iterator position, Node&& node);
-    iterator erase(const_iterator position);
     iterator erase(const_iterator first, const_iterator last);
+    iterator erase(const_iterator position);
     void clear() noexcept;
 
     // Makes this list hold exactly the nodes of `source` from `first` on,
@@ -116,9 +115,24 @@ class NodeList {
     void take_tail(NodeList& source, std::size_t first);
 
   private:
+    // The counts head the storage piece, before the nodes, so that a node
+    // holds one pointer for its substructures: a document has millions of
+    // nodes and far fewer lists. Lists that share a piece share its counts,
+    // which change only once a list has the piece to itself.
+    struct Block {
+        std::uint32_t size;
+        std::uint32_t capacity;
+    };
+    static_assert(sizeof(Block) == 8, "the nodes after the counts stay 8-byte aligned");
+
+    Node* nodes() const noexcept {
+        return block_ != nullptr ? reinterpret_cast<Node*>(block_ + 1) : nullptr;
+    }
+    // Storage for `capacity` nodes, holding none yet.
+    static Block* make_block(std::size_t capacity);
     // Gives the list storage of its own when it shares it, before a change.
     void own() {
-        if (data_ != nullptr && storage::is_shared(data_)) unshare();
+        if (block_ != nullptr && storage::is_shared(block_)) unshare();
     }
     void unshare();
     // Gives up this list's claim on its storage, destroying the nodes when
@@ -126,9 +140,7 @@ class NodeList {
     void abandon() noexcept;
     void grow_to(std::size_t capacity);
 
-    Node* data_ = nullptr;
-    std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = 0;
+    Block* block_ = nullptr;
 };
 
 class Node {
@@ -219,7 +231,7 @@ class Node {
 };
 
 // A document holds millions of nodes: their size is most of its memory.
-static_assert(sizeof(Node) == 48 && alignof(Node) <= 8);  // 8: what storage::allocate gives
+static_assert(sizeof(Node) == 40 && alignof(Node) <= 8);  // 8: what storage::allocate gives
 
 inline std::optional<std::string_view> Node::xref() const noexcept {
     if (!rare_) return std::nullopt;
@@ -233,17 +245,17 @@ inline std::optional<std::string_view> Node::verbatim() const noexcept {
 
 inline NodeList::iterator NodeList::end() {
     own();
-    return data_ + size_;
+    return nodes() + size();
 }
 inline NodeList::const_iterator NodeList::end() const noexcept {
-    return data_ + size_;
+    return nodes() + size();
 }
 inline Node& NodeList::operator[](std::size_t index) {
     own();
-    return data_[index];
+    return nodes()[index];
 }
 inline const Node& NodeList::operator[](std::size_t index) const noexcept {
-    return data_[index];
+    return nodes()[index];
 }
 
 // The length of `node`'s line at `level` without its terminator: its
