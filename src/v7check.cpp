@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -429,6 +430,17 @@ std::string_view expected_forms(Payload payload) noexcept {
         default:
             return "of its type";
     }
+}
+
+// The pieces of a message written one after another, in one allocation:
+// the messages real files repeat by the thousand are made this way.
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (const std::string_view piece : pieces) size += piece.size();
+    std::string text;
+    text.reserve(size);
+    for (const std::string_view piece : pieces) text.append(piece);
+    return text;
 }
 
 // Payload text as messages show it: quoted, and cut after 80 bytes.
@@ -853,11 +865,10 @@ class Checker {
         if (row == v7table::no_row) {
             check_tag(tag, depth);
             add(depth, Kind::UndefinedStructure,
-                parent == nullptr
-                    ? "version 7 does not define a " + std::string(tag) + " record"
-                    : "version 7 does not define " + std::string(tag) + " under " +
-                          std::string(parent->tag) + "; use an extension tag such as _" +
-                          std::string(tag) + ", or a structure version 7 defines there");
+                parent == nullptr ? joined({"version 7 does not define a ", tag, " record"})
+                                  : joined({"version 7 does not define ", tag, " under ",
+                                            parent->tag, "; use an extension tag such as _", tag,
+                                            ", or a structure version 7 defines there"}));
             check_unexamined_payload(node, depth);
             return;
         }
@@ -1027,7 +1038,7 @@ class Checker {
                 break;
         }
         if (!payload) {
-            if (!matches(type, "")) missing(depth, std::string(expected_forms(type)));
+            if (!matches(type, "")) missing(depth, expected_forms(type));
             return;
         }
         if (!matches(type, *payload)) {
@@ -1037,10 +1048,10 @@ class Checker {
         }
     }
 
-    void missing(std::size_t depth, const std::string& expected) {
+    void missing(std::size_t depth, std::string_view expected) {
         add(depth, Kind::Payload,
-            std::string(frames_[depth].tag) + " has no payload, but version 7 requires " +
-                expected + " here");
+            joined({frames_[depth].tag, " has no payload, but version 7 requires ", expected,
+                    " here"}));
     }
 
     bool in_set(const TypeFacts& facts, std::string_view value) const noexcept {
