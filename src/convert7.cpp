@@ -1150,18 +1150,11 @@ class ProblemGroups {
 // made in one piece.
 std::string remaining_problem_detail(const ProblemGroup& group) {
     const Version7Problem& first = *group.first;
-    const std::string count = std::to_string(group.count);
-    const std::string line = std::to_string(first.line);
-    const std::string_view kind = to_string(first.kind);
-    static constexpr std::string_view lines = " line(s) of this record are not valid version 7 (";
-    static constexpr std::string_view kept =
-        ") and have no lossless version 7 form, so they are kept as written; the first is line ";
-    std::string detail;
-    detail.reserve(count.size() + lines.size() + kind.size() + kept.size() + line.size() + 2 +
-                   first.tag.size() + 2 + first.message.size());
-    detail.append(count).append(lines).append(kind).append(kept).append(line);
-    detail.append(", ").append(first.tag).append(": ").append(first.message);
-    return detail;
+    return joined({std::to_string(group.count), " line(s) of this record are not valid version 7 (",
+                   to_string(first.kind),
+                   ") and have no lossless version 7 form, so they are kept as written; the "
+                   "first is line ",
+                   std::to_string(first.line), ", ", first.tag, ": ", first.message});
 }
 
 // Names, with one Kept note per record and kind of problem, every problem

@@ -28,6 +28,15 @@ bool is_c1_control_at(std::string_view text, std::size_t i) {
 
 }  // namespace
 
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (const std::string_view piece : pieces) size += piece.size();
+    std::string text;
+    text.reserve(size);
+    for (const std::string_view piece : pieces) text.append(piece);
+    return text;
+}
+
 std::string quoted(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);

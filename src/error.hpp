@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,10 @@ class InternalFailure : public std::logic_error {
 // and every control character (C0, DEL, C1) are escaped, so quoted text can
 // neither break a message's line nor hide its end.
 std::string quoted(std::string_view text);
+
+// The pieces written one after another, in one allocation: for messages made
+// by the thousand, where a chain of additions would grow the text block by block.
+std::string joined(std::initializer_list<std::string_view> pieces);
 
 // Either a value or the error that prevented it.
 template <typename T>

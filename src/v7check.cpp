@@ -8,7 +8,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -430,17 +429,6 @@ std::string_view expected_forms(Payload payload) noexcept {
         default:
             return "of its type";
     }
-}
-
-// The pieces of a message written one after another, in one allocation:
-// the messages real files repeat by the thousand are made this way.
-std::string joined(std::initializer_list<std::string_view> pieces) {
-    std::size_t size = 0;
-    for (const std::string_view piece : pieces) size += piece.size();
-    std::string text;
-    text.reserve(size);
-    for (const std::string_view piece : pieces) text.append(piece);
-    return text;
 }
 
 // Payload text as messages show it: quoted, and cut after 80 bytes.
