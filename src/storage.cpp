@@ -74,6 +74,15 @@ static_assert(largest_slab_bytes % populate_step == 0 && largest_cut < populate_
 
 #if defined(__linux__)
 
+// An address rounded up or down to a whole (4 KiB) page.
+constexpr std::uintptr_t page_bytes = 4096;
+std::uintptr_t page_up(const void* address) noexcept {
+    return (reinterpret_cast<std::uintptr_t>(address) + page_bytes - 1) & ~(page_bytes - 1);
+}
+std::uintptr_t page_down(const void* address) noexcept {
+    return reinterpret_cast<std::uintptr_t>(address) & ~(page_bytes - 1);
+}
+
 void* map_aligned_huge(std::size_t bytes) {
     const std::size_t reserved = bytes + huge_page_bytes;
     void* memory =
@@ -182,10 +191,8 @@ struct SlabScope::Cutter {
 
     void trim_tail() noexcept {
 #if defined(__linux__)
-        constexpr std::uintptr_t page = 4096;
         const auto start = reinterpret_cast<std::uintptr_t>(slab);
-        const std::uintptr_t kept =
-            ((reinterpret_cast<std::uintptr_t>(next) + page - 1) & ~(page - 1)) - start;
+        const std::uintptr_t kept = page_up(next) - start;
         if (kept < slab->bytes) {
             munmap(reinterpret_cast<void*>(start + kept), slab->bytes - kept);
             slab->bytes = kept;
@@ -218,11 +225,10 @@ void* from_heap(std::size_t bytes) {
 
 void prefault(void* start, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::uintptr_t page = 4096;
-    const auto first = (reinterpret_cast<std::uintptr_t>(start) + page - 1) & ~(page - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(page - 1);
+    const std::uintptr_t first = page_up(start);
+    const std::uintptr_t last = page_down(static_cast<char*>(start) + bytes);
     // Worth a system call only for large buffers; older kernels refuse it.
-    if (last > first && last - first >= 64 * page) {
+    if (last > first && last - first >= 64 * page_bytes) {
         madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
     }
 #else
@@ -233,13 +239,11 @@ void prefault(void* start, std::size_t bytes) noexcept {
 
 [[gnu::hot]] std::size_t discard(void* start, std::size_t bytes) noexcept {
 #if defined(__linux__)
-    constexpr std::uintptr_t page = 4096;
-    const auto begin = reinterpret_cast<std::uintptr_t>(start);
-    const auto first = (begin + page - 1) & ~(page - 1);
-    const auto last = (begin + bytes) & ~(page - 1);
+    const std::uintptr_t first = page_up(start);
+    const std::uintptr_t last = page_down(static_cast<char*>(start) + bytes);
     if (last <= first) return 0;
     madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-    return last - begin;
+    return last - reinterpret_cast<std::uintptr_t>(start);
 #else
     (void)start;
     (void)bytes;
