@@ -372,7 +372,7 @@ void NodeList::unshare() {
         return;
     }
     Block* fresh = make_block(size);
-    auto* to = reinterpret_cast<Node*>(fresh + 1);
+    Node* to = nodes_of(fresh);
     const Node* from = nodes();
     std::uint32_t made = 0;
     try {
@@ -439,7 +439,7 @@ void relocate(Node* to, Node* from, std::size_t count) {
 void NodeList::grow_to(std::size_t capacity) {
     Block* fresh = make_block(capacity);
     const std::size_t size = this->size();
-    relocate(reinterpret_cast<Node*>(fresh + 1), nodes(), size);
+    relocate(nodes_of(fresh), nodes(), size);
     fresh->size = static_cast<std::uint32_t>(size);
     storage::release(block_);
     block_ = fresh;

@@ -125,9 +125,8 @@ class NodeList {
     };
     static_assert(sizeof(Block) == 8, "the nodes after the counts stay 8-byte aligned");
 
-    Node* nodes() const noexcept {
-        return block_ != nullptr ? reinterpret_cast<Node*>(block_ + 1) : nullptr;
-    }
+    static Node* nodes_of(Block* block) noexcept { return reinterpret_cast<Node*>(block + 1); }
+    Node* nodes() const noexcept { return block_ != nullptr ? nodes_of(block_) : nullptr; }
     // Storage for `capacity` nodes, holding none yet.
     static Block* make_block(std::size_t capacity);
     // Gives the list storage of its own when it shares it, before a change.
