@@ -1150,10 +1150,10 @@ class ProblemGroups {
 // made in one piece.
 std::string remaining_problem_detail(const ProblemGroup& group) {
     const Version7Problem& first = *group.first;
-    return joined({std::to_string(group.count), " line(s) of this record are not valid version 7 (",
-                   to_string(first.kind),
-                   ") and have no lossless version 7 form, so they are kept as written; the "
-                   "first is line ",
+    static constexpr std::string_view lines = " line(s) of this record are not valid version 7 (";
+    static constexpr std::string_view kept =
+        ") and have no lossless version 7 form, so they are kept as written; the first is line ";
+    return joined({std::to_string(group.count), lines, to_string(first.kind), kept,
                    std::to_string(first.line), ", ", first.tag, ": ", first.message});
 }
 
