@@ -1060,6 +1060,15 @@ std::string_view last_tag_of(std::string_view dotted) noexcept {
     return dotted.substr(dotted.rfind('.') + 1);
 }
 
+// "BIRT.RIN" of "INDI.BIRT.RIN", "INDI.RIN" of itself: the form the notes
+// of undefined structures name them by, a record's tag included.
+std::string_view parent_and_own_tag_of(std::string_view dotted) noexcept {
+    const std::size_t last = dotted.rfind('.');
+    if (last == std::string_view::npos || last == 0) return dotted;
+    const std::size_t before = dotted.rfind('.', last - 1);
+    return before == std::string_view::npos ? dotted : dotted.substr(before + 1);
+}
+
 // A record's identifier, "" for none: a view into a note or a problem.
 std::string_view record_key(const std::optional<std::string>& record) noexcept {
     return record ? std::string_view(*record) : std::string_view();
@@ -1171,7 +1180,7 @@ void note_remaining_problems(Conversion& conversion) {
     ProblemGroups grouped(problems.size());
     for (const Version7Problem& problem : problems) {
         const std::string_view record = record_key(problem.record);
-        if (!is_named(record, note_tag_of(problem.tag)) &&
+        if (!is_named(record, parent_and_own_tag_of(problem.tag)) &&
             !is_named(record, last_tag_of(problem.tag))) {
             grouped.add(problem);
         }

@@ -115,23 +115,54 @@ def record_at_line(text):
     return owners
 
 
+CLOSING = re.compile(r"(\d+) line\(s\) of this record are not valid version 7 \(([a-z-]+)\)")
+
+
+def kept_by_record(notes):
+    """Each record's Kept notes, those of the conversion's closing check
+    apart."""
+    rules, closing = collections.defaultdict(list), collections.defaultdict(list)
+    for note in notes:
+        if note["kind"] == "Kept":
+            (closing if CLOSING.match(note["detail"]) else rules)[note["record"]].append(note)
+    return rules, closing
+
+
+def named_by_tag(problem, notes):
+    tags = problem["tag"].split(".")
+    return any(note["tag"] in (tags[-1], ".".join(tags[-2:])) for note in notes)
+
+
 def unnamed(problems, notes):
     """The check's problems that no Kept note of their record names, by the
     problem's tag (or its parent's and its own) or by its kind."""
-    kept = collections.defaultdict(list)
-    for note in notes:
-        if note["kind"] == "Kept":
-            kept[note["record"]].append(note)
+    rules, closing = kept_by_record(notes)
 
     def named(problem):
-        tags = problem["tag"].split(".")
-        return any(
-            note["tag"] in (tags[-1], ".".join(tags[-2:]))
-            or f"({problem['kind']})" in note["detail"]
-            for note in kept[problem["record"]]
+        return named_by_tag(problem, rules[problem["record"]]) or any(
+            f"({problem['kind']})" in note["detail"] for note in closing[problem["record"]]
         )
 
     return [problem for problem in problems if not named(problem)]
+
+
+def miscounted(problems, notes):
+    """The closing check's notes whose count is not that of their record's
+    problems of their kind that no other Kept note names: a problem named
+    twice, or one left out."""
+    rules, closing = kept_by_record(notes)
+    left = collections.Counter(
+        (problem["record"], problem["kind"])
+        for problem in problems
+        if not named_by_tag(problem, rules[problem["record"]])
+    )
+    return [
+        note
+        for record, notes_of_record in closing.items()
+        for note in notes_of_record
+        if int(CLOSING.match(note["detail"])[1])
+        != left[record, CLOSING.match(note["detail"])[2]]
+    ]
 
 
 def used_extensions(records):
@@ -165,6 +196,7 @@ def test_corpus_converts_to_version_7(lignor, path):
     judged = {int(PROBLEM.match(p).group(1)) for p in gedcom7_check.problems(text)}
     assert judged <= {problem["line"] for problem in problems}
     assert unnamed(problems, notes) == []
+    assert miscounted(problems, notes) == []
 
 
 # ----- to 5.5.1, and the round trip through both versions --------------------
