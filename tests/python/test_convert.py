@@ -160,8 +160,7 @@ def miscounted(problems, notes):
         note
         for record, notes_of_record in closing.items()
         for note in notes_of_record
-        if int(CLOSING.match(note["detail"])[1])
-        != left[record, CLOSING.match(note["detail"])[2]]
+        if int(CLOSING.match(note["detail"])[1]) != left[record, CLOSING.match(note["detail"])[2]]
     ]
 
 
