@@ -1043,30 +1043,27 @@ void declare_extensions(Node& header, const std::set<std::string, std::less<>>& 
 
 // ---- what stays invalid ----
 
-// The tag path a note names for a problem: below its record, as the other
-// notes name structures, its last two tags ("BIRT.RIN") or its one tag; a
-// problem of the record itself is named by the record's tag.
-std::string_view note_tag_of(std::string_view dotted) noexcept {
-    const std::size_t first = dotted.find('.');
-    if (first == std::string_view::npos) return dotted;
-    const std::string_view below = dotted.substr(first + 1);
-    const std::size_t last = below.rfind('.');
-    if (last == std::string_view::npos) return below;
-    const std::size_t before = below.rfind('.', last - 1);
-    return before == std::string_view::npos ? below : below.substr(before + 1);
-}
-
-std::string_view last_tag_of(std::string_view dotted) noexcept {
-    return dotted.substr(dotted.rfind('.') + 1);
-}
-
-// "BIRT.RIN" of "INDI.BIRT.RIN", "INDI.RIN" of itself: the form the notes
-// of undefined structures name them by, a record's tag included.
+// "BIRT.RIN" of "INDI.BIRT.RIN", "INDI.RIN" of itself: a structure's
+// parent's tag and its own, the form the notes of undefined structures name
+// it by.
 std::string_view parent_and_own_tag_of(std::string_view dotted) noexcept {
     const std::size_t last = dotted.rfind('.');
     if (last == std::string_view::npos || last == 0) return dotted;
     const std::size_t before = dotted.rfind('.', last - 1);
     return before == std::string_view::npos ? dotted : dotted.substr(before + 1);
+}
+
+// The tag path a note names for a problem: below its record, as the other
+// notes name structures, its last two tags ("BIRT.RIN") or its one tag; a
+// problem of the record itself is named by the record's tag.
+std::string_view note_tag_of(std::string_view dotted) noexcept {
+    const std::size_t first = dotted.find('.');
+    return first == std::string_view::npos ? dotted
+                                           : parent_and_own_tag_of(dotted.substr(first + 1));
+}
+
+std::string_view last_tag_of(std::string_view dotted) noexcept {
+    return dotted.substr(dotted.rfind('.') + 1);
 }
 
 // A record's identifier, "" for none: a view into a note or a problem.
