@@ -157,6 +157,9 @@ Version7ProblemKind = Literal[
     "no-such-record",
     "duplicate-identifier",
     "header-trailer",
+    "empty-structure",
+    "continuation",
+    "banned-character",
 ]
 
 class Version7Problem(TypedDict):

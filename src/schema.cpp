@@ -21,18 +21,35 @@ std::string_view first_word(std::string_view text) {
     return text;
 }
 
-}  // namespace
-
-bool is_declared(const Node& header, std::string_view tag) {
+// Calls `visit` with the logical value of every HEAD.SCHMA.TAG, in order,
+// until it returns true; whether one did.
+template <typename Visit>
+bool any_declaration(const Node& header, Visit&& visit) {
     for (const Node& schema : header.children()) {
         if (schema.tag() != "SCHMA") continue;
         for (const Node& declaration : schema.children()) {
-            if (declaration.tag() == "TAG" && first_word(declaration.logical_value()) == tag) {
-                return true;
-            }
+            if (declaration.tag() == "TAG" && visit(declaration.logical_value())) return true;
         }
     }
     return false;
+}
+
+}  // namespace
+
+bool is_declared(const Node& header, std::string_view tag) {
+    return any_declaration(header,
+                           [&](const std::string& text) { return first_word(text) == tag; });
+}
+
+std::vector<Declaration> declarations(const Node& header) {
+    std::vector<Declaration> out;
+    any_declaration(header, [&](const std::string& text) {
+        const std::string_view word = first_word(text);
+        const std::string_view start = unicode::trim_start(text);
+        out.push_back({std::string(word), std::string(unicode::trim(start.substr(word.size())))});
+        return false;
+    });
+    return out;
 }
 
 bool declare(Node& header, std::string_view tag, std::string_view uri) {

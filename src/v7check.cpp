@@ -18,7 +18,9 @@
 #include "ascii.hpp"
 #include "document.hpp"
 #include "error.hpp"
+#include "schema.hpp"
 #include "v7defs.hpp"
+#include "v7grammar.hpp"
 #include "value_writer.hpp"
 
 namespace lignor {
@@ -30,405 +32,12 @@ using Kind = Version7ProblemKind;
 
 constexpr std::string_view type_prefix = "https://gedcom.io/terms/v7/";
 
-// ----- version 7's tags and identifiers ---------------------------------------
-
-constexpr bool is_tag_char(char c) noexcept {
-    return ascii::is_upper(c) || ascii::is_digit(c) || c == '_';
-}
-
-bool all_tag_chars(std::string_view text) noexcept {
-    return std::ranges::all_of(text, is_tag_char);
-}
-
-bool is_standard_tag(std::string_view tag) noexcept {
-    return !tag.empty() && ascii::is_upper(tag.front()) && all_tag_chars(tag);
-}
-
-bool is_extension_tag(std::string_view tag) noexcept {
-    return tag.size() > 1 && tag.front() == '_' && all_tag_chars(tag.substr(1));
-}
-
-bool is_tag(std::string_view tag) noexcept {
-    return is_standard_tag(tag) || is_extension_tag(tag);
-}
-
-// `@` one or more tag characters `@`: an identifier, or the void pointer.
-bool is_xref_form(std::string_view text) noexcept {
-    return text.size() > 2 && text.front() == '@' && text.back() == '@' &&
-           all_tag_chars(text.substr(1, text.size() - 2));
-}
+using v7::is_extension_tag;
+using v7::is_tag;
+using v7::is_xref_form;
 
 bool all_digits(std::string_view text) noexcept {
     return !text.empty() && std::ranges::all_of(text, ascii::is_digit);
-}
-
-// ----- payload grammars ---------------------------------------------------------
-
-// Up to `N` words separated by single spaces; false for more, or for an
-// empty word (a doubled, leading or trailing space).
-template <std::size_t N>
-struct Words {
-    std::array<std::string_view, N> words{};
-    std::size_t count = 0;
-
-    bool split(std::string_view text) noexcept {
-        count = 0;
-        while (true) {
-            const std::size_t space = text.find(' ');
-            const std::string_view word = text.substr(0, space);
-            if (word.empty() || count == N) return false;
-            words[count++] = word;
-            if (space == std::string_view::npos) return true;
-            text.remove_prefix(space + 1);
-        }
-    }
-    std::span<const std::string_view> all() const noexcept { return {words.data(), count}; }
-};
-
-using WordSpan = std::span<const std::string_view>;
-
-bool is_calendar(std::string_view word) noexcept {
-    return word == "GREGORIAN" || word == "JULIAN" || word == "FRENCH_R" || word == "HEBREW" ||
-           is_extension_tag(word);
-}
-
-// [[day D] month D] year [D epoch], the calendar already taken.
-bool is_calendar_date(WordSpan w) noexcept {
-    if (w.empty()) return false;
-    const bool epoch = w.size() > 1 && (w.back() == "BCE" || is_extension_tag(w.back()));
-    // With and without the last word as the epoch, since a month may look like one.
-    for (const WordSpan rest : {w, epoch ? w.first(w.size() - 1) : WordSpan{}}) {
-        if (rest.empty() || !all_digits(rest.back())) continue;
-        if (rest.size() == 1) return true;
-        if (!is_tag(rest[rest.size() - 2])) continue;
-        if (rest.size() == 2 || (rest.size() == 3 && all_digits(rest[0]))) return true;
-    }
-    return false;
-}
-
-// date = [calendar D] [[day D] month D] year [D epoch]
-bool is_date(WordSpan w) noexcept {
-    return is_calendar_date(w) ||
-           (!w.empty() && is_calendar(w[0]) && is_calendar_date(w.subspan(1)));
-}
-
-// `first` date, the word `joint`, `second` date, for some place of the joint.
-bool is_date_pair(WordSpan w, std::string_view joint) noexcept {
-    for (std::size_t at = 1; at + 1 < w.size(); ++at) {
-        if (w[at] == joint && is_date(w.first(at)) && is_date(w.subspan(at + 1))) return true;
-    }
-    return false;
-}
-
-// DatePeriod = [ "TO" D date ] / "FROM" D date [ D "TO" D date ], on words.
-bool is_period_words(WordSpan w) noexcept {
-    if (w.empty()) return true;
-    if (w[0] == "TO") return is_date(w.subspan(1));
-    if (w[0] != "FROM") return false;
-    return is_date(w.subspan(1)) || is_date_pair(w.subspan(1), "TO");
-}
-
-constexpr std::size_t date_words = 16;
-
-bool is_date_value(std::string_view text) noexcept {
-    if (text.empty()) return true;
-    Words<date_words> split;
-    if (!split.split(text)) return false;
-    const WordSpan w = split.all();
-    if (is_date(w) || is_period_words(w)) return true;
-    const std::string_view first = w[0];
-    if (first == "BET") return is_date_pair(w.subspan(1), "AND");
-    if (first == "AFT" || first == "BEF" || first == "ABT" || first == "CAL" || first == "EST")
-        return is_date(w.subspan(1));
-    return false;
-}
-
-bool is_date_period(std::string_view text) noexcept {
-    if (text.empty()) return true;
-    Words<date_words> split;
-    return split.split(text) && is_period_words(split.all());
-}
-
-// DateExact = day D month D year
-bool is_exact_date(std::string_view text) noexcept {
-    Words<3> split;
-    return split.split(text) && split.count == 3 && all_digits(split.words[0]) &&
-           is_tag(split.words[1]) && all_digits(split.words[2]);
-}
-
-// Age = [[ageBound D] ageDuration]; a duration is numbers with the units
-// y, m, w, d, each at most once and in that order.
-bool is_age(std::string_view text) noexcept {
-    if (text.empty()) return true;
-    if (text.starts_with("< ") || text.starts_with("> ")) text.remove_prefix(2);
-    Words<4> split;
-    if (!split.split(text)) return false;
-    constexpr std::string_view units = "ymwd";
-    std::size_t next_unit = 0;
-    for (const std::string_view word : split.all()) {
-        const std::size_t unit = units.find(word.back());
-        if (unit == std::string_view::npos || unit < next_unit ||
-            !all_digits(word.substr(0, word.size() - 1)))
-            return false;
-        next_unit = unit + 1;
-    }
-    return true;
-}
-
-bool is_digit_below(char c, char limit) noexcept {
-    return ascii::is_digit(c) && c < limit;
-}
-
-// Time = hour ":" minute [":" second ["." fraction]] ["Z"]
-bool is_time(std::string_view text) noexcept {
-    if (text.ends_with('Z')) text.remove_suffix(1);
-    const std::size_t colon = text.find(':');
-    const std::string_view hour = text.substr(0, colon);
-    const bool hour_ok =
-        (hour.size() == 1 && ascii::is_digit(hour[0])) ||
-        (hour.size() == 2 && ((is_digit_below(hour[0], '2') && ascii::is_digit(hour[1])) ||
-                              (hour[0] == '2' && is_digit_below(hour[1], '4'))));
-    if (!hour_ok || colon == std::string_view::npos) return false;
-    text.remove_prefix(colon + 1);
-    const auto sixty = [](std::string_view two) {
-        return two.size() == 2 && is_digit_below(two[0], '6') && ascii::is_digit(two[1]);
-    };
-    if (!sixty(text.substr(0, 2))) return false;
-    text.remove_prefix(2);
-    if (text.empty()) return true;
-    if (text[0] != ':' || !sixty(text.substr(1, 2))) return false;
-    text.remove_prefix(3);
-    return text.empty() || (text[0] == '.' && all_digits(text.substr(1)));
-}
-
-// PersonalName = nameStr / [nameStr] "/" [nameStr] "/" [nameStr], where a
-// name character is anything but '/' and the C0 controls.
-bool is_personal_name(std::string_view text) noexcept {
-    if (std::ranges::any_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
-        return false;
-    const auto slashes = std::ranges::count(text, '/');
-    return slashes == 2 || (slashes == 0 && !text.empty());
-}
-
-// ("N" / "S") upto90 ["." 1*digit], and the same to 180 for longitudes.
-bool is_coordinate(std::string_view text, std::string_view directions, int most) noexcept {
-    if (text.empty() || directions.find(text[0]) == std::string_view::npos) return false;
-    text.remove_prefix(1);
-    const std::size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    if (point != std::string_view::npos && !all_digits(text.substr(point + 1))) return false;
-    if (!all_digits(whole) || whole.size() > (most == 90 ? 2U : 3U)) return false;
-    int degrees = 0;
-    for (const char c : whole) degrees = degrees * 10 + (c - '0');
-    // upto180 spells three digits only as "180", "1" 0-7 digit, or "0" digit digit.
-    if (whole.size() == 3 && whole[0] != '0' && whole[0] != '1') return false;
-    return degrees <= most;
-}
-
-bool all_alpha(std::string_view text) noexcept {
-    return std::ranges::all_of(text, [](char c) { return ascii::is_upper(ascii::to_upper(c)); });
-}
-
-bool all_alnum(std::string_view text) noexcept {
-    return std::ranges::all_of(text, ascii::is_alnum);
-}
-
-bool sized(std::string_view text, std::size_t least, std::size_t most) noexcept {
-    return text.size() >= least && text.size() <= most;
-}
-
-// Language-Tag: langtag / privateuse / grandfathered, letters in any case.
-bool is_language(std::string_view text) noexcept {
-    static constexpr std::string_view grandfathered[] = {
-        "en-GB-oed", "i-ami",     "i-bnn",     "i-default",  "i-enochian",  "i-hak",  "i-klingon",
-        "i-lux",     "i-mingo",   "i-navajo",  "i-pwn",      "i-tao",       "i-tay",  "i-tsu",
-        "sgn-BE-FR", "sgn-BE-NL", "sgn-CH-DE", "art-lojban", "cel-gaulish", "no-bok", "no-nyn",
-        "zh-guoyu",  "zh-hakka",  "zh-min",    "zh-min-nan", "zh-xiang"};
-    for (const std::string_view tag : grandfathered)
-        if (ascii::iequals(tag, text)) return true;
-    Words<64> parts;
-    std::string_view rest = text;
-    parts.count = 0;
-    while (true) {
-        const std::size_t dash = rest.find('-');
-        const std::string_view part = rest.substr(0, dash);
-        if (part.empty() || parts.count == parts.words.size() || !all_alnum(part)) return false;
-        parts.words[parts.count++] = part;
-        if (dash == std::string_view::npos) break;
-        rest.remove_prefix(dash + 1);
-    }
-    const WordSpan p = parts.all();
-    std::size_t at = 0;
-    const auto is_x = [](std::string_view part) { return part == "x" || part == "X"; };
-    // privateuse = "x" 1*("-" (1*8alphanum))
-    const auto private_use_from = [&](std::size_t from) {
-        return from + 1 < p.size() && is_x(p[from]) &&
-               std::ranges::all_of(p.subspan(from + 1),
-                                   [](std::string_view part) { return sized(part, 1, 8); });
-    };
-    if (private_use_from(0)) return true;
-    // language = 2*3ALPHA ["-" extlang] / 4ALPHA / 5*8ALPHA; extlang = 1 to 3 of 3ALPHA
-    if (!all_alpha(p[0]) || !sized(p[0], 2, 8)) return false;
-    ++at;
-    if (p[0].size() <= 3) {
-        for (std::size_t n = 0; n < 3 && at < p.size() && p[at].size() == 3 && all_alpha(p[at]);
-             ++n)
-            ++at;
-    }
-    if (at < p.size() && p[at].size() == 4 && all_alpha(p[at])) ++at;  // script
-    if (at < p.size() &&
-        ((p[at].size() == 2 && all_alpha(p[at])) || (p[at].size() == 3 && all_digits(p[at]))))
-        ++at;  // region
-    while (at < p.size() &&
-           (sized(p[at], 5, 8) || (p[at].size() == 4 && ascii::is_digit(p[at][0]))))
-        ++at;  // variants
-    // extension = singleton 1*("-" (2*8alphanum)), a singleton any but "x"
-    while (at + 1 < p.size() && p[at].size() == 1 && !is_x(p[at]) && sized(p[at + 1], 2, 8)) {
-        at += 2;
-        while (at < p.size() && sized(p[at], 2, 8)) ++at;
-    }
-    return at == p.size() || private_use_from(at);
-}
-
-bool is_token_char(char c) noexcept {
-    return ascii::is_alnum(c) ||
-           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
-// restricted-name, or "x-" token: a media type's type or subtype.
-bool is_media_name(std::string_view name) noexcept {
-    if (name.size() > 2 && ascii::iequals(name.substr(0, 2), "x-") &&
-        std::ranges::all_of(name.substr(2), is_token_char))
-        return true;
-    return sized(name, 1, 127) && ascii::is_alnum(name[0]) &&
-           std::ranges::all_of(name.substr(1), [](char c) {
-               return ascii::is_alnum(c) ||
-                      std::string_view("!#$&-^_.+").find(c) != std::string_view::npos;
-           });
-}
-
-// MediaType = type "/" subtype *( OWS ";" OWS [ token "=" ( token / quoted-string ) ] )
-bool is_media_type(std::string_view text) noexcept {
-    const std::size_t slash = text.find('/');
-    if (slash == std::string_view::npos || !is_media_name(text.substr(0, slash))) return false;
-    text.remove_prefix(slash + 1);
-    std::size_t end = 0;
-    while (end < text.size() && text[end] != ';' && text[end] != ' ' && text[end] != '\t') ++end;
-    if (!is_media_name(text.substr(0, end))) return false;
-    text.remove_prefix(end);
-    const auto skip_space = [&] {
-        while (!text.empty() && (text[0] == ' ' || text[0] == '\t')) text.remove_prefix(1);
-    };
-    const auto token = [&] {
-        std::size_t n = 0;
-        while (n < text.size() && is_token_char(text[n])) ++n;
-        text.remove_prefix(n);
-        return n > 0;
-    };
-    while (true) {
-        skip_space();
-        if (text.empty()) return true;
-        if (text[0] != ';') return false;
-        text.remove_prefix(1);
-        skip_space();
-        if (text.empty() || text[0] == ';') continue;
-        if (!token() || text.empty() || text[0] != '=') return false;
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '"') {
-            std::size_t n = 1;
-            for (; n < text.size() && text[n] != '"'; ++n) {
-                const auto c = static_cast<unsigned char>(text[n]);
-                if (c == '\\')
-                    ++n;
-                else if (c < 0x20 && c != '\t')
-                    return false;
-            }
-            if (n >= text.size()) return false;
-            text.remove_prefix(n + 1);
-        } else if (!token()) {
-            return false;
-        }
-    }
-}
-
-// TagDef = extTag D URI-reference
-bool is_tag_definition(std::string_view text) noexcept {
-    const std::size_t space = text.find(' ');
-    return space != std::string_view::npos && is_extension_tag(text.substr(0, space)) &&
-           text.find_first_of(" \t", space + 1) == std::string_view::npos;
-}
-
-bool is_non_negative_integer(std::string_view text) noexcept {
-    if (text.starts_with('+')) text.remove_prefix(1);
-    return all_digits(text);
-}
-
-// What the matcher of `payload` accepts, and forms to show when it does not.
-bool matches(Payload payload, std::string_view text) noexcept {
-    switch (payload) {
-        case Payload::Age:
-            return is_age(text);
-        case Payload::Date:
-            return is_date_value(text);
-        case Payload::ExactDate:
-            return is_exact_date(text);
-        case Payload::DatePeriod:
-            return is_date_period(text);
-        case Payload::Time:
-            return is_time(text);
-        case Payload::PersonalName:
-            return is_personal_name(text);
-        case Payload::Latitude:
-            return is_coordinate(text, "NS", 90);
-        case Payload::Longitude:
-            return is_coordinate(text, "EW", 180);
-        case Payload::Language:
-            return is_language(text);
-        case Payload::MediaType:
-            return is_media_type(text);
-        case Payload::NonNegativeInteger:
-            return is_non_negative_integer(text);
-        case Payload::TagDefinition:
-            return is_tag_definition(text);
-        default:
-            return true;
-    }
-}
-
-std::string_view expected_forms(Payload payload) noexcept {
-    switch (payload) {
-        case Payload::Age:
-            return "an age of version 7 (expected forms such as \"76y\", \"< 3m 2d\")";
-        case Payload::Date:
-            return "a date of version 7 (expected forms such as \"2 OCT 1822\", \"ABT JULIAN "
-                   "1700\", \"BET 1900 AND 1905\", \"FROM 1900 TO 1905\")";
-        case Payload::ExactDate:
-            return "an exact date of version 7 (expected a day, month and year such as "
-                   "\"2 OCT 1822\")";
-        case Payload::DatePeriod:
-            return "a date period of version 7 (expected forms such as \"FROM 1900 TO 1905\", "
-                   "\"TO 1905\")";
-        case Payload::Time:
-            return "a time of version 7 (expected forms such as \"14:05\", \"09:30:15.5Z\")";
-        case Payload::PersonalName:
-            return "a personal name of version 7 (expected text with no slash, or one surname "
-                   "between two slashes such as \"John /Smith/\")";
-        case Payload::Latitude:
-            return "a latitude of version 7 (expected forms such as \"N50.9\", \"S12\")";
-        case Payload::Longitude:
-            return "a longitude of version 7 (expected forms such as \"E10.5\", \"W122\")";
-        case Payload::Language:
-            return "a language tag (expected forms such as \"en\", \"de-AT\", \"zh-Hant\")";
-        case Payload::MediaType:
-            return "a media type (expected forms such as \"image/jpeg\", \"text/html\")";
-        case Payload::NonNegativeInteger:
-            return "a non-negative integer (expected digits such as \"3\")";
-        case Payload::TagDefinition:
-            return "a tag definition (expected an extension tag and a URI, such as "
-                   "\"_LOC https://example.org/LOC\")";
-        default:
-            return "of its type";
-    }
 }
 
 // Payload text as messages show it: quoted, and cut after 80 bytes.
@@ -703,33 +312,22 @@ class Checker {
         std::uint64_t line = 0;
         std::size_t index = 0;  // among its parent's substructures
         std::string_view tag;
-        bool continued = false;    // a CONT line has been met under it
-        bool excess = false;       // some child type has more than its most
-        std::uint64_t opened = 0;  // its number among structures opened, for its counts
+        bool continued = false;      // a CONT line has been met under it
+        bool substructured = false;  // a substructure other than CONT has been met under it
+        bool excess = false;         // some child type has more than its most
+        std::uint64_t opened = 0;    // its number among structures opened, for its counts
     };
 
     // ----- before the walk
 
     void read_declarations(const Document& document) {
-        const Node* head = header(document);
-        if (head == nullptr) return;
-        for (const Node& schema : head->children()) {
-            if (!tag_is(schema.tag(), "SCHMA")) continue;
-            for (const Node& tag : schema.children()) {
-                if (!tag_is(tag.tag(), "TAG")) continue;
-                const std::string_view text = tag.value().value_or("");
-                const std::size_t space = text.find(' ');
-                std::string_view uri =
-                    space == std::string_view::npos ? "" : text.substr(space + 1);
-                declared_.emplace_back(text.substr(0, space), uri);
-            }
-        }
-        std::ranges::sort(declared_);
+        if (const Node* head = header(document)) declared_ = schema::declarations(*head);
+        std::ranges::sort(declared_, {}, &schema::Declaration::tag);
     }
 
-    const std::pair<std::string_view, std::string_view>* declaration(std::string_view tag) const {
-        const auto found = std::ranges::lower_bound(declared_, tag, {}, &Declared::first);
-        return found != declared_.end() && found->first == tag ? &*found : nullptr;
+    const schema::Declaration* declaration(std::string_view tag) const {
+        const auto found = std::ranges::lower_bound(declared_, tag, {}, &schema::Declaration::tag);
+        return found != declared_.end() && found->tag == tag ? &*found : nullptr;
     }
 
     // Each record's identifier into the index, and each later record holding
@@ -786,6 +384,13 @@ class Checker {
         while (open_ > depth) {
             --open_;
             const Frame& frame = frames_[open_];
+            if (!frame.substructured && !frame.continued && !is_pseudo_structure(frame, open_) &&
+                frame.node->value().value_or("").empty()) {
+                add(open_, Kind::EmptyStructure,
+                    joined({frame.tag,
+                            " has neither a payload nor a substructure; version 7 requires one or "
+                            "the other (remove the line, or give it a payload)"}));
+            }
             if (frame.row != v7table::no_row) {
                 const TypeFacts& facts = types_[rows_[frame.row].type];
                 // A structure with substructures has its payload checked
@@ -799,6 +404,50 @@ class Checker {
                 }
             }
             counts_end_ = frame.counts_at;
+        }
+    }
+
+    // HEAD, TRLR and CONT may stand with neither payload nor substructure.
+    static bool is_pseudo_structure(const Frame& frame, std::size_t depth) noexcept {
+        return tag_is(frame.tag, "CONT") ||
+               (depth == 0 && (tag_is(frame.tag, "HEAD") || tag_is(frame.tag, "TRLR")));
+    }
+
+    // A CONT line continues its structure's payload: it stands before any
+    // substructure and has none of its own.
+    void check_continuation(const Node& node, std::size_t depth) {
+        Frame& above = frames_[depth - 1];
+        if (!tag_is(node.tag(), "CONT")) {
+            above.substructured = true;
+            return;
+        }
+        if (above.substructured) {
+            add(depth, Kind::Continuation,
+                joined({"CONT stands after a substructure of ", above.tag,
+                        "; version 7 writes a payload's CONT lines straight after its first "
+                        "line, before any substructure"}));
+        }
+        if (!node.children().empty()) {
+            add(depth, Kind::Continuation,
+                "this CONT has substructures of its own; a CONT line continues its structure's "
+                "payload and has none");
+        }
+    }
+
+    // The characters version 7 bans anywhere, in the line's identifier, tag
+    // or payload: named once a line.
+    void check_characters(const Node& node, std::size_t depth) {
+        const auto xref = node.xref();
+        for (const std::string_view text :
+             {node.value().value_or(""), node.tag(), xref.value_or("")}) {
+            const std::size_t at = v7::find_banned(text);
+            if (at == std::string_view::npos) continue;
+            char buffer[8];
+            add(depth, Kind::BannedCharacter,
+                joined({"the line holds ", v7::banned_name(text, at, buffer),
+                        ", a character version 7 bans anywhere (C0 controls other than tab, "
+                        "DEL, surrogates, U+FFFE and U+FFFF); remove it or write it as text"}));
+            return;
         }
     }
 
@@ -831,6 +480,8 @@ class Checker {
         const Frame* parent = depth > 0 ? &frames_[depth - 1] : nullptr;
 
         check_line(node, depth);
+        check_characters(node, depth);
+        if (depth > 0) check_continuation(node, depth);
         if (depth == 0) check_record(node);
         if (is_extension_tag(tag)) {
             // Undocumented extension tags are allowed, if discouraged: the
@@ -1012,7 +663,6 @@ class Checker {
                 check_pointer(depth, facts, payload);
                 return;
             case Payload::Text:
-                if (!payload) missing(depth, "text");
                 return;
             case Payload::Enumeration:
             case Payload::EnumerationList:
@@ -1026,13 +676,13 @@ class Checker {
                 break;
         }
         if (!payload) {
-            if (!matches(type, "")) missing(depth, expected_forms(type));
+            if (!v7::allows_empty(type)) missing(depth, v7::expected_forms(type));
             return;
         }
-        if (!matches(type, *payload)) {
+        if (!v7::matches(type, *payload, declared_)) {
             add(depth, Kind::Payload,
                 std::string(tag) + " " + shown(*payload) + " is not " +
-                    std::string(expected_forms(type)));
+                    std::string(v7::expected_forms(type)));
         }
     }
 
@@ -1106,9 +756,9 @@ class Checker {
         const std::string_view tag = record.tag();
         if (is_extension_tag(tag)) {
             const auto* declared = declaration(tag);
-            if (declared != nullptr && declared->second.starts_with(type_prefix)) {
+            if (declared != nullptr && declared->uri.starts_with(type_prefix)) {
                 const std::uint16_t type =
-                    v7table::type_named(declared->second.substr(type_prefix.size()));
+                    v7table::type_named(std::string_view(declared->uri).substr(type_prefix.size()));
                 if (type != v7table::no_type) return type;
             }
             return extension_record;
@@ -1119,13 +769,11 @@ class Checker {
 
     static constexpr std::uint16_t extension_record = v7table::no_type - 1;
 
-    using Declared = std::pair<std::string_view, std::string_view>;
-
     const std::vector<Node>& records_;
     const v7table::RowIndex& index_;
     std::span<const v7table::Row> rows_;
     std::span<const TypeFacts> types_;
-    std::vector<Declared> declared_;  // HEAD.SCHMA.TAG: tag and URI, sorted
+    std::vector<schema::Declaration> declared_;  // sorted by tag
     IdentifierIndex identifiers_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> duplicates_;  // (record, first), in order
     std::size_t next_duplicate_ = 0;
@@ -1186,6 +834,12 @@ std::string_view to_string(Version7ProblemKind kind) noexcept {
             return "duplicate-identifier";
         case Kind::HeaderTrailer:
             return "header-trailer";
+        case Kind::EmptyStructure:
+            return "empty-structure";
+        case Kind::Continuation:
+            return "continuation";
+        case Kind::BannedCharacter:
+            return "banned-character";
     }
     return "payload";
 }

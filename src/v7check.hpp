@@ -31,6 +31,9 @@ enum class Version7ProblemKind : std::uint8_t {
     NoSuchRecord,              // a pointer to no record
     DuplicateIdentifier,       // a second record with an identifier (ignoring ASCII case)
     HeaderTrailer,             // HEAD first, TRLR last, each once; GEDC.VERS 7.x
+    EmptyStructure,            // neither a payload nor a substructure
+    Continuation,              // a CONT after a substructure, or with substructures
+    BannedCharacter,           // a character version 7 bans anywhere
 };
 
 // The kind in kebab case: "trailing-space", "undefined-structure", ...

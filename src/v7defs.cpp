@@ -16,15 +16,14 @@
 
 #include "error.hpp"
 #include "queries.hpp"
+#include "v7grammar.hpp"
 
 namespace lignor {
 namespace {
 
 #include "gedcom7_tables.inc"
 
-bool is_extension_tag(std::string_view tag) noexcept {
-    return tag.starts_with('_');
-}
+using v7::is_extension_tag;
 
 // The standard's table, built once: the row index, and the facts of each
 // structure type.
@@ -148,32 +147,59 @@ class TypeTree : public v7table::RowIndex {
     }
 
     static v7table::Payload payload_of(std::string_view payload) {
+        if (payload.starts_with("@<")) return v7table::Payload::Pointer;
+        const auto named = std::ranges::find(payload_types, payload, &PayloadTypeName::uri);
+        if (named == payload_types.end())
+            throw InternalFailure("a payload type of the standard's table with no name");
+        return payload_named(named->type);
+    }
+
+    // The matcher each of the standard's payload types is read with.
+    static v7table::Payload payload_named(PayloadType type) noexcept {
         using v7table::Payload;
-        static constexpr std::pair<std::string_view, Payload> named[] = {
-            {"Y|<NULL>", Payload::YesOrEmpty},
-            {"http://www.w3.org/2001/XMLSchema#string", Payload::Text},
-            {"http://www.w3.org/2001/XMLSchema#anyURI", Payload::Text},
-            {"https://gedcom.io/terms/v7/type-FilePath", Payload::Text},
-            {"https://gedcom.io/terms/v7/type-List#Text", Payload::Text},
-            {"https://gedcom.io/terms/v7/type-Enum", Payload::Enumeration},
-            {"https://gedcom.io/terms/v7/type-List#Enum", Payload::EnumerationList},
-            {"https://gedcom.io/terms/v7/type-Age", Payload::Age},
-            {"https://gedcom.io/terms/v7/type-Date", Payload::Date},
-            {"https://gedcom.io/terms/v7/type-Date#exact", Payload::ExactDate},
-            {"https://gedcom.io/terms/v7/type-Date#period", Payload::DatePeriod},
-            {"https://gedcom.io/terms/v7/type-Time", Payload::Time},
-            {"https://gedcom.io/terms/v7/type-Name", Payload::PersonalName},
-            {"https://gedcom.io/terms/v7/type-Latitude", Payload::Latitude},
-            {"https://gedcom.io/terms/v7/type-Longitude", Payload::Longitude},
-            {"http://www.w3.org/2001/XMLSchema#Language", Payload::Language},
-            {"http://www.w3.org/ns/dcat#mediaType", Payload::MediaType},
-            {"http://www.w3.org/2001/XMLSchema#nonNegativeInteger", Payload::NonNegativeInteger},
-            {"https://gedcom.io/terms/v7/type-TagDef", Payload::TagDefinition},
-        };
-        if (payload.starts_with("@<")) return Payload::Pointer;
-        for (const auto& [name, kind] : named)
-            if (name == payload) return kind;
-        throw InternalFailure("a payload type of the standard's table with no matcher");
+        switch (type) {
+            case PayloadType::YesOrNull:
+                return Payload::YesOrEmpty;
+            case PayloadType::Pointer:
+                return Payload::Pointer;
+            case PayloadType::String:
+                return Payload::Text;
+            case PayloadType::ListText:
+                return Payload::TextList;
+            case PayloadType::AnyURI:
+                return Payload::Uri;
+            case PayloadType::FilePath:
+                return Payload::FilePath;
+            case PayloadType::Enum:
+                return Payload::Enumeration;
+            case PayloadType::ListEnum:
+                return Payload::EnumerationList;
+            case PayloadType::Age:
+                return Payload::Age;
+            case PayloadType::Date:
+                return Payload::Date;
+            case PayloadType::DateExact:
+                return Payload::ExactDate;
+            case PayloadType::DatePeriod:
+                return Payload::DatePeriod;
+            case PayloadType::Time:
+                return Payload::Time;
+            case PayloadType::Name:
+                return Payload::PersonalName;
+            case PayloadType::Latitude:
+                return Payload::Latitude;
+            case PayloadType::Longitude:
+                return Payload::Longitude;
+            case PayloadType::Language:
+                return Payload::Language;
+            case PayloadType::MediaType:
+                return Payload::MediaType;
+            case PayloadType::NonNegativeInteger:
+                return Payload::NonNegativeInteger;
+            case PayloadType::TagDef:
+                return Payload::TagDefinition;
+        }
+        return Payload::Text;
     }
 
     // Hashed rather than ordered: the tables are built at the first check or
@@ -210,6 +236,23 @@ std::span<const TypeFacts> types() noexcept {
 }
 std::uint16_t type_named(std::string_view type) noexcept {
     return type_tree().type_named(type);
+}
+
+std::span<const Calendar> calendars() noexcept {
+    static const std::vector<Calendar> all = [] {
+        std::vector<Calendar> out;
+        for (const CalendarWord& month : calendar_months) {
+            if (out.empty() || out.back().name != month.calendar)
+                out.push_back({month.calendar, {}, {}});
+            out.back().months.push_back(month.word);
+        }
+        for (const CalendarWord& epoch : calendar_epochs) {
+            const auto it = std::ranges::find(out, epoch.calendar, &Calendar::name);
+            if (it != out.end()) it->epochs.push_back(epoch.word);
+        }
+        return out;
+    }();
+    return all;
 }
 
 }  // namespace v7table

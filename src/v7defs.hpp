@@ -42,6 +42,9 @@ enum class Payload : std::uint8_t {
     YesOrEmpty,
     Pointer,
     Text,
+    TextList,
+    Uri,
+    FilePath,
     Enumeration,
     EnumerationList,
     Age,
@@ -142,6 +145,15 @@ std::span<const Row> rows() noexcept;
 std::span<const TypeFacts> types() noexcept;
 // The number of a structure type ("record-INDI"), or no_type.
 std::uint16_t type_named(std::string_view type) noexcept;
+
+// A calendar the standard defines: its name, its months in order, and the
+// epochs it permits.
+struct Calendar {
+    std::string_view name;
+    std::vector<std::string_view> months;
+    std::vector<std::string_view> epochs;
+};
+std::span<const Calendar> calendars() noexcept;
 
 }  // namespace v7table
 

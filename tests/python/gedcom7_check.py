@@ -148,7 +148,11 @@ def _payload_problem(node, payload_type, enumeration, record_types):
         return None if value in (None, "Y") else f"payload {value!r} is not Y"
     grammar = GRAMMARS.get(payload_type)
     if value is None:
-        return None if grammar and re.fullmatch(grammar, "") else "lacks its payload"
+        # Text of any kind may be empty; an enumeration or a grammar that
+        # takes no empty string may not.
+        if enumeration is None and (grammar is None or re.fullmatch(grammar, "")):
+            return None
+        return "lacks its payload"
     if value.startswith("@") and not value.startswith("@@"):
         return f"payload {value!r} is a pointer where text is defined"
     if enumeration is not None:
