@@ -8,6 +8,7 @@
 #include "ascii.hpp"
 #include "dates_parts.hpp"
 #include "unicode.hpp"
+#include "v7grammar.hpp"
 
 namespace lignor {
 
@@ -15,7 +16,6 @@ namespace {
 
 using ascii::is_digit;
 using date_parts::append_number;
-using date_parts::gedcom_months;
 using date_parts::max_year;
 using date_parts::months_of;
 
@@ -226,74 +226,29 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
 
 namespace {
 
-// Reads `word` off the front of `text` when a space or the end follows it,
-// and that space.
-bool take_word(std::string_view& text, std::string_view word) noexcept {
-    if (!text.starts_with(word)) return false;
-    const std::string_view rest = text.substr(word.size());
-    if (!rest.empty() && rest.front() != ' ') return false;
-    text = rest.empty() ? rest : rest.substr(1);
-    return true;
-}
-
-// Reads a number of 1 to `digits` digits, with no leading zero and at most
-// `largest`, and the space after it.
-bool take_number(std::string_view& text, std::size_t digits, int largest) noexcept {
-    std::size_t length = 0;
-    int value = 0;
-    while (length < text.size() && length <= digits && is_digit(text[length]))
-        value = value * 10 + (text[length++] - '0');
-    if (length == 0 || length > digits || text.front() == '0' || value > largest) return false;
-    return take_word(text, text.substr(0, length));
-}
-
-// One Gregorian point in the shape the version 7 writer gives it: "YEAR",
-// "MON YEAR" or "D MON YEAR". Days stop at 28, so that every day read here
-// exists in every month.
-bool take_plain_point(std::string_view& text) noexcept {
-    std::string_view rest = text;
-    const bool has_day = take_number(rest, 2, 28);
-    // Month names are three letters, compared as such rather than by memcmp.
-    const bool month_read =
-        rest.size() >= 3 && (rest.size() == 3 || rest[3] == ' ') &&
-        std::any_of(std::begin(gedcom_months), std::end(gedcom_months), [&](std::string_view name) {
-            return rest[0] == name[0] && rest[1] == name[1] && rest[2] == name[2];
-        });
-    if (month_read) rest.remove_prefix(rest.size() == 3 ? 3 : 4);
-    if (has_day && !month_read) return false;
-    if (!take_number(rest, 4, 9999)) return false;
-    text = rest;
-    return true;
+// A date of the Gregorian calendar as the version 7 writer gives it: no
+// calendar word, no epoch, a year of up to four digits.
+bool is_plain_point(const v7::DatePart& part) noexcept {
+    return part.calendar.empty() && part.epoch.empty() && part.year.size() <= 4;
 }
 
 }  // namespace
 
 bool is_plain_gedcom_7_date(std::string_view text) noexcept {
-    if (text.empty() || text.back() == ' ') return false;
-    if (take_word(text, "BET"))
-        return take_plain_point(text) && take_word(text, "AND") && take_plain_point(text) &&
-               text.empty();
-    if (take_word(text, "FROM")) {
-        if (!take_plain_point(text)) return false;
-        return text.empty() || (take_word(text, "TO") && take_plain_point(text) && text.empty());
+    const auto date = v7::read_date(text, v7table::Payload::Date);
+    if (!date || date->form == v7::DateForm::Empty || !is_plain_point(date->first)) return false;
+    const bool pair = date->form == v7::DateForm::Between || date->form == v7::DateForm::FromTo;
+    if (pair && !is_plain_point(date->second)) return false;
+    // The writer gives numbers without leading zeros.
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool word_start = at == 0 || text[at - 1] == ' ';
+        if (word_start && text[at] == '0') return false;
     }
-    for (const std::string_view qualifier : {"ABT", "CAL", "EST", "BEF", "AFT", "TO"}) {
-        if (take_word(text, qualifier)) break;
-    }
-    return take_plain_point(text) && text.empty();
+    return true;
 }
 
 bool is_exact_date_7(std::string_view text) noexcept {
-    const auto is_integer = [](std::string_view part) {
-        return !part.empty() && std::all_of(part.begin(), part.end(), is_digit);
-    };
-    const std::size_t first = text.find(' ');
-    const std::size_t last = text.rfind(' ');
-    if (first == std::string_view::npos || first == last) return false;
-    const std::string_view month = text.substr(first + 1, last - first - 1);
-    return is_integer(text.substr(0, first)) && is_integer(text.substr(last + 1)) &&
-           std::find(std::begin(gedcom_months), std::end(gedcom_months), month) !=
-               std::end(gedcom_months);
+    return v7::read_date(text, v7table::Payload::ExactDate).has_value();
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_551() const {
