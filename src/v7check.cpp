@@ -437,9 +437,10 @@ class Checker {
     // The characters version 7 bans anywhere, in the line's identifier, tag
     // or payload: named once a line.
     void check_characters(const Node& node, std::size_t depth) {
+        // Tags are held to the tag rule as they are read; identifiers and
+        // payloads may hold anything but a line break.
         const auto xref = node.xref();
-        for (const std::string_view text :
-             {node.value().value_or(""), node.tag(), xref.value_or("")}) {
+        for (const std::string_view text : {node.value().value_or(""), xref.value_or("")}) {
             const std::size_t at = v7::find_banned(text);
             if (at == std::string_view::npos) continue;
             char buffer[8];

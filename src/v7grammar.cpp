@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "ascii.hpp"
 
@@ -42,6 +44,14 @@ constexpr bool may_hold_banned(std::uint64_t word) noexcept {
     return ((word - ones * 0x20) & ~word & highs) != 0 || has_zero_byte(word ^ (ones * 0x7F)) ||
            has_zero_byte(word ^ (ones * 0xED)) || has_zero_byte(word ^ (ones * 0xEF));
 }
+
+// The bytes may_hold_banned looks for, one at a time.
+constexpr std::array<bool, 256> may_begin_banned = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
+    table[0x7F] = table[0xED] = table[0xEF] = true;
+    return table;
+}();
 
 bool is_banned_at(std::string_view text, std::size_t at) noexcept {
     const auto byte = [&](std::size_t i) {
@@ -80,23 +90,62 @@ struct Words {
 
 using WordSpan = std::span<const std::string_view>;
 
-const v7table::Calendar* standard_calendar(std::string_view name) noexcept {
-    static const std::span<const v7table::Calendar> all = v7table::calendars();
-    for (const v7table::Calendar& calendar : all)
-        if (calendar.name == name) return &calendar;
+// A word of up to eight bytes as one number, for comparing the short words
+// of dates (calendars, months) without a call; 0 for a longer word.
+std::uint64_t packed(std::string_view word) noexcept {
+    if (word.size() > 8) return 0;
+    std::uint64_t value = 0;
+    std::memcpy(&value, word.data(), word.size());
+    return value;
+}
+
+// The standard calendars with their months packed, built once from the
+// generated tables. A date without a calendar word is Gregorian: the first.
+struct PackedCalendar {
+    const v7table::Calendar* calendar;
+    std::vector<std::uint64_t> months;
+};
+
+const std::vector<PackedCalendar>& packed_calendars() noexcept {
+    static const std::vector<PackedCalendar> all = [] {
+        std::vector<PackedCalendar> out;
+        for (const v7table::Calendar& calendar : v7table::calendars()) {
+            PackedCalendar& entry = out.emplace_back(PackedCalendar{&calendar, {}});
+            for (const std::string_view month : calendar.months)
+                entry.months.push_back(packed(month));
+        }
+        // The Gregorian calendar first: most dates name none.
+        std::ranges::stable_partition(
+            out, [](const PackedCalendar& entry) { return entry.calendar->name == "GREGORIAN"; });
+        return out;
+    }();
+    return all;
+}
+
+const PackedCalendar* standard_calendar(std::string_view name) noexcept {
+    for (const PackedCalendar& entry : packed_calendars())
+        if (entry.calendar->name == name) return &entry;
     return nullptr;
 }
 
 bool is_calendar_word(std::string_view word) noexcept {
-    return standard_calendar(word) != nullptr || is_extension_tag(word);
+    return is_extension_tag(word) || standard_calendar(word) != nullptr;
+}
+
+// The position of `month` among the calendar's months, or none.
+std::optional<std::size_t> month_index(const PackedCalendar& calendar,
+                                       std::string_view month) noexcept {
+    const std::uint64_t key = packed(month);
+    for (std::size_t at = 0; key != 0 && at < calendar.months.size(); ++at)
+        if (calendar.months[at] == key) return at;
+    return std::nullopt;
 }
 
 // A month of some standard calendar: what an extension calendar may use
 // besides extension months.
 bool is_standard_month(std::string_view month) noexcept {
-    static const std::span<const v7table::Calendar> all = v7table::calendars();
-    return std::ranges::any_of(all, [&](const v7table::Calendar& calendar) {
-        return std::ranges::find(calendar.months, month) != calendar.months.end();
+    return std::ranges::any_of(packed_calendars(), [&](const PackedCalendar& calendar) {
+        return month_index(calendar, month).has_value();
     });
 }
 
@@ -156,27 +205,24 @@ std::string_view declared_as(std::string_view tag, std::string_view kind,
 // Whether the words of one date, read as `part`, keep to its calendar.
 bool keeps_to_calendar(const DatePart& part, Declarations declared) noexcept {
     if (!all_digits(part.year)) return false;
-    const std::string_view name =
-        part.calendar.empty() ? "GREGORIAN" : declared_as(part.calendar, "cal-", declared);
-    const v7table::Calendar* calendar = standard_calendar(name);
+    const PackedCalendar* calendar =
+        part.calendar.empty() ? &packed_calendars().front()
+                              : standard_calendar(declared_as(part.calendar, "cal-", declared));
     if (calendar == nullptr) {
         // An extension calendar: any month of a standard calendar or an
         // extension month, BCE or an extension epoch.
-        if (!is_extension_tag(name)) return false;
+        if (!is_extension_tag(part.calendar)) return false;
         return (part.month.empty() || is_standard_month(part.month) ||
                 is_extension_tag(part.month)) &&
                (part.epoch.empty() || part.epoch == "BCE" || is_extension_tag(part.epoch));
     }
-    if (!part.epoch.empty() &&
-        std::ranges::find(calendar->epochs, part.epoch) == calendar->epochs.end())
-        return false;
+    const std::vector<std::string_view>& epochs = calendar->calendar->epochs;
+    if (!part.epoch.empty() && std::ranges::find(epochs, part.epoch) == epochs.end()) return false;
     if (part.month.empty()) return true;
-    const auto month =
-        std::ranges::find(calendar->months, declared_as(part.month, "month-", declared));
-    if (month == calendar->months.end()) return false;
-    if (part.day == 0) return true;
-    const auto index = static_cast<std::size_t>(month - calendar->months.begin());
-    return part.day <= days_in_month(name, index, part.year, !part.epoch.empty());
+    const auto month = month_index(*calendar, declared_as(part.month, "month-", declared));
+    if (!month) return false;
+    return part.day == 0 || part.day <= days_in_month(calendar->calendar->name, *month, part.year,
+                                                      !part.epoch.empty());
 }
 
 // date = [calendar D] [[day D] month D] year [D epoch]
@@ -230,6 +276,32 @@ bool read_period(WordSpan w, DateValue& out, Declarations declared) noexcept {
     if (read_part(w.subspan(1), out.first, declared)) return true;
     out.form = DateForm::FromTo;
     return read_pair(w.subspan(1), "TO", out, declared);
+}
+
+// The shapes most dates have, "D MON YEAR", "MON YEAR" and "YEAR" in the
+// Gregorian calendar, read without splitting the text into words. False
+// says nothing: the text may still be a date of another shape.
+bool read_common_date(std::string_view text, DatePart& out) noexcept {
+    std::size_t digits = 0;
+    while (digits < text.size() && ascii::is_digit(text[digits])) ++digits;
+    DatePart part;
+    std::string_view rest = text;
+    if (digits == text.size()) {
+        part.year = text;
+    } else {
+        if (digits > 0) {
+            if (text[digits] != ' ') return false;
+            part.day = small_number(text.substr(0, digits));
+            if (part.day == 0) return false;
+            rest = text.substr(digits + 1);
+        }
+        if (rest.size() < 5 || rest[3] != ' ') return false;
+        part.month = rest.substr(0, 3);
+        part.year = rest.substr(4);
+    }
+    if (!keeps_to_calendar(part, {})) return false;
+    out = part;
+    return true;
 }
 
 struct Keyword {
@@ -586,12 +658,12 @@ std::size_t find_banned(std::string_view text) noexcept {
     for (; at + 8 <= text.size(); at += 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, text.data() + at, sizeof word);
-        if (!may_hold_banned(word)) continue;
-        for (std::size_t i = at; i < at + 8; ++i)
-            if (is_banned_at(text, i)) return i;
+        if (may_hold_banned(word)) break;
     }
-    for (; at < text.size(); ++at)
-        if (is_banned_at(text, at)) return at;
+    for (; at < text.size(); ++at) {
+        if (may_begin_banned[static_cast<unsigned char>(text[at])] && is_banned_at(text, at))
+            return at;
+    }
     return std::string_view::npos;
 }
 
@@ -616,6 +688,11 @@ std::optional<DateValue> read_date(std::string_view text, Payload type,
     DateValue value;
     if (text.empty()) {
         if (type == Payload::ExactDate) return std::nullopt;
+        return value;
+    }
+    if (type != Payload::DatePeriod && read_common_date(text, value.first) &&
+        (type != Payload::ExactDate || value.first.day != 0)) {
+        value.form = DateForm::Date;
         return value;
     }
     Words<16> split;
