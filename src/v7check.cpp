@@ -314,6 +314,7 @@ class Checker {
         std::string_view tag;
         bool continued = false;      // a CONT line has been met under it
         bool substructured = false;  // a substructure other than CONT has been met under it
+        bool has_payload = false;    // its own line's payload is not empty
         bool excess = false;         // some child type has more than its most
         std::uint64_t opened = 0;    // its number among structures opened, for its counts
     };
@@ -384,8 +385,8 @@ class Checker {
         while (open_ > depth) {
             --open_;
             const Frame& frame = frames_[open_];
-            if (!frame.substructured && !frame.continued && !is_pseudo_structure(frame, open_) &&
-                frame.node->value().value_or("").empty()) {
+            if (!frame.substructured && !frame.continued && !frame.has_payload &&
+                !is_pseudo_structure(frame, open_)) {
                 add(open_, Kind::EmptyStructure,
                     joined({frame.tag,
                             " has neither a payload nor a substructure; version 7 requires one or "
@@ -434,22 +435,20 @@ class Checker {
         }
     }
 
-    // The characters version 7 bans anywhere, in the line's identifier, tag
-    // or payload: named once a line.
-    void check_characters(const Node& node, std::size_t depth) {
-        // Tags are held to the tag rule as they are read; identifiers and
-        // payloads may hold anything but a line break.
-        const auto xref = node.xref();
-        for (const std::string_view text : {node.value().value_or(""), xref.value_or("")}) {
-            const std::size_t at = v7::find_banned(text);
-            if (at == std::string_view::npos) continue;
-            char buffer[8];
-            add(depth, Kind::BannedCharacter,
-                joined({"the line holds ", v7::banned_name(text, at, buffer),
-                        ", a character version 7 bans anywhere (C0 controls other than tab, "
-                        "DEL, surrogates, U+FFFE and U+FFFF); remove it or write it as text"}));
-            return;
-        }
+    // The characters version 7 bans anywhere, in the line's identifier or
+    // payload (tags are held to the tag rule as they are read): named once a
+    // line.
+    void check_characters(std::string_view value, std::optional<std::string_view> xref,
+                          std::size_t depth) {
+        std::size_t at = v7::find_banned(value);
+        std::string_view text = value;
+        if (at == std::string_view::npos && xref) at = v7::find_banned(text = *xref);
+        if (at == std::string_view::npos) return;
+        char buffer[8];
+        add(depth, Kind::BannedCharacter,
+            joined({"the line holds ", v7::banned_name(text, at, buffer),
+                    ", a character version 7 bans anywhere (C0 controls other than tab, DEL, "
+                    "surrogates, U+FFFE and U+FFFF); remove it or write it as text"}));
     }
 
     void check_count(std::size_t depth, const TypeFacts& facts, std::size_t slot) {
@@ -481,7 +480,9 @@ class Checker {
         const Frame* parent = depth > 0 ? &frames_[depth - 1] : nullptr;
 
         check_line(node, depth);
-        check_characters(node, depth);
+        const std::string_view value = node.value().value_or("");
+        frame.has_payload = !value.empty();
+        check_characters(value, node.xref(), depth);
         if (depth > 0) check_continuation(node, depth);
         if (depth == 0) check_record(node);
         if (is_extension_tag(tag)) {

@@ -31,28 +31,6 @@ bool all_digits(std::string_view text) noexcept {
 
 // ----- banned characters ----------------------------------------------------------
 
-constexpr std::uint64_t ones = 0x0101010101010101ULL;
-constexpr std::uint64_t highs = 0x8080808080808080ULL;
-
-constexpr std::uint64_t has_zero_byte(std::uint64_t word) noexcept {
-    return (word - ones) & ~word & highs;
-}
-
-// Whether any byte of `word` may begin a banned character: a control byte,
-// DEL, or the lead byte of a surrogate (0xED) or of U+FFFE/U+FFFF (0xEF).
-constexpr bool may_hold_banned(std::uint64_t word) noexcept {
-    return ((word - ones * 0x20) & ~word & highs) != 0 || has_zero_byte(word ^ (ones * 0x7F)) ||
-           has_zero_byte(word ^ (ones * 0xED)) || has_zero_byte(word ^ (ones * 0xEF));
-}
-
-// The bytes may_hold_banned looks for, one at a time.
-constexpr std::array<bool, 256> may_begin_banned = [] {
-    std::array<bool, 256> table{};
-    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
-    table[0x7F] = table[0xED] = table[0xEF] = true;
-    return table;
-}();
-
 bool is_banned_at(std::string_view text, std::size_t at) noexcept {
     const auto byte = [&](std::size_t i) {
         return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
@@ -101,16 +79,30 @@ std::uint64_t packed(std::string_view word) noexcept {
 
 // The standard calendars with their months packed, built once from the
 // generated tables. A date without a calendar word is Gregorian: the first.
+enum class MonthLengths : std::uint8_t { Gregorian, Julian, Thirty };
+
 struct PackedCalendar {
     const v7table::Calendar* calendar;
+    MonthLengths lengths;
     std::vector<std::uint64_t> months;
 };
+
+// The Gregorian and Julian months by their leap years; any month of the
+// others 30 days, as the standard's own date file writes them (days up to
+// 30 in the Hebrew calendar's lunar months and in the French Republican
+// complementary days alike).
+MonthLengths lengths_of(std::string_view calendar) noexcept {
+    if (calendar == "GREGORIAN") return MonthLengths::Gregorian;
+    if (calendar == "JULIAN") return MonthLengths::Julian;
+    return MonthLengths::Thirty;
+}
 
 const std::vector<PackedCalendar>& packed_calendars() noexcept {
     static const std::vector<PackedCalendar> all = [] {
         std::vector<PackedCalendar> out;
         for (const v7table::Calendar& calendar : v7table::calendars()) {
-            PackedCalendar& entry = out.emplace_back(PackedCalendar{&calendar, {}});
+            PackedCalendar& entry =
+                out.emplace_back(PackedCalendar{&calendar, lengths_of(calendar.name), {}});
             for (const std::string_view month : calendar.months)
                 entry.months.push_back(packed(month));
         }
@@ -168,23 +160,17 @@ std::uint32_t astronomical_year_mod_400(std::string_view year, bool before_commo
 }
 
 // The most days month number `month` (0-based, in the appendix's order) of
-// a standard calendar has in `year`: the Gregorian and Julian months by
-// their leap years; any month of the others 30, as the standard's own date
-// file writes them (days up to 30 in the Hebrew calendar's lunar months and
-// in the French Republican complementary days alike).
-std::uint32_t days_in_month(std::string_view calendar, std::size_t month, std::string_view year,
+// a standard calendar has in `year`.
+std::uint32_t days_in_month(MonthLengths lengths, std::size_t month, std::string_view year,
                             bool before_common_era) noexcept {
     static constexpr std::array<std::uint8_t, 12> solar = {31, 28, 31, 30, 31, 30,
                                                            31, 31, 30, 31, 30, 31};
-    const bool julian = calendar == "JULIAN";
-    if (julian || calendar == "GREGORIAN") {
-        if (month >= solar.size()) return 31;
-        if (month != 1) return solar[month];
-        const std::uint32_t y = astronomical_year_mod_400(year, before_common_era);
-        const bool leap = y % 4 == 0 && (julian || y % 100 != 0 || y == 0);
-        return leap ? 29 : 28;
-    }
-    return 30;
+    if (lengths == MonthLengths::Thirty) return 30;
+    if (month >= solar.size()) return 31;
+    if (month != 1) return solar[month];
+    const std::uint32_t y = astronomical_year_mod_400(year, before_common_era);
+    const bool leap = y % 4 == 0 && (lengths == MonthLengths::Julian || y % 100 != 0 || y == 0);
+    return leap ? 29 : 28;
 }
 
 constexpr std::string_view standard_prefix = "https://gedcom.io/terms/v7/";
@@ -221,8 +207,8 @@ bool keeps_to_calendar(const DatePart& part, Declarations declared) noexcept {
     if (part.month.empty()) return true;
     const auto month = month_index(*calendar, declared_as(part.month, "month-", declared));
     if (!month) return false;
-    return part.day == 0 || part.day <= days_in_month(calendar->calendar->name, *month, part.year,
-                                                      !part.epoch.empty());
+    return part.day == 0 ||
+           part.day <= days_in_month(calendar->lengths, *month, part.year, !part.epoch.empty());
 }
 
 // date = [calendar D] [[day D] month D] year [D epoch]
@@ -279,29 +265,42 @@ bool read_period(WordSpan w, DateValue& out, Declarations declared) noexcept {
 }
 
 // The shapes most dates have, "D MON YEAR", "MON YEAR" and "YEAR" in the
-// Gregorian calendar, read without splitting the text into words. False
-// says nothing: the text may still be a date of another shape.
-bool read_common_date(std::string_view text, DatePart& out) noexcept {
-    std::size_t digits = 0;
-    while (digits < text.size() && ascii::is_digit(text[digits])) ++digits;
+// Gregorian calendar, read off the front of `text` without splitting it into
+// words: the bytes read, up to a space or the end, or 0 where the text does
+// not begin with one (it may still begin with a date of another shape).
+std::size_t read_common_point(std::string_view text, DatePart& out) noexcept {
+    const auto digits_from = [&](std::size_t at) {
+        std::size_t end = at;
+        while (end < text.size() && ascii::is_digit(text[end])) ++end;
+        return end;
+    };
+    const auto is_month_at = [&](std::size_t at) {
+        return at + 5 <= text.size() && text[at + 3] == ' ' && ascii::is_upper(text[at]);
+    };
     DatePart part;
-    std::string_view rest = text;
-    if (digits == text.size()) {
-        part.year = text;
+    std::size_t end = digits_from(0);
+    if (end > 0 && end < text.size() && text[end] == ' ' && is_month_at(end + 1)) {
+        part.day = small_number(text.substr(0, end));
+        if (part.day == 0) return 0;
+        part.month = text.substr(end + 1, 3);
+        const std::size_t year_end = digits_from(end + 5);
+        part.year = text.substr(end + 5, year_end - end - 5);
+        end = year_end;
+    } else if (end == 0 && is_month_at(0)) {
+        part.month = text.substr(0, 3);
+        end = digits_from(4);
+        part.year = text.substr(4, end - 4);
     } else {
-        if (digits > 0) {
-            if (text[digits] != ' ') return false;
-            part.day = small_number(text.substr(0, digits));
-            if (part.day == 0) return false;
-            rest = text.substr(digits + 1);
-        }
-        if (rest.size() < 5 || rest[3] != ' ') return false;
-        part.month = rest.substr(0, 3);
-        part.year = rest.substr(4);
+        part.year = text.substr(0, end);
     }
-    if (!keeps_to_calendar(part, {})) return false;
+    if (end < text.size() && text[end] != ' ') return 0;
+    if (!keeps_to_calendar(part, {})) return 0;
     out = part;
-    return true;
+    return end;
+}
+
+bool read_common_date(std::string_view text, DatePart& out) noexcept {
+    return !text.empty() && read_common_point(text, out) == text.size();
 }
 
 struct Keyword {
@@ -315,6 +314,60 @@ constexpr std::array<Keyword, 5> single_date_keywords = {{
     {"CAL", DateForm::Calculated},
     {"EST", DateForm::Estimated},
 }};
+
+// Takes `word` and the space after it off the front of `text`: a compare
+// of a size known when compiling, done without a call.
+template <std::size_t N>
+bool take_word(std::string_view& text, const char (&word)[N]) noexcept {
+    constexpr std::size_t size = N - 1;
+    if (text.size() <= size || text[size] != ' ' || std::memcmp(text.data(), word, size) != 0)
+        return false;
+    text.remove_prefix(size + 1);
+    return true;
+}
+
+// `first` JOINT `second`, each of a common shape; `joint` has its spaces.
+template <std::size_t N>
+bool read_common_pair(std::string_view text, const char (&joint)[N], DateValue& out) noexcept {
+    const std::size_t at = read_common_point(text, out.first);
+    if (at == 0) return false;
+    text.remove_prefix(at);
+    constexpr std::size_t size = N - 1;
+    if (text.size() <= size || std::memcmp(text.data(), joint, size) != 0) return false;
+    return read_common_date(text.substr(size), out.second);
+}
+
+// A date value whose dates all have the common shapes, after any keyword:
+// most of a file's dates, read without splitting the text into words. False
+// says nothing: the text may still be a date value of another shape.
+bool read_common_value(std::string_view text, Payload type, DateValue& out) noexcept {
+    if (take_word(text, "FROM")) {
+        out.form = DateForm::From;
+        if (read_common_date(text, out.first)) return true;
+        out.form = DateForm::FromTo;
+        return read_common_pair(text, " TO ", out);
+    }
+    if (take_word(text, "TO")) {
+        out.form = DateForm::To;
+        return read_common_date(text, out.first);
+    }
+    if (type == Payload::DatePeriod) return false;
+    if (take_word(text, "BET")) {
+        out.form = DateForm::Between;
+        return read_common_pair(text, " AND ", out);
+    }
+    out.form = DateForm::Date;
+    if (text.size() > 4 && text[3] == ' ') {
+        for (const Keyword& keyword : single_date_keywords) {
+            if (std::memcmp(text.data(), keyword.word.data(), 3) == 0) {
+                out.form = keyword.form;
+                text.remove_prefix(4);
+                break;
+            }
+        }
+    }
+    return read_common_date(text, out.first);
+}
 
 bool read_date_value(WordSpan w, DateValue& out, Declarations declared) noexcept {
     if (read_period(w, out, declared)) return true;
@@ -653,15 +706,10 @@ bool is_xref_form(std::string_view text) noexcept {
            all_tag_chars(text.substr(1, text.size() - 2));
 }
 
-std::size_t find_banned(std::string_view text) noexcept {
-    std::size_t at = 0;
-    for (; at + 8 <= text.size(); at += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        if (may_hold_banned(word)) break;
-    }
-    for (; at < text.size(); ++at) {
-        if (may_begin_banned[static_cast<unsigned char>(text[at])] && is_banned_at(text, at))
+std::size_t banned_detail::find_in(std::string_view text) noexcept {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (banned_detail::may_begin[static_cast<unsigned char>(text[at])] &&
+            is_banned_at(text, at))
             return at;
     }
     return std::string_view::npos;
@@ -686,13 +734,19 @@ std::string_view banned_name(std::string_view text, std::size_t offset,
 std::optional<DateValue> read_date(std::string_view text, Payload type,
                                    Declarations declared) noexcept {
     DateValue value;
-    if (text.empty()) {
-        if (type == Payload::ExactDate) return std::nullopt;
+    if (type == Payload::ExactDate ? read_common_date(text, value.first) && value.first.day != 0
+                                   : read_common_value(text, type, value)) {
+        if (type == Payload::ExactDate) value.form = DateForm::Date;
         return value;
     }
-    if (type != Payload::DatePeriod && read_common_date(text, value.first) &&
-        (type != Payload::ExactDate || value.first.day != 0)) {
-        value.form = DateForm::Date;
+    return read_date_by_words(text, type, declared);
+}
+
+std::optional<DateValue> read_date_by_words(std::string_view text, Payload type,
+                                            Declarations declared) noexcept {
+    DateValue value;
+    if (text.empty()) {
+        if (type == Payload::ExactDate) return std::nullopt;
         return value;
     }
     Words<16> split;

@@ -5,8 +5,10 @@
 // the check, the conversion and the date writer all ask.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -24,10 +26,68 @@ bool is_tag(std::string_view tag) noexcept;
 // "@" one or more tag characters "@": an identifier, or @VOID@.
 bool is_xref_form(std::string_view text) noexcept;
 
+namespace banned_detail {
+
+inline constexpr std::uint64_t ones = 0x0101010101010101ULL;
+inline constexpr std::uint64_t highs = 0x8080808080808080ULL;
+
+constexpr std::uint64_t zero_bytes(std::uint64_t word) noexcept {
+    return (word - ones) & ~word & highs;
+}
+
+// Whether any byte of `word` may begin a banned character: a control byte,
+// DEL, or the lead byte of a surrogate (0xED) or of U+FFFE/U+FFFF (0xEF);
+// 0xED and 0xEF are the two bytes that give 0xEF when 0x02 is set.
+constexpr bool may_hold(std::uint64_t word) noexcept {
+    return (((word - ones * 0x20) & ~word & highs) | zero_bytes(word ^ (ones * 0x7F)) |
+            zero_bytes((word | ones * 0x02) ^ (ones * 0xEF))) != 0;
+}
+
+// The same of a whole text. Most payloads are short: their bytes make one
+// word, read in two halves that may overlap and padded with spaces, which
+// are never banned. A check calls this for every line, so it is inline.
+inline bool may_hold(std::string_view text) noexcept {
+    const std::size_t size = text.size();
+    if (size < 4) {
+        std::uint64_t word = ones * ' ';
+        for (const char c : text) word = word << 8 | static_cast<unsigned char>(c);
+        return may_hold(word);
+    }
+    if (size < 8) {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        std::memcpy(&low, text.data(), sizeof low);
+        std::memcpy(&high, text.data() + size - sizeof high, sizeof high);
+        return may_hold(std::uint64_t{high} << 32 | low);
+    }
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + size - sizeof word, sizeof word);
+    if (may_hold(word)) return true;
+    for (std::size_t at = 0; at + sizeof word <= size; at += sizeof word) {
+        std::memcpy(&word, text.data() + at, sizeof word);
+        if (may_hold(word)) return true;
+    }
+    return false;
+}
+
+// The bytes may_hold looks for, one at a time.
+inline constexpr std::array<bool, 256> may_begin = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
+    table[0x7F] = table[0xED] = table[0xEF] = true;
+    return table;
+}();
+
+std::size_t find_in(std::string_view text) noexcept;
+
+}  // namespace banned_detail
+
 // The offset in `text` (UTF-8) of the first character version 7 bans
 // anywhere: C0 controls other than tab and line endings, DEL, surrogates,
 // U+FFFE and U+FFFF; npos when there is none.
-std::size_t find_banned(std::string_view text) noexcept;
+inline std::size_t find_banned(std::string_view text) noexcept {
+    return banned_detail::may_hold(text) ? banned_detail::find_in(text) : std::string_view::npos;
+}
 // The banned character at `offset` as "U+0007".
 std::string_view banned_name(std::string_view text, std::size_t offset, char (&buffer)[8]) noexcept;
 
@@ -72,6 +132,11 @@ using Declarations = std::span<const schema::Declaration>;
 // of its months); none when the text is not one.
 std::optional<DateValue> read_date(std::string_view text, v7table::Payload type,
                                    Declarations declared = {}) noexcept;
+
+// The same reading word by word, without the shortcut read_date takes for
+// the common shapes: what the shortcut is held to.
+std::optional<DateValue> read_date_by_words(std::string_view text, v7table::Payload type,
+                                            Declarations declared = {}) noexcept;
 
 // Whether `text` is a payload of `type`. Enumerations are held to their
 // grammar only (their values are the table's); pointers and text always match.
