@@ -4,6 +4,8 @@ library's own check, Gedcom.check_version7(), held to it: one bad text per
 kind of problem, the version 7 corpus clean, every line this judge finds in
 a conversion found too, and the payload grammars in agreement."""
 
+import re
+import textwrap
 import zipfile
 
 import pytest
@@ -497,3 +499,40 @@ def test_pointers_and_duplicates_are_found_ignoring_case_only(lignor, individual
     kinds = {"duplicate-identifier", "no-such-record"}
     found = {(p["line"], p["kind"]) for p in document.check_version7() if p["kind"] in kinds}
     assert found == expected
+
+
+def standard_examples():
+    """(where, text, whether the standard's text calls it not allowed) of each
+    example of whole records in the standard's text."""
+    found = []
+    for page in sorted((gedcom7_check.DATA / "standard").glob("*.md")):
+        text = page.read_text(encoding="utf-8")
+        for block in re.finditer(r"```+ ?gedcom\n(.*?)```", text, re.S):
+            example = textwrap.dedent(block.group(1)).strip()
+            if example.startswith("0 "):
+                before = text[max(0, block.start() - 200) : block.start()]
+                found.append((f"{page.name}:{block.start()}", example, "not allowed" in before))
+    return found
+
+
+@pytest.mark.parametrize("where, example, refused", standard_examples())
+def test_the_standards_examples_are_judged_as_its_text_says(lignor, where, example, refused):
+    if "0 HEAD" in example:
+        text = example.replace("0 HEAD", "0 HEAD\n1 GEDC\n2 VERS 7.0", 1) + "\n0 TRLR\n"
+    else:
+        text = "0 HEAD\n1 GEDC\n2 VERS 7.0\n" + example + "\n0 TRLR\n"
+    problems = lignor.Gedcom.parse(text.encode()).check_version7()
+    # A fragment may point outside itself, leave out what a record requires,
+    # or show one line alone.
+    bare = bare_lines(text)
+    fragmentary = [
+        p
+        for p in problems
+        if p["kind"] == "no-such-record"
+        or (p["kind"] == "cardinality" and " has 0 " in p["message"])
+        or (p["kind"] == "empty-structure" and p["line"] in bare)
+    ]
+    if refused:
+        assert len(problems) > len(fragmentary), where
+    else:
+        assert problems == fragmentary, where
