@@ -251,4 +251,25 @@ std::optional<std::string_view> words_of_role_value(std::string_view role) noexc
     return std::nullopt;
 }
 
+namespace {
+
+constexpr std::array<AgeWord, 3> age_word_table = {{
+    {"CHILD", "< 8y"},
+    {"INFANT", "< 1y"},
+    {"STILLBORN", "0y"},
+}};
+
+}  // namespace
+
+std::span<const AgeWord> age_words() noexcept {
+    return age_word_table;
+}
+
+const AgeWord* age_word(std::string_view word) noexcept {
+    for (const AgeWord& entry : age_word_table) {
+        if (ascii::iequals(word, entry.word)) return &entry;
+    }
+    return nullptr;
+}
+
 }  // namespace lignor

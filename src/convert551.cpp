@@ -15,6 +15,7 @@
 #include "error.hpp"
 #include "queries.hpp"
 #include "unicode.hpp"
+#include "v7grammar.hpp"
 #include "wrap.hpp"
 
 namespace lignor {
@@ -68,12 +69,30 @@ bool date_to_551(Node& date, std::size_t level, Pass& pass) {
     const std::string text = date.logical_value();
     if (unicode::trim(text).empty() || is_plain_gedcom_7_date(text)) return false;
     const GedcomDate parsed = GedcomDate::parse(text);
-    if (!is_complete_reading(parsed)) return false;
-    const std::optional<std::string> written = parsed.to_gedcom_551();
+    const std::optional<std::string> written =
+        is_complete_reading(parsed) ? parsed.to_gedcom_551() : std::nullopt;
+    if (!written && v7::read_date(text, v7table::Payload::Date)) {
+        pass.note("DATE", NoteKind::Kept,
+                  "5.5.1's date grammar has no form for the version 7 date " + quoted(text) +
+                      "; it is left as written");
+        return false;
+    }
     if (!written || *written == text || continuation_blocks(date, "DATE", "DATE", pass))
         return false;
     respell_date_551(date, text, *written, level, pass);
     return true;
+}
+
+// Whether the words of a PHRASE are a date that 5.5.1 reads as the DATE's
+// text `date` ("abt. 1279 (or 1338?)" under ABT 1279, "1224 (or '27)" under
+// 1224), with more in them than that reading: then they are the DATE 5.5.1
+// writes, which the conversion to version 7 reads back as the same DATE and
+// PHRASE.
+bool phrase_reads_as_date(std::string_view words, std::string_view date) {
+    if (unicode::trim(date).empty() || has_line_break(words)) return false;
+    const GedcomDate read = GedcomDate::parse(words);
+    return read.kind != DateKind::Unparsed && !is_complete_reading(read) &&
+           read.to_gedcom_7() == unicode::trim(date);
 }
 
 // A DATE with a PHRASE. One exact date (or none) and the phrase become
@@ -100,6 +119,15 @@ bool dated_phrase_to_551(Node& date, std::size_t level, Pass& pass) {
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::string_view unescaped =
         words.starts_with("@@") ? std::string_view(words).substr(1) : std::string_view(words);
+    if (phrase_reads_as_date(unescaped, text)) {
+        remove_all(date, "PHRASE");
+        date.set_logical_value(unescaped);
+        pass.note("PHRASE", NoteKind::Converted,
+                  "5.5.1 reads the PHRASE " + quoted(unescaped) + " as the date " + quoted(text) +
+                      " itself, so it is the DATE's text");
+        fit_551(date, level);
+        return true;
+    }
     if (const auto interpreted = to_interpreted_551(parsed, unescaped)) {
         remove_all(date, "PHRASE");
         date.set_logical_value(*interpreted);
@@ -277,6 +305,117 @@ bool file_paths_to_551(Node& object, std::size_t level, Pass& pass) {
     return changed;
 }
 
+// ---- values in 5.5.1's words ----
+
+// An AGE version 7 wrote for one of 5.5.1's age words, with the word as its
+// only PHRASE ("< 8y" with PHRASE Child): the word again, as written.
+bool age_to_551(Rewritable& structure, Pass& pass) {
+    const Node& age = structure.get();
+    const Node* phrase = age.first("PHRASE");
+    if (!phrase || count_tagged(age, "PHRASE") != 1 || has_other_substructure(*phrase) ||
+        continuation_has_children(age.children()))
+        return false;
+    const std::string words = phrase->logical_value();
+    const std::string_view word = unicode::trim(words);
+    const AgeWord* meaning = age_word(word);
+    const std::string value = age.logical_value();
+    if (!meaning || unicode::trim(value) != meaning->age) return false;
+    Node& node = structure.mut();
+    remove_all(node, "PHRASE");
+    node.set_logical_value(word);
+    pass.tally("AGE", NoteKind::Converted,
+               "age(s) with 5.5.1's word as their PHRASE, the word again",
+               quoted(value) + " as " + quoted(word));
+    return true;
+}
+
+// The structure types whose enumerations 5.5.1 spells in lower case
+// ("aka", "adopted", "book", "locked"), by tag: TYPE only under NAME.
+std::optional<std::string_view> lower_case_enumeration(std::string_view tag) noexcept {
+    for (const std::string_view type : {"PEDI", "MEDI", "RESN"})
+        if (tag == type) return type;
+    return std::nullopt;
+}
+
+// An enumerated value in 5.5.1's spelling: each of version 7's values in
+// lower case, and OTHER with a PHRASE as the PHRASE's words, which 5.5.1
+// takes as a value of its own (the PHRASE of any other value stays). None
+// when nothing changes.
+std::optional<std::string> enumeration_in_551(const Node& node, std::string_view type) {
+    const std::string value = node.logical_value();
+    const Node* phrase = node.first("PHRASE");
+    if (value == "OTHER" && phrase && count_tagged(node, "PHRASE") == 1 &&
+        !has_other_substructure(*phrase)) {
+        std::string words = phrase->logical_value();
+        if (!unicode::trim(words).empty() && !has_line_break(words)) return words;
+    }
+    const std::uint16_t type_number = v7table::type_named(type);
+    if (type_number == v7table::no_type) return std::nullopt;
+    const std::span<const std::string_view> values = v7table::types()[type_number].values;
+    std::string spelled;
+    const bool all_known = v7::for_each_list_item(value, [&](std::string_view item) {
+        if (!std::ranges::binary_search(values, item) || item == "OTHER") return false;
+        if (!spelled.empty()) spelled += ", ";
+        spelled += ascii::lower_copy(item);
+        return true;
+    });
+    if (!all_known || spelled == value) return std::nullopt;
+    return spelled;
+}
+
+bool enumeration_to_551(Rewritable& structure, std::string_view type, Pass& pass) {
+    const std::optional<std::string> spelled = enumeration_in_551(structure.get(), type);
+    if (!spelled || continuation_has_children(structure.get().children())) return false;
+    Node& node = structure.mut();
+    const std::string value = node.logical_value();
+    if (value == "OTHER") remove_all(node, "PHRASE");
+    node.set_logical_value(*spelled);
+    pass.tally(node.tag(), NoteKind::Converted, "enumerated value(s) in 5.5.1's own spelling",
+               quoted(value) + " as " + quoted(*spelled));
+    return true;
+}
+
+// A NAME's TYPE, whose enumeration 5.5.1 spells in lower case.
+bool name_type_to_551(Rewritable& structure, Pass& pass) {
+    bool changed = false;
+    const NodeList& children = structure.get().children();
+    for (std::size_t at = 0; at < children.size(); ++at) {
+        if (children[at].tag() != "TYPE") continue;
+        const std::optional<std::string> spelled = enumeration_in_551(children[at], "NAME-TYPE");
+        if (!spelled || continuation_has_children(children[at].children())) continue;
+        Node& type = structure.mut().children_mut()[at];
+        const std::string value = type.logical_value();
+        if (value == "OTHER") remove_all(type, "PHRASE");
+        type.set_logical_value(*spelled);
+        pass.tally("TYPE", NoteKind::Converted, "enumerated value(s) in 5.5.1's own spelling",
+                   quoted(value) + " as " + quoted(*spelled));
+        changed = true;
+    }
+    return changed;
+}
+
+// Version 7's NO of an event with nothing to date it: 5.5.1's way of
+// denying it, the event with the payload N ("NO DIV" is "DIV N"), which
+// the conversion to version 7 reads back as NO. A dated NO (not between
+// these dates) has no 5.5.1 form and is kept.
+bool denial_to_551(Rewritable& structure, Pass& pass) {
+    const Node& no = structure.get();
+    const std::string event = no.logical_value();
+    if (!v7::is_standard_tag(event) || no.first("DATE") ||
+        continuation_has_children(no.children())) {
+        pass.note("NO", NoteKind::Kept,
+                  "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
+        return false;
+    }
+    Node& node = structure.mut();
+    node.set_tag(event);
+    node.set_logical_value("N");
+    pass.tally("NO", NoteKind::Converted,
+               "denied event(s) written as 5.5.1 denies them, the event with the payload N",
+               quoted("NO " + event) + " as " + quoted(event + " N"));
+    return true;
+}
+
 bool is_version_7_only(std::string_view tag) noexcept {
     return tag == "TRAN" || tag == "CREA" || tag == "EXID" || tag == "SDATE";
 }
@@ -297,36 +436,43 @@ void header_to_551(Node& header, Pass& pass) {
     }
 }
 
-// Names the record's lines that are still over 5.5.1's limit, which are
-// left as written, and says truthfully what wrap_long_lines does with them.
-void note_long_lines(Node& record, Pass& pass) {
+// The record's lines longer than 5.5.1's 255 bytes, and the tag of the first.
+std::pair<std::size_t, std::string> long_lines(const Node& record) {
     std::size_t count = 0;
-    std::string_view first_tag;
+    std::string first_tag;
     walk(record, [&](const Node& node, std::span<const std::size_t> path) {
         if (line_length(node, path.size()) + 1 <= line_limit_551) return;
         if (count++ == 0) first_tag = node.tag();
     });
+    return {count, first_tag};
+}
+
+// Splits the record's lines longer than 5.5.1's 255 bytes across CONC lines,
+// as Document::wrap_long_lines does, and names those that stay long and why.
+void fit_long_lines(Node& record, Pass& pass) {
+    const auto [count, first_tag] = long_lines(record);
     if (count == 0) return;
-    std::string detail = std::to_string(count) +
-                         " line(s) in this record are longer than 5.5.1's 255 bytes; they belong "
-                         "to structures the conversion did not change, so they are left as written";
     const std::vector<WrappedLine> report = long_line_report(record, line_limit_551);
+    fit_node_inner(record, 0, line_limit_551, true);
+    const auto [left, left_tag] = long_lines(record);
+    if (left < count) {
+        pass.note(first_tag, NoteKind::Converted,
+                  std::to_string(count - left) +
+                      " line(s) longer than 5.5.1's 255 bytes split across CONC lines, which "
+                      "read as the text they continue");
+    }
+    if (left == 0) return;
     std::vector<std::string> reasons;
     for (const WrappedLine& line : report) {
         if (!line.wrapped &&
             std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end())
             reasons.push_back(line.reason);
     }
-    if (reasons.empty()) {
-        detail += " (Document::wrap_long_lines fits them)";
-    } else {
-        const auto left = std::count_if(report.begin(), report.end(),
-                                        [](const WrappedLine& line) { return !line.wrapped; });
-        detail += "; Document::wrap_long_lines leaves those of " + std::to_string(left) +
-                  " structure(s) over the limit too, and lists them:";
-        for (std::size_t i = 0; i < reasons.size(); ++i) detail += (i ? "; " : " ") + reasons[i];
-    }
-    pass.note(first_tag, NoteKind::Kept, detail);
+    std::string detail = std::to_string(left) +
+                         " line(s) in this record stay longer than 5.5.1's 255 bytes, which no "
+                         "CONC line can split:";
+    for (std::size_t i = 0; i < reasons.size(); ++i) detail += (i ? "; " : " ") + reasons[i];
+    pass.note(left_tag, NoteKind::Kept, detail);
 }
 
 // One structure's own rewrites, the structure at `level`; only a structure
@@ -349,6 +495,11 @@ bool structure_to_551(Rewritable& structure, std::size_t level, Pass& pass) {
     if (tag == "DATE") return dated_phrase_to_551(structure.mut(), level, pass);
     if (tag == "EVEN" || tag == "ASSO") return roles_to_551(structure.mut(), level, pass);
     if (tag == "OBJE") return file_paths_to_551(structure.mut(), level, pass);
+    if (tag == "AGE") return age_to_551(structure, pass);
+    if (tag == "NAME") return name_type_to_551(structure, pass);
+    if (tag == "NO") return denial_to_551(structure, pass);
+    if (const auto type = lower_case_enumeration(tag))
+        return enumeration_to_551(structure, *type, pass);
     if (is_version_7_only(tag)) {
         pass.note(tag, NoteKind::Kept,
                   "version 7 defines this and 5.5.1 does not; it is kept rather than lost");
@@ -366,7 +517,8 @@ void record_to_551(Node& record, bool is_header, Pass& pass) {
     structures_to_551_node(record, pass);
     // A version 7 shared note may hold its text on one long line.
     if (shared_note) fit_551(record, 0);
-    note_long_lines(record, pass);
+    fit_long_lines(record, pass);
+    pass.note_tallies();
 }
 
 }  // namespace

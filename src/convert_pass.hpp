@@ -206,6 +206,16 @@ std::string_view role_of_words(std::string_view words);
 // for text that is not one.
 std::optional<std::string_view> words_of_role_value(std::string_view role) noexcept;
 
+// 5.5.1's age words and the version 7 age each means: CHILD is "< 8y",
+// INFANT "< 1y", STILLBORN "0y".
+struct AgeWord {
+    std::string_view word;
+    std::string_view age;
+};
+std::span<const AgeWord> age_words() noexcept;
+// The entry of `word` (any letter case), or none.
+const AgeWord* age_word(std::string_view word) noexcept;
+
 // ---- version 7 ----
 
 // The identifiers of a document's note records (records tagged exactly NOTE

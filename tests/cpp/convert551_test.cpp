@@ -60,6 +60,43 @@ INSTANTIATE_TEST_SUITE_P(
              {char_added, "@I1@|INDI|Converted"}}),
     [](const auto& info) { return string(info.param.name); });
 
+// Where 5.5.1 has a place for the words, they go there rather than into a
+// PHRASE it lacks; a denial stays a denial.
+INSTANTIATE_TEST_SUITE_P(
+    words, ToVersion551,
+    testing::Values(
+        Case{"dates_whose_phrase_reads_as_them",
+             head7 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 1279\n3 PHRASE abt. 1279 (or 1338?)\n1 DEAT\n2 "
+                 "DATE 1224\n3 PHRASE 1224 (or '27)\n1 BURI\n2 DATE 1900\n3 PHRASE 1900\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 BIRT\n2 DATE abt. 1279 (or 1338?)\n1 DEAT\n2 DATE 1224 (or "
+                 "'27)\n1 BURI\n2 DATE INT 1900 (1900)\n" +
+                 trailer,
+             {char_added, "@I1@|PHRASE|Converted", "@I1@|PHRASE|Converted",
+              "@I1@|PHRASE|Converted"}},
+        Case{"ages_and_enumerations",
+             head7 +
+                 "0 @I1@ INDI\n1 NAME A\n2 TYPE AKA\n1 NAME B\n2 TYPE OTHER\n3 PHRASE Stage\n1 "
+                 "CHR\n2 AGE < 8y\n3 PHRASE Child\n1 DEAT\n2 AGE < 8y\n3 PHRASE young\n1 FAMC "
+                 "@F1@\n2 PEDI FOSTER\n0 @S1@ SOUR\n1 REPO @R1@\n2 CALN 1\n3 MEDI BOOK\n4 "
+                 "PHRASE Booklet\n2 CALN 2\n3 MEDI OTHER\n4 PHRASE Scroll\n" +
+                 trailer,
+             head551 +
+                 "0 @I1@ INDI\n1 NAME A\n2 TYPE aka\n1 NAME B\n2 TYPE Stage\n1 CHR\n2 AGE "
+                 "Child\n1 DEAT\n2 AGE < 8y\n3 PHRASE young\n1 FAMC @F1@\n2 PEDI foster\n0 @S1@ "
+                 "SOUR\n1 REPO @R1@\n2 CALN 1\n3 MEDI book\n4 PHRASE Booklet\n2 CALN 2\n3 MEDI "
+                 "Scroll\n" +
+                 trailer,
+             {char_added, "@I1@|TYPE|Converted", "@I1@|AGE|Converted", "@I1@|PEDI|Converted",
+              "@S1@|MEDI|Converted"}},
+        Case{"denials",
+             head7 + "0 @F1@ FAM\n1 NO DIV\n2 NOTE n\n1 NO MARR\n2 DATE TO 1900\n" + trailer,
+             head551 + "0 @F1@ FAM\n1 DIV N\n2 NOTE n\n1 NO MARR\n2 DATE TO 1900\n" + trailer,
+             {char_added, "@F1@|NO|Kept", "@F1@|NO|Converted"}}),
+    [](const auto& info) { return string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(
     header, ToVersion551,
     testing::Values(
@@ -208,7 +245,7 @@ bool fits_255(const string& text) {
 
 // Rewritten and retagged lines are fitted with CONC lines and read back as
 // the same text; lines no rule touched are only counted.
-TEST(to_version_551, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
+TEST(to_version_551, fits_every_line_it_can) {
     const string words = string(150, 'a') + " " + string(150, 'b');
     const Document original = read(head7 + "0 @N1@ SNOTE " + words + "\n0 @I1@ INDI\n1 UID " +
                                    words + "\n1 BIRT\n2 DATE 1900\n3 PHRASE " + words +
@@ -216,19 +253,15 @@ TEST(to_version_551, fits_what_it_rewrites_and_names_long_lines_it_leaves) {
                                    "\n0 @I2@ INDI\n1 NOTE " + words + "\n" + trailer);
     const Conversion conversion = to_version_551(original);
     const Document& converted = conversion.document;
-    EXPECT_EQ(
-        note_keys(conversion),
-        (std::vector<string>{char_added, "@N1@|SNOTE|Converted", "@I1@|UID|Converted",
-                             "@I1@|PHRASE|Converted", "@S1@|ROLE|Converted", "@I2@|NOTE|Kept"}));
-    EXPECT_EQ(conversion.notes.back().detail,
-              "1 line(s) in this record are longer than 5.5.1's 255 bytes; they belong to "
-              "structures the conversion did not change, so they are left as written "
-              "(Document::wrap_long_lines fits them)");
+    EXPECT_EQ(note_keys(conversion),
+              (std::vector<string>{char_added, "@N1@|SNOTE|Converted", "@I1@|UID|Converted",
+                                   "@I1@|PHRASE|Converted", "@S1@|ROLE|Converted",
+                                   "@I2@|NOTE|Converted"}));
+    // Lines no rule rewrote are split too: a 5.5.1 reader refuses longer ones.
     const string text = converted.to_text();
-    const auto cut_at = text.find("0 @I2@");
-    EXPECT_TRUE(fits_255(text.substr(0, cut_at)));
-    EXPECT_EQ(text.substr(cut_at), "0 @I2@ INDI\n1 NOTE " + words + "\n" + trailer);
+    EXPECT_TRUE(fits_255(text));
     const Document reread = read(text);
+    EXPECT_EQ(reread.record("@I2@")->first("NOTE")->logical_value(), words);
     EXPECT_EQ(reread.record("@N1@")->logical_value(), words);
     EXPECT_EQ(reread.record("@I1@")->first("_UID")->logical_value(), words);
     EXPECT_EQ(reread.record("@I1@")->first("BIRT")->first("DATE")->logical_value(),
@@ -245,10 +278,8 @@ TEST(to_version_551, says_which_long_lines_wrapping_cannot_fit) {
     deep += "64 NOTE " + string(300, 'a') + "\n";
     Conversion conversion = to_version_551(read(head7 + deep + trailer));
     EXPECT_EQ(conversion.notes.back().detail,
-              "1 line(s) in this record are longer than 5.5.1's 255 bytes; they belong to "
-              "structures the conversion did not change, so they are left as written; "
-              "Document::wrap_long_lines leaves those of 1 structure(s) over the limit too, and "
-              "lists them: its continuation lines would stand deeper than level 64");
+              "1 line(s) in this record stay longer than 5.5.1's 255 bytes, which no CONC line "
+              "can split: its continuation lines would stand deeper than level 64");
     const auto report = wrap_long_lines(conversion.document, 255);
     ASSERT_EQ(report->size(), 1u);
     EXPECT_FALSE(report->front().wrapped);
