@@ -42,11 +42,14 @@ struct Declaration {
     return bytes[1] == 0 ? GedcomEncoding::Utf16Le : GedcomEncoding::Utf16Be;
 }
 
-// True when `page` reads printable ASCII, tab and line breaks as themselves,
-// as a file whose CHAR line could be read byte by byte must.
+// True when `page` reads what GEDCOM lines are made of as ASCII (digits,
+// letters, space, '@' and '_', tab and line breaks), as a file whose CHAR
+// line could be read byte by byte must. Other punctuation may differ: code
+// page 864 reads '%' as the Arabic percent sign.
 bool reads_gedcom_lines(const CodePage& page) {
-    std::string ascii = "\t\n\r";
-    for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
+    std::string ascii = " @_\t\n\r";
+    for (char c = '0'; c <= '9'; ++c) ascii.push_back(c);
+    for (char c = 'A'; c <= 'Z'; ++c) ascii.append({c, ascii::to_lower(c)});
     EncodingReport scratch;
     return decode_code_page(ascii, page, scratch) == ascii;
 }

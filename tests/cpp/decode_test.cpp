@@ -184,6 +184,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "IBM037",
                    {"Unrecognized CHAR value \"IBM037\"; read as UTF-8."},
                    "Read as UTF-8, declared IBM037 (unrecognized)"},
+        // Code page 864 reads '%' as the Arabic percent sign, and a CHAR
+        // line as it stands.
+        DetectCase{"code_page_of_other_punctuation",
+                   "0 HEAD\n1 CHAR CP864\n1 NOTE 5%\n",
+                   GedcomEncoding::CodePage,
+                   false,
+                   "CP864",
+                   {},
+                   "Read as IBM864, declared CP864"},
         DetectCase{"code_page_on_utf8_text_reads_utf8",
                    "0 HEAD\n1 CHAR IBMPC\n1 NOTE Fr\xC3\xA9mont\n",
                    GedcomEncoding::Utf8,
