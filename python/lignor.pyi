@@ -211,8 +211,9 @@ class Gedcom:
         a byte-order mark of another encoding is then ignored. `limits`
         tightens some of the reader's bounds by name; the document is read
         under them, and every edit keeps it within them. Raises `LookupError`
-        for an encoding name it does not know and `ValueError` for input the
-        bounds refuse."""
+        for an encoding name it does not know, and `ValueError` for input the
+        bounds refuse and for UTF-16 named for bytes that show neither its
+        byte-order mark nor its shape."""
     @classmethod
     def new_v551(cls, source_system: str) -> Gedcom: ...
     @classmethod

@@ -6,8 +6,8 @@
 // byte-order mark, then at the shape of UTF-16 text, then at the file's own
 // `1 CHAR` declaration, unless the caller names the encoding; decoding turns
 // the bytes into UTF-8 and never fails on content (what cannot be read
-// becomes U+FFFD and is counted). The `EncodingReport` says what was decided
-// and why.
+// becomes U+FFFD and is counted; invalid bytes in text read as UTF-8 are read
+// as Windows-1252). The `EncodingReport` says what was decided and why.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,8 @@
 
 namespace lignor {
 
-// `CodePage`: any other character set, read through ICU's converters.
+// `CodePage`: any other character set: a code page with a table of its own
+// (code_page_tables.inc) or a set ICU converts from.
 enum class GedcomEncoding : std::uint8_t {
     Ascii,
     Utf8,
@@ -36,10 +37,15 @@ enum class GedcomEncoding : std::uint8_t {
 // reports name the page itself.
 std::string_view to_string(GedcomEncoding encoding) noexcept;
 
-// A character set read through ICU.
+struct CodePageTable;
+
+// A character set other than the six.
 struct CodePage {
-    std::string charset;  // ICU's name: "ibm-437_P100-1995"
-    std::string display;  // the report's: "IBM PC (code page 437)"
+    // Python's codec name of a page with a table here ("cp437"), else ICU's
+    // name of the set ("ibm-1098_P100-1995").
+    std::string charset;
+    std::string display;                   // the report's: "IBM PC (code page 437)"
+    const CodePageTable* table = nullptr;  // null: read through ICU
 
     bool operator==(const CodePage&) const = default;
 };
@@ -56,15 +62,17 @@ struct NamedEncoding {
 // The encoding `name` stands for, spelled as GEDCOM files spell CHAR values
 // (letter case and punctuation do not count: "IBM-PC", "ibm pc") or as
 // Python names its codecs ("cp437", "mac_roman", "utf_16_le"): the six
-// encodings under their GEDCOM names, the Latin-1 names as Windows-1252, the
-// GEDCOM exporters' names of code pages ("IBMPC", "MSDOS", "MACINTOSH"), and
-// every other name ICU knows for a character set. Nothing for a name neither
-// knows.
+// encodings under their GEDCOM names, the Latin-1 names as Windows-1252,
+// every code page Python's codecs read through a table under Python's names
+// and the GEDCOM exporters' ("IBMPC", "MSDOS", "MACINTOSH"), and every other
+// name ICU knows for a character set. Nothing for a name neither knows.
 std::optional<NamedEncoding> encoding_named(std::string_view name);
 
 struct EncodingReport {
     std::vector<std::string> notes;
     std::optional<std::string> declared;
+    // The declared value names no encoding a GEDCOM file could be in.
+    bool declared_unrecognised = false;
     std::uint64_t undecodable = 0;
     bool bom = false;
     std::optional<GedcomEncoding> encoding;
@@ -79,7 +87,8 @@ struct EncodingReport {
     // The name of what the text was read as: "UTF-8", "IBM PC (code page
     // 437)", "unknown".
     std::string encoding_name() const;
-    // One line: "Read as UTF-8 (byte-order mark), no CHAR declared".
+    // One line: "Read as UTF-8 (byte-order mark), no CHAR declared",
+    // "Read as UTF-8, declared KLINGON (unrecognized)".
     std::string summary() const;
 };
 
@@ -112,12 +121,13 @@ class DecodedText {
 
 // Detects the encoding and decodes the whole file; `chosen`, when given,
 // is the caller's word and wins over the file's marks and declaration. Fails
-// only when the input is larger than `limits.max_file_bytes`.
+// only when the input is larger than `limits.max_file_bytes`, and when the
+// caller names UTF-16 for bytes that show neither its mark nor its shape.
 Result<DecodedText> decode_gedcom_with(std::string_view bytes, const ParseLimits& limits,
                                        const std::optional<NamedEncoding>& chosen = std::nullopt);
 
 // Decodes all of `bytes` as `encoding` (one of the six), counting
-// replacements in `report`.
+// replacements and stray bytes in `report`.
 std::string decode_as(std::string_view bytes, GedcomEncoding encoding, EncodingReport& report);
 
 // Decodes all of `bytes` through `page`, counting replacements in `report`.

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -165,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    "FAMILYSET",
                    {"Unrecognized CHAR value \"FAMILYSET\"; read as UTF-8."},
-                   "Read as UTF-8, declared FAMILYSET"},
+                   "Read as UTF-8, declared FAMILYSET (unrecognized)"},
         DetectCase{"unrecognised_and_not_utf8_keeps_accents",
                    "0 HEAD\n1 CHAR FAMILYSET\n1 NOTE Bront\xEB\n",
                    GedcomEncoding::Windows1252,
@@ -173,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "FAMILYSET",
                    {"Unrecognized CHAR value \"FAMILYSET\" and the file is not valid UTF-8; read "
                     "as Windows-1252."},
-                   "Read as ANSI (Windows-1252), declared FAMILYSET"},
+                   "Read as ANSI (Windows-1252), declared FAMILYSET (unrecognized)"},
         // A CHAR line only a converter that does not read ASCII as ASCII
         // would name cannot be the file's own.
         DetectCase{"ebcdic_declaration_is_unrecognised",
@@ -182,7 +183,16 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    "IBM037",
                    {"Unrecognized CHAR value \"IBM037\"; read as UTF-8."},
-                   "Read as UTF-8, declared IBM037"},
+                   "Read as UTF-8, declared IBM037 (unrecognized)"},
+        // Code page 864 reads '%' as the Arabic percent sign, and a CHAR
+        // line as it stands.
+        DetectCase{"code_page_of_other_punctuation",
+                   "0 HEAD\n1 CHAR CP864\n1 NOTE 5%\n",
+                   GedcomEncoding::CodePage,
+                   false,
+                   "CP864",
+                   {},
+                   "Read as IBM864, declared CP864"},
         DetectCase{"code_page_on_utf8_text_reads_utf8",
                    "0 HEAD\n1 CHAR IBMPC\n1 NOTE Fr\xC3\xA9mont\n",
                    GedcomEncoding::Utf8,
@@ -204,15 +214,33 @@ INSTANTIATE_TEST_SUITE_P(
                    "ASCII",
                    {"2 byte(s) had no mapping in ASCII and were replaced with U+FFFD."},
                    "Read as ASCII, declared ASCII, 2 byte(s) undecodable"},
-        // The file's own U+FFFD is text, not a replacement.
-        DetectCase{"utf8_bom_invalid_counts_replacements",
+        // Wherever text is read as UTF-8, a byte that is not is read as
+        // Windows-1252; the file's own U+FFFD is text, not a replacement.
+        DetectCase{"utf8_bom_reads_stray_bytes",
                    "\xEF\xBB\xBF"
                    "0 A \xFF\xEF\xBF\xBD\n",
                    GedcomEncoding::Utf8,
                    true,
                    {},
-                   {"1 byte(s) had no mapping in UTF-8 and were replaced with U+FFFD."},
-                   "Read as UTF-8 (byte-order mark), no CHAR declared, 1 byte(s) undecodable"},
+                   {"File holds 1 byte(s) of invalid UTF-8; each was read as Windows-1252."},
+                   "Read as UTF-8 (byte-order mark), no CHAR declared, 1 invalid byte(s) read as "
+                   "Windows-1252"},
+        DetectCase{"unicode_read_as_utf8_reads_stray_bytes",
+                   "0 HEAD\n1 CHAR UNICODE\n1 NOTE M\xC3\xBCller caf\xE9\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "UNICODE",
+                   {"File declares UNICODE but has no byte-order mark and no UTF-16 structure; "
+                    "read as UTF-8.",
+                    "File holds 1 byte(s) of invalid UTF-8; each was read as Windows-1252."},
+                   "Read as UTF-8, declared UNICODE, 1 invalid byte(s) read as Windows-1252"},
+        DetectCase{"ascii_on_utf8_text_reads_utf8",
+                   "0 HEAD\n1 CHAR ASCII\n1 NOTE M\xC3\xBCller\n",
+                   GedcomEncoding::Utf8,
+                   false,
+                   "ASCII",
+                   {"File declares ASCII but is valid UTF-8; read as UTF-8."},
+                   "Read as UTF-8, declared ASCII"},
         DetectCase{
             "utf16_notes_in_order",
             utf16("0 A", false) + string("\x00\xD8", 2) + "x",
@@ -342,6 +370,34 @@ TEST(decode_limits, refuses_oversized_input_with_rounded_megabytes) {
     EXPECT_EQ(refused.error().kind, ErrorKind::Limit);
 }
 
+TEST(decode_caller, refuses_utf16_for_bytes_without_its_mark_or_shape) {
+    const string none =
+        "the data is not UTF-16: it has no UTF-16 byte-order mark and does not begin as UTF-16 "
+        "text does";
+    const std::tuple<string_view, string, optional<string>> cases[] = {
+        {"UNICODE", "0 HEAD\n", none},
+        {"UTF-16",
+         "\xEF\xBB\xBF"
+         "0 HEAD\n",
+         none},
+        {"utf_16_le", utf16("0 HEAD\n", true),
+         "the data is UTF-16 (big-endian), not UTF-16 (little-endian)"},
+        {"UTF-16BE", "\xFF\xFE" + utf16("0 HEAD\n", false),
+         "the data is UTF-16 (little-endian), not UTF-16 (big-endian)"},
+        {"UNICODE", utf16("0 HEAD\n", true), nullopt},
+        {"UTF-16LE", "\xFF\xFE", nullopt},
+        {"UNICODE", "0", nullopt},
+    };
+    for (const auto& [name, bytes, refusal] : cases) {
+        auto decoded = decode_gedcom_with(bytes, ParseLimits{}, encoding_named(name));
+        ASSERT_EQ(decoded.has_value(), !refusal) << name << ' ' << bytes;
+        if (!refusal) continue;
+        EXPECT_EQ(decoded.error().message, *refusal);
+        EXPECT_EQ(decoded.error().kind, ErrorKind::Syntax);
+        EXPECT_EQ(decoded.error().line, nullopt);
+    }
+}
+
 // ---- the decoders ----------------------------------------------------------------
 
 struct BytesCase {
@@ -457,22 +513,23 @@ TEST(decode_utf16_units, odd_length_drops_the_last_byte_with_a_note) {
               Notes{"UTF-16 file has an odd number of bytes; the final byte was ignored."});
 }
 
-TEST(decode_utf8, each_maximal_invalid_sequence_becomes_one_replacement) {
-    const std::pair<string_view, string_view> table[] = {
-        {"\xC3\xA9", "\xC3\xA9"},
-        {"\xC3 ", "\xEF\xBF\xBD "},
-        {"\xA9", "\xEF\xBF\xBD"},
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xE2\x82", "\xEF\xBF\xBD"},
-        {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xF0\x9F\x98", "\xEF\xBF\xBD"},
-        {"\xFF", "\xEF\xBF\xBD"},
+TEST(decode_utf8, each_byte_of_an_invalid_sequence_reads_as_windows_1252) {
+    const std::tuple<string_view, string_view, std::uint64_t> table[] = {
+        {"\xC3\xA9", "\xC3\xA9", 0},
+        {"\xC3 ", "\xC3\x83 ", 1},
+        {"\xA9", "\xC2\xA9", 1},
+        {"\xC0\xAF", "\xC3\x80\xC2\xAF", 2},
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC", 3},
+        {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A", 2},
+        {"\xF0\x9F\x98 \xF0\x9F\x98\x80", "\xC3\xB0\xC5\xB8\xCB\x9C \xF0\x9F\x98\x80", 3},
+        {"\x81\xFF", "\xC2\x81\xC3\xBF", 2},
     };
-    for (const auto& [bytes, text] : table) {
+    for (const auto& [bytes, text, stray] : table) {
         EncodingReport report;
-        EXPECT_EQ(decode_as(bytes, GedcomEncoding::Utf8, report), text);
-        EXPECT_EQ(is_valid_utf8(bytes), bytes == text);
+        EXPECT_EQ(decode_as(bytes, GedcomEncoding::Utf8, report), text) << bytes;
+        EXPECT_EQ(report.stray_bytes, stray) << bytes;
+        EXPECT_EQ(report.undecodable, 0u) << bytes;
+        EXPECT_EQ(is_valid_utf8(bytes), stray == 0) << bytes;
     }
 }
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lignor {
@@ -86,10 +88,50 @@ TEST(document_read, every_line_is_checked_before_nesting) {
     ParseLimits limits;
     limits.max_lines = 3;
     expect_error(read("0 A\n2 B\n0 C\n0 D\n", limits), "the file has too many lines", 4);
+    // Past the line bound nothing is built, and a line error before it still wins.
+    expect_error(read("0 A\n0C\n\n0 C\n0 D\n", limits), "the line has no tag", 2);
     limits = {};
     limits.max_records = 1;
     expect_error(read("0 A\n2 B\n0 C\n", limits), "the line skips a nesting level", 2);
     expect_error(read("0 A\n0 C\n2 B\n", limits), "the file has too many records", 2);
+}
+
+// The line bound is held before anything is built, by a count of line
+// breaks 16 bytes at a time: texts of every mix of terminators and empty
+// lines, long enough to cross many such blocks, are refused exactly one line
+// past it.
+TEST(document_read, the_line_bound_holds_whatever_the_terminators) {
+    std::mt19937 random(7);
+    // Each terminator and the lines it ends: a lone CR, CR LF and LF each end one.
+    constexpr std::pair<string_view, std::uint64_t> breaks[] = {
+        {"\n", 1}, {"\r\n", 1}, {"\r", 1}, {"\n\n", 2}, {"\r\r\n", 2}};
+    for (int round = 0; round < 40; ++round) {
+        string text;
+        std::uint64_t lines = 0;
+        std::uint64_t number = 1;       // of the line being written
+        std::uint64_t last_number = 0;  // of the last non-empty line
+        const auto count = 1 + random() % 3000;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            text += i == 0 ? "0 HEAD" : "1 NOTE " + string(random() % 12, 'x');
+            ++lines;
+            last_number = number;
+            const auto& [terminator, ended] = breaks[random() % std::size(breaks)];
+            text += terminator;
+            number += ended;
+        }
+        if (round % 2 == 0) text.pop_back();  // a last line with no break, or a lone CR
+        ParseLimits limits;
+        limits.max_lines = lines;
+        EXPECT_TRUE(read(text, limits));
+        limits.max_lines = lines - 1;
+        expect_error(read(text, limits), "the file has too many lines", last_number);
+    }
+    // Lines of four bytes put every break in the same four byte lanes.
+    string same_lanes;
+    for (int i = 0; i < 5000; ++i) same_lanes += "0 A\n";
+    ParseLimits limits;
+    limits.max_lines = 4999;
+    expect_error(read(same_lanes, limits), "the file has too many lines", 5000);
 }
 
 TEST(document_read, bounds_hold_at_the_limit_and_refuse_one_past) {

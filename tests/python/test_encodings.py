@@ -1,6 +1,9 @@
 """Reading the code pages files declare, the caller's own encoding, stray
 bytes in UTF-8 and ANSEL marks split across CONC, held to Python's codecs."""
 
+import encodings
+import importlib
+import pkgutil
 import unicodedata
 
 import pytest
@@ -39,6 +42,8 @@ def gedcom(char, note):
         ("cp1251", "WINDOWS-1251", "Read as Windows-1251, declared WINDOWS-1251"),
         ("iso8859_2", "ISO-8859-2", "Read as ISO-8859-2, declared ISO-8859-2"),
         ("iso8859_15", "ISO 8859-15", "Read as ISO-8859-15, declared ISO 8859-15"),
+        ("iso8859_16", "ISO-8859-16", "Read as ISO-8859-16, declared ISO-8859-16"),
+        ("cp852", "CP852", "Read as IBM852, declared CP852"),
     ],
 )
 def test_declared_code_pages_read_as_pythons_codecs_do(lignor, codec, char, summary):
@@ -51,6 +56,39 @@ def test_declared_code_pages_read_as_pythons_codecs_do(lignor, codec, char, summ
     # Written back as UTF-8 that says so, and read back to the same letters.
     again = lignor.Gedcom.parse(g.to_bytes())
     assert again.to_text() == g.to_text().replace(f"1 CHAR {char}\n", "1 CHAR UTF-8\n")
+
+
+def table_codecs():
+    """Every code page Python's standard library decodes through a table."""
+    found = []
+    for module in pkgutil.iter_modules(encodings.__path__):
+        try:
+            codec = importlib.import_module(f"encodings.{module.name}")
+        except ImportError:  # another platform's codec
+            continue
+        if hasattr(codec, "decoding_table"):
+            found.append(module.name)
+    return found
+
+
+@pytest.mark.parametrize("codec", table_codecs())
+def test_every_code_page_reads_each_byte_as_pythons_codec_does(lignor, codec):
+    def read(byte):
+        return bytes([byte]).decode(codec, "replace")
+
+    every_byte = bytes(b for b in range(256) if read(b) not in ("\r", "\n"))
+    head, tail = "0 HEAD\n0 @N1@ NOTE ".encode(codec), "\n0 TRLR\n".encode(codec)
+    g = lignor.Gedcom.parse(head + every_byte + tail, encoding=codec)
+    # The Latin-1 pages are read as Windows-1252, whose undefined bytes are
+    # the controls of the same number.
+    windows_1252 = g.encoding.startswith("Read as ANSI (Windows-1252)")
+    if windows_1252:
+        note = every_byte.decode("cp1252", "stray-windows-1252")
+    else:
+        note = "".join(read(b) for b in every_byte)
+    assert g.to_text() == f"0 HEAD\n0 @N1@ NOTE {note}\n0 TRLR\n"
+    undefined = 0 if windows_1252 else note.count("\ufffd")
+    assert g.encoding.endswith(f", {undefined} byte(s) undecodable" if undefined else "declared")
 
 
 CYRILLIC = gedcom("ANSI", "\u0418\u0432\u0430\u043d \u0401\u043b\u043a\u0438\u043d")
