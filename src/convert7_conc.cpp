@@ -84,17 +84,33 @@ void remove_marked(NodeList& children, const std::vector<bool>& drop) {
     children = std::move(kept);
 }
 
+// Whether a continuation line of `node` carries its record's own identifier.
+bool repeats_record_identifier(const Node& node, const Pass& pass) noexcept {
+    if (!pass.record) return false;
+    // A plain loop that tests the rare-fields pointer first: this runs at
+    // every structure, and nearly no line carries an identifier.
+    for (const Node& line : node.children()) {
+        if (line.xref_text() == nullptr) continue;
+        if (const auto xref = line.xref();
+            xref && is_continuation_tag(line.tag()) && same_xref(*xref, *pass.record))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-bool has_conc_lines(const Node& node) noexcept {
+Change decide_folding(const Node& node, const Place& /*place*/, Pass& /*pass*/,
+                      Decision& /*decision*/) {
     const NodeList& children = node.children();
-    return std::any_of(children.begin(), children.end(),
-                       [](const Node& c) { return tag_is(c.tag(), "CONC"); });
+    const bool has_conc = std::any_of(children.begin(), children.end(),
+                                      [](const Node& c) { return tag_is(c.tag(), "CONC"); });
+    return has_conc ? Change::Rewrites : Change::None;
 }
 
 // Folds each segment's CONC lines into its head, except where folding would
 // change what the text says or make a line the reader refuses.
-bool fold_continuations(Node& node, Pass& pass) {
+bool fold_continuations(Node& node, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
     const NodeList& children = node.children();
     const auto lines = static_cast<std::size_t>(std::count_if(
         children.begin(), children.end(), [](const Node& c) { return tag_is(c.tag(), "CONC"); }));
@@ -140,24 +156,15 @@ bool fold_continuations(Node& node, Pass& pass) {
     return true;
 }
 
-// Whether a continuation line of `node` carries its record's own identifier.
-bool repeats_record_identifier(const Node& node, const Pass& pass) noexcept {
-    if (!pass.record) return false;
-    // A plain loop that tests the rare-fields pointer first: this runs at
-    // every structure, and nearly no line carries an identifier.
-    for (const Node& line : node.children()) {
-        if (line.xref_text() == nullptr) continue;
-        if (const auto xref = line.xref();
-            xref && is_continuation_tag(line.tag()) && same_xref(*xref, *pass.record))
-            return true;
-    }
-    return false;
+Change decide_repeated_identifiers(const Node& node, const Place& /*place*/, Pass& pass,
+                                   Decision& /*decision*/) {
+    return repeats_record_identifier(node, pass) ? Change::Rewrites : Change::None;
 }
 
 // A continuation line carrying its record's own identifier, which only a
 // record may carry in version 7, loses it; any other identifier is kept.
-bool repeated_identifiers_to_7(Node& node, Pass& pass) {
-    if (!repeats_record_identifier(node, pass)) return false;
+bool repeated_identifiers_to_7(Node& node, Decision& /*decision*/, const Place& /*place*/,
+                               Pass& pass) {
     bool changed = false;
     for (Node& line : node.children_mut()) {
         const auto xref = line.xref();

@@ -17,8 +17,6 @@ void note_respelled(const std::string& text, const std::string& written, Pass& p
                   " spelled otherwise; nothing of it is lost, so no PHRASE keeps the original");
 }
 
-}  // namespace
-
 // The logical value of `date` when it may need rewriting: not blank, and not
 // already in version 7's grammar (an exact date where `exact_only`; most
 // dates are told without reading them).
@@ -29,25 +27,19 @@ std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_onl
     return text;
 }
 
-namespace {
-
 // A DATE that version 7 types as an exact date: one that is such a date but
 // for white space and letter case is respelled; any other is left as written.
-bool exact_date_to_7(Node& date, const std::string& text, Pass& pass) {
+Change exact_date_decision(std::string text, Pass& pass, Decision& decision) {
     const GedcomDate parsed = GedcomDate::parse(text);
-    const std::optional<std::string> written = parsed.to_gedcom_7();
-    if (written && is_exact_date_7(*written) && is_complete_reading(parsed)) {
-        if (continuation_blocks(date, "DATE", "DATE", pass)) return false;
-        date.set_logical_value(*written);
-        note_respelled(text, *written, pass);
-        return true;
-    }
+    std::optional<std::string> written = parsed.to_gedcom_7();
+    if (written && is_exact_date_7(*written) && is_complete_reading(parsed))
+        return keep(decision, Change::Rewrites, std::move(text), std::move(written));
     pass.note("DATE", NoteKind::Kept,
               quoted(text) +
                   " is not version 7's exact date (day, month and year), the only form a DATE "
                   "takes here, where no PHRASE may keep the original; it is left as written, "
                   "so the output is not valid version 7");
-    return false;
+    return Change::None;
 }
 
 // 5.5.1's interpreted date "INT {date} ({phrase})" as the date in version 7's
@@ -73,24 +65,34 @@ bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
 
 }  // namespace
 
+// Whether a DATE needs rewriting into version 7's grammar, and how: a text
+// whose reading loses nothing is respelled (Rewrites, with that reading);
+// any other needs a PHRASE (AddsLines, with the reading if there is one).
+Change decide_date(const Node& date, const Place& place, Pass& pass, Decision& decision) {
+    const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
+    std::optional<std::string> text = date_text_to_rewrite(date, exact_only);
+    if (!text) return Change::None;
+    if (exact_only) return exact_date_decision(std::move(*text), pass, decision);
+    const GedcomDate parsed = GedcomDate::parse(*text);
+    std::optional<std::string> written = parsed.to_gedcom_7();
+    if (written == text) return Change::None;
+    const bool complete = written && is_complete_reading(parsed);
+    return keep(decision, complete ? Change::Rewrites : Change::AddsLines, std::move(*text),
+                std::move(written));
+}
+
 // A DATE in version 7's grammar. A text whose reading loses nothing is
 // respelled; 5.5.1's interpreted date and date phrase keep their words as a
 // PHRASE; any other text is kept whole as the PHRASE, beside the reading it
 // converted to (or an empty DATE), so that nothing of it is lost.
-//
-// `text`: the DATE's logical value, as date_text_to_rewrite gives it.
-bool date_to_7(Node& date, const std::string& text, bool exact_only, std::size_t depth,
-               Pass& pass) {
-    if (exact_only) return exact_date_to_7(date, text, pass);
-    const GedcomDate parsed = GedcomDate::parse(text);
-    const std::optional<std::string> written = parsed.to_gedcom_7();
-    if (written == text || continuation_blocks(date, "DATE", "DATE", pass)) return false;
-    if (written && is_complete_reading(parsed)) {
+bool date_to_7(Node& date, Decision& decision, const Place& /*place*/, Pass& pass) {
+    const std::string& text = decision.text;
+    const std::optional<std::string>& written = decision.value;
+    if (decision.change == Change::Rewrites) {
         date.set_logical_value(*written);
         note_respelled(text, *written, pass);
         return true;
     }
-    if (!may_gain_substructure(depth)) return kept_at_depth_limit(date, "DATE", pass);
     if (date.first("PHRASE")) {
         pass.note("DATE", NoteKind::Kept,
                   quoted(text) +

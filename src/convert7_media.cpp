@@ -12,9 +12,6 @@
 namespace lignor {
 namespace {
 
-using to7::enumeration_to_7;
-using to7::kept_at_depth_limit;
-
 struct MediaType {
     std::string_view extension;
     std::string_view type;
@@ -41,13 +38,19 @@ bool is_percent_escape(std::string_view text, std::size_t pos) noexcept {
            is_hex_digit(text[pos + 2]);
 }
 
+}  // namespace
+
+namespace to7 {
+
+Change decide_object_form(const Node& object, const Place& /*place*/, Pass& /*pass*/,
+                          Decision& /*decision*/) {
+    return object.first("FORM") ? Change::AddsLines : Change::None;
+}
+
 // Moves the object's FORM (the first one; every one is removed) onto each
 // FILE that has none of its own.
-bool move_object_form(Node& object, std::size_t depth, Pass& pass) {
-    const Node* form = object.first("FORM");
-    if (!form) return false;
-    if (!may_gain_substructure(depth + 1)) return kept_at_depth_limit(object, "OBJE.FORM", pass);
-    Node moved = *form;
+bool object_form_to_7(Node& object, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
+    Node moved = *object.first("FORM");
     forget_subtree_verbatim(moved);
     NodeList& children = object.children_mut();
     children.erase(std::remove_if(children.begin(), children.end(),
@@ -61,23 +64,34 @@ bool move_object_form(Node& object, std::size_t depth, Pass& pass) {
     return true;
 }
 
-bool rewrite_file_path(Node& file, Pass& pass) {
-    const std::string path = file.logical_value();
-    const std::string encoded = uri_reference(path);
-    if (encoded == path || continuation_blocks(file, "FILE", "file path", pass)) return false;
-    file.set_logical_value(encoded);
+Change decide_file_path(const Node& file, const Place& /*place*/, Pass& /*pass*/,
+                        Decision& decision) {
+    std::string path = file.logical_value();
+    std::string encoded = uri_reference(path);
+    if (encoded == path) return Change::None;
+    return keep(decision, Change::Rewrites, std::move(path), std::move(encoded));
+}
+
+bool file_path_to_7(Node& file, Decision& decision, const Place& /*place*/, Pass& pass) {
+    file.set_logical_value(*decision.value);
     pass.note("FILE", NoteKind::Converted,
-              quoted(path) +
+              quoted(decision.text) +
                   " is not a URI reference, which version 7 requires of a file path; characters a "
                   "URI cannot hold were percent-encoded");
     return true;
 }
 
-bool rewrite_file_format(Node& form, Pass& pass) {
-    const std::string format = form.logical_value();
+// A format that is a file extension rather than a media type.
+Change decide_file_format(const Node& form, const Place& /*place*/, Pass& /*pass*/,
+                          Decision& decision) {
+    std::string format = form.logical_value();
     const std::string_view extension = unicode::trim(format);
-    if (extension.empty() || extension.find('/') != std::string_view::npos) return false;
-    if (continuation_blocks(form, "FILE.FORM", "format", pass)) return false;
+    if (extension.empty() || extension.find('/') != std::string_view::npos) return Change::None;
+    return keep(decision, Change::Rewrites, std::move(format));
+}
+
+bool file_format_to_7(Node& form, Decision& decision, const Place& /*place*/, Pass& pass) {
+    const std::string_view extension = unicode::trim(decision.text);
     const auto type = media_type_of_extension(extension);
     if (!type) {
         pass.note("FILE.FORM", NoteKind::Kept,
@@ -92,20 +106,38 @@ bool rewrite_file_format(Node& form, Pass& pass) {
     return true;
 }
 
-// A file's source medium: 5.5.1's TYPE named MEDI, its value in version 7's
-// enumeration.
-bool rewrite_medium(Node& node, std::size_t depth, Pass& pass) {
-    bool changed = false;
-    if (tag_is(node.tag(), "TYPE")) {
-        node.set_tag("MEDI");
-        pass.note("FORM.MEDI", NoteKind::Converted,
-                  "5.5.1's source medium under FORM is TYPE; version 7 calls it MEDI");
-        changed = true;
-    } else if (!tag_is(node.tag(), "MEDI")) {
-        return false;
-    }
-    static const v7table::TypeFacts& medium = v7table::types()[v7table::type_named("MEDI")];
-    return enumeration_to_7(node, medium, true, depth, "FORM.MEDI", pass) || changed;
+// A file's source medium, its value in version 7's enumeration (OTHER and a
+// PHRASE for any other).
+Change decide_medium(const Node& medium, const Place& /*place*/, Pass& /*pass*/,
+                     Decision& decision) {
+    static const v7table::TypeFacts& facts = v7table::types()[v7table::type_named("MEDI")];
+    return enumeration_decision(medium, facts, true, decision);
+}
+
+bool medium_to_7(Node& medium, Decision& decision, const Place& /*place*/, Pass& pass) {
+    return enumerated_value_to_7(medium, decision, "FORM.MEDI", pass);
+}
+
+Change decide_media(const Node& object, const Place& /*place*/, Pass& /*pass*/,
+                    Decision& /*decision*/) {
+    return object.first("FILE") ? Change::Rewrites : Change::None;
+}
+
+bool media_to_7(Node& object, Decision& /*decision*/, const Place& place, Pass& pass) {
+    return media_form_to_7(object, pass, place.depth);
+}
+
+}  // namespace to7
+
+namespace {
+
+// 5.5.1's TYPE for a file's source medium, named MEDI as version 7 names it.
+bool medium_named_medi(Node& node, Pass& pass) {
+    if (!tag_is(node.tag(), "TYPE")) return false;
+    node.set_tag("MEDI");
+    pass.note("FORM.MEDI", NoteKind::Converted,
+              "5.5.1's source medium under FORM is TYPE; version 7 calls it MEDI");
+    return true;
 }
 
 }  // namespace
@@ -140,16 +172,26 @@ std::optional<std::string_view> media_type_of_extension(std::string_view extensi
     return std::nullopt;
 }
 
+// The object's parts, each through its row: the FORM it moves onto its files
+// (lines added a level below it), each FILE's path, the FORM of each, and
+// the source medium beneath that.
 bool media_form_to_7(Node& object, Pass& pass, std::size_t depth) {
-    bool changed = move_object_form(object, depth, pass);
+    static const to7::Rule& object_form = to7::part_rule("OBJE.FORM");
+    static const to7::Rule& path = to7::part_rule("FILE");
+    static const to7::Rule& format = to7::part_rule("FILE.FORM");
+    static const to7::Rule& medium = to7::part_rule("FORM.MEDI");
+    const to7::Place place{depth, v7table::no_row, v7table::no_row, nullptr, false, nullptr};
+    bool changed = to7::run_part(object_form, object, to7::below(place, 1), pass);
     for (Node& file : object.children_mut()) {
         if (!tag_is(file.tag(), "FILE")) continue;
-        changed = rewrite_file_path(file, pass) || changed;
+        changed = to7::run_part(path, file, to7::below(place, 1), pass) || changed;
         Node* form = file.first_mut("FORM");
         if (!form) continue;
-        changed = rewrite_file_format(*form, pass) || changed;
-        for (Node& medium : form->children_mut()) {
-            changed = rewrite_medium(medium, depth + 3, pass) || changed;
+        changed = to7::run_part(format, *form, to7::below(place, 2), pass) || changed;
+        for (Node& each : form->children_mut()) {
+            changed = medium_named_medi(each, pass) || changed;
+            if (tag_is(each.tag(), "MEDI"))
+                changed = to7::run_part(medium, each, to7::below(place, 3), pass) || changed;
         }
     }
     return changed;

@@ -51,13 +51,44 @@ bool has_added_record_form(std::string_view xref) noexcept {
 
 }  // namespace
 
-bool object_to_record(Node& object, std::size_t depth, Pass& pass) {
-    if (depth == 0 || !pass.added || object.value() ||
-        continuation_has_children(object.children()) ||
-        std::any_of(object.children().begin(), object.children().end(),
-                    [](const Node& c) { return is_continuation_tag(c.tag()); })) {
-        return false;
-    }
+namespace to7 {
+
+namespace {
+
+bool has_tagged(const Node& node, std::string_view tag) noexcept {
+    const NodeList& children = node.children();
+    return std::any_of(children.begin(), children.end(),
+                       [&](const Node& child) { return child.tag() == tag; });
+}
+
+// Whether `source` cites in place what version 7 cites only by pointer: a
+// citation below a record other than the header whose payload is not a
+// pointer. A record's SOUR, and the header's (the system that wrote the
+// file), cite nothing.
+bool cites_in_place(const Node& source, const Place& place) noexcept {
+    if (place.depth == 0 || place.in_header) return false;
+    const auto payload = source.value();
+    return !(payload && is_valid_xref(*payload));
+}
+
+}  // namespace
+
+// A multimedia object written in place: a FILE beneath an OBJE below its
+// record, without a pointer or continuation lines.
+Change decide_object_record(const Node& object, const Place& place, Pass& pass,
+                            Decision& /*decision*/) {
+    const NodeList& children = object.children();
+    const bool in_place = place.depth != 0 && pass.added && !object.value() &&
+                          object.first("FILE") &&
+                          std::none_of(children.begin(), children.end(),
+                                       [](const Node& c) { return is_continuation_tag(c.tag()); });
+    return in_place ? Change::Rewrites : Change::None;
+}
+
+// The object as a record of its own, which version 7 requires, held by
+// `pass.added`; a pointer to it stands in its place, keeping the title and
+// crop that version 7 gives a link.
+bool object_to_record(Node& object, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
     const std::string id = pass.added->identifier();
     Node record = Node::record(id, "OBJE");
     move_children(object, record, [](const Node& child) {
@@ -71,29 +102,28 @@ bool object_to_record(Node& object, std::size_t depth, Pass& pass) {
     return true;
 }
 
-bool may_cite_in_place(const Node& source, std::size_t depth, bool in_header) noexcept {
-    // A record's SOUR, and the header's (the system that wrote the file),
-    // cite nothing.
-    if (depth == 0 || in_header) return false;
-    const auto payload = source.value();
-    return !(payload && is_valid_xref(*payload));
+// A source citation with text instead of a pointer (its payload, or TEXT
+// lines).
+Change decide_source_record(const Node& source, const Place& place, Pass& pass,
+                            Decision& decision) {
+    if (!pass.added || !cites_in_place(source, place)) return Change::None;
+    std::string description = source.logical_value();
+    if (!has_tagged(source, "TEXT") && description.empty()) return Change::None;
+    return keep(decision, Change::Rewrites, std::move(description));
 }
 
-bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass) {
-    if (!pass.added || !may_cite_in_place(source, depth, in_header)) return false;
-    const std::size_t level = depth;
+// The citation as a source record whose TITL holds the text, held by
+// `pass.added`; a pointer to it stands in its place. TITL rather than TEXT:
+// a source record has one TEXT, and the citation's own TEXT lines (the text
+// from the source) need a place too; they go to the citation's DATA, which
+// holds any number. Substructures only a record defines move into it; the
+// rest stay with the citation.
+bool source_to_record(Node& source, Decision& decision, const Place& place, Pass& pass) {
+    const std::string& description = decision.text;
+    const std::size_t level = place.depth;
     const NodeList& children = source.children();
-    const bool has_text = std::any_of(children.begin(), children.end(),
-                                      [](const Node& c) { return tag_is(c.tag(), "TEXT"); });
-    const std::string description = source.logical_value();
-    if ((!has_text && description.empty()) ||
-        continuation_blocks(source, "SOUR", "source citation", pass)) {
-        return false;
-    }
-    if (std::any_of(children.begin(), children.end(),
-                    [](const Node& c) { return tag_is(c.tag(), "CONC"); })) {
-        return false;  // CONC lines folding kept, and named
-    }
+    const bool has_text = has_tagged(source, "TEXT");
+    if (has_tagged(source, "CONC")) return false;  // CONC lines folding kept, and named
     // The TEXT lines go one level deeper, under DATA.
     std::vector<Node> texts;
     for (const Node& child : children) {
@@ -136,6 +166,8 @@ bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pas
                   "the citation's DATA");
     return true;
 }
+
+}  // namespace to7
 
 void AddedRecords::index_used() {
     walk(std::span<const Node>(source_->records),

@@ -20,29 +20,47 @@ std::string_view words_of_role(std::string_view trimmed) noexcept {
     return trimmed;
 }
 
+bool is_relation(const Node& role) noexcept {
+    return tag_is(role.tag(), "RELA");
+}
+
+}  // namespace
+
+// Whether a ROLE (or an association's RELA) needs rewriting: an enumerated
+// role spelled otherwise (Rewrites, with the value), or words that are not
+// one (AddsLines, for their PHRASE). An empty role is Rewrites, so that its
+// guard and note come as for any other.
+Change decide_role(const Node& role, const Place& /*place*/, Pass& /*pass*/, Decision& decision) {
+    std::string value = role.logical_value();
+    const std::string_view trimmed = unicode::trim(value);
+    std::string upper = ascii::upper_copy(trimmed);
+    if (!is_relation(role) && std::binary_search(role_values.begin(), role_values.end(), upper)) {
+        if (upper == value) return Change::None;
+        return keep(decision, Change::Rewrites, std::move(value), std::move(upper));
+    }
+    const bool empty = words_of_role(trimmed).empty();
+    return keep(decision, empty ? Change::Rewrites : Change::AddsLines, std::move(value));
+}
+
 // A ROLE (or an association's RELA) as version 7's enumerated role, with
 // words that are not one kept as a PHRASE.
-bool role_to_7(Node& role, std::size_t depth, Pass& pass) {
-    const bool relation = tag_is(role.tag(), "RELA");
+bool role_to_7(Node& role, Decision& decision, const Place& /*place*/, Pass& pass) {
+    const bool relation = is_relation(role);
     const std::string_view note_tag = relation ? "ASSO.RELA" : "ROLE";
-    const std::string value = role.logical_value();
-    const std::string_view trimmed = unicode::trim(value);
-    const std::string upper = ascii::upper_copy(trimmed);
-    if (!relation && std::binary_search(role_values.begin(), role_values.end(), upper)) {
-        if (upper == value || continuation_blocks(role, note_tag, role.tag(), pass)) return false;
-        role.set_logical_value(upper);
-        pass.note(note_tag, NoteKind::Converted,
-                  "the role " + quoted(value) + " is version 7's enumerated value " + upper);
+    const std::string& value = decision.text;
+    if (decision.value) {
+        role.set_logical_value(*decision.value);
+        pass.note(
+            note_tag, NoteKind::Converted,
+            "the role " + quoted(value) + " is version 7's enumerated value " + *decision.value);
         return true;
     }
-    const std::string_view words = words_of_role(trimmed);
-    if (continuation_blocks(role, note_tag, role.tag(), pass)) return false;
+    const std::string_view words = words_of_role(unicode::trim(value));
     if (words.empty()) {
         pass.note(note_tag, NoteKind::Kept,
                   "an empty role has no version 7 reading; it is left as it is");
         return false;
     }
-    if (!may_gain_substructure(depth)) return kept_at_depth_limit(role, note_tag, pass);
     if (role.first("PHRASE")) {
         pass.note(note_tag, NoteKind::Kept,
                   "the role " + quoted(value) +
@@ -71,15 +89,32 @@ bool role_to_7(Node& role, std::size_t depth, Pass& pass) {
     return true;
 }
 
+namespace {
+
+// The roles an EVEN or ASSO holds: its ROLE lines, and an association's RELA.
+bool holds_role(const Node& holder, const Node& child) noexcept {
+    return tag_is(child.tag(), "ROLE") || (tag_is(holder.tag(), "ASSO") && is_relation(child));
+}
+
 }  // namespace
 
-bool roles_to_7(Node& holder, std::size_t depth, Pass& pass) {
-    const bool association = tag_is(holder.tag(), "ASSO");
+Change decide_roles(const Node& holder, const Place& /*place*/, Pass& /*pass*/,
+                    Decision& /*decision*/) {
+    const NodeList& children = holder.children();
+    const bool holds = std::any_of(children.begin(), children.end(),
+                                   [&](const Node& child) { return holds_role(holder, child); });
+    return holds ? Change::Rewrites : Change::None;
+}
+
+// Each role of an EVEN or ASSO through its part's row.
+bool roles_to_7(Node& holder, Decision& /*decision*/, const Place& place, Pass& pass) {
+    static const Rule& role = part_rule("ROLE");
+    static const Rule& relation = part_rule("ASSO.RELA");
     bool changed = false;
     for (Node& child : holder.children_mut()) {
-        if (tag_is(child.tag(), "ROLE") || (association && tag_is(child.tag(), "RELA"))) {
-            changed = role_to_7(child, depth + 1, pass) || changed;
-        }
+        if (!holds_role(holder, child)) continue;
+        changed =
+            run_part(is_relation(child) ? relation : role, child, below(place, 1), pass) || changed;
     }
     return changed;
 }

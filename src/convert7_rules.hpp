@@ -1,22 +1,72 @@
-// What the files of the conversion to version 7 share, private to them:
+// What the files of the conversion to version 7 share, private to them and
+// their tests: the shape of a rule and its row in the one table of them
+// (convert7_rules.cpp), the guards the walk applies from a row's flags,
 // where a structure stands while the walk rewrites it, the helpers several
-// rules use, each rule's entry point, and the walk over one record.
+// rules use, and the walk over one record.
+//
+// A rule is two functions. Its decision reads the structure, without
+// changing it, and says what the rule would change; the walk then applies
+// the guards its row names, and only then its change rewrites the
+// structure (a copy, made on first change). A rule that changes
+// substructures of the structure it is asked about (the roles of an EVEN,
+// the files of an OBJE, the SEX of an individual) hands each to the row of
+// that part (run_part), which its guards hold to as well.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ascii.hpp"
 #include "convert_pass.hpp"
 #include "v7defs.hpp"
 
-namespace lignor::to7 {
+namespace lignor {
+
+// Records a conversion to version 7 adds for multimedia objects and sources
+// that 5.5.1 writes in place, each with an identifier that no identifier or
+// pointer of the document uses, ignoring ASCII letter case.
+class AddedRecords {
+  public:
+    explicit AddedRecords(const Document& source) : source_(&source) {}
+    // An identifier no record or pointer uses: "@X1@", "@X2@", ...
+    std::string identifier();
+    // Holds `record` until the driver takes it.
+    void add(Node record) { made_.push_back(std::move(record)); }
+    // The records made and not yet taken, the first made first.
+    std::vector<Node> take();
+
+  private:
+    void index_used();
+
+    const Document* source_;
+    std::vector<std::string> used_;  // xref_key of each identifier and pointer in its form, sorted
+    bool indexed_ = false;           // the document is read only when a record is made
+    std::size_t next_ = 1;
+    std::vector<Node> made_;
+};
+
+// The media type of a file extension ("JPG": "image/jpeg"), ASCII case ignored.
+std::optional<std::string_view> media_type_of_extension(std::string_view extension);
+
+// Rewrites one multimedia object (`OBJE` with at least one `FILE`) into
+// version 7's form: the object's FORM moves onto each FILE lacking one, file
+// paths become URI references, file extensions become media types, and the
+// source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
+// for anything else). Notes every change, and every refusal as Kept (the
+// medium's value in the Pass's tallies). True when anything changed.
+// `depth` is the object's (0 for a record): a structure at the reader's
+// deepest level gains no line.
+bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
+
+namespace to7 {
 
 // Where a structure stands while the walk rewrites it: its depth (0 for a
 // record) and its row in the standard's table and its parent's (no_row
@@ -25,9 +75,118 @@ struct Place {
     std::size_t depth;
     std::uint32_t row;
     std::uint32_t parent_row;
-    const v7table::TypeFacts* facts;  // of the row's structure type; null without a row
-    bool in_header;                   // below the header, in whatever letter case
+    const v7table::TypeFacts* facts;    // of the row's structure type; null without a row
+    bool in_header;                     // below the header, in whatever letter case
+    const NoteRecordIds* note_records;  // the document's, which pointers may lead to
 };
+
+// The place of a part `levels` below a structure at `holder`, whose row its
+// rule does not need.
+inline Place below(const Place& holder, std::size_t levels) noexcept {
+    return {holder.depth + levels, v7table::no_row,    v7table::no_row, nullptr,
+            holder.in_header,      holder.note_records};
+}
+
+// What a rule would change in a structure, decided before anything is.
+enum class Change : std::uint8_t {
+    None,       // nothing: the rule leaves the structure alone
+    Rewrites,   // its payload, its tag or its substructures
+    AddsLines,  // that, and lines beneath it (a PHRASE, a NOTE, a TYPE, a FORM)
+};
+
+// What a rule read and worked out deciding, kept for its change rather than
+// worked out again. One serves the rules of a structure in turn: a rule
+// that decides on a change sets what its change reads.
+struct Decision {
+    Change change = Change::None;
+    std::string text;                  // the logical value it read, where it read it
+    std::optional<std::string> value;  // the value it decided on, where it did
+};
+
+// The guards the walk applies to a decision before the rule changes the
+// structure, as the flags of the rule's row say. A guarded structure is
+// left as written, with a Kept note naming it by the row's note tag.
+namespace guard {
+inline constexpr std::uint8_t none = 0;
+// A continuation line of the structure has substructures of its own, which
+// rewriting its payload would delete (continuation_blocks).
+inline constexpr std::uint8_t continuation = 1;
+// The decision adds lines, and the structure is at the reader's deepest
+// level, beneath which none may be written (may_gain_substructure).
+inline constexpr std::uint8_t depth = 2;
+}  // namespace guard
+
+// Which structures a row applies to.
+struct Applies {
+    enum class By : std::uint8_t {
+        Every,    // every structure
+        Tag,      // a structure tagged exactly `tag`
+        Record,   // a record tagged exactly `tag` that version 7 defines
+        Payload,  // a structure whose payload the standard's table types as one of `payloads`
+                  // (and tagged `tag`, when that is not empty)
+        Part,     // none by itself: the part `tag` of a structure whose rule hands it over
+    };
+    By by;
+    std::string_view tag;
+    std::uint32_t payloads = 0;  // one bit per v7table::Payload
+};
+
+constexpr Applies every() noexcept {
+    return {Applies::By::Every, {}};
+}
+constexpr Applies tagged(std::string_view tag) noexcept {
+    return {Applies::By::Tag, tag};
+}
+constexpr Applies record(std::string_view tag) noexcept {
+    return {Applies::By::Record, tag};
+}
+constexpr Applies payload(std::initializer_list<v7table::Payload> types,
+                          std::string_view tag = {}) noexcept {
+    std::uint32_t bits = 0;
+    for (const v7table::Payload type : types) bits |= 1U << static_cast<unsigned>(type);
+    return {Applies::By::Payload, tag, bits};
+}
+constexpr Applies part(std::string_view name) noexcept {
+    return {Applies::By::Part, name};
+}
+
+// What the rule would change in `node`, keeping in `decision` what its change reads.
+using Decide = Change (*)(const Node& node, const Place& place, Pass& pass, Decision& decision);
+// The change, given the decision (its `change` set); true when it changed `node`.
+using Rewrite = bool (*)(Node& node, Decision& decision, const Place& place, Pass& pass);
+
+// One row of the table: which structures the rule applies to, the guards the
+// walk holds it to, the names its guards' notes give the structure, and the
+// rule's two functions.
+struct Rule {
+    Applies applies;
+    std::uint8_t guards = guard::none;
+    std::string_view note_tag;  // empty: the structure's own tag
+    std::string_view what;      // the continuation guard's word for it; empty: its tag
+    Decide decide;
+    Rewrite rewrite;
+    // Its change replaces the whole payload, continuation lines included:
+    // what the rules before it noted of this structure (CONC lines folding
+    // kept) no longer holds, and those notes are withdrawn when it changes.
+    bool withdraws_earlier_notes = false;
+};
+
+// Asks `rule` about `structure`, applies the guards its row names to the
+// decision, then lets it change the structure. True when it changed.
+bool run_rule(const Rule& rule, Rewritable& structure, const Place& place, Pass& pass);
+
+// The table's row of the part `name` (a holder's rule finds it once).
+const Rule& part_rule(std::string_view name);
+
+// run_rule with `part` on `target`, a substructure the caller is changing
+// in place, standing at `place`.
+bool run_part(const Rule& part, Node& target, const Place& place, Pass& pass);
+
+// One structure's rewrites by every row that applies to it, in the table's
+// order. True when any changed it.
+bool structure_to_7(Rewritable& structure, const Place& place, Pass& pass);
+
+// ---- what several rules use ----
 
 inline const v7table::TypeFacts& facts_of(std::uint32_t row) noexcept {
     return v7table::types()[v7table::rows()[row].type];
@@ -47,49 +206,30 @@ inline bool in_values(std::span<const std::string_view> values, std::string_view
 std::optional<std::string> enumerated_spelling(std::string_view word,
                                                std::span<const std::string_view> values);
 
+// Whether `node`'s value, of the enumeration `facts`, needs version 7's
+// spelling (Rewrites, with it), or OTHER with the original as a PHRASE
+// (AddsLines, where `phrase_allowed` and the enumeration has OTHER).
+Change enumeration_decision(const Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
+                            Decision& decision);
+// That change, its notes tallied under `note_tag`.
+bool enumerated_value_to_7(Node& node, Decision& decision, std::string_view note_tag, Pass& pass);
+
 // A PHRASE's text as version 7 writes a payload: a leading @ doubled.
 std::string escaped_phrase(std::string_view text);
 
-// A structure at the reader's deepest level that a rule would give a new
-// substructure: left as written, and counted for the record's Kept note.
-bool kept_at_depth_limit(const Node& node, std::string_view note_tag, Pass& pass);
+// `change`, with what the rule read and decided on kept in `decision`.
+inline Change keep(Decision& decision, Change change, std::string text,
+                   std::optional<std::string> value = std::nullopt) {
+    decision.text = std::move(text);
+    decision.value = std::move(value);
+    return change;
+}
 
-// ---- the rules, each in the file of its area ----
-
-// CONC lines (convert7_conc.cpp).
-bool has_conc_lines(const Node& node) noexcept;
-bool fold_continuations(Node& node, Pass& pass);
-bool repeats_record_identifier(const Node& node, const Pass& pass) noexcept;
-bool repeated_identifiers_to_7(Node& node, Pass& pass);
-
-// Dates (convert7_dates.cpp).
-std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_only);
-bool date_to_7(Node& date, const std::string& text, bool exact_only, std::size_t depth, Pass& pass);
-
-// Roles (convert7_roles.cpp).
-bool roles_to_7(Node& holder, std::size_t depth, Pass& pass);
-
-// Values (convert7_values.cpp).
-bool uid_to_7(Node& node, Pass& pass);
-bool points_to_note_record(const Node& note, const NoteRecordIds& note_records);
-bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass);
-bool enumeration_to_7(Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
-                      std::size_t depth, std::string_view note_tag, Pass& pass);
-bool age_to_7(Node& age, const Place& place, Pass& pass);
-bool event_payload_to_7(Node& event, const Place& place, Pass& pass);
-bool alias_name_to_7(Node& alias, const Place& place, Pass& pass);
-bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass);
-bool has_empty_payload(const Node& node) noexcept;
-bool empty_payload_to_7(Node& node, Pass& pass);
-bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept;
+// ---- the walk ----
 
 // Names every problem of the converted text that no Kept note names already
 // (convert7_remaining.cpp).
 void note_remaining_problems(Conversion& conversion);
-
-// One structure's own rewrites, where it stands at `place` (convert7_dispatch.cpp).
-bool structure_to_7(Rewritable& structure, const Place& place, const NoteRecordIds& note_records,
-                    Pass& pass);
 
 // structures_to_7_node, with `visit` a template parameter so that the
 // driver's visit, called at every structure, is inlined.
@@ -113,11 +253,14 @@ bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass&
         [&](Rewritable& node, std::span<const std::size_t> path) {
             rows.resize(path.size());
             const std::uint32_t row = row_of(node.get().tag());
-            const Place place{path.size(), row, rows.empty() ? v7table::no_row : rows.back(),
+            const Place place{path.size(),
+                              row,
+                              rows.empty() ? v7table::no_row : rows.back(),
                               row == v7table::no_row ? nullptr : &types[table[row].type],
-                              in_header};
+                              in_header,
+                              &note_records};
             // A structure retagged (_UID as UID, ALIA as NAME) has changed.
-            const bool rewritten = structure_to_7(node, place, note_records, pass);
+            const bool rewritten = structure_to_7(node, place, pass);
             rows.push_back(rewritten ? row_of(node.get().tag()) : row);
             return rewritten;
         },
@@ -126,4 +269,5 @@ bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass&
         });
 }
 
-}  // namespace lignor::to7
+}  // namespace to7
+}  // namespace lignor

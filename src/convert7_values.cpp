@@ -15,41 +15,10 @@
 namespace lignor {
 namespace to7 {
 
-// A structure at the reader's deepest level that a rule would give a new
-// substructure: left as written, and counted for the record's Kept note.
-bool kept_at_depth_limit(const Node& node, std::string_view note_tag, Pass& pass) {
-    pass.tally(note_tag, NoteKind::Kept,
-               "structure(s) at the deepest level the reader accepts, beneath which the PHRASE, "
-               "NOTE or TYPE that version 7's form needs cannot be written, left as written",
-               quoted(node.logical_value()));
-    return false;
-}
-
-// A PHRASE's text as version 7 writes a payload: a leading @ doubled.
 std::string escaped_phrase(std::string_view text) {
     std::string phrase(text);
     if (phrase.starts_with('@')) phrase.insert(0, 1, '@');
     return phrase;
-}
-
-bool uid_to_7(Node& node, Pass& pass) {
-    node.set_tag("UID");
-    pass.note("_UID", NoteKind::Converted,
-              "version 7 defines UID, so the extension is no longer needed");
-    return true;
-}
-
-bool points_to_note_record(const Node& note, const NoteRecordIds& note_records) {
-    const auto payload = note.value();
-    return payload && is_valid_xref(*payload) && note_records.contains(*payload);
-}
-
-bool note_pointer_to_7(Node& note, const NoteRecordIds& note_records, Pass& pass) {
-    if (!points_to_note_record(note, note_records)) return false;
-    note.set_tag("SNOTE");
-    pass.note("NOTE", NoteKind::Converted,
-              "a pointer to a note record is a shared note pointer in version 7");
-    return true;
 }
 
 std::optional<std::string> enumerated_spelling(std::string_view word,
@@ -85,29 +54,87 @@ std::optional<std::string> enumerated_list(std::string_view text,
     }
 }
 
+// Whether `node`'s payload is one no rule here changes, told without
+// reading its logical value: one line that is absent, "Y" or an
+// enumeration's value, where those are what the table asks for.
+bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept {
+    using v7table::Payload;
+    if (facts.payload != Payload::YesOrEmpty && facts.payload != Payload::Enumeration) {
+        return false;
+    }
+    const NodeList& children = node.children();
+    if (std::any_of(children.begin(), children.end(),
+                    [](const Node& child) { return is_continuation_tag(child.tag()); }))
+        return false;
+    const auto value = node.value();
+    if (facts.payload == Payload::YesOrEmpty) return !value || *value == "Y";
+    return value && in_values(facts.values, *value);
+}
+
 }  // namespace
 
-// An enumerated value in version 7's spelling; a value outside the
-// enumeration becomes OTHER with the original as a PHRASE where the
-// structure has both, and is left as written elsewhere.
-bool enumeration_to_7(Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
-                      std::size_t depth, std::string_view note_tag, Pass& pass) {
-    const std::string value = node.logical_value();
+Change decide_uid(const Node& /*node*/, const Place& /*place*/, Pass& /*pass*/,
+                  Decision& /*decision*/) {
+    return Change::Rewrites;
+}
+
+bool uid_to_7(Node& node, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
+    node.set_tag("UID");
+    pass.note("_UID", NoteKind::Converted,
+              "version 7 defines UID, so the extension is no longer needed");
+    return true;
+}
+
+Change decide_note_pointer(const Node& note, const Place& place, Pass& /*pass*/,
+                           Decision& /*decision*/) {
+    const auto payload = note.value();
+    const bool shared =
+        payload && is_valid_xref(*payload) && place.note_records->contains(*payload);
+    return shared ? Change::Rewrites : Change::None;
+}
+
+bool note_pointer_to_7(Node& note, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
+    note.set_tag("SNOTE");
+    pass.note("NOTE", NoteKind::Converted,
+              "a pointer to a note record is a shared note pointer in version 7");
+    return true;
+}
+
+Change enumeration_decision(const Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
+                            Decision& decision) {
+    std::string value = node.logical_value();
     const std::string_view trimmed = unicode::trim(value);
-    if (trimmed.empty() || trimmed.starts_with('_')) return false;
-    const std::optional<std::string> spelled = facts.payload == v7table::Payload::EnumerationList
-                                                   ? enumerated_list(trimmed, facts.values)
-                                                   : enumerated_spelling(trimmed, facts.values);
-    if (spelled == value) return false;
-    const bool other = !spelled && phrase_allowed && in_values(facts.values, "OTHER");
-    if ((!spelled && !other) || continuation_blocks(node, note_tag, node.tag(), pass)) return false;
-    if (spelled) {
-        node.set_logical_value(*spelled);
+    if (trimmed.empty() || trimmed.starts_with('_')) return Change::None;
+    std::optional<std::string> spelled = facts.payload == v7table::Payload::EnumerationList
+                                             ? enumerated_list(trimmed, facts.values)
+                                             : enumerated_spelling(trimmed, facts.values);
+    if (spelled == value) return Change::None;
+    if (spelled) return keep(decision, Change::Rewrites, std::move(value), std::move(spelled));
+    if (!phrase_allowed || !in_values(facts.values, "OTHER")) return Change::None;
+    return keep(decision, Change::AddsLines, std::move(value));
+}
+
+// An enumerated value as the standard's table types the structure's payload.
+// Roles are their holder's (convert7_roles.cpp), a file's medium its
+// object's (convert7_media.cpp).
+Change decide_enumeration(const Node& node, const Place& place, Pass& /*pass*/,
+                          Decision& decision) {
+    const std::string_view tag = node.tag();
+    if (tag_is(tag, "ROLE") || (tag_is(tag, "MEDI") && place.parent_row != v7table::no_row &&
+                                facts_of(place.parent_row).type == "FORM"))
+        return Change::None;
+    if (settled(node, *place.facts)) return Change::None;
+    return enumeration_decision(node, *place.facts, defines_under(place.row, "PHRASE"), decision);
+}
+
+bool enumerated_value_to_7(Node& node, Decision& decision, std::string_view note_tag, Pass& pass) {
+    const std::string& value = decision.text;
+    if (decision.value) {
+        node.set_logical_value(*decision.value);
         pass.tally(note_tag, NoteKind::Converted, "value(s) in version 7's enumerated spelling",
-                   quoted(value) + " as " + *spelled);
+                   quoted(value) + " as " + *decision.value);
         return true;
     }
-    if (!may_gain_substructure(depth)) return kept_at_depth_limit(node, note_tag, pass);
     if (node.first("PHRASE")) {
         pass.tally(note_tag, NoteKind::Kept,
                    "value(s) outside version 7's enumeration, left as written because a PHRASE "
@@ -116,12 +143,19 @@ bool enumeration_to_7(Node& node, const v7table::TypeFacts& facts, bool phrase_a
         return false;
     }
     node.set_logical_value("OTHER");
-    append_phrase(node, escaped_phrase(trimmed));
+    append_phrase(node, escaped_phrase(unicode::trim(value)));
     pass.tally(note_tag, NoteKind::Converted,
                "value(s) outside version 7's enumeration, now OTHER with the original kept as a "
                "PHRASE",
                quoted(value));
     return true;
+}
+
+// An enumerated value in version 7's spelling; a value outside the
+// enumeration becomes OTHER with the original as a PHRASE where the
+// structure has both, and is left as written elsewhere.
+bool enumeration_to_7(Node& node, Decision& decision, const Place& /*place*/, Pass& pass) {
+    return enumerated_value_to_7(node, decision, node.tag(), pass);
 }
 
 namespace {
@@ -167,54 +201,67 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 3> age_words
 
 }  // namespace
 
-// An AGE in version 7's grammar: units added or respelled; 5.5.1's words
-// as the age they mean, the word kept as a PHRASE.
-bool age_to_7(Node& age, const Place& place, Pass& pass) {
-    const std::string value = age.logical_value();
+Change decide_age(const Node& age, const Place& place, Pass& /*pass*/, Decision& decision) {
+    std::string value = age.logical_value();
     const std::string_view trimmed = unicode::trim(value);
-    if (trimmed.empty()) return false;
-    if (const std::optional<std::string> written = age_in_7(trimmed)) {
-        if (*written == value || continuation_blocks(age, "AGE", "AGE", pass)) return false;
-        age.set_logical_value(*written);
-        pass.tally("AGE", NoteKind::Converted, "age(s) written with version 7's units",
-                   quoted(value) + " as " + quoted(*written));
-        return true;
+    if (trimmed.empty()) return Change::None;
+    if (std::optional<std::string> written = age_in_7(trimmed)) {
+        if (*written == value) return Change::None;
+        return keep(decision, Change::Rewrites, std::move(value), std::move(written));
     }
     const auto word = std::find_if(age_words.begin(), age_words.end(), [&](const auto& entry) {
         return ascii::iequals(trimmed, entry.first);
     });
-    if (word == age_words.end() || !defines_under(place.row, "PHRASE") ||
-        continuation_blocks(age, "AGE", "AGE", pass))
-        return false;
-    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(age, "AGE", pass);
+    if (word == age_words.end() || !defines_under(place.row, "PHRASE")) return Change::None;
+    return keep(decision, Change::AddsLines, std::move(value), std::string(word->second));
+}
+
+// An AGE in version 7's grammar: units added or respelled; 5.5.1's words
+// as the age they mean, the word kept as a PHRASE.
+bool age_to_7(Node& age, Decision& decision, const Place& /*place*/, Pass& pass) {
+    const std::string& value = decision.text;
+    const std::string& written = *decision.value;
+    if (decision.change == Change::Rewrites) {
+        age.set_logical_value(written);
+        pass.tally("AGE", NoteKind::Converted, "age(s) written with version 7's units",
+                   quoted(value) + " as " + quoted(written));
+        return true;
+    }
     if (age.first("PHRASE")) return false;
-    age.set_logical_value(word->second);
-    append_phrase(age, trimmed);
+    age.set_logical_value(written);
+    append_phrase(age, unicode::trim(value));
     pass.tally("AGE", NoteKind::Converted,
                "age(s) in 5.5.1's words, now the age version 7 writes for them with the word "
                "kept as a PHRASE",
-               quoted(value) + " as " + quoted(word->second));
+               quoted(value) + " as " + quoted(written));
     return true;
+}
+
+Change decide_event_payload(const Node& event, const Place& place, Pass& /*pass*/,
+                            Decision& decision) {
+    if (settled(event, *place.facts)) return Change::None;
+    std::string value = event.logical_value();
+    if (value.empty() || value == "Y") return Change::None;
+    if (ascii::iequals(unicode::trim(value), "Y"))
+        return keep(decision, Change::Rewrites, std::move(value));
+    if (!defines_under(place.row, "NOTE")) return Change::None;
+    return keep(decision, Change::AddsLines, std::move(value));
 }
 
 // An event whose payload version 7 allows only as "Y" or empty: other text
 // moves into a NOTE of the event. The payload becomes Y, which the text
 // asserted by being there, except for "N" and "NO", which deny the event:
 // those leave the payload empty, asserting nothing.
-bool event_payload_to_7(Node& event, const Place& place, Pass& pass) {
-    const std::string value = event.logical_value();
+bool event_payload_to_7(Node& event, Decision& decision, const Place& /*place*/, Pass& pass) {
+    const std::string& value = decision.text;
     const std::string_view trimmed = unicode::trim(value);
-    if (value.empty() || value == "Y") return false;
     const std::string_view tag = event.tag();
-    if (continuation_blocks(event, tag, "event", pass)) return false;
-    if (ascii::iequals(trimmed, "Y")) {
+    if (decision.change == Change::Rewrites) {
         event.set_logical_value("Y");
         pass.tally(tag, NoteKind::Converted, "event payload(s) meaning yes, written as Y",
                    quoted(value));
         return true;
     }
-    if (!defines_under(place.row, "NOTE")) return false;
-    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(event, tag, pass);
     const bool denies = ascii::iequals(trimmed, "N") || ascii::iequals(trimmed, "NO");
     event.set_logical_value(denies ? "" : "Y");
     Node note = Node::make("NOTE");
@@ -229,66 +276,109 @@ bool event_payload_to_7(Node& event, const Place& place, Pass& pass) {
     return true;
 }
 
-// 5.5.1's ALIA holding a name rather than a pointer: a NAME of the
-// individual, with TYPE AKA.
-bool alias_name_to_7(Node& alias, const Place& place, Pass& pass) {
-    const std::string value = alias.logical_value();
+Change decide_alias(const Node& alias, const Place& place, Pass& /*pass*/, Decision& decision) {
+    std::string value = alias.logical_value();
     const std::string_view trimmed = unicode::trim(value);
     if (trimmed.empty() || is_valid_xref(trimmed) || !defines_under(place.parent_row, "NAME") ||
-        alias.first("TYPE") || continuation_blocks(alias, "ALIA", "ALIA", pass))
-        return false;
-    if (!may_gain_substructure(place.depth)) return kept_at_depth_limit(alias, "ALIA", pass);
+        alias.first("TYPE"))
+        return Change::None;
+    return keep(decision, Change::AddsLines, std::move(value));
+}
+
+// 5.5.1's ALIA holding a name rather than a pointer: a NAME of the
+// individual, with TYPE AKA.
+bool alias_name_to_7(Node& alias, Decision& decision, const Place& /*place*/, Pass& pass) {
     alias.set_tag("NAME");
     alias.push(Node::with_value("TYPE", "AKA"));
     pass.tally("ALIA", NoteKind::Converted,
                "alias(es) holding a name rather than a pointer, now a NAME with TYPE AKA",
-               quoted(value));
+               quoted(decision.text));
     return true;
+}
+
+namespace {
+
+// A SEX's letter and the text after it, trimmed.
+std::pair<std::string_view, std::string_view> letter_and_rest(std::string_view value) noexcept {
+    const std::string_view text = unicode::trim_start(value);
+    const std::size_t end = std::min(text.find_first_of(" \t\n"), text.size());
+    return {text.substr(0, end), unicode::trim(text.substr(end))};
+}
+
+// Whether a SEX may hold text beyond its letter, told without reading its
+// logical value: continuation lines, or white space after the letter.
+bool may_hold_more_than_a_letter(const Node& sex) noexcept {
+    const NodeList& lines = sex.children();
+    if (std::any_of(lines.begin(), lines.end(),
+                    [](const Node& line) { return is_continuation_tag(line.tag()); }))
+        return true;
+    const std::string_view text = unicode::trim_start(sex.value().value_or(""));
+    return text.find_first_of(" \t\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+// A SEX with text beyond a letter of version 7's enumeration.
+Change decide_sex_letter(const Node& sex, const Place& place, Pass& /*pass*/, Decision& decision) {
+    std::string value = sex.logical_value();
+    const auto [letter, rest] = letter_and_rest(value);
+    if (rest.empty() || !enumerated_spelling(letter, place.facts->values)) return Change::None;
+    std::string kept(letter);
+    return keep(decision, Change::Rewrites, std::move(value), std::move(kept));
+}
+
+bool sex_letter_to_7(Node& sex, Decision& decision, const Place& /*place*/, Pass& pass) {
+    sex.set_logical_value(*decision.value);
+    pass.tally("SEX", NoteKind::Converted,
+               "sex value(s) with text beyond the letter, which version 7 cannot hold: the "
+               "letter kept, the rest moved into a NOTE of the individual",
+               quoted(decision.text));
+    return true;
+}
+
+Change decide_sex_texts(const Node& individual, const Place& /*place*/, Pass& /*pass*/,
+                        Decision& /*decision*/) {
+    const NodeList& children = individual.children();
+    const bool some = std::any_of(children.begin(), children.end(), [](const Node& child) {
+        return tag_is(child.tag(), "SEX") && may_hold_more_than_a_letter(child);
+    });
+    return some ? Change::Rewrites : Change::None;
 }
 
 // An individual's SEX followed by more text (on its line or continuation
 // lines) keeps its letter, and the rest moves into a NOTE of the individual
 // placed right after it. The letter's own spelling is the enumeration
 // rule's, when the walk reaches the SEX.
-bool sex_texts_to_7(Node& individual, std::uint32_t row, Pass& pass) {
-    const std::uint32_t sex_row = v7table::child_row(row, "SEX");
+bool sex_texts_to_7(Node& individual, Decision& /*decision*/, const Place& place, Pass& pass) {
+    static const Rule& letter = part_rule("SEX");
+    const std::uint32_t sex_row = v7table::child_row(place.row, "SEX");
     if (sex_row == v7table::no_row) return false;
-    const auto letters = facts_of(sex_row).values;
+    Place at_sex = below(place, 1);
+    at_sex.row = sex_row;
+    at_sex.facts = &facts_of(sex_row);
     NodeList& children = individual.children_mut();
     bool changed = false;
     for (std::size_t index = 0; index < children.size(); ++index) {
         Node& sex = children[index];
-        if (!tag_is(sex.tag(), "SEX")) continue;
+        if (!tag_is(sex.tag(), "SEX") || !may_hold_more_than_a_letter(sex)) continue;
         const std::string value = sex.logical_value();
-        const std::string_view text = unicode::trim_start(value);
-        const std::size_t end = std::min(text.find_first_of(" \t\n"), text.size());
-        const std::string_view letter = text.substr(0, end);
-        const std::string_view rest = unicode::trim(text.substr(end));
-        if (rest.empty() || !enumerated_spelling(letter, letters) ||
-            continuation_blocks(sex, "SEX", "SEX", pass))
-            continue;
-        const std::string note_text = escaped_phrase(rest);
-        sex.set_logical_value(letter);
+        if (!run_part(letter, sex, at_sex, pass)) continue;
         Node note = Node::make("NOTE");
-        note.set_logical_value(note_text);
+        note.set_logical_value(escaped_phrase(letter_and_rest(value).second));
         children.insert(children.begin() + static_cast<std::ptrdiff_t>(++index), std::move(note));
-        pass.tally("SEX", NoteKind::Converted,
-                   "sex value(s) with text beyond the letter, which version 7 cannot hold: the "
-                   "letter kept, the rest moved into a NOTE of the individual",
-                   quoted(value));
         changed = true;
     }
     return changed;
 }
 
-bool has_empty_payload(const Node& node) noexcept {
+Change decide_empty_payload(const Node& node, const Place& /*place*/, Pass& /*pass*/,
+                            Decision& /*decision*/) {
     const auto value = node.value();
-    return value && value->empty();
+    return value && value->empty() ? Change::Rewrites : Change::None;
 }
 
 // An empty payload is written without the space before it.
-bool empty_payload_to_7(Node& node, Pass& pass) {
-    if (!has_empty_payload(node)) return false;
+bool empty_payload_to_7(Node& node, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
     node.set_value(std::nullopt);
     pass.tally(node.tag(), NoteKind::Converted,
                "empty payload(s) written without the trailing space version 7 does not allow");
