@@ -83,8 +83,12 @@ struct Place {
 // The place of a part `levels` below a structure at `holder`, whose row its
 // rule does not need.
 inline Place below(const Place& holder, std::size_t levels) noexcept {
-    return {holder.depth + levels, v7table::no_row,    v7table::no_row, nullptr,
-            holder.in_header,      holder.note_records};
+    Place place = holder;
+    place.depth += levels;
+    place.row = v7table::no_row;
+    place.parent_row = v7table::no_row;
+    place.facts = nullptr;
+    return place;
 }
 
 // What a rule would change in a structure, decided before anything is.
@@ -95,8 +99,9 @@ enum class Change : std::uint8_t {
 };
 
 // What a rule read and worked out deciding, kept for its change rather than
-// worked out again. One serves the rules of a structure in turn: a rule
-// that decides on a change sets what its change reads.
+// worked out again. One serves the rules of a walk in turn: a rule that
+// decides on a change sets what its change reads, and the walk clears it
+// after the change.
 struct Decision {
     Change change = Change::None;
     std::string text;                  // the logical value it read, where it read it
@@ -119,7 +124,8 @@ inline constexpr std::uint8_t depth = 2;
 // Which structures a row applies to.
 struct Applies {
     enum class By : std::uint8_t {
-        Every,    // every structure
+        Parent,   // every structure with substructures (continuation lines among them)
+        Empty,    // every structure with an empty payload (its line ends in a space)
         Tag,      // a structure tagged exactly `tag`
         Record,   // a record tagged exactly `tag` that version 7 defines
         Payload,  // a structure whose payload the standard's table types as one of `payloads`
@@ -131,13 +137,16 @@ struct Applies {
     std::uint32_t payloads = 0;  // one bit per v7table::Payload
 };
 
-constexpr Applies every() noexcept {
-    return {Applies::By::Every, {}};
+constexpr Applies parents() noexcept {
+    return {Applies::By::Parent, {}};
+}
+constexpr Applies empty_payloads() noexcept {
+    return {Applies::By::Empty, {}};
 }
 constexpr Applies tagged(std::string_view tag) noexcept {
     return {Applies::By::Tag, tag};
 }
-constexpr Applies record(std::string_view tag) noexcept {
+constexpr Applies record_tagged(std::string_view tag) noexcept {
     return {Applies::By::Record, tag};
 }
 constexpr Applies payload(std::initializer_list<v7table::Payload> types,
@@ -171,20 +180,18 @@ struct Rule {
     bool withdraws_earlier_notes = false;
 };
 
-// Asks `rule` about `structure`, applies the guards its row names to the
-// decision, then lets it change the structure. True when it changed.
-bool run_rule(const Rule& rule, Rewritable& structure, const Place& place, Pass& pass);
-
 // The table's row of the part `name` (a holder's rule finds it once).
 const Rule& part_rule(std::string_view name);
 
-// run_rule with `part` on `target`, a substructure the caller is changing
-// in place, standing at `place`.
+// Asks `part` about `target`, a substructure the caller is changing in
+// place, standing at `place`; applies the guards of the part's row to the
+// decision, then lets it change `target`. True when it changed.
 bool run_part(const Rule& part, Node& target, const Place& place, Pass& pass);
 
 // One structure's rewrites by every row that applies to it, in the table's
-// order. True when any changed it.
-bool structure_to_7(Rewritable& structure, const Place& place, Pass& pass);
+// order, `decision` serving each in turn (one for the whole walk). True when
+// any changed it.
+bool structure_to_7(Rewritable& structure, const Place& place, Pass& pass, Decision& decision);
 
 // ---- what several rules use ----
 
@@ -240,6 +247,7 @@ bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass&
     // each looked up once its structure is rewritten, under its new tag.
     std::vector<std::uint32_t> rows;
     rows.reserve(16);
+    Decision decision;
     const bool in_header = ascii::iequals(record.tag(), "HEAD");
     const std::span<const v7table::Row> table = v7table::rows();
     const std::span<const v7table::TypeFacts> types = v7table::types();
@@ -260,7 +268,7 @@ bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass&
                               in_header,
                               &note_records};
             // A structure retagged (_UID as UID, ALIA as NAME) has changed.
-            const bool rewritten = structure_to_7(node, place, pass);
+            const bool rewritten = structure_to_7(node, place, pass, decision);
             rows.push_back(rewritten ? row_of(node.get().tag()) : row);
             return rewritten;
         },
