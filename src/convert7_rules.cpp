@@ -47,11 +47,12 @@ Change decide_file_format(const Node&, const Place&, Pass&, Decision&);
 bool file_format_to_7(Node&, Decision&, const Place&, Pass&);
 Change decide_medium(const Node&, const Place&, Pass&, Decision&);
 bool medium_to_7(Node&, Decision&, const Place&, Pass&);
-// convert7_values.cpp
+// convert7_tags.cpp
 Change decide_uid(const Node&, const Place&, Pass&, Decision&);
 bool uid_to_7(Node&, Decision&, const Place&, Pass&);
 Change decide_note_pointer(const Node&, const Place&, Pass&, Decision&);
 bool note_pointer_to_7(Node&, Decision&, const Place&, Pass&);
+// convert7_values.cpp
 Change decide_sex_texts(const Node&, const Place&, Pass&, Decision&);
 bool sex_texts_to_7(Node&, Decision&, const Place&, Pass&);
 Change decide_sex_letter(const Node&, const Place&, Pass&, Decision&);

@@ -232,11 +232,13 @@ inline Change keep(Decision& decision, Change change, std::string text,
     return change;
 }
 
-// ---- the walk ----
+// ---- after the walk ----
 
 // Names every problem of the converted text that no Kept note names already
 // (convert7_remaining.cpp).
 void note_remaining_problems(Conversion& conversion);
+
+// ---- the walk ----
 
 // structures_to_7_node, with `visit` a template parameter so that the
 // driver's visit, called at every structure, is inlined.

@@ -1,8 +1,7 @@
 // Values in version 7's form, as the standard's table types each payload:
 // enumerated values in its spelling, ages with units, text on a Y-or-empty
 // event or after a SEX letter moved into a NOTE, an ALIA holding a name as a
-// NAME, an empty payload without its trailing space; and the tags version 7
-// names otherwise (_UID, pointers to note records).
+// NAME, an empty payload without its trailing space.
 #include <algorithm>
 #include <array>
 #include <string>
@@ -72,33 +71,6 @@ bool settled(const Node& node, const v7table::TypeFacts& facts) noexcept {
 }
 
 }  // namespace
-
-Change decide_uid(const Node& /*node*/, const Place& /*place*/, Pass& /*pass*/,
-                  Decision& /*decision*/) {
-    return Change::Rewrites;
-}
-
-bool uid_to_7(Node& node, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
-    node.set_tag("UID");
-    pass.note("_UID", NoteKind::Converted,
-              "version 7 defines UID, so the extension is no longer needed");
-    return true;
-}
-
-Change decide_note_pointer(const Node& note, const Place& place, Pass& /*pass*/,
-                           Decision& /*decision*/) {
-    const auto payload = note.value();
-    const bool shared =
-        payload && is_valid_xref(*payload) && place.note_records->contains(*payload);
-    return shared ? Change::Rewrites : Change::None;
-}
-
-bool note_pointer_to_7(Node& note, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
-    note.set_tag("SNOTE");
-    pass.note("NOTE", NoteKind::Converted,
-              "a pointer to a note record is a shared note pointer in version 7");
-    return true;
-}
 
 Change enumeration_decision(const Node& node, const v7table::TypeFacts& facts, bool phrase_allowed,
                             Decision& decision) {
@@ -386,17 +358,4 @@ bool empty_payload_to_7(Node& node, Decision& /*decision*/, const Place& /*place
 }
 
 }  // namespace to7
-
-NoteRecordIds::NoteRecordIds(std::span<const Node> records) {
-    for (const Node& record : records) {
-        if (tag_is(record.tag(), "NOTE") && record.xref())
-            keys_.push_back(xref_key(*record.xref()));
-    }
-    std::sort(keys_.begin(), keys_.end());
-}
-
-bool NoteRecordIds::contains(std::string_view pointer) const {
-    return std::binary_search(keys_.begin(), keys_.end(), xref_key(pointer));
-}
-
 }  // namespace lignor
