@@ -20,7 +20,7 @@
 
 namespace lignor {
 
-class AddedRecords;
+class AddedRecords;  // convert7_rules.hpp
 
 // The state of one conversion run, lent to the structure rewriters.
 struct Pass {
@@ -231,46 +231,6 @@ class NoteRecordIds {
     std::vector<std::string> keys_;  // xref_key of each, sorted
 };
 
-// Records a conversion to version 7 adds for multimedia objects and sources
-// that 5.5.1 writes in place, each with an identifier that no identifier or
-// pointer of the document uses, ignoring ASCII letter case.
-class AddedRecords {
-  public:
-    explicit AddedRecords(const Document& source) : source_(&source) {}
-    // An identifier no record or pointer uses: "@X1@", "@X2@", ...
-    std::string identifier();
-    // Holds `record` until the driver takes it.
-    void add(Node record) { made_.push_back(std::move(record)); }
-    // The records made and not yet taken, the first made first.
-    std::vector<Node> take();
-
-  private:
-    void index_used();
-
-    const Document* source_;
-    std::vector<std::string> used_;  // xref_key of each identifier and pointer in its form, sorted
-    bool indexed_ = false;           // the document is read only when a record is made
-    std::size_t next_ = 1;
-    std::vector<Node> made_;
-};
-
-// A multimedia object written in place (a FILE beneath an OBJE without a
-// pointer, `depth` levels below its record) as a record of its own, which
-// version 7 requires, held by `pass.added`; a pointer to it stands in its place, keeping the title
-// and crop that version 7 gives a link. True when it was moved.
-bool object_to_record(Node& object, std::size_t depth, Pass& pass);
-
-// A source written in place (a citation below a record other than the
-// header, with text instead of a pointer, `depth` levels below its record) as a source record whose
-// TITL holds the text, held by `pass.added`; a pointer to it stands in its place. TITL rather than
-// TEXT: a source record has one TEXT, and the citation's own TEXT lines (the text from the source)
-// need a place too; they go to the citation's DATA, which holds any number. Substructures only a
-// record defines move into it; the rest stay with the citation. True when it was moved.
-bool source_to_record(Node& source, std::size_t depth, bool in_header, Pass& pass);
-// Whether source_to_record may move `source`: a citation below a record
-// other than the header whose payload is not a pointer.
-bool may_cite_in_place(const Node& source, std::size_t depth, bool in_header) noexcept;
-
 // Rewrites `record` and every structure beneath it into version 7's form,
 // each structure before its substructures: CONC lines folded into the text
 // they continue (the Pass counts them for the record's summary note), _UID
@@ -303,19 +263,6 @@ bool is_uri_character(char c) noexcept;
 // one of -._~:/?#[]@!$&'()*+,;= or the '%' of an existing percent-escape is
 // written as '%' and two upper-case hexadecimal digits.
 std::string uri_reference(std::string_view path);
-
-// The media type of a file extension ("JPG": "image/jpeg"), ASCII case ignored.
-std::optional<std::string_view> media_type_of_extension(std::string_view extension);
-
-// Rewrites one multimedia object (`OBJE` with at least one `FILE`) into
-// version 7's form: the object's FORM moves onto each FILE lacking one, file
-// paths become URI references, file extensions become media types, and the
-// source medium becomes MEDI with an enumerated value (OTHER and a PHRASE
-// for anything else). Notes every change, and every refusal as Kept (the
-// medium's value in the Pass's tallies). True when anything changed.
-// `depth` is the object's (0 for a record): a structure at the reader's
-// deepest level gains no line.
-bool media_form_to_7(Node& object, Pass& pass, std::size_t depth = 0);
 
 // ---- version 5.5.1 ----
 

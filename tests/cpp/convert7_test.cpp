@@ -2,7 +2,9 @@
 // tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert.hpp"
@@ -214,6 +216,38 @@ INSTANTIATE_TEST_SUITE_P(
                  "64 DATE Christmas 1900\n" + trailer,
              {"@I1@|DATE|Kept", "-|_X|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
+
+// Each rule that rewrites a payload is held to the walk's guard by its row
+// in the table: a structure whose continuation line carries a substructure
+// of its own stays as written, that substructure with it, and a Kept note
+// names the structure.
+TEST(to_version_7, no_rule_deletes_what_a_continuation_line_carries) {
+    const std::vector<std::pair<string, string>> cases = {
+        {"DATE", "1 BIRT\n2 DATE 1 jan 1900\n3 CONT\n4 _X kept\n"},
+        {"AGE", "1 DEAT\n2 AGE 76\n3 CONT\n4 _X kept\n"},
+        {"PEDI", "1 FAMC @F1@\n2 PEDI adopted\n3 CONT\n4 _X kept\n"},
+        {"DEAT", "1 DEAT Whitesides Cemetery\n2 CONT\n3 _X kept\n"},
+        {"ALIA", "1 ALIA John /Doe/\n2 CONT\n3 _X kept\n"},
+        {"SEX", "1 SEX M and more\n2 CONT\n3 _X kept\n"},
+        {"ASSO.RELA", "1 ASSO @I2@\n2 RELA Godfather\n3 CONT\n4 _X kept\n"},
+        {"ROLE", "1 BIRT\n2 SOUR @S1@\n3 EVEN BIRT\n4 ROLE Godfather\n5 CONT\n6 _X kept\n"},
+        {"SOUR", "1 BIRT\n2 SOUR Parish book\n3 CONT\n4 _X kept\n"},
+        {"FILE", "0 @M1@ OBJE\n1 FILE a b.jpg\n2 CONT\n3 _X kept\n"},
+        {"FILE.FORM", "0 @M1@ OBJE\n1 FILE a.jpg\n2 FORM jpg\n3 CONT\n4 _X kept\n"},
+        {"FORM.MEDI",
+         "0 @M1@ OBJE\n1 FILE a.jpg\n2 FORM image/jpeg\n3 TYPE photo\n4 CONT\n5 _X kept\n"},
+    };
+    for (const auto& [tag, lines] : cases) {
+        const Conversion conversion = to_version_7_with(read(individual + lines + trailer), {});
+        EXPECT_NE(conversion.document.to_text().find("_X kept\n"), string::npos) << tag;
+        EXPECT_TRUE(std::any_of(conversion.notes.begin(), conversion.notes.end(),
+                                [&](const ConversionNote& note) {
+                                    return note.tag == tag && note.kind == NoteKind::Kept &&
+                                           note.detail.starts_with("a continuation line of");
+                                }))
+            << tag;
+    }
+}
 
 TEST(to_version_7, counts_each_kind_of_change_once_per_record) {
     const Conversion conversion = to_version_7_with(

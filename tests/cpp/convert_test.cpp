@@ -2,6 +2,7 @@
 // forms and CONC folding.
 #include <gtest/gtest.h>
 
+#include "convert7_rules.hpp"
 #include "convert_pass.hpp"
 #include "document.hpp"
 #include "json.hpp"
