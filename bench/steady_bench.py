@@ -15,13 +15,15 @@ imports `lignor` from the folder given by --module, reads the file and then
 Each step is timed apart in user time, kernel time (page faults, memory
 handed out and back) and wall time, with the minor page faults it took and,
 for the parses, the peak resident memory it added (the process's peak reset
-before the step) per byte of the file, the file's own bytes not counted. With two or
-more --module folders the runs alternate between them, so that a change in
-the machine's load falls on each alike. Prints per step and module the
-median of every figure and the spread of wall times: a step with a fast and
-a slow mode shows a wide spread. Two lines of /proc/vmstat summed over the
-whole run of each module (transparent huge pages allocated, direct
-compaction stalls) say whether the kernel time went to making huge pages.
+before the step) per byte of the file, the file's own bytes not counted.
+With two or more --module folders the runs alternate between them, so that
+a change in the machine's load falls on each alike. Prints per step and
+module the median of every figure, the most kernel time a run took and the
+spread of wall times: a step with a fast and a slow mode shows it there (on
+a busy machine wall times spread anyway; kernel time does not). Two lines of
+/proc/vmstat summed over each module's runs (transparent huge pages
+allocated, direct compaction stalls; other processes' included) say whether
+kernel time went to making huge pages.
 """
 
 import argparse
@@ -106,16 +108,18 @@ def one_run(module, path):
 def report(module, runs, counters):
     print(f"{module}: {len(runs)} runs, " + ", ".join(f"{k} {v}" for k, v in counters.items()))
     print(
-        f"  {'step':<9}{'user':>8}{'sys':>8}{'wall':>8}  {'wall min-max':>13}{'faults':>9}{'peak':>7}"
+        f"  {'step':<9}{'user':>7}{'sys':>7}{'max':>7}{'wall':>7}{'min-max':>13}"
+        f"{'faults':>8}{'peak':>7}"
     )
     for name in STEPS:
         rows = [run[name] for run in runs]
         user, system, wall, faults, peak = (statistics.median(column) for column in zip(*rows))
+        most_system = max(row[1] for row in rows)
         walls = [row[2] for row in rows]
         peak_text = f"{peak:6.2f}x" if name.endswith("parse") else ""
         print(
-            f"  {name:<9}{user:8.3f}{system:8.3f}{wall:8.3f}  "
-            f"{min(walls):6.3f}-{max(walls):.3f}{faults:9.0f}{peak_text:>7}"
+            f"  {name:<9}{user:7.3f}{system:7.3f}{most_system:7.3f}{wall:7.3f}"
+            f"{min(walls):7.3f}-{max(walls):.3f}{faults:8.0f}{peak_text:>7}"
         )
 
 
