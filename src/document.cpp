@@ -261,7 +261,7 @@ std::size_t Document::rendered_size_estimate() const noexcept {
 
 std::string Document::to_text() const {
     std::string out;
-    out.reserve(rendered_size_estimate());
+    out.reserve(rendered_size_estimate() + LineWriter::slack);
     {
         LineWriter writer(out, true);
         writer.subtrees(records, 0);
@@ -291,7 +291,7 @@ std::string Document::to_bytes() const {
     Node declared = *charset;
     declared.set_value("UTF-8");
     std::string out;
-    out.reserve(rendered_size_estimate() + 8);
+    out.reserve(rendered_size_estimate() + 8 + LineWriter::slack);
     {
         LineWriter writer(out, true);
         const std::span<const Node> all(records);

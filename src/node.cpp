@@ -306,10 +306,8 @@ inline void LineWriter::write_line(const LevelText& level, const Node& node) {
     const ValueText& value = node.value_text();
     const XrefText* xref = node.xref_text();
     const bool has_xref = xref && xref->present();
-    // Fixed-size copies write up to a whole inline buffer past each
-    // field; the room asked for covers that slack.
     room(level.size + node.tag_text().heap_bytes() + value.heap_bytes() +
-         (has_xref ? xref->view().size() : 0) + 96);
+         (has_xref ? xref->view().size() : 0) + slack);
     char* p = out_.data() + used_;
     std::memcpy(p, level.text, sizeof level.text);
     p += level.size;

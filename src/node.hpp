@@ -301,9 +301,12 @@ struct LevelText;  // a depth as the line writer writes it
 // per-piece size bookkeeping.
 class LineWriter {
   public:
-    // `whole_capacity`: the caller reserved room for everything to come, so
-    // the writer takes it at once rather than growing into it.
+    // `whole_capacity`: the caller reserved room for everything to come and
+    // `slack` more, so the writer takes it at once rather than growing into it.
     explicit LineWriter(std::string& out, bool whole_capacity = false);
+    // The room a line asks for beyond its bytes: fixed-size copies write up
+    // to a whole inline buffer past each field.
+    static constexpr std::size_t slack = 96;
     ~LineWriter() { out_.resize(used_); }
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;

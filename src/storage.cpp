@@ -3,10 +3,15 @@
 #include "storage.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -49,6 +54,7 @@ struct Slab {
     explicit Slab(std::size_t bytes) : bytes(bytes) {}
     std::atomic<std::uint64_t> alive{cutting_bias};
     std::size_t bytes;
+    std::size_t resident = 0;  // from the start, what may have pages; set when cutting ends
 };
 
 // Every piece is preceded by where its slab begins and its owners; the prefix
@@ -56,23 +62,22 @@ struct Slab {
 using detail::Prefix;
 constexpr std::size_t slab_header = (sizeof(Slab) + alignment - 1) & ~(alignment - 1);
 static_assert(sizeof(Prefix) == alignment && largest_slab_bytes < Prefix::on_heap);
-static_assert(largest_slab_bytes % (std::size_t{1} << 21) == 0,
-              "the largest slabs are whole huge pages");
 static_assert(largest_cut + sizeof(Prefix) + alignment <= first_slab_bytes);
 
-// The largest slabs, which only a large file reaches, are aligned to huge
-// pages, ask for them and have them populated a huge page at a time, one
-// call each, as cutting reaches them, where the system allows: a fresh slab
-// would otherwise cost a page fault per 4 KiB, a large part of reading a big
-// file, and huge pages cost the system far less per byte to hand out. A step
-// at a time, so that the last slab's unwritten part is never resident.
-// Smaller slabs get their pages as they are first written, so that a small
-// file's memory is what it uses, not its last slab whole.
-constexpr std::size_t huge_page_bytes = std::size_t{1} << 21;
-constexpr std::size_t populate_step = huge_page_bytes;
+// Slabs of at least a populate step get their pages a step at a time, one
+// call each, as cutting reaches them: a page fault per 4 KiB would cost a
+// large part of reading a big file, and a step at a time the last slab's
+// unwritten part is never resident. Smaller slabs get their pages as they
+// are first written, so that a small file's memory is what it uses.
+//
+// Slabs never ask for transparent huge pages. Populating 128 MiB of them
+// took 0.02-0.05 s in most runs but 0.27-0.6 s in one of six
+// (`enabled=madvise`, `defrag=madvise`: the request may wait for the system
+// to make 2 MiB of free memory ready; here, no compaction was counted and
+// the wait was clearing the pages), where 4 KiB pages took a steady
+// 0.08-0.16 s. The pool below saves more, and has no slow mode.
+constexpr std::size_t populate_step = std::size_t{1} << 20;
 static_assert(largest_slab_bytes % populate_step == 0 && largest_cut < populate_step);
-
-#if defined(__linux__)
 
 // An address rounded up or down to a whole (4 KiB) page.
 constexpr std::uintptr_t page_bytes = 4096;
@@ -83,27 +88,8 @@ std::uintptr_t page_down(const void* address) noexcept {
     return reinterpret_cast<std::uintptr_t>(address) & ~(page_bytes - 1);
 }
 
-void* map_aligned_huge(std::size_t bytes) {
-    const std::size_t reserved = bytes + huge_page_bytes;
-    void* memory =
-        mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(memory);
-    const std::uintptr_t aligned = (start + huge_page_bytes - 1) & ~(huge_page_bytes - 1);
-    if (aligned > start) munmap(memory, aligned - start);
-    const std::uintptr_t tail = start + reserved - (aligned + bytes);
-    if (tail > 0) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
-    auto* slab = reinterpret_cast<void*>(aligned);
-#if defined(MADV_HUGEPAGE)
-    madvise(slab, bytes, MADV_HUGEPAGE);
-#endif
-    return slab;
-}
-#endif
-
 void* map_slab(std::size_t bytes) {
 #if defined(__linux__)
-    if (bytes >= largest_slab_bytes) return map_aligned_huge(bytes);
     void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
 #else
@@ -120,8 +106,92 @@ void unmap_slab(void* memory, std::size_t bytes) noexcept {
 #endif
 }
 
+// Slabs whose last piece has gone wait here, whole and with their pages, for
+// the next read on any thread: a script that frees one document and reads
+// another, or a service that reads many, cuts the next read from memory it
+// already has instead of handing pages back to the system only to fault
+// them in again. The pool keeps at most as many bytes as the largest read
+// so far took in slabs, so it never holds more than one such read needed;
+// slabs beyond that, and a last slab cut short, go back to the system.
+class SlabPool {
+  public:
+    struct Taken {
+        void* memory;
+        std::size_t resident;  // from the start, the part that has pages
+    };
+
+    // A slab of `bytes` (one of the slab sizes) kept here, or null memory.
+    Taken take(std::size_t bytes) noexcept {
+        const std::lock_guard lock(mutex_);
+        Slabs& slabs = free_[class_of(bytes)];
+        Free* slab = slabs.first;
+        if (slab == nullptr) return {nullptr, 0};
+        slabs.first = slab->next;
+        if (slabs.first == nullptr) slabs.last = nullptr;
+        kept_ -= bytes;
+        return {slab, slab->resident};
+    }
+
+    // Keeps `slab` for a later read when there is room; false when the
+    // caller is to give it back to the system. Slabs with all their pages
+    // are taken first, those cut short (a read's last) after them.
+    bool keep(Slab* slab) noexcept {
+        const std::size_t bytes = slab->bytes;
+        const std::size_t resident = slab->resident;
+        const std::lock_guard lock(mutex_);
+        if (kept_ + bytes > room_) return false;
+        Slabs& slabs = free_[class_of(bytes)];
+        slab->~Slab();
+        auto* kept = new (static_cast<void*>(slab)) Free{nullptr, resident};
+        if (slabs.first == nullptr) {
+            slabs.first = slabs.last = kept;
+        } else if (resident == bytes) {
+            kept->next = std::exchange(slabs.first, kept);
+        } else {
+            slabs.last = slabs.last->next = kept;
+        }
+        kept_ += bytes;
+        return true;
+    }
+
+    // A read took `bytes` in slabs: the pool may keep that much.
+    void allow(std::size_t bytes) noexcept {
+        const std::lock_guard lock(mutex_);
+        room_ = std::max(room_, bytes);
+    }
+
+  private:
+    struct Free {
+        Free* next;
+        std::size_t resident;
+    };
+    static_assert(sizeof(Free) <= sizeof(Slab));
+    struct Slabs {
+        Free* first = nullptr;
+        Free* last = nullptr;
+    };
+    // One list per slab size: 64 KiB to 4 MiB.
+    static constexpr std::size_t classes = 7;
+    static_assert(first_slab_bytes << (classes - 1) == largest_slab_bytes);
+    static std::size_t class_of(std::size_t bytes) noexcept {
+        return static_cast<std::size_t>(std::countr_zero(bytes / first_slab_bytes));
+    }
+
+    std::mutex mutex_;
+    std::array<Slabs, classes> free_{};
+    std::size_t kept_ = 0;
+    std::size_t room_ = 0;
+};
+
+// Never destroyed, so a node freed as the process exits still finds it.
+static_assert(std::is_trivially_destructible_v<SlabPool>);
+constinit SlabPool slab_pool;
+SlabPool& pool() noexcept {
+    return slab_pool;
+}
+
 void drop(Slab* slab, std::uint64_t count = 1) noexcept {
-    if (slab->alive.fetch_sub(count, std::memory_order_acq_rel) == count) {
+    if (slab->alive.fetch_sub(count, std::memory_order_acq_rel) == count && !pool().keep(slab)) {
         const std::size_t bytes = slab->bytes;
         slab->~Slab();
         unmap_slab(slab, bytes);
@@ -137,10 +207,11 @@ struct SlabScope::Cutter {
     char* slab_end = nullptr;  // of the whole slab
     std::uint64_t cut_count = 0;
     std::size_t next_bytes = first_slab_bytes;
+    std::size_t slab_bytes = 0;  // taken by this scope, in all
 
     void* cut(std::size_t bytes) {
         const std::size_t needed = sizeof(Prefix) + ((bytes + alignment - 1) & ~(alignment - 1));
-        if (static_cast<std::size_t>(end - next) < needed) make_room();
+        if (static_cast<std::size_t>(end - next) < needed) make_room(needed);
         auto* prefix = reinterpret_cast<Prefix*>(next);
         prefix->slab_distance = static_cast<std::uint32_t>(next - reinterpret_cast<char*>(slab));
         prefix->owners = 1;
@@ -149,59 +220,62 @@ struct SlabScope::Cutter {
         return prefix + 1;
     }
 
+    // A slab from the pool has pages as far as a read before wrote it; the
+    // rest, and all of a fresh slab, is populated as cutting reaches it.
     void start_slab() {
         const std::size_t bytes = next_bytes;
-        void* memory = map_slab(bytes);
+        auto [memory, resident] = pool().take(bytes);
+        if (!memory) memory = map_slab(bytes);
         if (!memory) throw std::bad_alloc();
         finish();
         next_bytes = std::min(bytes * 2, largest_slab_bytes);
-        end = static_cast<char*>(memory);
-        slab_end = end + bytes;
-        if (bytes >= largest_slab_bytes) {
-            populate_more();
-        } else {
-            end = slab_end;
-        }
+        slab_bytes += bytes;
         slab = new (memory) Slab(bytes);
         next = static_cast<char*>(memory) + slab_header;
+        slab_end = static_cast<char*>(memory) + bytes;
+        end = bytes < populate_step ? slab_end : static_cast<char*>(memory) + resident;
+        if (end < next) populate_more();
     }
 
-    // Room for any piece up to the largest cut: the next step of the slab
-    // populated, or a new slab.
-    void make_room() {
-        if (end < slab_end) {
-            populate_more();
-        } else {
-            start_slab();
+    // Room for `needed` bytes (up to the largest cut): the slab populated
+    // further, or a new slab.
+    void make_room(std::size_t needed) {
+        while (static_cast<std::size_t>(end - next) < needed) {
+            if (end < slab_end) {
+                populate_more();
+            } else {
+                start_slab();
+            }
         }
     }
 
     void populate_more() noexcept {
-        prefault(end, populate_step);
-        end += populate_step;
+        const std::size_t step = std::min(populate_step, static_cast<std::size_t>(slab_end - end));
+        prefault(end, step);
+        end += step;
     }
 
     // Called when the scope ends: the pages of the last slab past its last
-    // piece go back to the system, as nothing more will be cut from it (of
-    // a largest slab, up to a populated step may be resident unwritten).
+    // piece go back to the system, as nothing more will be cut from it (up
+    // to a populated step may be resident unwritten), and the pool learns
+    // how much a read may take.
     void finish_last() noexcept {
         if (slab) trim_tail();
         finish();
+        pool().allow(slab_bytes);
     }
 
     void trim_tail() noexcept {
-#if defined(__linux__)
-        const auto start = reinterpret_cast<std::uintptr_t>(slab);
-        const std::uintptr_t kept = page_up(next) - start;
-        if (kept < slab->bytes) {
-            munmap(reinterpret_cast<void*>(start + kept), slab->bytes - kept);
-            slab->bytes = kept;
-        }
-#endif
+        char* const kept = std::min(reinterpret_cast<char*>(page_up(next)), end);
+        discard(kept, static_cast<std::size_t>(end - kept));
+        end = kept;
     }
 
     void finish() noexcept {
-        if (slab) drop(slab, cutting_bias - cut_count);
+        if (slab) {
+            slab->resident = static_cast<std::size_t>(end - reinterpret_cast<char*>(slab));
+            drop(slab, cutting_bias - cut_count);
+        }
         slab = nullptr;
         next = end = slab_end = nullptr;
         cut_count = 0;

@@ -3,10 +3,12 @@
 // A read makes millions of these, so while a `SlabScope` is alive on a thread
 // they are cut from large slabs by bumping a pointer, and each slab counts
 // the pieces still alive in it: releasing a piece is a decrement, and the
-// last one frees the slab. Outside a scope pieces come from the ordinary
-// heap. Either way every piece is released with `release`, so nodes need not
-// know where their storage came from, and a node outlives the document it
-// was read into without any difference.
+// last one frees the slab, which with its pages then serves a later read
+// on any thread (the process keeps up to what its largest read took).
+// Outside a scope pieces come from the ordinary heap. Either way every
+// piece is released with `release`, so nodes need not know where their
+// storage came from, and a node outlives the document it was read into
+// without any difference.
 //
 // A piece may have several owners: a copy of a node shares its child list
 // and long texts with the original rather than copying them (a conversion
