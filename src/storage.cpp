@@ -14,6 +14,7 @@
 #include <utility>
 
 #if defined(__linux__)
+#include <pthread.h>
 #include <sys/mman.h>
 #endif
 
@@ -154,6 +155,11 @@ class SlabPool {
         return true;
     }
 
+    // Held around fork(), so that no other thread holds it as the child's
+    // copy of the memory is made.
+    void lock() noexcept { mutex_.lock(); }
+    void unlock() noexcept { mutex_.unlock(); }
+
     // A read took `bytes` in slabs: the pool may keep that much.
     void allow(std::size_t bytes) noexcept {
         const std::lock_guard lock(mutex_);
@@ -187,6 +193,14 @@ class SlabPool {
 static_assert(std::is_trivially_destructible_v<SlabPool>);
 constinit SlabPool slab_pool;
 SlabPool& pool() noexcept {
+    // A fork while another thread held the pool's lock would leave the
+    // child's copy held for ever: the forking thread takes it around the fork
+    // and lets it go on both sides.
+    static const bool fork_safe = [] {
+        return pthread_atfork([] { slab_pool.lock(); }, [] { slab_pool.unlock(); },
+                              [] { slab_pool.unlock(); }) == 0;
+    }();
+    static_cast<void>(fork_safe);
     return slab_pool;
 }
 
