@@ -11,12 +11,11 @@
 #include "queries.hpp"
 #include "storage.hpp"
 #include "unicode.hpp"
+#include "v7defs.hpp"
 #include "value_writer.hpp"
 
 namespace lignor {
 namespace {
-
-#include "gedcom7_tables.inc"
 
 // A version 7 role value, 5.5.1's words for it, and other words that mean it.
 struct RoleWords {
@@ -45,9 +44,9 @@ constexpr std::array<RoleWords, 15> roles = {{
 }};
 
 constexpr bool roles_follow_the_enumeration() {
-    if (roles.size() != role_values.size()) return false;
+    if (roles.size() != v7table::role_values.size()) return false;
     for (std::size_t index = 0; index < roles.size(); ++index) {
-        if (roles[index].value != role_values[index]) return false;
+        if (roles[index].value != v7table::role_values[index]) return false;
     }
     return true;
 }

@@ -9,7 +9,6 @@
 
 namespace lignor::to7 {
 namespace {
-#include "gedcom7_tables.inc"
 
 // The words of a role: the trimmed text, without the parentheses of 5.5.1's
 // role descriptor "(Godfather)".
@@ -34,7 +33,8 @@ Change decide_role(const Node& role, const Place& /*place*/, Pass& /*pass*/, Dec
     std::string value = role.logical_value();
     const std::string_view trimmed = unicode::trim(value);
     std::string upper = ascii::upper_copy(trimmed);
-    if (!is_relation(role) && std::binary_search(role_values.begin(), role_values.end(), upper)) {
+    if (!is_relation(role) &&
+        std::binary_search(v7table::role_values.begin(), v7table::role_values.end(), upper)) {
         if (upper == value) return Change::None;
         return keep(decision, Change::Rewrites, std::move(value), std::move(upper));
     }

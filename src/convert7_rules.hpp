@@ -280,4 +280,32 @@ bool structures_to_7_with(Node& record, const NoteRecordIds& note_records, Pass&
 }
 
 }  // namespace to7
+// The structures of one record that version 7 does not define, gathered one
+// structure at a time as a depth-first walk meets them (each after those
+// above it), then written as notes as note_undefined_structures says. Lets a
+// walk that already visits every structure do this too.
+class UndefinedStructures {
+  public:
+    void visit(const Node& node, std::size_t depth);
+    // The same, given the row of `node` in the standard's table that the
+    // caller's own walk looked up (v7table::no_row where it found none).
+    void visit(const Node& node, std::size_t depth, std::uint32_t row);
+    void note_all(Pass& pass) const;
+
+  private:
+    static constexpr std::uint32_t none = UINT32_MAX;
+    // Per open depth: the structure's row in the standard's table, `none`
+    // when its subtree is not examined (undefined, an extension, or beneath
+    // those), and its tag.
+    std::vector<std::pair<std::uint32_t, std::string_view>> open_;
+    std::vector<std::pair<std::string, std::size_t>> counts_;  // by tag path, first met first
+};
+
+// Gives `record` one Kept note per tag path that version 7 does not define
+// there ("BIRT.QUAY", "HEAD.FILE", or the record's tag alone), counting the
+// structures kept. The subtree of an undefined structure, and of an
+// extension, is not examined further; CONT and CONC lines are payload, not
+// structures. The record is not changed.
+void note_undefined_structures(const Node& record, Pass& pass);
+
 }  // namespace lignor

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert7_rules.hpp"
 #include "document.hpp"
 #include "v7defs.hpp"
 
