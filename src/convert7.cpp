@@ -12,6 +12,7 @@
 #include "ascii.hpp"
 #include "convert7_rules.hpp"
 #include "schema.hpp"
+#include "unicode.hpp"
 #include "v7defs.hpp"
 
 namespace lignor {
@@ -21,8 +22,43 @@ using to7::structures_to_7_with;
 
 constexpr std::string_view version_7 = "7.0";
 
+// The version a header declares when it is version 7's already (7.0, 7.1,
+// 7.0.2) or a later one (8.0), which the conversion keeps as written.
+std::optional<std::string> version_7_or_later(const Node& header) {
+    const Node* gedc = header.first("GEDC");
+    const Node* vers = gedc ? gedc->first("VERS") : nullptr;
+    if (!vers) return std::nullopt;
+    std::string version(unicode::trim(vers->logical_value()));
+    const std::size_t dot = version.find('.');
+    const std::string_view major = std::string_view(version).substr(0, dot);
+    if (major.empty() || major.size() > 3 || !std::ranges::all_of(major, ascii::is_digit) ||
+        dot == std::string::npos || std::stoi(std::string(major)) < 7)
+        return std::nullopt;
+    return version;
+}
+
+// Whether `version` (of version_7_or_later) is newer than the 7.0 this
+// conversion writes.
+bool newer_than_7_0(std::string_view version) noexcept {
+    return !version.starts_with("7.0") ||
+           (version.size() > 3 && version[3] != '.');  // 7.0 and 7.0.x are 7.0
+}
+
+Node& gedc_of(Node& header, Pass& pass) {
+    if (const auto version = version_7_or_later(header)) {
+        if (newer_than_7_0(*version)) {
+            pass.note("GEDC.VERS", NoteKind::Kept,
+                      "the file declares version " + *version +
+                          ", newer than the 7.0 this conversion writes; the declaration is kept "
+                          "as written, and only version 7.0's rules were applied");
+        }
+        return *header.first_mut("GEDC");
+    }
+    return declare_version(header, version_7, "version 7", pass);
+}
+
 void header_to_7(Node& header, Pass& pass) {
-    Node& gedc = declare_version(header, version_7, "version 7", pass);
+    Node& gedc = gedc_of(header, pass);
     if (remove_all(gedc, "FORM")) {
         pass.note("GEDC.FORM", NoteKind::Dropped, "version 7 has one form and does not name it");
     }
@@ -120,7 +156,8 @@ void declare_extensions(Node& header, const std::set<std::string, std::less<>>& 
             pass.note(tag, NoteKind::Converted,
                       "declared in the header, which version 7 requires of every extension");
         } else {
-            schema::declare(header, tag, undocumented_extension_uri);
+            // A URI of its own: two tags declared with one URI are synonyms.
+            schema::declare(header, tag, std::string(undocumented_extension_uri) + "#" + tag);
             pass.note(tag, NoteKind::Kept,
                       "another application's extension, declared as undocumented rather than "
                       "dropped");
@@ -134,9 +171,13 @@ Conversion to_version_7_with(const Document& document, std::span<const OwnedExte
     const NoteRecordIds note_records(document.records);
     std::set<std::string, std::less<>> extensions;
     AddedRecords added(document);
+    std::vector<schema::Declaration> declared;
+    if (const Node* head = header(document)) declared = schema::declarations(*head);
+    std::ranges::sort(declared, {}, &schema::Declaration::tag);
     Conversion conversion =
         convert_records(document, version_7, [&](Node& record, bool is_header, Pass& pass) {
             pass.added = &added;
+            pass.declared = declared;
             record_to_7(record, is_header, note_records, pass, extensions);
         });
     Pass records;

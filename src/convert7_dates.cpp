@@ -7,6 +7,7 @@
 #include "convert7_rules.hpp"
 #include "dates.hpp"
 #include "unicode.hpp"
+#include "v7grammar.hpp"
 
 namespace lignor::to7 {
 namespace {
@@ -18,12 +19,14 @@ void note_respelled(const std::string& text, const std::string& written, Pass& p
 }
 
 // The logical value of `date` when it may need rewriting: not blank, and not
-// already in version 7's grammar (an exact date where `exact_only`; most
-// dates are told without reading them).
-std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_only) {
+// already in version 7's grammar (an exact date where `exact_only`), which
+// stays exactly as written.
+std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_only,
+                                                const Pass& pass) {
     std::string text = date.logical_value();
     if (unicode::trim(text).empty()) return std::nullopt;
-    if (exact_only ? is_exact_date_7(text) : is_plain_gedcom_7_date(text)) return std::nullopt;
+    const auto type = exact_only ? v7table::Payload::ExactDate : v7table::Payload::Date;
+    if (v7::read_date(text, type, pass.declared)) return std::nullopt;
     return text;
 }
 
@@ -70,7 +73,7 @@ bool interpreted_date_to_7(Node& date, const std::string& text, Pass& pass) {
 // any other needs a PHRASE (AddsLines, with the reading if there is one).
 Change decide_date(const Node& date, const Place& place, Pass& pass, Decision& decision) {
     const bool exact_only = place.facts && place.facts->payload == v7table::Payload::ExactDate;
-    std::optional<std::string> text = date_text_to_rewrite(date, exact_only);
+    std::optional<std::string> text = date_text_to_rewrite(date, exact_only, pass);
     if (!text) return Change::None;
     if (exact_only) return exact_date_decision(std::move(*text), pass, decision);
     const GedcomDate parsed = GedcomDate::parse(*text);

@@ -6,6 +6,7 @@
 #include "ascii.hpp"
 #include "convert7_rules.hpp"
 #include "unicode.hpp"
+#include "v7grammar.hpp"
 
 namespace lignor::to7 {
 namespace {
@@ -31,6 +32,8 @@ bool is_relation(const Node& role) noexcept {
 // guard and note come as for any other.
 Change decide_role(const Node& role, const Place& /*place*/, Pass& /*pass*/, Decision& decision) {
     std::string value = role.logical_value();
+    // An extension value (_CHILD) is version 7's as it stands.
+    if (!is_relation(role) && v7::is_extension_tag(value)) return Change::None;
     const std::string_view trimmed = unicode::trim(value);
     std::string upper = ascii::upper_copy(trimmed);
     if (!is_relation(role) &&

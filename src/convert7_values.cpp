@@ -164,13 +164,6 @@ std::optional<std::string> age_in_7(std::string_view text) {
     return out;
 }
 
-// 5.5.1's age words and the version 7 age each means.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 3> age_words = {{
-    {"CHILD", "< 8y"},
-    {"INFANT", "< 1y"},
-    {"STILLBORN", "0y"},
-}};
-
 }  // namespace
 
 Change decide_age(const Node& age, const Place& place, Pass& /*pass*/, Decision& decision) {
@@ -181,11 +174,9 @@ Change decide_age(const Node& age, const Place& place, Pass& /*pass*/, Decision&
         if (*written == value) return Change::None;
         return keep(decision, Change::Rewrites, std::move(value), std::move(written));
     }
-    const auto word = std::find_if(age_words.begin(), age_words.end(), [&](const auto& entry) {
-        return ascii::iequals(trimmed, entry.first);
-    });
-    if (word == age_words.end() || !defines_under(place.row, "PHRASE")) return Change::None;
-    return keep(decision, Change::AddsLines, std::move(value), std::string(word->second));
+    const AgeWord* word = age_word(trimmed);
+    if (word == nullptr || !defines_under(place.row, "PHRASE")) return Change::None;
+    return keep(decision, Change::AddsLines, std::move(value), std::string(word->age));
 }
 
 // An AGE in version 7's grammar: units added or respelled; 5.5.1's words
@@ -220,11 +211,30 @@ Change decide_event_payload(const Node& event, const Place& place, Pass& /*pass*
     return keep(decision, Change::AddsLines, std::move(value));
 }
 
+namespace {
+
+// Whether version 7's NO can say what a denying payload said of `event`:
+// NO stands where the event stands, names the event, and holds what the
+// event holds (notes and citations; a date of a NO means another thing).
+bool may_be_denied(const Node& event, const Place& place) {
+    if (place.parent_row == v7table::no_row) return false;
+    const std::uint32_t no = v7table::child_row(place.parent_row, "NO");
+    if (no == v7table::no_row || !in_values(facts_of(no).values, event.tag())) return false;
+    const NodeList& children = event.children();
+    return std::all_of(children.begin(), children.end(), [](const Node& child) {
+        const std::string_view tag = child.tag();
+        return tag_is(tag, "NOTE") || tag_is(tag, "SNOTE") || tag_is(tag, "SOUR");
+    });
+}
+
+}  // namespace
+
 // An event whose payload version 7 allows only as "Y" or empty: other text
 // moves into a NOTE of the event. The payload becomes Y, which the text
 // asserted by being there, except for "N" and "NO", which deny the event:
-// those leave the payload empty, asserting nothing.
-bool event_payload_to_7(Node& event, Decision& decision, const Place& /*place*/, Pass& pass) {
+// version 7's NO of the event where it can say so, else an empty payload,
+// asserting nothing.
+bool event_payload_to_7(Node& event, Decision& decision, const Place& place, Pass& pass) {
     const std::string& value = decision.text;
     const std::string_view trimmed = unicode::trim(value);
     const std::string_view tag = event.tag();
@@ -235,6 +245,16 @@ bool event_payload_to_7(Node& event, Decision& decision, const Place& /*place*/,
         return true;
     }
     const bool denies = ascii::iequals(trimmed, "N") || ascii::iequals(trimmed, "NO");
+    if (denies && may_be_denied(event, place)) {
+        const std::string event_tag(tag);
+        event.set_tag("NO");
+        event.set_logical_value(event_tag);
+        pass.tally("NO", NoteKind::Converted,
+                   "event(s) whose payload denies them, written as version 7 denies an event: NO "
+                   "and the event's tag",
+                   event_tag + " " + quoted(value) + " as " + quoted("NO " + event_tag));
+        return true;
+    }
     event.set_logical_value(denies ? "" : "Y");
     Node note = Node::make("NOTE");
     note.set_logical_value(escaped_phrase(value));

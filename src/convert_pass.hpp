@@ -17,6 +17,7 @@
 #include "convert.hpp"
 #include "limits.hpp"
 #include "queries.hpp"
+#include "schema.hpp"
 
 namespace lignor {
 
@@ -34,6 +35,9 @@ struct Pass {
     // Where rules that turn a structure into a record of its own put it
     // (version 7 only); without it they leave the structure as written.
     AddedRecords* added = nullptr;
+    // The source's extension declarations, sorted by tag (version 7 only):
+    // what an extension calendar or month in a date stands for.
+    std::span<const schema::Declaration> declared;
 
     // Appends a note about the current record; the detail fixed or composed.
     void note(std::string_view tag, NoteKind kind, const char* detail);

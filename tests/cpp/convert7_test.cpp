@@ -34,7 +34,11 @@ TEST_P(ToVersion7, converts_a_copy_and_names_each_change) {
 
 const string trailer = "0 TRLR\n";
 const string head7 = "0 HEAD\n1 GEDC\n2 VERS 7.0\n";
-const string undocumented = string(" ") + string(undocumented_extension_uri) + "\n";
+// The declaration of an undocumented extension: a URI of its own, naming it.
+string undocumented(std::string_view tag) {
+    return "2 TAG " + string(tag) + " " + string(undocumented_extension_uri) + "#" + string(tag) +
+           "\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     header, ToVersion7,
@@ -86,18 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Case{"sorted_and_undocumented",
              head7 + "1 _HDR only here\n" + extension_records,
-             head7 + "1 _HDR only here\n1 SCHMA\n2 TAG _BAR" + undocumented + "2 TAG _FOO" +
-                 undocumented + extension_records,
+             head7 + "1 _HDR only here\n1 SCHMA\n" + undocumented("_BAR") + undocumented("_FOO") +
+                 extension_records,
              {"-|_BAR|Kept", "-|_FOO|Kept"}},
         Case{"owned",
              head7 + extension_records,
-             head7 + "1 SCHMA\n2 TAG _BAR" + undocumented + "2 TAG _FOO https://example.org/foo\n" +
+             head7 + "1 SCHMA\n" + undocumented("_BAR") + "2 TAG _FOO https://example.org/foo\n" +
                  extension_records,
              {"-|_BAR|Kept", "-|_FOO|Converted"},
              {{"_foo", "https://example.org/wrong-case"}, {"_FOO", "https://example.org/foo"}}},
         Case{"already_declared",
              head7 + "1 SCHMA\n2 TAG _FOO x\n" + extension_records,
-             head7 + "1 SCHMA\n2 TAG _FOO x\n2 TAG _BAR" + undocumented + extension_records,
+             head7 + "1 SCHMA\n2 TAG _FOO x\n" + undocumented("_BAR") + extension_records,
              {"-|_BAR|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
 
@@ -199,12 +203,16 @@ INSTANTIATE_TEST_SUITE_P(
              individual + "1 NAME John /Doe/\n2 TYPE AKA\n1 ALIA @I2@\n" + trailer,
              {"@I1@|ALIA|Converted", "@I1@|ALIA|Kept"}},
         Case{"event_texts",
-             individual + "1 DEAT Whitesides Cemetery\n1 BURI y\n0 @F1@ FAM\n1 DIV N\n" + trailer,
              individual +
-                 "1 DEAT Y\n2 NOTE Whitesides Cemetery\n1 BURI Y\n0 @F1@ FAM\n1 DIV\n2 "
-                 "NOTE N\n" +
+                 "1 DEAT Whitesides Cemetery\n1 BURI y\n0 @F1@ FAM\n1 DIV N\n1 ANUL N\n2 DATE "
+                 "1900\n" +
                  trailer,
-             {"@I1@|DEAT|Converted", "@I1@|BURI|Converted", "@F1@|DIV|Converted"}},
+             individual +
+                 "1 DEAT Y\n2 NOTE Whitesides Cemetery\n1 BURI Y\n0 @F1@ FAM\n1 NO DIV\n1 "
+                 "ANUL\n2 DATE 1900\n2 NOTE N\n" +
+                 trailer,
+             {"@I1@|DEAT|Converted", "@I1@|BURI|Converted", "@F1@|NO|Converted",
+              "@F1@|ANUL|Converted"}},
         Case{"sex_with_more_text",
              individual + "1 SEX f\n2 CONT @born male\n1 NAME A\n" + trailer,
              individual + "1 SEX F\n1 NOTE @@born male\n1 NAME A\n" + trailer,
@@ -212,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Nothing is written below the reader's deepest level.
         Case{"deepest_level",
              individual + nested_to_63 + "64 DATE Christmas 1900\n" + trailer,
-             head7 + "1 SCHMA\n2 TAG _X" + undocumented + "0 @I1@ INDI\n" + nested_to_63 +
+             head7 + "1 SCHMA\n" + undocumented("_X") + "0 @I1@ INDI\n" + nested_to_63 +
                  "64 DATE Christmas 1900\n" + trailer,
              {"@I1@|DATE|Kept", "-|_X|Kept"}}),
     [](const auto& info) { return string(info.param.name); });
