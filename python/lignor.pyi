@@ -38,6 +38,7 @@ class DatePoint(TypedDict):
     year: int
     month: int | None
     day: int | None
+    calendar: Calendar
 
 class DateReading(TypedDict):
     original: str

@@ -1,5 +1,6 @@
 // What reading and writing dates share: the months of each calendar, digit
-// helpers, the names of the enumerations, and the JSON form of a reading.
+// helpers, dual years, the names of the enumerations, and the JSON form of a
+// reading.
 #include <charconv>
 #include <cstdlib>
 
@@ -10,6 +11,8 @@
 namespace lignor {
 
 namespace date_parts {
+
+using ascii::is_digit;
 
 namespace {
 
@@ -40,6 +43,39 @@ constexpr std::string_view french_names[] = {"Vendémiaire",
                                              "Fructidor",
                                              "jours complémentaires"};
 
+// The first dual year ("1700/01") at or after `pos`, which moves past it.
+std::optional<DualYear> next_dual_year(std::string_view text, std::size_t& pos) {
+    while (pos < text.size()) {
+        if (!is_digit(text[pos])) {
+            ++pos;
+            continue;
+        }
+        const std::size_t start = pos;
+        const std::size_t run_end = digits_end(text, start);
+        const std::size_t run_length = run_end - start;
+        const std::size_t after_end = digits_end(text, run_end + 1);
+        const std::size_t after_length = after_end - run_end - 1;
+        pos = run_end;
+        const bool shaped = (run_length == 3 || run_length == 4) && run_end < text.size() &&
+                            text[run_end] == '/' && after_length > 0 &&
+                            (after_end == text.size() || text[after_end] != '/');
+        if (!shaped) continue;
+        pos = after_end;
+        const auto first =
+            static_cast<std::int32_t>(digits_value(text.substr(start, run_length), 10000));
+        const std::string_view after = text.substr(run_end + 1, after_length);
+        if (after_length >= run_length)
+            return DualYear{first, static_cast<std::int32_t>(digits_value(after, 1000000000))};
+        std::int32_t scale = 1;
+        for (std::size_t i = 0; i < after_length; ++i) scale *= 10;
+        std::int32_t second =
+            first - first % scale + static_cast<std::int32_t>(digits_value(after, 10000));
+        if (second <= first) second += scale;
+        return DualYear{first, second};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 MonthTable months_of(Calendar calendar) noexcept {
@@ -56,8 +92,6 @@ MonthTable months_of(Calendar calendar) noexcept {
 bool has_own_months(Calendar calendar) noexcept {
     return calendar == Calendar::Hebrew || calendar == Calendar::FrenchRepublican;
 }
-
-using ascii::is_digit;
 
 std::size_t digits_end(std::string_view text, std::size_t pos) noexcept {
     while (pos < text.size() && is_digit(text[pos])) ++pos;
@@ -77,6 +111,16 @@ void append_number(std::string& out, std::int64_t value) {
     char buffer[24];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
     out.append(buffer, end);
+}
+
+std::optional<DualYear> dual_year(std::string_view text) {
+    std::size_t pos = 0;
+    return next_dual_year(text, pos);
+}
+
+bool holds_several_dual_years(std::string_view text) {
+    std::size_t pos = 0;
+    return next_dual_year(text, pos) && next_dual_year(text, pos);
 }
 
 }  // namespace date_parts
@@ -144,6 +188,7 @@ void DatePoint::write_value(ValueWriter& out) const {
     out.start_object().key(Key::year).integer(year);
     out.key(Key::month).optional_integer(month);
     out.key(Key::day).optional_integer(day);
+    out.key(Key::calendar).string(to_string(calendar));
     out.end_object();
 }
 

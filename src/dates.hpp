@@ -43,19 +43,23 @@ std::string_view to_string(Calendar calendar) noexcept;
 // "Exact", "About", ...: the names used in JSON.
 std::string_view to_string(DateKind kind) noexcept;
 
-// One point in time. The calendar belongs to the whole date, not to a point.
+// One point in time, in its own calendar: each date of a range or a period
+// may name one ("FROM 1700 TO @#DJULIAN@ 1750").
 struct DatePoint {
     std::int32_t year = 0;              // negative before the common era
-    std::optional<std::uint8_t> month;  // 1 to 12
+    std::optional<std::uint8_t> month;  // 1 to 12 (13 in the calendars that have thirteen)
     std::optional<std::uint8_t> day;    // 1 to 31
+    Calendar calendar = Calendar::Gregorian;
 
     // "5 January 1900", "January 1900" or "1900" (a day without a month is
-    // not shown), the month named in the calendar ("29 Tammuz 4865").
-    std::string display(Calendar calendar = Calendar::Gregorian) const;
+    // not shown), the month named in the point's calendar ("29 Tammuz 4865").
+    std::string display() const;
     // "5 JAN 1900", "JAN 1900", "1900", with " BCE" after a negative year,
-    // the month as GEDCOM writes it in the calendar ("29 TMZ 4865").
-    std::string to_gedcom(Calendar calendar = Calendar::Gregorian) const;
+    // the month as GEDCOM writes it in the point's calendar ("29 TMZ 4865");
+    // the calendar itself is not written.
+    std::string to_gedcom() const;
 
+    // year, month, day, calendar.
     void write_value(ValueWriter& out) const;
 
     friend bool operator==(const DatePoint&, const DatePoint&) = default;
@@ -63,6 +67,8 @@ struct DatePoint {
 
 struct GedcomDate {
     std::string original;  // exactly as passed in, not trimmed
+    // The first point's calendar; without a point, the one the text names
+    // before its first keyword (Gregorian when it names none).
     Calendar calendar = Calendar::Gregorian;
     DateKind kind = DateKind::Unparsed;
     std::optional<DatePoint> earliest;
@@ -72,14 +78,19 @@ struct GedcomDate {
     // Infallible and pure.
     static GedcomDate parse(std::string_view text);
 
-    // An English sentence fragment ("about 5 January 1882"); the calendar
+    // An English sentence fragment ("about 5 January 1882"); the calendars
     // and the phrase are not shown.
     std::string display() const;
-    // The payload in GEDCOM 5.5.1's grammar, or nothing when it would lose something.
+    // The payload in GEDCOM 5.5.1's grammar, each point after its calendar's
+    // escape ("FROM 1689 TO @#DJULIAN@ 1690"), or nothing when it would lose
+    // something.
     std::optional<std::string> to_gedcom_551() const;
-    // The payload in GEDCOM 7.0's grammar, or nothing when it would lose
-    // something. The phrase is not written (version 7 keeps it in a PHRASE
-    // substructure).
+    // The payload in GEDCOM 7.0's grammar, each point not of the Gregorian
+    // calendar after its calendar's word ("FROM 1670 TO JULIAN 1800"), or
+    // nothing when it would lose something. The phrase is not written
+    // (version 7 keeps it in a PHRASE substructure), and a dual year is
+    // written as its later year ("30 JAN 1648/49" as "30 JAN 1649"), as
+    // version 7 has no dual years: the caller keeps the text as a PHRASE.
     std::optional<std::string> to_gedcom_7() const;
     // One year for sorting and quick display.
     std::optional<std::int32_t> year_hint() const;
@@ -109,10 +120,12 @@ struct DateReading {
 
 // Whether nothing of a date's text is lost when only its reading is kept:
 // the text has no phrase and is the reading as GEDCOM 5.5.1 or 7.0 writes it,
-// but for white space (around it, and runs of it, which count as one space)
-// and ASCII letter case: " 5 aug 1901", "bet 1900 and 1910",
-// "@#DJULIAN@ 1 JAN 1700" are complete; "abt. 1850", "5 JAN 1900 (ship's
-// log)" and "1700/05" are not.
+// but for white space (around it, and runs of it, which count as one space),
+// ASCII letter case, leading zeros and the Gregorian calendar named
+// ("@#DGREGORIAN@", "GREGORIAN"): " 5 aug 1901", "bet 1900 and 1910",
+// "03 SEP 1938", "@#DGREGORIAN@ 1700", "@#DJULIAN@ 1 JAN 1700" are complete;
+// "abt. 1850", "5 JAN 1900 (ship's log)" are not, and nor is a dual year
+// ("1700/01"), whose second year the reading does not hold.
 bool is_complete_reading(const GedcomDate& date);
 
 // GEDCOM 5.5.1's interpreted date "INT {date} ({phrase})", the date in 5.5.1's

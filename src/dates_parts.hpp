@@ -86,5 +86,7 @@ struct DualYear {
 };
 // The first dual year ("1700/01") in a text, with its second year expanded (1701).
 std::optional<DualYear> dual_year(std::string_view text);
+// Whether the text holds a second dual year after its first ("FROM 1699/00 TO 1700/01").
+bool holds_several_dual_years(std::string_view text);
 
 }  // namespace lignor::date_parts

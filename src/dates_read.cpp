@@ -300,10 +300,10 @@ std::string_view trim_point(std::string_view text) {
     return unicode::trim(text);
 }
 
-// The text before an era suffix ("500 BCE", "500 B.C"), when it has one.
+// The text before an era suffix ("500 BCE", "500 B.C", "500 BC"), when it has one.
 std::optional<std::string_view> strip_era(std::string_view text) {
     if (text.size() <= 2) return std::nullopt;
-    for (std::string_view suffix : {"BCE", "bce", "B.C", "b.c"}) {
+    for (std::string_view suffix : {"BCE", "bce", "B.C", "b.c", "BC", "bc"}) {
         if (text.ends_with(suffix))
             return unicode::trim_end(text.substr(0, text.size() - suffix.size()));
     }
@@ -409,6 +409,36 @@ std::optional<std::uint8_t> month_in(Calendar calendar, std::string_view token) 
     return std::nullopt;
 }
 
+// A month the token names in words; a number is not one.
+std::optional<std::uint8_t> month_name_in(Calendar calendar, std::string_view token) {
+    return all_digits(token) ? std::nullopt : month_in(calendar, token);
+}
+
+// "January 5th, 1900": a month's name, a day, one word more that is no
+// number, and the year. So no number is a month here, and none is passed
+// over: "Monday, 3 JAN 1900", "23/6 NOV 1907", "3 JAN 5 1900" and "age 5 in
+// 1900" do not read.
+std::optional<DatePoint> point_from_four_tokens(const date_parts::TokenList& tokens,
+                                                Calendar calendar) {
+    std::size_t month_at = 0;
+    auto month = month_name_in(calendar, tokens[0]);
+    if (!month) {
+        month_at = 1;
+        month = month_name_in(calendar, tokens[1]);
+    }
+    std::size_t day_at = 1;
+    auto day = date_parts::parse_day(tokens[1]);
+    if (!day) {
+        day_at = 2;
+        day = date_parts::parse_day(tokens[2]);
+    }
+    const auto year = date_parts::parse_year(tokens[3]);
+    // Of tokens 0, 1 and 2, the one that is neither month nor day.
+    const std::string_view other = tokens[3 - month_at - day_at];
+    if (!year || !month || !day || all_digits(other)) return std::nullopt;
+    return DatePoint{*year, month, day};
+}
+
 std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens, Calendar calendar) {
     using namespace date_parts;
     std::optional<std::int32_t> year;
@@ -438,12 +468,7 @@ std::optional<DatePoint> point_from_tokens(const date_parts::TokenList& tokens, 
             break;
         }
         case 4:
-            year = parse_year(tokens[3]);  // "January 5th, 1900"
-            month = month_in(calendar, tokens[0]);
-            if (!month) month = month_in(calendar, tokens[1]);
-            day = parse_day(tokens[1]);
-            if (!day) day = parse_day(tokens[2]);
-            break;
+            return point_from_four_tokens(tokens, calendar);
         default:
             return std::nullopt;
     }
@@ -490,6 +515,12 @@ std::optional<DatePoint> read_point(std::string_view text, bool era_allowed, Cal
 
 std::optional<std::uint8_t> month_from_name(std::string_view lowered) {
     if (lowered.empty()) return std::nullopt;
+    // Most dates name their months as GEDCOM does: those twelve first.
+    if (lowered.size() == 3) {
+        for (std::size_t i = 0; i < std::size(date_parts::gedcom_months); ++i)
+            if (ascii::iequals(lowered, date_parts::gedcom_months[i]))
+                return static_cast<std::uint8_t>(i + 1);
+    }
     for (const MonthName& entry : month_names)
         if (entry.name.front() == lowered.front() && entry.name == lowered) return entry.month;
     if (lowered.size() < 3) return std::nullopt;
@@ -541,95 +572,84 @@ std::optional<CalendarPrefix> read_calendar_prefix(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Reading a whole date.
 
-struct Reading {
-    DateKind kind = DateKind::Unparsed;
-    std::optional<DatePoint> earliest;
-    std::optional<DatePoint> latest;
-};
-
-// Reads the body of a date (calendar escape and phrase already taken off).
-// GEDCOM 5.5.1 writes the calendar escape of each date after its keyword
-// ("ABT @#DJULIAN@ 1700", "BET @#DJULIAN@ 1700 AND @#DJULIAN@ 1710") and
-// GEDCOM 7 does the same with bare words ("ABT JULIAN 1700"), so every point
-// may carry one; a point whose calendar contradicts one already given does
-// not read.
+// Reads the body of a date (the calendar named before it and the phrase
+// already taken off) into its kind and points. Each point is in the calendar
+// its own escape or word names (GEDCOM 5.5.1 writes "BET @#DJULIAN@ 1700 AND
+// @#DJULIAN@ 1710", GEDCOM 7 "FROM 1670 TO JULIAN 1800"), or else in the one
+// named before the whole date ("@#DJULIAN@ BET 1700 AND 1710"). The points
+// are written where they belong, as copies of them cost more than reading.
 class BodyReader {
   public:
-    BodyReader(Calendar calendar, bool calendar_given)
-        : calendar_(calendar), calendar_given_(calendar_given) {}
+    BodyReader(Calendar calendar, GedcomDate& date) : calendar_(calendar), date_(date) {}
 
-    Calendar calendar() const noexcept { return calendar_; }
-
-    Reading read(std::string_view body) {
+    void read(std::string_view body) const {
         const KeywordTables& tables = keyword_tables();
-        if (auto range = read_pair(body, and_words, tables.bet, DateKind::Between)) return *range;
-        if (auto period = read_pair(body, to_words, tables.from, DateKind::Period)) return *period;
+        if (read_pair(body, and_words, tables.bet, DateKind::Between)) return;
+        if (read_pair(body, to_words, tables.from, DateKind::Period)) return;
         if (const auto rest = strip_keyword_in(body, tables.opening))
-            return {DateKind::Period, point(*rest), std::nullopt};
+            return set(DateKind::Period, point(*rest), std::nullopt);
         if (const auto rest = strip_keyword_in(body, tables.closing))
-            return {DateKind::Period, std::nullopt, point(*rest)};
+            return set(DateKind::Period, std::nullopt, point(*rest));
         for (std::size_t i = 0; i < tables.qualifiers.size(); ++i) {
             const auto rest = strip_keyword_in(body, tables.qualifiers[i]);
             if (!rest) continue;
             return qualified(qualifier_lists[i].kind, point(*rest));
         }
-        return read_plain(body);
+        read_plain(body);
     }
 
   private:
-    std::optional<DatePoint> point(std::string_view text) {
+    std::optional<DatePoint> point(std::string_view text) const {
         const auto prefix = read_calendar_prefix(text);
-        if (!prefix) {
-            auto read = read_point(text, true, calendar_);
-            // A point without an escape is in the date's calendar, so a later
-            // point may not name another one.
-            if (read) calendar_given_ = true;
-            return read;
-        }
-        if (calendar_given_ && prefix->calendar != calendar_) return std::nullopt;
-        auto read = read_point(prefix->rest, true, prefix->calendar);
-        if (read) {
-            calendar_ = prefix->calendar;
-            calendar_given_ = true;
-        }
+        const Calendar calendar = prefix ? prefix->calendar : calendar_;
+        auto read = read_point(prefix ? prefix->rest : text, true, calendar);
+        if (read) read->calendar = calendar;
         return read;
     }
 
-    // "BET x AND y", "FROM x TO y" and their translations.
-    std::optional<Reading> read_pair(std::string_view body, Keywords separators,
-                                     const KeywordList& openers, DateKind kind) {
-        const auto parts = date_parts::split_keyword(body, separators);
-        if (!parts) return std::nullopt;
-        const auto first = strip_keyword_in(parts->first, openers);
-        if (!first) return std::nullopt;
-        Reading reading{kind, point(*first), point(parts->second)};
-        if (!reading.earliest && !reading.latest) return std::nullopt;
-        return reading;
+    void set(DateKind kind, const std::optional<DatePoint>& earliest,
+             const std::optional<DatePoint>& latest) const {
+        date_.kind = kind;
+        date_.earliest = earliest;
+        date_.latest = latest;
     }
 
-    static Reading qualified(DateKind kind, std::optional<DatePoint> read) {
-        if (!read) return {};
+    // "BET x AND y", "FROM x TO y" and their translations.
+    bool read_pair(std::string_view body, Keywords separators, const KeywordList& openers,
+                   DateKind kind) const {
+        const auto parts = date_parts::split_keyword(body, separators);
+        if (!parts) return false;
+        const auto first = strip_keyword_in(parts->first, openers);
+        if (!first) return false;
+        const auto earliest = point(*first);
+        const auto latest = point(parts->second);
+        if (!earliest && !latest) return false;
+        set(kind, earliest, latest);
+        return true;
+    }
+
+    void qualified(DateKind kind, const std::optional<DatePoint>& read) const {
+        if (!read) return;
         switch (kind) {
             case DateKind::Before:
-                return {kind, std::nullopt, read};
+                return set(kind, std::nullopt, read);
             case DateKind::After:
-                return {kind, read, std::nullopt};
+                return set(kind, read, std::nullopt);
             default:
-                return {kind, read, read};
+                return set(kind, read, read);
         }
     }
 
-    Reading read_plain(std::string_view body) {
+    void read_plain(std::string_view body) const {
         if (body.size() > 1 && body.front() == '<' && body.back() == '>') {
-            if (auto inner = point(body.substr(1, body.size() - 2)))
-                return {DateKind::About, inner, inner};
+            if (const auto inner = point(body.substr(1, body.size() - 2)))
+                return set(DateKind::About, inner, inner);
         }
-        if (auto whole = point(body)) return {DateKind::Exact, whole, whole};
-        return {};
+        if (const auto whole = point(body)) set(DateKind::Exact, whole, whole);
     }
 
     Calendar calendar_;
-    bool calendar_given_;
+    GedcomDate& date_;
 };
 
 // Takes a parenthesised phrase out of the body. The phrase runs from the
@@ -655,25 +675,20 @@ GedcomDate GedcomDate::parse(std::string_view text) {
     date.original.assign(text);
     const std::string_view trimmed = unicode::trim(text);
     std::string_view body = trimmed;
-    bool calendar_given = false;
     if (const auto prefix = read_calendar_prefix(trimmed)) {
         date.calendar = prefix->calendar;
-        calendar_given = true;
         body = prefix->rest;
     }
     std::string joined;
     body = cut_phrase(body, date.phrase, joined);
 
-    BodyReader reader(date.calendar, calendar_given);
-    const Reading reading = body.empty() ? Reading{} : reader.read(body);
-    date.calendar = reader.calendar();
-    date.kind = reading.kind;
-    if (reading.kind == DateKind::Unparsed) {
+    if (!body.empty()) BodyReader(date.calendar, date).read(body);
+    if (date.kind == DateKind::Unparsed) {
         if (!date.phrase) date.phrase.emplace(trimmed);
         return date;
     }
-    date.earliest = reading.earliest;
-    date.latest = reading.latest;
+    if (const auto& first = date.earliest ? date.earliest : date.latest)
+        date.calendar = first->calendar;
     return date;
 }
 
@@ -754,38 +769,6 @@ TokenList split_runs(std::string_view piece) {
     TokenList runs;
     append_runs(piece, runs, false);
     return runs;
-}
-
-std::optional<DualYear> dual_year(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (!is_digit(text[pos])) {
-            ++pos;
-            continue;
-        }
-        const std::size_t run_end = digits_end(text, pos);
-        const std::size_t run_length = run_end - pos;
-        const std::size_t after_end = digits_end(text, run_end + 1);
-        const std::size_t after_length = after_end - run_end - 1;
-        const bool shaped = (run_length == 3 || run_length == 4) && run_end < text.size() &&
-                            text[run_end] == '/' && after_length > 0 &&
-                            (after_end == text.size() || text[after_end] != '/');
-        if (shaped) {
-            const auto first =
-                static_cast<std::int32_t>(digits_value(text.substr(pos, run_length), 10000));
-            const std::string_view after = text.substr(run_end + 1, after_length);
-            if (after_length >= run_length)
-                return DualYear{first, static_cast<std::int32_t>(digits_value(after, 1000000000))};
-            std::int32_t scale = 1;
-            for (std::size_t i = 0; i < after_length; ++i) scale *= 10;
-            std::int32_t second =
-                first - first % scale + static_cast<std::int32_t>(digits_value(after, 10000));
-            if (second <= first) second += scale;
-            return DualYear{first, second};
-        }
-        pos = run_end;
-    }
-    return std::nullopt;
 }
 
 }  // namespace date_parts

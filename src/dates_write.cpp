@@ -19,11 +19,41 @@ using date_parts::append_number;
 using date_parts::max_year;
 using date_parts::months_of;
 
-// Whether the point survives being written and read back: a GEDCOM date has
-// no day without a month, and the reader takes years up to 9999 only.
-bool writable(const DatePoint& point, Calendar calendar) noexcept {
+// The word version 7 writes before a date of the calendar, or nothing for
+// the Gregorian calendar, which is the default.
+std::string_view calendar_word_7(Calendar calendar) noexcept {
+    switch (calendar) {
+        case Calendar::Julian:
+            return "JULIAN";
+        case Calendar::Hebrew:
+            return "HEBREW";
+        case Calendar::FrenchRepublican:
+            return "FRENCH_R";
+        default:
+            return "";
+    }
+}
+
+// Whether the calendar counts years before an epoch, as the Gregorian and
+// Julian calendars do ("BCE" in version 7, "B.C." in 5.5.1, whose grammar
+// gives the era to the same two).
+bool has_bce_epoch(Calendar calendar) noexcept {
+    const std::string_view word = calendar_word_7(calendar);
+    const std::string_view name = word.empty() ? "GREGORIAN" : word;
+    for (const v7table::Calendar& standard : v7table::calendars())
+        if (standard.name == name)
+            return std::ranges::find(standard.epochs, "BCE") != standard.epochs.end();
+    return false;
+}
+
+// Whether both grammars can write the point and it survives being read
+// back: a calendar both know, an era only where the calendar has one, no day
+// without a month, and years up to 9999 only, as the reader takes.
+bool writable(const DatePoint& point) noexcept {
+    if (point.calendar == Calendar::Roman || point.calendar == Calendar::Unknown) return false;
+    if (point.year < 0 && !has_bce_epoch(point.calendar)) return false;
     if (point.year > max_year || point.year < -max_year) return false;
-    const std::size_t months = months_of(calendar).codes.size();
+    const std::size_t months = months_of(point.calendar).codes.size();
     if (point.month && (*point.month < 1 || *point.month > months)) return false;
     if (point.day && (!point.month || *point.day < 1 || *point.day > 31)) return false;
     return true;
@@ -35,8 +65,7 @@ bool is_negative(const std::optional<DatePoint>& point) noexcept {
 
 // Whether the reading has the points its kind's payload needs, all writable.
 bool has_writable_points(const GedcomDate& date) {
-    if ((date.earliest && !writable(*date.earliest, date.calendar)) ||
-        (date.latest && !writable(*date.latest, date.calendar)))
+    if ((date.earliest && !writable(*date.earliest)) || (date.latest && !writable(*date.latest)))
         return false;
     switch (date.kind) {
         case DateKind::Unparsed:
@@ -83,23 +112,29 @@ struct DualYearPlacement {
     std::int32_t second = 0;
 };
 
-// Where GEDCOM 5.5.1 writes the dual year of the original text: on the point
-// whose year it is, and only in the form 5.5.1 knows (the next year, two
-// digits, after a year the reader takes as a dual year's first). A dual year
-// that cannot be written leaves an exact date to be written as INT with the
+// Which point of the reading carries the dual year of the original text:
+// the point whose year is the dual year's first, when the second is the next
+// year ("1648/49", a year that began on 25 March or on 1 January) and the
+// point's calendar is one that `counts` (5.5.1 knows dual years in the
+// Gregorian calendar only, version 7 writes the later year of either). Any
+// other dual year is lost: an exact date keeps it in 5.5.1 as INT with the
 // text as its phrase; any other reading cannot be written at all.
-DualYearPlacement place_dual_year(const GedcomDate& date) {
+template <typename Counts>
+DualYearPlacement place_dual_year(const GedcomDate& date, Counts counts) {
     const auto dual = date_parts::dual_year(date.original);
     DualYearPlacement placement;
     if (!dual) return placement;
+    // Only one point could carry it.
+    const bool single = !date_parts::holds_several_dual_years(date.original);
     const bool negative = is_negative(date.earliest) || is_negative(date.latest);
     // "9/10" would read back as a day and a month.
     const bool readable = dual->first >= 100;
-    if (!negative && readable && date.calendar == Calendar::Gregorian &&
-        dual->second == dual->first + 1) {
-        placement.on_earliest = date.earliest && date.earliest->year == dual->first;
-        placement.on_latest =
-            !placement.on_earliest && date.latest && date.latest->year == dual->first;
+    const auto carries = [&](const std::optional<DatePoint>& point) {
+        return point && point->year == dual->first && counts(point->calendar);
+    };
+    if (single && !negative && readable && dual->second == dual->first + 1) {
+        placement.on_earliest = carries(date.earliest);
+        placement.on_latest = !placement.on_earliest && carries(date.latest);
         placement.second = dual->second;
     }
     placement.lost = !placement.on_earliest && !placement.on_latest;
@@ -166,14 +201,14 @@ void append_day_and_month(std::string& out, const DatePoint& point,
 
 }  // namespace
 
-std::string DatePoint::display(Calendar calendar) const {
+std::string DatePoint::display() const {
     std::string out;
     append_day_and_month(out, *this, months_of(calendar).names);
     append_number(out, year);
     return out;
 }
 
-std::string DatePoint::to_gedcom(Calendar calendar) const {
+std::string DatePoint::to_gedcom() const {
     std::string out;
     append_day_and_month(out, *this, months_of(calendar).codes);
     append_number(out, std::llabs(static_cast<long long>(year)));
@@ -186,41 +221,39 @@ std::string GedcomDate::display() const {
         return std::string(unicode::trim(original));
     switch (kind) {
         case DateKind::Exact:
-            return (earliest ? earliest : latest)->display(calendar);
+            return (earliest ? earliest : latest)->display();
         case DateKind::Between:
             if (earliest && latest)
-                return "between " + earliest->display(calendar) + " and " +
-                       latest->display(calendar);
-            return "between " + (earliest ? earliest : latest)->display(calendar);
+                return "between " + earliest->display() + " and " + latest->display();
+            return "between " + (earliest ? earliest : latest)->display();
         case DateKind::Period:
             if (earliest && latest)
-                return "from " + earliest->display(calendar) + " to " + latest->display(calendar);
-            return earliest ? "from " + earliest->display(calendar)
-                            : "to " + latest->display(calendar);
+                return "from " + earliest->display() + " to " + latest->display();
+            return earliest ? "from " + earliest->display() : "to " + latest->display();
         default:
             return std::string(display_word(kind)) + " " +
-                   (earliest ? earliest : latest)->display(calendar);
+                   (earliest ? earliest : latest)->display();
     }
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_7() const {
-    if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
-    if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
-        return std::nullopt;
-    if (date_parts::dual_year(original)) return std::nullopt;
     if (!has_writable_points(*this)) return std::nullopt;
+    const DualYearPlacement dual = place_dual_year(*this, [](Calendar calendar) {
+        return calendar == Calendar::Gregorian || calendar == Calendar::Julian;
+    });
+    if (dual.lost) return std::nullopt;
 
-    std::string_view prefix;
-    if (calendar == Calendar::Julian)
-        prefix = "JULIAN ";
-    else if (calendar == Calendar::Hebrew)
-        prefix = "HEBREW ";
-    else if (calendar == Calendar::FrenchRepublican)
-        prefix = "FRENCH_R ";
-    const auto write_point = [&](const std::optional<DatePoint>& point) {
-        return point ? std::string(prefix) + point->to_gedcom(calendar) : std::string();
+    const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
+        if (!point) return std::string();
+        std::string out(calendar_word_7(point->calendar));
+        if (!out.empty()) out.push_back(' ');
+        if (!carries_dual) return out + point->to_gedcom();
+        DatePoint later = *point;
+        later.year = dual.second;
+        return out + later.to_gedcom();
     };
-    return keyword_payload(kind, write_point(earliest), write_point(latest), earliest.has_value(),
+    return keyword_payload(kind, write_point(earliest, dual.on_earliest),
+                           write_point(latest, dual.on_latest), earliest.has_value(),
                            latest.has_value());
 }
 
@@ -252,19 +285,19 @@ bool is_exact_date_7(std::string_view text) noexcept {
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_551() const {
-    if (calendar == Calendar::Roman || calendar == Calendar::Unknown) return std::nullopt;
     if (!has_writable_points(*this)) return std::nullopt;
-    if ((is_negative(earliest) || is_negative(latest)) && calendar != Calendar::Gregorian)
-        return std::nullopt;
-    const DualYearPlacement dual = place_dual_year(*this);
+    const DualYearPlacement dual =
+        place_dual_year(*this, [](Calendar calendar) { return calendar == Calendar::Gregorian; });
     if (dual.lost && kind != DateKind::Exact) return std::nullopt;
 
-    const std::string_view prefix = escape_551(calendar);
     const auto write_point = [&](const std::optional<DatePoint>& point, bool carries_dual) {
         if (!point) return std::string();
+        std::string out(escape_551(point->calendar));
         if (point->year < 0)
-            return DatePoint{-point->year, point->month, point->day}.to_gedcom(calendar) + " B.C.";
-        std::string out = std::string(prefix) + point->to_gedcom(calendar);
+            return out +
+                   DatePoint{-point->year, point->month, point->day, point->calendar}.to_gedcom() +
+                   " B.C.";
+        out += point->to_gedcom();
         if (carries_dual) {
             const std::int32_t last_two = dual.second % 100;
             out.push_back('/');
@@ -289,21 +322,31 @@ std::optional<std::string> GedcomDate::to_gedcom_551() const {
 
 namespace {
 
-// The text with white space around it dropped, each run of it inside as one
-// space, and ASCII letters in lower case.
-std::string words_folded(std::string_view text) {
+// One word of a date as `spelling_folded` keeps it: nothing for a name of
+// the Gregorian calendar, which is the default; a number without leading zeros.
+void append_folded_word(std::string& out, std::string_view word) {
+    if (word == "@#dgregorian@" || word == "gregorian") return;
+    if (std::ranges::all_of(word, is_digit))
+        while (word.size() > 1 && word.front() == '0') word.remove_prefix(1);
+    if (!out.empty()) out.push_back(' ');
+    out.append(word);
+}
+
+// The words of a date, each run of white space between them as one space,
+// ASCII letters in lower case, and spellings that change nothing dropped
+// (`append_folded_word`).
+std::string spelling_folded(std::string_view text) {
     std::string out;
-    bool space = false;
-    for (std::size_t pos = 0; pos < text.size();) {
+    std::string word;
+    for (std::size_t pos = 0; pos <= text.size();) {
         const std::size_t start = pos;
-        const char32_t cp = unicode::next_code_point(text, pos);
-        if (unicode::is_white_space(cp)) {
-            space = !out.empty();
+        if (pos == text.size() || unicode::is_white_space(unicode::next_code_point(text, pos))) {
+            if (!word.empty()) append_folded_word(out, word);
+            word.clear();
+            if (pos == start) break;
             continue;
         }
-        if (space) out.push_back(' ');
-        space = false;
-        for (std::size_t i = start; i < pos; ++i) out.push_back(ascii::to_lower(text[i]));
+        for (std::size_t i = start; i < pos; ++i) word.push_back(ascii::to_lower(text[i]));
     }
     return out;
 }
@@ -312,9 +355,11 @@ std::string words_folded(std::string_view text) {
 
 bool is_complete_reading(const GedcomDate& date) {
     if (date.phrase || date.kind == DateKind::Unparsed) return false;
-    const std::string original = words_folded(date.original);
+    // Version 7 writes one year of a dual year, and no reading holds both.
+    if (date_parts::dual_year(date.original)) return false;
+    const std::string original = spelling_folded(date.original);
     for (const auto& written : {date.to_gedcom_551(), date.to_gedcom_7()})
-        if (written && words_folded(*written) == original) return true;
+        if (written && spelling_folded(*written) == original) return true;
     return false;
 }
 
@@ -322,9 +367,8 @@ std::optional<std::string> to_interpreted_551(const GedcomDate& date, std::strin
     std::string out;
     if (!unicode::trim(date.original).empty()) {
         if (date.kind != DateKind::Exact || !is_complete_reading(date)) return std::nullopt;
-        // A complete exact date is written as its point, dual year included.
         const auto written = date.to_gedcom_551();
-        if (!written || written->starts_with("INT")) return std::nullopt;
+        if (!written) return std::nullopt;
         out.append("INT ").append(*written).push_back(' ');
     }
     out.push_back('(');

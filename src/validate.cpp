@@ -244,9 +244,12 @@ void Finding::write_value(ValueWriter& out) const {
 
 std::optional<Years> Years::from_date(const GedcomDate& date) {
     if (date.kind == DateKind::Unparsed) return std::nullopt;
-    if (date.calendar != Calendar::Gregorian && date.calendar != Calendar::Julian) {
-        return std::nullopt;
-    }
+    // Years of other calendars are not comparable with these.
+    const auto counted = [](const std::optional<DatePoint>& point) {
+        return !point || point->calendar == Calendar::Gregorian ||
+               point->calendar == Calendar::Julian;
+    };
+    if (!counted(date.earliest) || !counted(date.latest)) return std::nullopt;
     const auto& first = date.earliest;
     const auto& last = date.latest;
     if (first && last)

@@ -248,7 +248,7 @@ TEST(convert, dates_outside_version_7_grammar_keep_the_original_as_a_phrase) {
          {"DATE Converted", "DATE Converted"}},
         // Any other text is kept whole, white space around it included.
         {"0 @I1@ INDI\n1 BIRT\n2 DATE  abt. 1850 \n1 DEAT\n2 DATE abt. 777 BC (or abt. 580 BC)\n",
-         "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 1850\n3 PHRASE  abt. 1850 \n1 DEAT\n2 DATE\n"
+         "0 @I1@ INDI\n1 BIRT\n2 DATE ABT 1850\n3 PHRASE  abt. 1850 \n1 DEAT\n2 DATE ABT 777 BCE\n"
          "3 PHRASE abt. 777 BC (or abt. 580 BC)\n",
          {"DATE Converted", "DATE Converted"}},
         // 5.5.1's interpreted date keeps its words as the PHRASE only beside
