@@ -54,6 +54,16 @@ bool shared_note_pointer_to_551(Node& node, Pass& pass) {
     return true;
 }
 
+// Whether `text` is a date of version 7 that names no calendar and no epoch:
+// 5.5.1 reads it alike, so it stays as written ("5 MAY 0005" too).
+bool is_in_both_grammars(std::string_view text) noexcept {
+    const auto date = v7::read_date(text, v7table::Payload::Date);
+    const auto plain = [](const v7::DatePart& part) {
+        return part.calendar.empty() && part.epoch.empty();
+    };
+    return date && plain(date->first) && plain(date->second);
+}
+
 // Writes the DATE's text as `written`, its reading in 5.5.1's grammar.
 void respell_date_551(Node& date, const std::string& text, const std::string& written,
                       std::size_t level, Pass& pass) {
@@ -67,7 +77,7 @@ void respell_date_551(Node& date, const std::string& text, const std::string& wr
 // "@#DJULIAN@ 1700", "560 BCE" as "560 B.C."), when its reading loses nothing.
 bool date_to_551(Node& date, std::size_t level, Pass& pass) {
     const std::string text = date.logical_value();
-    if (unicode::trim(text).empty() || is_plain_gedcom_7_date(text)) return false;
+    if (unicode::trim(text).empty() || is_in_both_grammars(text)) return false;
     const GedcomDate parsed = GedcomDate::parse(text);
     const std::optional<std::string> written =
         is_complete_reading(parsed) ? parsed.to_gedcom_551() : std::nullopt;

@@ -103,13 +103,6 @@ struct GedcomDate {
     friend bool operator==(const GedcomDate&, const GedcomDate&) = default;
 };
 
-// A quick answer for the common dates already in the form the version 7
-// writer gives them: plain Gregorian points ("1850", "MAR 1850", "5 MAR 1850",
-// days up to 28), alone, after ABT, CAL, EST, BEF, AFT or TO, or in BET ...
-// AND ... and FROM ... [TO ...]. True only when reading `text` and writing it
-// for version 7 gives `text` back; false says nothing, ask the reader.
-bool is_plain_gedcom_7_date(std::string_view text) noexcept;
-
 // A reading as `parse_date` hands it out: the date's own keys followed by
 // its written forms (display, gedcom551, gedcom7).
 struct DateReading {

@@ -257,29 +257,6 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
                            latest.has_value());
 }
 
-namespace {
-
-// A date of the Gregorian calendar as the version 7 writer gives it: no
-// calendar word, no epoch, a year of up to four digits.
-bool is_plain_point(const v7::DatePart& part) noexcept {
-    return part.calendar.empty() && part.epoch.empty() && part.year.size() <= 4;
-}
-
-}  // namespace
-
-bool is_plain_gedcom_7_date(std::string_view text) noexcept {
-    const auto date = v7::read_date(text, v7table::Payload::Date);
-    if (!date || date->form == v7::DateForm::Empty || !is_plain_point(date->first)) return false;
-    const bool pair = date->form == v7::DateForm::Between || date->form == v7::DateForm::FromTo;
-    if (pair && !is_plain_point(date->second)) return false;
-    // The writer gives numbers without leading zeros.
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const bool word_start = at == 0 || text[at - 1] == ' ';
-        if (word_start && text[at] == '0') return false;
-    }
-    return true;
-}
-
 bool is_exact_date_7(std::string_view text) noexcept {
     return v7::read_date(text, v7table::Payload::ExactDate).has_value();
 }
