@@ -501,16 +501,18 @@ std::size_t line_limit_argument(const Argument& argument) {
     return argument.object == nullptr ? default_line_limit : size_argument(argument);
 }
 
+// Whether a line-fitting edit changed the document: it rewrote a structure.
+bool any_wrapped(const Result<std::vector<WrappedLine>>& result) {
+    return result && std::any_of(result->begin(), result->end(),
+                                 [](const WrappedLine& line) { return line.wrapped; });
+}
+
 PyRef gedcom_wrap_long_lines(const Call& call) {
     const std::size_t limit = line_limit_argument(call[0]);
     const auto wrap = [&](Document& document) {
         return without_gil([&] { return wrap_long_lines(document, limit); });
     };
-    const auto changed = [](const Result<std::vector<WrappedLine>>& result) {
-        return result && std::any_of(result->begin(), result->end(),
-                                     [](const WrappedLine& line) { return line.wrapped; });
-    };
-    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, changed)));
+    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, any_wrapped)));
 }
 
 constexpr Method wrap_long_lines_method{
@@ -529,17 +531,18 @@ constexpr Method wrap_long_lines_method{
 PyRef gedcom_fit_line_limit(const Call& call) {
     const auto text = xref_argument(call[0]);
     const std::size_t limit = line_limit_argument(call[1]);
+    using Fitted = Result<std::vector<WrappedLine>>;
     // Nothing when no record answers, which leaves the relatives cache.
-    const auto fit = [&](Document& document) -> std::optional<Result<bool>> {
+    const auto fit = [&](Document& document) -> std::optional<Fitted> {
         if (!text || !document.addressed_record(*text)) return std::nullopt;
         return without_gil([&] { return fit_line_limit(document, *text, limit); });
     };
-    const auto changed = [](const std::optional<Result<bool>>& result) {
-        return result && *result && result->value();
+    const auto changed = [](const std::optional<Fitted>& result) {
+        return result && any_wrapped(*result);
     };
     auto fitted = state_of(call.self()).edit(fit, changed);
     if (!fitted) missing_record(call[0]);
-    return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
+    return list_to_py(call.cache(), unwrap(std::move(*fitted)));
 }
 
 constexpr Method fit_line_limit_method{
@@ -551,10 +554,12 @@ constexpr Method fit_line_limit_method{
     "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
     "by inserting `CONC` lines, addressed by cross-reference identifier.\n"
     "Call this on a record just edited with `set_logical_value`, since\n"
-    "that only ever splits a payload at the newlines it is given. Returns\n"
-    "whether anything changed; a node still carrying its original,\n"
-    "unedited line is never touched. Raises `KeyError` when no record\n"
-    "answers to `xref`, and `ValueError` as `wrap_long_lines` does."};
+    "that only ever splits a payload at the newlines it is given. Returns,\n"
+    "as `wrap_long_lines` does, each structure it re-split and each whose\n"
+    "line it leaves over the limit, with the reason; a line still carrying\n"
+    "its original, unedited text is never touched. Raises `KeyError` when\n"
+    "no record answers to `xref`, and `ValueError` as `wrap_long_lines`\n"
+    "does."};
 
 // ----- output --------------------------------------------------------------
 
