@@ -59,7 +59,7 @@ struct WriterState {
     std::optional<ArchiveWriter<Sink>> writer;  // empty once finish() was called
     std::string path;                           // the file's path (file writers only)
     bool complete = false;                      // finish() was called and succeeded
-    BorrowFlag borrow;
+    BorrowFlag borrow{"archive writer"};
 };
 
 template <typename Sink>

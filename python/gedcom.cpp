@@ -121,15 +121,14 @@ PyTypeObject* gedcom_type(const Call& call) {
     return reinterpret_cast<PyTypeObject*>(call.self());
 }
 
-// Decoding and reading run without the interpreter lock; `bytes` is a view
-// into the argument, which the call holds (and `data` too) throughout.
+// Decoding and reading run without the interpreter lock, on bytes that
+// `data` holds throughout.
 [[gnu::hot]] PyRef gedcom_parse(const Call& call) {
-    const PyRef data = PyRef::new_reference(call[0].object);
-    const std::string_view bytes = bytes_argument(call[0]);
+    const BytesLike data(call[0]);
     const std::optional<NamedEncoding> chosen = encoding_argument(call[1]);
     const ParseLimits limits = limits_argument(call[2]);
     Result<LoadedDocument> loaded =
-        without_gil([&] { return Document::from_bytes_with(bytes, limits, chosen); });
+        without_gil([&] { return Document::from_bytes_with(data.bytes(), limits, chosen); });
     return make_gedcom(gedcom_type(call), unwrap(std::move(loaded)));
 }
 
@@ -138,12 +137,15 @@ constexpr Method parse_method{
     Receiver::type,
     {required("data"), keyword_only("encoding", "None"), keyword_only("limits", "None")},
     gedcom_parse,
-    "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-    "then parsed. Raises `ValueError` for input the bounds refuse.\n"
+    "Reads a document from a file's bytes (`bytes`, or any bytes-like\n"
+    "object, which is copied first): encoding sniffed and reported, then\n"
+    "parsed. Raises `ValueError` for input the bounds refuse.\n"
+    "\n"
     "`encoding` names the encoding the bytes are in, whatever the file\n"
-    "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
-    "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
-    "encoding is ignored. Raises `LookupError` for a name it does not know.\n"
+    "declares: a GEDCOM CHAR value (\"IBMPC\", \"MSDOS\", \"MACINTOSH\",\n"
+    "\"ANSEL\", \"windows-1251\", \"ISO-8859-2\") or a codec name (\"cp437\",\n"
+    "\"mac_roman\"); a byte-order mark of another encoding is ignored.\n"
+    "Raises `LookupError` for a name it does not know.\n"
     "\n"
     "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
     "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
@@ -366,14 +368,15 @@ PyRef texts_to_py(const Relatives& texts) {
     return list;
 }
 
-// The relatives `query` finds for the `xref` argument. A read like any
-// other, though the first query fills the object's relatives cache (see
+// The relatives `query` finds for the `xref` argument; KeyError, as for
+// `record`, when no record carries it. A read like any other, though the
+// first query fills the object's relatives cache (see
 // `GedcomState::family_graph`).
 template <RelativesQuery query>
 PyRef relatives(const Call& call) {
     const auto text = xref_argument(call[0]);
     return read(call.self(), [&](const GedcomState& state) {
-        if (!text) return texts_to_py({});
+        if (!text || !state.has_record(*text)) missing_record(call[0]);
         return texts_to_py((state.family_graph().*query)(*text));
     });
 }
@@ -384,19 +387,21 @@ constexpr Method parents_of_method{
     {required("xref")},
     relatives<&FamilyGraph::parents_of>,
     "Parents from both directions of the family link \u2014 a one-sided file\n"
-    "still answers."};
+    "still answers. Raises `KeyError` when no record has `xref`."};
 
 constexpr Method children_of_method{"children_of",
                                     Receiver::instance,
                                     {required("xref")},
                                     relatives<&FamilyGraph::children_of>,
-                                    "Children from both directions of the family link."};
+                                    "Children from both directions of the family link.\n"
+                                    "Raises `KeyError` when no record has `xref`."};
 
 constexpr Method partners_of_method{"partners_of",
                                     Receiver::instance,
                                     {required("xref")},
                                     relatives<&FamilyGraph::partners_of>,
-                                    "Partners across every family this person appears in."};
+                                    "Partners across every family this person appears in.\n"
+                                    "Raises `KeyError` when no record has `xref`."};
 
 // ----- editing -------------------------------------------------------------
 //
