@@ -130,3 +130,17 @@ def test_properties_are_read_only(lignor):
     for name in ("encoding", "version", "content_records"):
         with pytest.raises(AttributeError):
             setattr(g, name, None)
+
+
+def test_the_readme_examples_run_and_name_each_problem_by_its_note(tmp_path, monkeypatch, capsys):
+    sample = (REPO / "examples" / "sample.ged").read_bytes()
+    (tmp_path / "family.ged").write_bytes(sample)
+    (tmp_path / "photo.jpg").write_bytes(b"\xff\xd8\xff\xe0")
+    monkeypatch.chdir(tmp_path)
+    blocks = re.findall(r"^```python\n(.*?)^```", (REPO / "README.md").read_text(), re.M | re.S)
+    assert len(blocks) >= 3
+    namespace = {"data": sample}
+    for block in blocks:
+        exec(block, namespace)
+    printed = capsys.readouterr().out
+    assert printed and "no note" not in printed
