@@ -276,18 +276,18 @@ class Fitter {
     bool fit(Node& node, std::size_t level, bool descend) {
         const std::size_t lead = leading_continuations(node);
         const std::span<const Node> leading(node.children().data(), lead);
-        std::string reason;
-        std::string_view left_long;
+        std::string reason;  // why a line over the limit stays as it is
         bool changed = false;
-        // Nothing at this level can take continuation lines the reader would accept.
         if (level + 1 > max_depth_) {
+            // Nothing here can take continuation lines the reader would accept.
             reason = too_deep(max_depth_);
         } else if (continuation_carries_more(leading)) {
-            left_long = carries_more;
+            reason = carries_more;
         } else {
+            std::string_view left_long;
             changed = fit_segments(node, level, lead, max_line_bytes_, left_long);
+            reason = left_long;
         }
-        if (reason.empty()) reason = left_long;
         if (record_) {
             if (changed) list(node, {});
             if (!reason.empty() && has_long_line(node, level)) list(node, std::move(reason));
