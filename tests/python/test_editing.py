@@ -225,6 +225,15 @@ def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(
         assert logical_views(read_back) == logical_views(g)
 
 
+def test_a_converted_document_keeps_the_bounds_its_source_was_read_under(lignor):
+    g = lignor.Gedcom.parse(b"0 HEAD\n1 GEDC\n2 VERS 5.5.1\n0 TRLR\n", limits={"max_records": 3})
+    for converted, _ in (g.to_version7(), g.to_version551()):
+        converted.append_records([{"tag": "NOTE", "value": "third"}])
+        with pytest.raises(ValueError, match="^the file has too many records$"):
+            converted.append_records([{"tag": "NOTE", "value": "fourth"}])
+        assert len(converted.records()) == 3
+
+
 def logical_views(g):
     """The record views, less the header's CHAR line (and its text), which
     to_bytes rewrites."""
