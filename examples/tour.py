@@ -9,13 +9,14 @@ and death, the parents, children and partners of one person, the
 plausibility findings, and whether the document written back as UTF-8
 reproduces the file; then edits a copy (a person and a family appended
 from dicts, one payload replaced, a long note wrapped for 5.5.1's line
-limit) and prints the lines that changed; then packs the document with a small media file into
-a GEDZIP archive in a temporary folder and measures it, and converts it to
-GEDCOM 7.0, prints what the conversion did counted by kind and tag, and
-writes the converted file next to the archive; then converts that back to
-GEDCOM 5.5.1, prints those notes the same way, and says whether the round
-trip kept every logical value of the file (checked with the test suite's
-nothing-lost check when the source tree is at hand).
+limit) and prints the lines that changed; then converts the document to
+GEDCOM 7.0, prints what the conversion did counted by kind and tag and
+what the version 7 check finds in its text, converts that back to GEDCOM
+5.5.1, prints those notes the same way, and says whether the round trip
+kept every logical value of the file (checked with the test suite's
+nothing-lost check when the source tree is at hand); last it packs the
+version 7 text with a small media file into a GEDZIP archive, in a
+temporary folder it removes afterwards, and measures the archive.
 """
 
 from __future__ import annotations  # the stub's dict types exist for type checkers only
@@ -73,7 +74,8 @@ def main(argv: list[str]) -> int:
         print(f"to_bytes(): {len(written):,} bytes, not the file byte for byte: {change} changed")
 
     show_edits(data)
-    show_archive(written, document)
+    converted = show_conversion(document)
+    show_archive(converted.to_bytes())
     return 0
 
 
@@ -158,9 +160,9 @@ def tiny_png() -> bytes:
     )
 
 
-def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
-    """Writes the dataset and a media file as a GEDZIP archive and measures it,
-    then writes the document converted to GEDCOM 7.0 beside it."""
+def show_archive(dataset: bytes) -> None:
+    """Packs a version 7 dataset and a media file into a GEDZIP archive, in a
+    temporary folder removed afterwards, and measures the archive."""
     with tempfile.TemporaryDirectory(prefix="lignor-tour-") as folder:
         photo = pathlib.Path(folder, "photo.png")
         photo.write_bytes(tiny_png())
@@ -171,25 +173,20 @@ def show_archive(dataset: bytes, document: lignor.Gedcom) -> None:
             writer.add_file("media/photo.png", photo)
             size = writer.finish()
         claimed = lignor.archive_total_size(archive_path.read_bytes())
-        print(
-            f"GEDZIP:    gedcom.ged + media/photo.png, {size:,} bytes on disk, "
-            f"{claimed:,} bytes once extracted"
-        )
-        show_conversion(document, pathlib.Path(folder, "family-7.0.ged"))
+    print(
+        f"GEDZIP:    gedcom.ged (the GEDCOM 7.0 text) + media/photo.png: {size:,} bytes, "
+        f"{claimed:,} bytes once extracted"
+    )
 
 
-def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 20) -> None:
-    """Converts the document to GEDCOM 7.0 and writes it to `target`, checks
-    that text against version 7, then converts it back to 5.5.1; prints each
-    conversion's notes counted by kind and tag, the check's problems by kind,
-    and whether the round trip kept every logical value."""
+def show_conversion(document: lignor.Gedcom, most: int = 20) -> lignor.Gedcom:
+    """Converts the document to GEDCOM 7.0, checks that text against version
+    7, then converts it back to 5.5.1; prints each conversion's notes counted
+    by kind and tag, the check's problems by kind, and whether the round trip
+    kept every logical value. Returns the version 7 document."""
     converted, notes = document.to_version7()
-    target.write_bytes(converted.to_bytes())
     show_notes(
-        f"GEDCOM 7.0: {len(notes)} note(s), {target.name} written "
-        f"({target.stat().st_size:,} bytes)",
-        notes,
-        most,
+        f"GEDCOM 7.0: {len(notes)} note(s), {len(converted.to_bytes()):,} bytes", notes, most
     )
     problems = converted.check_version7()
     kinds = collections.Counter(problem["kind"] for problem in problems)
@@ -209,6 +206,7 @@ def show_conversion(document: lignor.Gedcom, target: pathlib.Path, most: int = 2
         print(f"Round trip: {len(lost)} logical value(s) lost that no note names, first:")
         for record, path, value in lost[:5]:
             print(f"  {record or '(no identifier)'} {path}: {value[:60]!r}")
+    return converted
 
 
 def show_notes(title: str, notes: list[lignor.ConversionNote], most: int) -> None:

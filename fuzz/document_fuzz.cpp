@@ -41,15 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // exactly the same text.
     auto again = lignor::Document::parse_with(text, limits);
     if (!again || again->to_text() != text) std::abort();
-    // The bytes for disk read back as exactly their own text, whatever the
-    // file declared and wherever its CHAR lines stand. (Their CHAR line may
-    // make them a few bytes longer than the text was.)
+    // The bytes for disk read back as exactly their own text behind their
+    // byte-order mark, if any, whatever the file declared and wherever its
+    // CHAR lines stand, and are written out again as they are. (Their CHAR
+    // line may make them a few bytes longer than the text was.)
     const auto check_written_bytes = [&](const lignor::Document& document) {
         const std::string disk = document.to_bytes();
         lignor::ParseLimits reread = limits;
         reread.max_file_bytes += 64;
         auto from_disk = lignor::Document::from_bytes_with(disk, reread);
-        if (!from_disk || from_disk->document.to_text() != disk) std::abort();
+        const std::string mark = document.writes_byte_order_mark() ? "\xEF\xBB\xBF" : "";
+        if (!from_disk || mark + from_disk->document.to_text() != disk ||
+            from_disk->document.to_bytes() != disk)
+            std::abort();
     };
     check_written_bytes(loaded->document);
     // The same bytes in an encoding a caller names (one, picked by the

@@ -59,7 +59,7 @@ struct WriterState {
     std::optional<ArchiveWriter<Sink>> writer;  // empty once finish() was called
     std::string path;                           // the file's path (file writers only)
     bool complete = false;                      // finish() was called and succeeded
-    BorrowFlag borrow;
+    BorrowFlag borrow{"archive writer"};
 };
 
 template <typename Sink>
@@ -104,13 +104,16 @@ PyRef add_to_writer(PyObject* self, Add&& add) {
 
 // Takes the writer out of the object under its exclusive borrow, so that
 // the object counts as finished whatever happens next, finishes it and
-// hands the sink (and the object's state) to `answer`. Finishing runs without
-// the interpreter lock.
+// hands the sink (and the object's state) to `answer`. An archive without
+// its dataset is refused first and stays open for it. Finishing runs
+// without the interpreter lock.
 template <typename Sink, typename Answer>
 PyRef finish_writer(PyObject* self, Answer&& answer) {
     WriterState<Sink>& state = state_of<Sink>(self);
     ExclusiveBorrow borrow(state.borrow);
     if (!state.writer) finished_already();
+    // A failed writer's own refusal comes from `finish`, which it ends.
+    if (!state.writer->failed()) unwrap(state.writer->check_dataset());
     ArchiveWriter<Sink> writer = std::move(*state.writer);
     state.writer.reset();
     Sink sink = unwrap(without_gil([&] { return std::move(writer).finish(); }));
@@ -186,9 +189,29 @@ constexpr Method archive_writer_finish_method{
     {},
     archive_writer_finish,
     "Writes the central directory and returns the finished archive's\n"
-    "bytes. Valid to call once; raises `ValueError` on a second call."};
+    "bytes. Valid to call once; raises `ValueError` on a second call, and\n"
+    "before the archive holds its dataset, `gedcom.ged`, which it then\n"
+    "waits for."};
+
+// `ArchiveWriter()`, refused with the way to start an archive: through the
+// class's `tp_new` and its `__new__`, whose docstring replaces the generic
+// one CPython gives every `tp_new`.
+PyObject* archive_writer_refuse(PyObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError,
+                    "cannot create 'lignor.ArchiveWriter' instances by calling the class: "
+                    "ArchiveWriter.new() starts an archive");
+    return nullptr;
+}
+
+PyObject* archive_writer_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return archive_writer_refuse(reinterpret_cast<PyObject*>(type), args, kwargs);
+}
 
 PyMethodDef archive_writer_methods[] = {
+    {"__new__", as_cfunction(archive_writer_refuse),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC | METH_COEXIST,
+     "__new__($cls, /, *args, **kwargs)\n--\n\n"
+     "Refused: an archive writer starts with `ArchiveWriter.new()`."},
     method_def<archive_writer_new_method>(),
     method_def<archive_writer_add_method>(),
     method_def<archive_writer_finish_method>(),
@@ -383,7 +406,8 @@ constexpr Method archive_file_writer_finish_method{
     {},
     archive_file_writer_finish,
     "Writes the central directory, flushes, and closes the file, returning\n"
-    "its size in bytes. Valid to call once."};
+    "its size in bytes. Valid to call once; raises `ValueError` before the\n"
+    "archive holds its dataset, `gedcom.ged`, which it then waits for."};
 
 PyMethodDef archive_file_writer_methods[] = {
     // Replaces the generic `__new__` CPython adds for `tp_new`.
@@ -421,9 +445,9 @@ PyMethodDef archive_total_size_def = method_def<archive_total_size_method>();
 }  // namespace
 
 int archive_writer_type_init(PyObject* module) noexcept {
-    // Writers come only from `new()`; calling the class raises TypeError.
+    // Writers come only from `new()`; calling the class raises TypeError naming it.
     return add_writer_type<MemorySink>(module, "lignor.ArchiveWriter", archive_writer_doc,
-                                       archive_writer_methods);
+                                       archive_writer_methods, archive_writer_tp_new);
 }
 
 int archive_file_writer_type_init(PyObject* module) noexcept {

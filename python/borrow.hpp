@@ -6,26 +6,27 @@
 // with nobody else looking. The flag counts shared borrows in
 // progress, or holds -1 while an exclusive borrow is in progress; it changes
 // only by compare-and-swap. The guards below take a borrow for their scope
-// and throw `BorrowConflict` when the flag refuses; the call boundary turns
-// that into `RuntimeError`.
+// and throw `BorrowConflict` when the flag refuses, saying what happened;
+// the call boundary turns that into `RuntimeError`.
 //
 // This header knows nothing of Python, so the flag is tested on its own.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace lignor::python {
 
 struct BorrowConflict {
-    std::string_view message;
+    std::string message;
 };
 
 class BorrowFlag {
   public:
-    static constexpr std::string_view already_borrowed = "Already borrowed";
-    static constexpr std::string_view already_mutably_borrowed = "Already mutably borrowed";
+    // `what` names the object the flag guards in its refusals ("document").
+    explicit BorrowFlag(std::string_view what) : what_(what) {}
 
     // Adds one shared borrow unless an exclusive one is in progress.
     bool try_share() noexcept {
@@ -47,16 +48,32 @@ class BorrowFlag {
     }
     std::intptr_t state() const noexcept { return state_.load(); }
 
+    // Why a read cannot start: an edit is running.
+    BorrowConflict being_changed() const {
+        return {"the " + std::string(what_) + " is being changed by another call" + still_running +
+                ", so it cannot be read until that call returns"};
+    }
+    // Why an edit cannot start: a read or an edit is running.
+    BorrowConflict in_use() const {
+        return {"the " + std::string(what_) + " is in use by another call" + still_running +
+                ", so it cannot be changed until that call returns"};
+    }
+
   private:
     static constexpr std::intptr_t exclusive = -1;
+    // Where the other call can be: the only two ways calls overlap.
+    static constexpr const char* still_running =
+        " still running (on another thread, or in Python code that call runs)";
+
     std::atomic<std::intptr_t> state_{0};
+    std::string_view what_;
 };
 
 // A read of the object for the guard's scope.
 class SharedBorrow {
   public:
     explicit SharedBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_share()) throw BorrowConflict{BorrowFlag::already_mutably_borrowed};
+        if (!flag_.try_share()) throw flag_.being_changed();
     }
     ~SharedBorrow() { flag_.release_shared(); }
     SharedBorrow(const SharedBorrow&) = delete;
@@ -70,7 +87,7 @@ class SharedBorrow {
 class ExclusiveBorrow {
   public:
     explicit ExclusiveBorrow(BorrowFlag& flag) : flag_(flag) {
-        if (!flag_.try_exclusive()) throw BorrowConflict{BorrowFlag::already_borrowed};
+        if (!flag_.try_exclusive()) throw flag_.in_use();
     }
     ~ExclusiveBorrow() { flag_.release_exclusive(); }
     ExclusiveBorrow(const ExclusiveBorrow&) = delete;

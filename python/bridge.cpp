@@ -130,6 +130,26 @@ std::string any_text_argument(const Argument& argument) {
     return {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
 }
 
+BytesLike::BytesLike(const Argument& argument) {
+    PyObject* object = argument.object;
+    if (PyBytes_Check(object)) {
+        held_ = PyRef::new_reference(object);
+        bytes_ = bytes_argument(argument);
+        return;
+    }
+    if (!PyObject_CheckBuffer(object)) wrong_argument_type(argument, "a bytes-like object", object);
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_SIMPLE) != 0) throw PythonErrorSet{};
+    try {
+        copy_.assign(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
+    } catch (...) {
+        PyBuffer_Release(&view);
+        throw;
+    }
+    PyBuffer_Release(&view);
+    bytes_ = copy_;
+}
+
 std::size_t size_argument(const Argument& argument) {
     PyObject* object = argument.object;
     if (!PyLong_Check(object) || PyBool_Check(object)) wrong_argument_type(argument, "int", object);

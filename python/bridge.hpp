@@ -11,7 +11,7 @@
 //   PythonErrorSet     the Python error indicator is already set; kept as is
 //   GedcomError        ValueError with the error's display text
 //   FileSystemFailure  OSError "{what}: {system's description}"
-//   BorrowConflict     RuntimeError "Already borrowed" / "Already mutably borrowed"
+//   BorrowConflict     RuntimeError saying which call holds the object
 //   std::bad_alloc     MemoryError
 //   anything else      lignor.InternalFailure (derived from BaseException)
 #pragma once
@@ -126,6 +126,21 @@ std::string_view text_argument(const Argument& argument);
 std::string any_text_argument(const Argument& argument);
 // The contents of a `bytes` argument (not bytearray or memoryview).
 std::string_view bytes_argument(const Argument& argument);
+// The contents of a bytes-like argument: `bytes`, read where it lies, or
+// any object with a contiguous buffer (`bytearray`, `memoryview`), copied
+// first, since Python code on another thread may change such a buffer while
+// the core reads it without the interpreter lock. TypeError naming the
+// function and the argument for anything else.
+class BytesLike {
+  public:
+    explicit BytesLike(const Argument& argument);
+    std::string_view bytes() const noexcept { return bytes_; }
+
+  private:
+    PyRef held_;        // the `bytes` object read in place
+    std::string copy_;  // any other buffer's contents
+    std::string_view bytes_;
+};
 // An unsigned size from an `int` argument: TypeError naming the function
 // and the argument for anything else (a `bool` included), OverflowError when
 // negative or too large.

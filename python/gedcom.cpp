@@ -121,15 +121,14 @@ PyTypeObject* gedcom_type(const Call& call) {
     return reinterpret_cast<PyTypeObject*>(call.self());
 }
 
-// Decoding and reading run without the interpreter lock; `bytes` is a view
-// into the argument, which the call holds (and `data` too) throughout.
+// Decoding and reading run without the interpreter lock, on bytes that
+// `data` holds throughout.
 [[gnu::hot]] PyRef gedcom_parse(const Call& call) {
-    const PyRef data = PyRef::new_reference(call[0].object);
-    const std::string_view bytes = bytes_argument(call[0]);
+    const BytesLike data(call[0]);
     const std::optional<NamedEncoding> chosen = encoding_argument(call[1]);
     const ParseLimits limits = limits_argument(call[2]);
     Result<LoadedDocument> loaded =
-        without_gil([&] { return Document::from_bytes_with(bytes, limits, chosen); });
+        without_gil([&] { return Document::from_bytes_with(data.bytes(), limits, chosen); });
     return make_gedcom(gedcom_type(call), unwrap(std::move(loaded)));
 }
 
@@ -138,14 +137,17 @@ constexpr Method parse_method{
     Receiver::type,
     {required("data"), keyword_only("encoding", "None"), keyword_only("limits", "None")},
     gedcom_parse,
-    "Reads a document from a file's bytes: encoding sniffed and reported,\n"
-    "then parsed. Raises `ValueError` for input the bounds refuse.\n"
+    "Reads a document from a file's bytes (`bytes`, or any bytes-like\n"
+    "object, which is copied first): encoding sniffed and reported, then\n"
+    "parsed. Raises `ValueError` for input the bounds refuse.\n"
+    "\n"
     "`encoding` names the encoding the bytes are in, whatever the file\n"
-    "declares: a GEDCOM CHAR value (\"IBMPC\", \"ANSEL\") or a codec name\n"
-    "(\"cp437\", \"windows-1251\", \"mac_roman\"); a byte-order mark of another\n"
-    "encoding is ignored. Raises `LookupError` for a name it does not know,\n"
-    "and `ValueError` for UTF-16 named for bytes that show neither its\n"
-    "byte-order mark nor its shape.\n"
+    "declares: a GEDCOM CHAR value (\"IBMPC\", \"MSDOS\", \"MACINTOSH\",\n"
+    "\"ANSEL\", \"windows-1251\", \"ISO-8859-2\") or a codec name (\"cp437\",\n"
+    "\"mac_roman\"); a byte-order mark of another encoding is ignored.\n"
+    "Raises `LookupError` for a name it does not know, and `ValueError` for\n"
+    "UTF-16 named for bytes that show neither its byte-order mark nor its\n"
+    "shape.\n"
     "\n"
     "`limits` tightens some of those bounds by name (`max_file_bytes`,\n"
     "`max_line_length`, `max_records`, `max_lines`, `max_depth`); the\n"
@@ -368,14 +370,15 @@ PyRef texts_to_py(const Relatives& texts) {
     return list;
 }
 
-// The relatives `query` finds for the `xref` argument. A read like any
-// other, though the first query fills the object's relatives cache (see
+// The relatives `query` finds for the `xref` argument; KeyError, as for
+// `record`, when no record carries it. A read like any other, though the
+// first query fills the object's relatives cache (see
 // `GedcomState::family_graph`).
 template <RelativesQuery query>
 PyRef relatives(const Call& call) {
     const auto text = xref_argument(call[0]);
     return read(call.self(), [&](const GedcomState& state) {
-        if (!text) return texts_to_py({});
+        if (!text || !state.has_record(*text)) missing_record(call[0]);
         return texts_to_py((state.family_graph().*query)(*text));
     });
 }
@@ -386,19 +389,21 @@ constexpr Method parents_of_method{
     {required("xref")},
     relatives<&FamilyGraph::parents_of>,
     "Parents from both directions of the family link \u2014 a one-sided file\n"
-    "still answers."};
+    "still answers. Raises `KeyError` when no record has `xref`."};
 
 constexpr Method children_of_method{"children_of",
                                     Receiver::instance,
                                     {required("xref")},
                                     relatives<&FamilyGraph::children_of>,
-                                    "Children from both directions of the family link."};
+                                    "Children from both directions of the family link.\n"
+                                    "Raises `KeyError` when no record has `xref`."};
 
 constexpr Method partners_of_method{"partners_of",
                                     Receiver::instance,
                                     {required("xref")},
                                     relatives<&FamilyGraph::partners_of>,
-                                    "Partners across every family this person appears in."};
+                                    "Partners across every family this person appears in.\n"
+                                    "Raises `KeyError` when no record has `xref`."};
 
 // ----- editing -------------------------------------------------------------
 //
@@ -503,16 +508,18 @@ std::size_t line_limit_argument(const Argument& argument) {
     return argument.object == nullptr ? default_line_limit : size_argument(argument);
 }
 
+// Whether a line-fitting edit changed the document: it rewrote a structure.
+bool any_wrapped(const Result<std::vector<WrappedLine>>& result) {
+    return result && std::any_of(result->begin(), result->end(),
+                                 [](const WrappedLine& line) { return line.wrapped; });
+}
+
 PyRef gedcom_wrap_long_lines(const Call& call) {
     const std::size_t limit = line_limit_argument(call[0]);
     const auto wrap = [&](Document& document) {
         return without_gil([&] { return wrap_long_lines(document, limit); });
     };
-    const auto changed = [](const Result<std::vector<WrappedLine>>& result) {
-        return result && std::any_of(result->begin(), result->end(),
-                                     [](const WrappedLine& line) { return line.wrapped; });
-    };
-    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, changed)));
+    return list_to_py(call.cache(), unwrap(state_of(call.self()).edit(wrap, any_wrapped)));
 }
 
 constexpr Method wrap_long_lines_method{
@@ -531,17 +538,18 @@ constexpr Method wrap_long_lines_method{
 PyRef gedcom_fit_line_limit(const Call& call) {
     const auto text = xref_argument(call[0]);
     const std::size_t limit = line_limit_argument(call[1]);
+    using Fitted = Result<std::vector<WrappedLine>>;
     // Nothing when no record answers, which leaves the relatives cache.
-    const auto fit = [&](Document& document) -> std::optional<Result<bool>> {
+    const auto fit = [&](Document& document) -> std::optional<Fitted> {
         if (!text || !document.addressed_record(*text)) return std::nullopt;
         return without_gil([&] { return fit_line_limit(document, *text, limit); });
     };
-    const auto changed = [](const std::optional<Result<bool>>& result) {
-        return result && *result && result->value();
+    const auto changed = [](const std::optional<Fitted>& result) {
+        return result && any_wrapped(*result);
     };
     auto fitted = state_of(call.self()).edit(fit, changed);
     if (!fitted) missing_record(call[0]);
-    return PyRef::new_reference(unwrap(std::move(*fitted)) ? Py_True : Py_False);
+    return list_to_py(call.cache(), unwrap(std::move(*fitted)));
 }
 
 constexpr Method fit_line_limit_method{
@@ -553,10 +561,12 @@ constexpr Method fit_line_limit_method{
     "(`max_line_bytes`, terminator included; 255 is GEDCOM 5.5.1's limit)\n"
     "by inserting `CONC` lines, addressed by cross-reference identifier.\n"
     "Call this on a record just edited with `set_logical_value`, since\n"
-    "that only ever splits a payload at the newlines it is given. Returns\n"
-    "whether anything changed; a node still carrying its original,\n"
-    "unedited line is never touched. Raises `KeyError` when no record\n"
-    "answers to `xref`, and `ValueError` as `wrap_long_lines` does."};
+    "that only ever splits a payload at the newlines it is given. Returns,\n"
+    "as `wrap_long_lines` does, each structure it re-split and each whose\n"
+    "line it leaves over the limit, with the reason; a line still carrying\n"
+    "its original, unedited text is never touched. Raises `KeyError` when\n"
+    "no record answers to `xref`, and `ValueError` as `wrap_long_lines`\n"
+    "does."};
 
 // ----- output --------------------------------------------------------------
 

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "borrow.hpp"
@@ -10,6 +13,7 @@
 #include "document.hpp"
 #include "family.hpp"
 #include "pyref.hpp"
+#include "queries.hpp"
 
 namespace lignor::python {
 
@@ -40,7 +44,7 @@ class GedcomState {
     template <typename Body>
     decltype(auto) edit(Body&& body) {
         ExclusiveBorrow borrow(borrow_);
-        const DropGraphAfterwards drop{graph_};
+        const DropGraphAfterwards drop{relatives_};
         return std::forward<Body>(body)(document_);
     }
 
@@ -51,7 +55,7 @@ class GedcomState {
     template <typename Body, typename Changed>
     auto edit(Body&& body, Changed&& changed) {
         ExclusiveBorrow borrow(borrow_);
-        DropGraphAfterwards drop{graph_};
+        DropGraphAfterwards drop{relatives_};
         auto result = std::forward<Body>(body)(document_);
         drop.keep = !std::forward<Changed>(changed)(std::as_const(result));
         return result;
@@ -65,24 +69,37 @@ class GedcomState {
     // the fill and no other call sees the cache half made (no read calls
     // this with the lock released); once present it changes only in `edit`,
     // which waits for every read to end.
-    const FamilyGraph& family_graph() const {
-        if (!graph_) graph_ = FamilyGraph::make(document_);
-        return *graph_;
+    const FamilyGraph& family_graph() const { return relatives().graph; }
+    // Whether a record carries the identifier `xref`, ignoring ASCII case:
+    // whom the relatives queries may be asked about. Kept in the same cache.
+    bool has_record(std::string_view xref) const {
+        return relatives().records.contains(xref_key(xref));
     }
 
   private:
+    struct Relatives {
+        FamilyGraph graph;
+        std::unordered_map<std::string, std::size_t> records;  // Document::xref_index
+    };
+
+    const Relatives& relatives() const {
+        if (!relatives_)
+            relatives_ = Relatives{FamilyGraph::make(document_), document_.xref_index()};
+        return *relatives_;
+    }
+
     struct DropGraphAfterwards {
-        std::optional<FamilyGraph>& graph;
+        std::optional<Relatives>& relatives;
         bool keep = false;
         ~DropGraphAfterwards() {
-            if (!keep) graph.reset();
+            if (!keep) relatives.reset();
         }
     };
 
     Document document_;
     EncodingReport report_;
-    mutable std::optional<FamilyGraph> graph_;
-    mutable BorrowFlag borrow_;
+    mutable std::optional<Relatives> relatives_;
+    mutable BorrowFlag borrow_{"document"};
 };
 
 // Builds the `Gedcom` type from its spec and adds it to `module`.

@@ -1,9 +1,11 @@
-# Types of the `lignor` extension module; its docstrings stay in the module.
+# Types of the `lignor` extension module. The few docstrings here are the
+# module's own, word for word (tests/python/test_stub.py holds them to it).
 # The TypedDicts and Literal aliases name the shapes of the plain dicts and
 # strings the module hands out and takes: they exist for type checkers only.
 # Keys are listed in the order the module writes them.
 
 from os import PathLike
+from _typeshed import ReadableBuffer
 from types import TracebackType
 from typing import Literal, Required, Self, Sequence, TypedDict, final
 
@@ -202,19 +204,27 @@ class ParseLimits(TypedDict, total=False):
 class Gedcom:
     @classmethod
     def parse(
-        cls, data: bytes, *, encoding: str | None = None, limits: ParseLimits | None = None
+        cls,
+        data: ReadableBuffer,
+        *,
+        encoding: str | None = None,
+        limits: ParseLimits | None = None,
     ) -> Gedcom:
-        """Reads a document from a file's bytes, the encoding sniffed from its
-        byte-order mark, its shape and its CHAR line, and reported in
-        `encoding`. `encoding` names the encoding the bytes are really in,
-        whatever the file declares: a GEDCOM CHAR value ("IBMPC", "ANSEL",
-        "MACINTOSH") or a codec name ("cp437", "windows-1251", "mac_roman");
-        a byte-order mark of another encoding is then ignored. `limits`
-        tightens some of the reader's bounds by name; the document is read
-        under them, and every edit keeps it within them. Raises `LookupError`
-        for an encoding name it does not know, and `ValueError` for input the
-        bounds refuse and for UTF-16 named for bytes that show neither its
-        byte-order mark nor its shape."""
+        """Reads a document from a file's bytes (`bytes`, or any bytes-like
+        object, which is copied first): encoding sniffed and reported, then
+        parsed. Raises `ValueError` for input the bounds refuse.
+
+        `encoding` names the encoding the bytes are in, whatever the file
+        declares: a GEDCOM CHAR value ("IBMPC", "MSDOS", "MACINTOSH",
+        "ANSEL", "windows-1251", "ISO-8859-2") or a codec name ("cp437",
+        "mac_roman"); a byte-order mark of another encoding is ignored.
+        Raises `LookupError` for a name it does not know, and `ValueError` for
+        UTF-16 named for bytes that show neither its byte-order mark nor its
+        shape.
+
+        `limits` tightens some of those bounds by name (`max_file_bytes`,
+        `max_line_length`, `max_records`, `max_lines`, `max_depth`); the
+        document is read under them, and every edit keeps it within them."""
     @classmethod
     def new_v551(cls, source_system: str) -> Gedcom: ...
     @classmethod
@@ -224,7 +234,7 @@ class Gedcom:
         self, record: str, path: Sequence[int], structures: Sequence[StructureDescription]
     ) -> None: ...
     def wrap_long_lines(self, max_line_bytes: int = 255) -> list[WrappedLine]: ...
-    def fit_line_limit(self, xref: str, max_line_bytes: int = 255) -> bool: ...
+    def fit_line_limit(self, xref: str, max_line_bytes: int = 255) -> list[WrappedLine]: ...
     @property
     def encoding(self) -> str: ...
     @property

@@ -118,6 +118,7 @@ Conversion convert_records(const Document& document, std::string_view to_version
     // slabs as a read does, which is both faster and tighter than the heap.
     const storage::SlabScope slabs;
     Conversion conversion{{}, document.version().value_or("unstated"), std::string(to_version), {}};
+    conversion.document.keep_within(document.limits());
     std::vector<Node>& records = conversion.document.records;
     records.reserve(document.records.size());
     const Node* const head = header(document);

@@ -189,6 +189,7 @@ Conversion to_version_7_with(const Document& document, std::span<const OwnedExte
     }
     std::move(records.notes.begin(), records.notes.end(), std::back_inserter(conversion.notes));
     to7::note_remaining_problems(conversion);
+    conversion.document.write_byte_order_mark(true);
     return conversion;
 }
 

@@ -245,6 +245,9 @@ bool is_zip_archive(std::string_view bytes) noexcept {
     }
     Result<Document> document = parse_lines(decoded->text(), limits, &*decoded);
     if (!document) return std::move(document).take_error();
+    // Written back as read: with a mark when the bytes began with one.
+    const EncodingReport& report = decoded->report;
+    document->byte_order_mark_ = report.bom || report.ignored_bom.has_value();
     return LoadedDocument{std::move(*document), std::move(decoded->report)};
 }
 
@@ -280,32 +283,47 @@ bool declares_utf8(const Node& charset) {
     return payload && !charset.verbatim() && ascii::iequals(unicode::trim(*payload), "utf-8");
 }
 
+// U+FEFF in UTF-8.
+constexpr std::string_view utf8_byte_order_mark = "\xEF\xBB\xBF";
+
 }  // namespace
+
+std::string_view Document::byte_order_mark() const noexcept {
+    return byte_order_mark_ ? utf8_byte_order_mark : std::string_view();
+}
 
 std::string Document::to_bytes() const {
     const Node* head = header(*this);
     const Node* charset = head ? head->first("CHAR") : nullptr;
-    if (!charset || declares_utf8(*charset)) return to_text();
-    // What declare_utf8_encoding would make of a copy, without copying the
-    // document: the CHAR line is rendered anew, every other line as it is.
-    Node declared = *charset;
-    declared.set_value("UTF-8");
-    std::string out;
-    out.reserve(rendered_size_estimate() + 8 + LineWriter::slack);
+    std::string out(byte_order_mark());
+    out.reserve(out.size() + rendered_size_estimate() + 8 + LineWriter::slack);
     {
         LineWriter writer(out, true);
-        const std::span<const Node> all(records);
-        const auto at = static_cast<std::size_t>(head - records.data());
-        writer.subtrees(all.first(at), 0);
-        writer.line(*head, 0);
-        const std::span<const Node> children(head->children().data(), head->children().size());
-        const auto charset_at = static_cast<std::size_t>(charset - children.data());
-        writer.subtrees(children.first(charset_at), 1);
-        writer.subtree(declared, 1);
-        writer.subtrees(children.subspan(charset_at + 1), 1);
-        writer.subtrees(all.subspan(at + 1), 0);
+        if (!charset || declares_utf8(*charset)) {
+            writer.subtrees(records, 0);
+        } else {
+            write_declaring_utf8(writer, *head, *charset);
+        }
     }
     return out;
+}
+
+// What declare_utf8_encoding would make of a copy, without copying the
+// document: the CHAR line is rendered anew, every other line as it is.
+void Document::write_declaring_utf8(LineWriter& writer, const Node& head,
+                                    const Node& charset) const {
+    Node declared = charset;
+    declared.set_value("UTF-8");
+    const std::span<const Node> all(records);
+    const auto at = static_cast<std::size_t>(&head - records.data());
+    writer.subtrees(all.first(at), 0);
+    writer.line(head, 0);
+    const std::span<const Node> children(head.children().data(), head.children().size());
+    const auto charset_at = static_cast<std::size_t>(&charset - children.data());
+    writer.subtrees(children.first(charset_at), 1);
+    writer.subtree(declared, 1);
+    writer.subtrees(children.subspan(charset_at + 1), 1);
+    writer.subtrees(all.subspan(at + 1), 0);
 }
 
 bool Document::declare_utf8_encoding() {
@@ -359,12 +377,13 @@ Status Document::admit(const TextChange& change) {
     // line's length, its record count. A change that adds nothing to a total
     // is never refused for it.
     const std::uint64_t bytes = now.bytes - removed.bytes + added.bytes;
-    // An edit of the header may change its CHAR line, and so what to_bytes
-    // adds: count the most it can add.
+    // The bounds are those of what to_bytes() writes: to_text() behind its
+    // byte-order mark, with the CHAR line rewritten. An edit of the header
+    // may change that line, and so what the rewrite adds: count the most.
     const std::int64_t declaration =
         change.touches_header ? most_declaration_growth : declaration_growth();
-    const auto written = static_cast<std::uint64_t>(
-        std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes) + declaration));
+    const auto written = static_cast<std::uint64_t>(std::max<std::int64_t>(
+        0, static_cast<std::int64_t>(bytes + byte_order_mark().size()) + declaration));
     if (added.bytes > removed.bytes && written > limits_.max_file_bytes) {
         return over_limit(file_size_message(written, limits_.max_file_bytes));
     }
@@ -386,6 +405,7 @@ Status Document::admit(const TextChange& change) {
 
 Document Document::new_v7() {
     Document document;
+    document.byte_order_mark_ = true;
     Node header = Node::make("HEAD");
     Node gedc = Node::make("GEDC");
     gedc.push(Node::with_value("VERS", "7.0"));

@@ -37,8 +37,16 @@ class Document {
 
     std::string to_text() const;
     // UTF-8 bytes with the header's CHAR made to say UTF-8 (on a copy), so
-    // that reading them gives back exactly the text of to_text().
+    // that reading them gives back exactly the text of to_text(); they begin
+    // with a byte-order mark when writes_byte_order_mark().
     std::string to_bytes() const;
+
+    // Whether to_bytes() begins with U+FEFF: version 7 asks every data
+    // stream to begin with it, so a version 7 document made here (new_v7, a
+    // conversion) writes it; a document read from bytes writes it exactly
+    // when those bytes began with one, so that it is written back as read.
+    bool writes_byte_order_mark() const noexcept { return byte_order_mark_; }
+    void write_byte_order_mark(bool write) noexcept { byte_order_mark_ = write; }
 
     static Document new_v7();
     static Document new_v551(std::string_view source_system);
@@ -63,6 +71,9 @@ class Document {
     // The bounds every edit keeps the document within: those it was read
     // under, or the reader's defaults.
     const ParseLimits& limits() const noexcept { return limits_; }
+    // Holds the document within `limits` from now on: a document made from
+    // another keeps the bounds that one was read under.
+    void keep_within(const ParseLimits& limits) noexcept { limits_ = limits; }
     // Lines and bytes of to_text() (longest_line is not kept): running
     // totals, measured once when not known yet.
     TextExtent extent() const;
@@ -103,13 +114,18 @@ class Document {
                                         DecodedText* owner);
 
     std::size_t rendered_size_estimate() const noexcept;
+    // Writes the records with `charset`, the header's first CHAR line, saying UTF-8.
+    void write_declaring_utf8(LineWriter& writer, const Node& head, const Node& charset) const;
     // Bytes that to_bytes() writes beyond to_text(): its CHAR line rewritten.
     std::int64_t declaration_growth() const noexcept;
+    // The byte-order mark to_bytes() writes first, if any.
+    std::string_view byte_order_mark() const noexcept;
 
     ParseLimits limits_;
     // Lines and bytes of to_text(): counted by the read, kept by the edits,
     // measured on first use for a document assembled record by record.
     mutable std::optional<TextExtent> extent_;
+    bool byte_order_mark_ = false;
 };
 
 struct LoadedDocument {

@@ -90,6 +90,14 @@ bool should_deflate(std::string_view name);
 // The key two names collide under: trailing `/`s removed, ASCII lower-cased.
 std::string entry_path_key(std::string_view name);
 
+// Why `name` cannot join an archive that holds `earlier` under the same key:
+// the same path again, or one that differs only in letter case, which
+// extracts to the same file where letter case does not count.
+GedcomError colliding_path(std::string_view name, std::string_view earlier);
+
+// The entry a GEDZIP archive holds its GEDCOM dataset in, at its root.
+inline constexpr std::string_view dataset_entry = "gedcom.ged";
+
 // ----- sinks and sources ---------------------------------------------------------
 
 // The outcome of one low-level read or write.
@@ -193,7 +201,11 @@ class ArchiveWriterState {
     Status add(ArchiveSink& sink, std::string_view name, std::string_view data);
     Status add_streamed_reserving(ArchiveSink& sink, std::string_view name, ArchiveSource& reader,
                                   std::uint64_t declared, std::optional<std::uint64_t> reserve);
+    // Refused, with nothing written, until the archive holds its dataset.
     Status finish(ArchiveSink& sink);
+    // Whether the archive holds its dataset (`dataset_entry`), which GEDZIP
+    // requires; the refusal says what to add.
+    Status check_dataset() const;
 
     bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
@@ -260,12 +272,14 @@ class ArchiveWriter {
     }
 
     // Writes the central directory and end records and hands the sink back.
+    // An archive without its dataset is refused, and the writer kept.
     Result<Sink> finish() && {
         Status finished = state_.finish(sink_);
         if (!finished) return std::move(finished).take_error();
         return std::move(sink_);
     }
 
+    Status check_dataset() const { return state_.check_dataset(); }
     bool failed() const { return state_.failed(); }
     std::size_t entry_count() const { return state_.entry_count(); }
     Sink& sink() { return sink_; }

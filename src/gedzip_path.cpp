@@ -75,9 +75,26 @@ bool should_deflate(std::string_view name) {
     return false;
 }
 
-std::string entry_path_key(std::string_view name) {
+namespace {
+
+std::string_view without_trailing_slashes(std::string_view name) {
     while (name.ends_with('/')) name.remove_suffix(1);
-    return ascii::lower_copy(name);
+    return name;
+}
+
+}  // namespace
+
+std::string entry_path_key(std::string_view name) {
+    return ascii::lower_copy(without_trailing_slashes(name));
+}
+
+GedcomError colliding_path(std::string_view name, std::string_view earlier) {
+    if (without_trailing_slashes(name) != without_trailing_slashes(earlier)) {
+        return zip_error(std::string(name) + " differs from " + quoted(earlier) +
+                         " only in letter case, so both would extract to one file where letter "
+                         "case does not count (Windows, macOS)");
+    }
+    return zip_error("the archive contains the same path more than once (" + quoted(name) + ")");
 }
 
 }  // namespace lignor

@@ -2,7 +2,7 @@
 // (`Archive::open_with`), ZIP64 values included. Nothing is decompressed.
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "decode.hpp"
 #include "gedzip.hpp"
@@ -113,7 +113,7 @@ class DirectoryReader {
   public:
     DirectoryReader(std::string_view bytes, const ArchiveLimits& limits, std::uint64_t count)
         : bytes_(bytes), limits_(limits) {
-        keys_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, reserve_cap)));
+        names_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, reserve_cap)));
     }
 
     Result<ArchiveEntry> next(std::uint64_t index, std::uint64_t& at) {
@@ -166,9 +166,8 @@ class DirectoryReader {
         }
         if (Status safe = validate_entry_path(name); !safe) return safe;
         entry.is_dir = name.ends_with('/');
-        if (!keys_.insert(entry_path_key(name)).second) {
-            return zip_error("the archive contains the same path more than once (" + quoted(name) +
-                             ")");
+        if (const auto [earlier, added] = names_.try_emplace(entry_path_key(name), name); !added) {
+            return colliding_path(name, earlier->second);
         }
         if (entry.uncompressed_size > limits_.max_entry_bytes) {
             return zip_error(name + " expands to " + number(entry.uncompressed_size) +
@@ -192,7 +191,8 @@ class DirectoryReader {
 
     std::string_view bytes_;
     const ArchiveLimits& limits_;
-    std::unordered_set<std::string> keys_;
+    // Each path's key (entry_path_key) to the first name met under it.
+    std::unordered_map<std::string, std::string> names_;
     std::uint64_t total_ = 0;
 };
 

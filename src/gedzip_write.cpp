@@ -211,8 +211,7 @@ Result<std::string> ArchiveWriterState::admit(std::string_view name, std::uint64
             return zip_error(std::string(name) + " is the same path as " + quoted(other) +
                              " in another Unicode normal form");
         }
-        return zip_error("the archive contains the same path more than once (" + quoted(name) +
-                         ")");
+        return colliding_path(name, other);
     }
     if (paths_.size() >= limits_.max_entries) {
         return zip_error("the archive already holds " + number(paths_.size()) +
@@ -496,6 +495,13 @@ Status ArchiveWriterState::add_streamed_reserving(ArchiveSink& sink, std::string
     return ok();
 }
 
+Status ArchiveWriterState::check_dataset() const {
+    const auto found = paths_.find(std::string(dataset_entry));
+    if (found != paths_.end() && found->second.name == dataset_entry) return ok();
+    return zip_error("a GEDZIP archive holds its GEDCOM dataset as " + std::string(dataset_entry) +
+                     " at its root, and this one has none yet; add it before finishing");
+}
+
 Status ArchiveWriterState::finish(ArchiveSink& sink) {
     if (failed_) {
         return zip_error(
@@ -503,6 +509,7 @@ Status ArchiveWriterState::finish(ArchiveSink& sink) {
             "record; "
             "the archive cannot be finished");
     }
+    if (Status dataset = check_dataset(); !dataset) return dataset;
     const std::uint64_t directory_offset = written_;
     const std::uint64_t directory_size = central_directory_.size();
     const std::uint64_t count = paths_.size();

@@ -47,11 +47,12 @@ struct TextChange {
     bool touches_header = false;
 };
 
-// Why input over `max_file_bytes` is refused, in whole mebibytes:
-// "the file is {size} MB and the limit is {limit} MB".
+// Why input over `max_file_bytes` is refused, to the byte (whole
+// mebibytes would give "0 MB and the limit is 0 MB" for a tightened bound):
+// "the file is {size} bytes and the limit is {limit}".
 inline std::string file_size_message(std::uint64_t size, std::uint64_t limit) {
-    return "the file is " + std::to_string(size / 1'048'576) + " MB and the limit is " +
-           std::to_string(limit / 1'048'576) + " MB";
+    return "the file is " + std::to_string(size) + " bytes and the limit is " +
+           std::to_string(limit);
 }
 
 }  // namespace lignor

@@ -44,6 +44,20 @@ bool continuation_carries_more(std::span<const Node> nodes) noexcept {
     });
 }
 
+// Why a structure with a line over the limit is left as it is, in the words
+// both edits report.
+std::string too_deep(std::size_t max_depth) {
+    return "its continuation lines would stand deeper than level " + std::to_string(max_depth);
+}
+constexpr std::string_view carries_more =
+    "a CONT or CONC line of it has substructures or an identifier of its own";
+constexpr std::string_view no_room =
+    "its level, identifier and tag leave less than 4 bytes of room on a line";
+constexpr std::string_view pointer_payload =
+    "its payload is a pointer, which a CONC line would cut in two";
+constexpr std::string_view as_read =
+    "a line of it is still as read, which fit_line_limit leaves to wrap_long_lines";
+
 // The largest cut position in [lo, w] that is a character boundary and
 // passes `allowed`, or nothing.
 template <typename Allowed>
@@ -150,43 +164,53 @@ struct Segment {
     std::span<Node> run;
 };
 
+// What re-cutting one segment came to: the new CONC run when anything
+// changed (the head's payload is then replaced), or why a segment with a
+// line over the limit stays as it is.
+struct Resplit {
+    std::optional<std::vector<Node>> run;
+    std::string_view left_long;
+};
+
 // Re-cuts one segment whose head sits at `level` behind `prefix` bytes
-// (level digits, identifier and tag). The new CONC run when anything
-// changed (the head's payload is then replaced), else nothing.
-std::optional<std::vector<Node>> resplit_segment(const Segment& segment, std::size_t level,
-                                                 std::size_t prefix, std::size_t max_line_bytes) {
+// (level digits, identifier and tag), each line to fit `max_line_bytes`
+// with two bytes to spare.
+Resplit resplit_segment(const Segment& segment, std::size_t level, std::size_t prefix,
+                        std::size_t max_line_bytes) {
     Node& head = *segment.head;
+    const auto over = [&](const Node& node, std::size_t at) {
+        return line_length(node, at) + 2 > max_line_bytes;
+    };
+    const bool long_line =
+        over(head, level) || std::any_of(segment.run.begin(), segment.run.end(),
+                                         [&](const Node& conc) { return over(conc, level + 1); });
+    if (!long_line) return {};
     const auto has_verbatim = [](const Node& node) { return node.verbatim().has_value(); };
     if (has_verbatim(head) || std::any_of(segment.run.begin(), segment.run.end(), has_verbatim))
-        return std::nullopt;
+        return {std::nullopt, as_read};
     const std::string_view payload = head.value().value_or("");
-    if (is_writable_xref(payload)) return std::nullopt;
+    if (is_writable_xref(payload)) return {std::nullopt, pointer_payload};
 
     const std::size_t continuation_reserve = digits(level + 1) + 8;
     const std::size_t head_reserve = prefix + 4;
     if (max_line_bytes < continuation_reserve + 4 || max_line_bytes < head_reserve + 4)
-        return std::nullopt;
-    const std::size_t continuation_room = max_line_bytes - continuation_reserve;
-    const std::size_t head_room = max_line_bytes - head_reserve;
-    const bool fits = payload.size() <= head_room &&
-                      std::all_of(segment.run.begin(), segment.run.end(), [&](const Node& conc) {
-                          return conc.value().value_or("").size() <= continuation_room;
-                      });
-    if (fits) return std::nullopt;
-
+        return {std::nullopt, no_room};
     std::string joined(payload);
     for (const Node& conc : segment.run) joined.append(conc.value().value_or(""));
-    const auto pieces = cut(joined, head_room, continuation_room);
+    const auto pieces =
+        cut(joined, max_line_bytes - head_reserve, max_line_bytes - continuation_reserve);
     std::vector<Node> run;
     run.reserve(pieces.size() - 1);
     for (std::size_t i = 1; i < pieces.size(); ++i) run.push_back(continuation("CONC", pieces[i]));
     head.set_value(payload_of(pieces.front()));
-    return run;
+    return {std::move(run), {}};
 }
 
 // Re-splits the segments of the first `lead` substructures (all CONT or
-// CONC) of `node` at `level`; true when any changed.
-bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t max_line_bytes) {
+// CONC) of `node` at `level`; true when any changed. `left_long` says why,
+// when a segment with a line over the limit stays as it is.
+bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t max_line_bytes,
+                  std::string_view& left_long) {
     NodeList& children = node.children_mut();
     const std::span<Node> leading(children.data(), lead);
     // Segment heads and their runs, in order: the node itself, then each CONT.
@@ -207,9 +231,11 @@ bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t m
     for (std::size_t s = 0; s < segments.size(); ++s) {
         const std::size_t prefix =
             s == 0 ? digits(level) + xref_width(node) + node.tag().size() : digits(level + 1) + 4;
-        runs.push_back(
-            resplit_segment(segments[s], s == 0 ? level : level + 1, prefix, max_line_bytes));
-        changed = changed || runs.back().has_value();
+        Resplit resplit =
+            resplit_segment(segments[s], s == 0 ? level : level + 1, prefix, max_line_bytes);
+        if (left_long.empty()) left_long = resplit.left_long;
+        changed = changed || resplit.run.has_value();
+        runs.push_back(std::move(resplit.run));
     }
     if (!changed) return false;
 
@@ -227,6 +253,77 @@ bool fit_segments(Node& node, std::size_t level, std::size_t lead, std::size_t m
     children = std::move(rebuilt);
     return true;
 }
+
+// The number of CONT and CONC substructures `node` begins with.
+std::size_t leading_continuations(const Node& node) noexcept {
+    const auto& children = node.children();
+    std::size_t lead = 0;
+    while (lead < children.size() && is_continuation_tag(children[lead].tag())) ++lead;
+    return lead;
+}
+
+// The walk of fit_line_limit over one structure and, when asked, every
+// structure below it: each re-split segment by segment. With a record name
+// it lists, in document order, each structure it re-split and each whose
+// line it leaves over the limit, and why.
+class Fitter {
+  public:
+    Fitter(std::size_t max_line_bytes, std::size_t max_depth,
+           std::optional<std::string_view> record = std::nullopt)
+        : max_line_bytes_(max_line_bytes), max_depth_(max_depth), record_(record) {}
+
+    // True when anything at `node` or below changed.
+    bool fit(Node& node, std::size_t level, bool descend) {
+        const std::size_t lead = leading_continuations(node);
+        const std::span<const Node> leading(node.children().data(), lead);
+        std::string reason;  // why a line over the limit stays as it is
+        bool changed = false;
+        if (level + 1 > max_depth_) {
+            // Nothing here can take continuation lines the reader would accept.
+            reason = too_deep(max_depth_);
+        } else if (continuation_carries_more(leading)) {
+            reason = carries_more;
+        } else {
+            std::string_view left_long;
+            changed = fit_segments(node, level, lead, max_line_bytes_, left_long);
+            reason = left_long;
+        }
+        if (record_) {
+            if (changed) list(node, {});
+            if (!reason.empty() && has_long_line(node, level)) list(node, std::move(reason));
+        }
+        if (!descend) return changed;
+        NodeList& children = node.children_mut();
+        for (std::size_t i = leading_continuations(node); i < children.size(); ++i) {
+            path_.push_back(i);
+            changed = fit(children[i], level + 1, true) || changed;
+            path_.pop_back();
+        }
+        return changed;
+    }
+
+    std::vector<WrappedLine> report;
+
+  private:
+    bool has_long_line(const Node& node, std::size_t level) const {
+        const auto over = [&](const Node& line, std::size_t at) {
+            return line_length(line, at) + 2 > max_line_bytes_;
+        };
+        const std::span<const Node> leading(node.children().data(), leading_continuations(node));
+        return over(node, level) || std::any_of(leading.begin(), leading.end(),
+                                                [&](const Node& c) { return over(c, level + 1); });
+    }
+
+    void list(const Node& node, std::string reason) {
+        report.push_back({std::string(*record_), path_, std::string(node.tag()), reason.empty(),
+                          std::move(reason)});
+    }
+
+    std::size_t max_line_bytes_;
+    std::size_t max_depth_;
+    std::optional<std::string_view> record_;
+    StructurePath path_;
+};
 
 }  // namespace
 
@@ -262,20 +359,14 @@ namespace {
 // rewritten; empty when it can.
 std::string left_as_written(const Node& node, std::string_view logical, std::size_t level,
                             std::size_t max, std::size_t max_depth) {
-    if (level + 1 > max_depth) {
-        return "its continuation lines would stand deeper than level " + std::to_string(max_depth);
-    }
-    if (continuation_carries_more(node.children())) {
-        return "a CONT or CONC line of it has substructures or an identifier of its own";
-    }
+    if (level + 1 > max_depth) return too_deep(max_depth);
+    if (continuation_carries_more(node.children())) return std::string(carries_more);
     const std::size_t prefix = digits(level) + 1 + xref_width(node) + node.tag().size() + 1;
     const std::size_t continuation_prefix = digits(level + 1) + 6;
-    if (max < prefix + 4 || max < continuation_prefix + 4) {
-        return "its level, identifier and tag leave less than 4 bytes of room on a line";
-    }
+    if (max < prefix + 4 || max < continuation_prefix + 4) return std::string(no_room);
     const std::string_view first_line = logical.substr(0, logical.find('\n'));
     if (first_line.size() > max - prefix && is_writable_xref(first_line)) {
-        return "its payload is a pointer, which a CONC line would cut in two";
+        return std::string(pointer_payload);
     }
     return {};
 }
@@ -399,8 +490,8 @@ std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_byt
     return std::move(measure.report);
 }
 
-Result<bool> fit_line_limit(Document& document, std::string_view address,
-                            std::size_t max_line_bytes) {
+Result<std::vector<WrappedLine>> fit_line_limit(Document& document, std::string_view address,
+                                                std::size_t max_line_bytes) {
     if (Status usable = check_line_limit(document, max_line_bytes); !usable) {
         return std::move(usable).take_error();
     }
@@ -410,7 +501,9 @@ Result<bool> fit_line_limit(Document& document, std::string_view address,
     }
     // Fitted on a copy, so that a fit past the bounds changes nothing.
     Node fitted = *record;
-    if (!fit_node_inner(fitted, 0, max_line_bytes, true, document.limits().max_depth)) return false;
+    Fitter fitter(max_line_bytes, document.limits().max_depth,
+                  record->xref().value_or(record->tag()));
+    if (!fitter.fit(fitted, 0, true)) return std::move(fitter.report);
     TextChange change;
     change.removed = text_extent(*record, 0);
     change.added = text_extent(fitted, 0);
@@ -418,26 +511,12 @@ Result<bool> fit_line_limit(Document& document, std::string_view address,
     if (Status admitted = document.admit(change); !admitted)
         return std::move(admitted).take_error();
     *record = std::move(fitted);
-    return true;
+    return std::move(fitter.report);
 }
 
 bool fit_node_inner(Node& node, std::size_t level, std::size_t max_line_bytes, bool descend,
                     std::size_t max_depth) {
-    // Nothing at this level or below can take continuation lines the reader
-    // would accept.
-    if (level + 1 > max_depth) return false;
-    NodeList& children = node.children_mut();
-    std::size_t lead = 0;
-    while (lead < children.size() && is_continuation_tag(children[lead].tag())) ++lead;
-    bool changed = false;
-    if (!continuation_carries_more(std::span<const Node>(children.data(), lead)))
-        changed = fit_segments(node, level, lead, max_line_bytes);
-    if (descend) {
-        for (std::size_t i = lead; i < children.size(); ++i)
-            changed =
-                fit_node_inner(children[i], level + 1, max_line_bytes, true, max_depth) || changed;
-    }
-    return changed;
+    return Fitter(max_line_bytes, max_depth).fit(node, level, descend);
 }
 
 }  // namespace lignor

@@ -6,7 +6,7 @@
 // fit are left exactly as read. Both refuse a version 7 document and a limit
 // under 32 bytes, and neither takes the document past the bounds it is kept
 // within. A structure is left as written when rewriting it would lose or
-// break something (`wrap_long_lines` names each such long line and why):
+// break something (both name each such long line and why):
 // - a CONT or CONC line of it has substructures or an identifier of its own
 //   (they would leave with the continuation line);
 // - its continuation lines would sit deeper than the reader's depth limit,
@@ -32,8 +32,8 @@ namespace lignor {
 class Document;
 class ValueWriter;
 
-// One structure that wrap_long_lines rewrote, or one whose line stays over
-// the limit, and why.
+// One structure that wrap_long_lines or fit_line_limit rewrote, or one
+// whose line stays over the limit, and why.
 struct WrappedLine {
     std::string record;  // the record's identifier as written, or its tag
     StructurePath path;
@@ -64,10 +64,13 @@ std::vector<WrappedLine> long_line_report(Node& record, std::size_t max_line_byt
 
 // Re-splits the CONC runs of the record `address` names (addressed_record)
 // so that each line fits `max_line_bytes` with two bytes to spare for the
-// terminator; true when anything changed. Refused as wrap_long_lines
-// refuses, and with "no record {address}" when nothing answers.
-Result<bool> fit_line_limit(Document& document, std::string_view address,
-                            std::size_t max_line_bytes);
+// terminator. The report lists, in document order, each structure re-split
+// and each whose line stays over that, with the reason: besides those above,
+// a line still as read, which only wrap_long_lines rewrites. Refused as
+// wrap_long_lines refuses, and with "no record {address}" when nothing
+// answers.
+Result<std::vector<WrappedLine>> fit_line_limit(Document& document, std::string_view address,
+                                                std::size_t max_line_bytes);
 
 // The worker of fit_line_limit: re-splits the segments of `node` at `level`
 // and, when `descend` is set, of every substructure after its leading

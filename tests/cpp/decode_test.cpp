@@ -359,13 +359,13 @@ TEST(decode_declaration, looks_only_at_the_first_8192_bytes) {
     EXPECT_EQ(declared_charset(inside.substr(0, 8180) + "\n1 CHAR ANSI\n", std::nullopt), "ANSI");
 }
 
-TEST(decode_limits, refuses_oversized_input_with_rounded_megabytes) {
+TEST(decode_limits, refuses_oversized_input_giving_both_sizes) {
     ParseLimits limits;
     limits.max_file_bytes = 1'048'576;
     EXPECT_TRUE(decode_gedcom_with(string(1'048'576, 'a'), limits));
     auto refused = decode_gedcom_with(string(1'048'577, 'a'), limits);
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().message, "the file is 1 MB and the limit is 1 MB");
+    EXPECT_EQ(refused.error().message, "the file is 1048577 bytes and the limit is 1048576");
     EXPECT_EQ(refused.error().line, std::nullopt);
     EXPECT_EQ(refused.error().kind, ErrorKind::Limit);
 }

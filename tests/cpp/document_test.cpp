@@ -166,7 +166,7 @@ TEST(document_read, bounds_hold_at_the_limit_and_refuse_one_past) {
     EXPECT_TRUE(read("0 A\n0 B\n", limits));
     auto big = read("0 A\n0 BC\n", limits);
     ASSERT_FALSE(big);
-    EXPECT_EQ(big.error().display(), "the file is 0 MB and the limit is 0 MB");
+    EXPECT_EQ(big.error().display(), "the file is 9 bytes and the limit is 8");
     EXPECT_EQ(big.error().kind, ErrorKind::Limit);
 }
 
@@ -178,7 +178,8 @@ TEST(document_read, default_limits) {
     EXPECT_EQ(limits.max_lines, 20'000'000u);
     EXPECT_EQ(limits.max_depth, 64u);
     const string oversized(134'217'729, '\n');
-    EXPECT_EQ(read(oversized).error().message, "the file is 128 MB and the limit is 128 MB");
+    EXPECT_EQ(read(oversized).error().message,
+              "the file is 134217729 bytes and the limit is 134217728");
 }
 
 TEST(document_read, deep_nesting_to_the_depth_limit_does_not_recurse_unboundedly) {
@@ -250,6 +251,24 @@ TEST(document_write, to_bytes_makes_char_truthful_on_a_copy) {
     EXPECT_EQ(later->to_bytes(), "0 @I1@ INDI\n0 Head\n1 CHAR UTF-8\n0 HEAD\n1 CHAR ANSEL\n");
     EXPECT_TRUE(later->declare_utf8_encoding());
     EXPECT_EQ(later->to_text(), later->to_bytes());
+}
+
+// Version 7 asks every data stream to begin with U+FEFF; a file read from
+// bytes is written back with a mark exactly when it had one.
+TEST(document_write, to_bytes_writes_the_byte_order_mark_of_version_7_and_of_the_file) {
+    const string mark = "\xEF\xBB\xBF";
+    const Document made = Document::new_v7();
+    EXPECT_EQ(made.to_bytes(), mark + made.to_text());
+    const string text = "0 HEAD\n1 CHAR ANSEL\n0 TRLR\n";
+    const string written = mark + "0 HEAD\n1 CHAR UTF-8\n0 TRLR\n";
+    EXPECT_EQ(Document::from_bytes(mark + text)->document.to_bytes(), written);
+    EXPECT_EQ(Document::from_bytes(written)->document.to_bytes(), written);
+    EXPECT_EQ(Document::from_bytes(text)->document.to_bytes(), written.substr(mark.size()));
+    const string utf16(
+        "\xFF\xFE"
+        "0\0 \0H\0E\0A\0D\0\n\0",
+        16);
+    EXPECT_EQ(Document::from_bytes(utf16)->document.to_bytes(), mark + "0 HEAD\n");
 }
 
 TEST(document_write, declare_utf8_encoding_finds_the_first_header_anywhere) {

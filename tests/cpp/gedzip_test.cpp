@@ -146,14 +146,16 @@ TEST(gedzip_reading, refuses_hostile_central_directories_with_their_message) {
          "the archive contains a symbolic link (\"a\\u{1b}[2J\"), which is not extracted"},
         {"duplicate in other case",
          archive_of({{.name = "Photos/A.JPG"}, {.name = "photos/a.jpg"}}),
-         "the archive contains the same path more than once (\"photos/a.jpg\")"},
+         "photos/a.jpg differs from \"Photos/A.JPG\" only in letter case, so both would extract "
+         "to one file where letter case does not count (Windows, macOS)"},
         {"directory and file",
          archive_of({{.name = "dir"}, {.name = "dir/", .compressed = 0, .uncompressed = 0}}),
          "the archive contains the same path more than once (\"dir/\")"},
         {"duplicate before size",
          archive_of({{.name = "a.jpg"},
                      {.name = "A.jpg", .compressed = 1u << 31, .uncompressed = 1u << 31}}),
-         "the archive contains the same path more than once (\"A.jpg\")"},
+         "A.jpg differs from \"a.jpg\" only in letter case, so both would extract to one file "
+         "where letter case does not count (Windows, macOS)"},
         {"encrypted", archive_of({{.name = "a.txt", .flags = 0x0801}}),
          "encrypted entries are not supported"},
         {"unknown method", archive_of({{.name = "a.txt", .method = 12}}),
@@ -392,8 +394,29 @@ std::string error_of(const Status& status) {
     return status ? "ok" : status.error().message;
 }
 
-TEST(gedzip_writer, empty_archive_is_exactly_the_end_record) {
-    EXPECT_EQ(finished(ArchiveWriter<MemorySink>(MemorySink{})), end_record(0, 0, 0));
+// The GEDCOM dataset every GEDZIP archive holds; its text does not matter here.
+template <typename Sink>
+void add_dataset(ArchiveWriter<Sink>& writer) {
+    EXPECT_EQ(error_of(writer.add("gedcom.ged", "")), "ok");
+}
+
+TEST(gedzip_writer, an_archive_is_finished_only_with_its_dataset) {
+    const std::string refusal =
+        "a GEDZIP archive holds its GEDCOM dataset as gedcom.ged at its root, and this one has "
+        "none yet; add it before finishing";
+    for (const char* elsewhere : {"", "GEDCOM.GED", "data/gedcom.ged", "gedcom.ged/"}) {
+        ArchiveWriter<MemorySink> writer{MemorySink{}};
+        if (*elsewhere != '\0') {
+            EXPECT_EQ(error_of(writer.add(elsewhere, "")), "ok");
+        }
+        const std::size_t written = writer.sink().bytes().size();
+        EXPECT_EQ(std::move(writer).finish().error().message, refusal) << elsewhere;
+        EXPECT_EQ(writer.sink().bytes().size(), written) << elsewhere;
+    }
+    ArchiveWriter<MemorySink> writer{MemorySink{}};
+    add_dataset(writer);
+    const std::string bytes = finished(std::move(writer));
+    EXPECT_EQ(bytes.substr(bytes.size() - 22), end_record(1, 56, 40));
 }
 
 TEST(gedzip_writer, writes_fixed_headers_and_deflates_text_only_when_shorter) {
@@ -401,7 +424,7 @@ TEST(gedzip_writer, writes_fixed_headers_and_deflates_text_only_when_shorter) {
     const std::string tree(10000, 'G');
     ASSERT_EQ(error_of(writer.add("x.txt", "abc")), "ok");
     ASSERT_EQ(error_of(writer.add("photo.jpg", std::string(100, 'p'))), "ok");
-    ASSERT_EQ(error_of(writer.add("tree.ged", tree)), "ok");
+    ASSERT_EQ(error_of(writer.add("gedcom.ged", tree)), "ok");
     ASSERT_EQ(error_of(writer.add("media/", "")), "ok");
     const std::string bytes = finished(std::move(writer));
 
@@ -447,9 +470,12 @@ TEST(gedzip_writer, refusals_leave_the_writer_usable) {
     limits.max_entries = 2;
     limits.max_entry_bytes = 4;
     ArchiveWriter<MemorySink> writer{MemorySink{}, limits};
-    EXPECT_EQ(error_of(writer.add("a.txt", "1")), "ok");
-    EXPECT_EQ(error_of(writer.add("A.TXT", "2")),
-              "the archive contains the same path more than once (\"A.TXT\")");
+    EXPECT_EQ(error_of(writer.add("gedcom.ged", "1")), "ok");
+    EXPECT_EQ(error_of(writer.add("gedcom.ged", "2")),
+              "the archive contains the same path more than once (\"gedcom.ged\")");
+    EXPECT_EQ(error_of(writer.add("Gedcom.GED", "2")),
+              "Gedcom.GED differs from \"gedcom.ged\" only in letter case, so both would extract "
+              "to one file where letter case does not count (Windows, macOS)");
     EXPECT_EQ(error_of(writer.add("../x", "2")), "../x contains an unsafe path component");
     EXPECT_EQ(error_of(writer.add("big.jpg", "12345")),
               "big.jpg is larger than the 4 byte per-entry limit");
@@ -467,7 +493,8 @@ TEST(gedzip_writer, refusals_leave_the_writer_usable) {
 
 TEST(gedzip_writer, sixty_five_thousand_entries_get_zip64_end_records) {
     ArchiveWriter<MemorySink> writer{MemorySink{}};
-    for (int i = 0; i < 65535; ++i)
+    add_dataset(writer);
+    for (int i = 1; i < 65535; ++i)
         ASSERT_EQ(error_of(writer.add("e" + std::to_string(i), "")), "ok");
     const std::string bytes = finished(std::move(writer));
     const std::size_t end = bytes.size() - 22;
@@ -630,11 +657,13 @@ TEST(gedzip_streaming, a_streamed_media_entry_matches_one_added_from_memory) {
     ArchiveWriter<SeekableSink> streamed{SeekableSink{}};
     PieceSource source(photo, 30000);
     ASSERT_EQ(error_of(streamed.add_streamed_reserving("photo.jpg", source, photo.size())), "ok");
+    add_dataset(streamed);
     auto streamed_sink = std::move(streamed).finish();
     ASSERT_TRUE(streamed_sink);
 
     ArchiveWriter<MemorySink> in_memory{MemorySink{}};
     ASSERT_EQ(error_of(in_memory.add("photo.jpg", photo)), "ok");
+    add_dataset(in_memory);
     EXPECT_EQ(streamed_sink->bytes, finished(std::move(in_memory)));
 }
 
@@ -643,7 +672,7 @@ TEST(gedzip_streaming, a_streamed_text_entry_is_deflated_and_patched_in_place) {
     ArchiveWriter<SeekableSink> writer{SeekableSink{}};
     ASSERT_EQ(error_of(writer.add("first.jpg", "x")), "ok");
     PieceSource source(text, 65536);
-    ASSERT_EQ(error_of(writer.add_streamed_reserving("tree.ged", source, text.size())), "ok");
+    ASSERT_EQ(error_of(writer.add_streamed_reserving("gedcom.ged", source, text.size())), "ok");
     PieceSource empty("", 1);
     ASSERT_EQ(error_of(writer.add_streamed_reserving("empty.txt", empty, 0)), "ok");
     auto sink = std::move(writer).finish();
@@ -660,7 +689,7 @@ TEST(gedzip_streaming, a_streamed_text_entry_is_deflated_and_patched_in_place) {
     EXPECT_EQ(get(sink->bytes, header + 18, 4), tree.compressed_size);
     EXPECT_EQ(get(sink->bytes, header + 22, 4), tree.uncompressed_size);
     EXPECT_EQ(archive->entries()[2].method, 0);  // nothing to deflate
-    EXPECT_EQ(archive->entries()[2].local_header_offset, header + 30 + 8 + tree.compressed_size);
+    EXPECT_EQ(archive->entries()[2].local_header_offset, header + 30 + 10 + tree.compressed_size);
 }
 
 TEST(gedzip_streaming, a_reserve_past_four_gib_puts_the_sizes_in_a_zip64_field) {
@@ -669,6 +698,7 @@ TEST(gedzip_streaming, a_reserve_past_four_gib_puts_the_sizes_in_a_zip64_field) 
     ASSERT_EQ(
         error_of(writer.add_streamed_reserving("a.txt", source, 1000, std::uint64_t{1} << 32)),
         "ok");
+    add_dataset(writer);
     auto sink = std::move(writer).finish();
     ASSERT_TRUE(sink);
     const std::string& bytes = sink->bytes;
@@ -701,6 +731,7 @@ TEST(gedzip_streaming, an_entry_that_fails_on_its_own_account_is_taken_back) {
     ArchiveWriter<MemorySink> expected{MemorySink{}};
     ASSERT_EQ(error_of(expected.add("first.jpg", "1")), "ok");
     ASSERT_EQ(error_of(expected.add("later.jpg", "2")), "ok");
+    add_dataset(expected);
     const std::string reference = finished(std::move(expected));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -712,6 +743,7 @@ TEST(gedzip_streaming, an_entry_that_fails_on_its_own_account_is_taken_back) {
                   row.message);
         EXPECT_FALSE(writer.failed());
         ASSERT_EQ(error_of(writer.add("later.jpg", "2")), "ok");
+        add_dataset(writer);
         auto sink = std::move(writer).finish();
         ASSERT_TRUE(sink);
         EXPECT_EQ(sink->bytes, reference);
@@ -752,6 +784,7 @@ TEST(gedzip_streaming, refuses_entries_past_the_total_its_reader_accepts) {
     EXPECT_EQ(error_of(writer.add_streamed_reserving("c.jpg", source, 5)),
               "c.jpg would make the archive expand to more than the 10 byte limit");
     EXPECT_EQ(error_of(writer.add("d.jpg", "1234")), "ok");
+    add_dataset(writer);
     auto sink = std::move(writer).finish();
     ASSERT_TRUE(sink);
     auto archive = Archive::open_with(sink->bytes, limits);

@@ -70,8 +70,11 @@ TEST(binding_boundary, maps_every_failure_to_its_python_exception) {
                   throw FileSystemFailure{"/no/such/file", ENOENT};
               }),
               Expected("OSError", "/no/such/file: No such file or directory"));
-    EXPECT_EQ(through_boundary([] { throw BorrowConflict{BorrowFlag::already_borrowed}; }),
-              Expected("RuntimeError", "Already borrowed"));
+    EXPECT_EQ(through_boundary([] { throw BorrowFlag("document").in_use(); }),
+              Expected("RuntimeError",
+                       "the document is in use by another call still running (on another thread, "
+                       "or in Python code that call runs), so it cannot be changed until that "
+                       "call returns"));
     EXPECT_EQ(through_boundary([] { throw std::bad_alloc(); }), Expected("MemoryError", ""));
     EXPECT_EQ(through_boundary([] { throw InternalFailure("a tag must not be empty"); }),
               Expected("InternalFailure", "a tag must not be empty"));
@@ -92,25 +95,25 @@ TEST(binding_boundary, internal_failure_escapes_except_exception) {
     EXPECT_STREQ(PyUnicode_AsUTF8(module.get()), "lignor");
 }
 
+using Raised = std::pair<std::string, std::string>;
+
 TEST(binding_borrow, shared_borrows_stack_and_exclusive_excludes) {
-    BorrowFlag flag;
+    BorrowFlag flag("object");
+    const Raised in_use("RuntimeError", flag.in_use().message);
+    const Raised being_changed("RuntimeError", flag.being_changed().message);
     {
         SharedBorrow first(flag);
         SharedBorrow second(flag);
         EXPECT_EQ(flag.state(), 2);
-        EXPECT_EQ(through_boundary([&] { ExclusiveBorrow edit(flag); }),
-                  std::make_pair(std::string("RuntimeError"), std::string("Already borrowed")));
+        EXPECT_EQ(through_boundary([&] { ExclusiveBorrow edit(flag); }), in_use);
         EXPECT_EQ(flag.state(), 2);
     }
     EXPECT_EQ(flag.state(), 0);
     {
         ExclusiveBorrow edit(flag);
         EXPECT_EQ(flag.state(), -1);
-        EXPECT_EQ(
-            through_boundary([&] { SharedBorrow read(flag); }),
-            std::make_pair(std::string("RuntimeError"), std::string("Already mutably borrowed")));
-        EXPECT_EQ(through_boundary([&] { ExclusiveBorrow again(flag); }),
-                  std::make_pair(std::string("RuntimeError"), std::string("Already borrowed")));
+        EXPECT_EQ(through_boundary([&] { SharedBorrow read(flag); }), being_changed);
+        EXPECT_EQ(through_boundary([&] { ExclusiveBorrow again(flag); }), in_use);
         EXPECT_EQ(flag.state(), -1);
     }
     EXPECT_EQ(flag.state(), 0);
@@ -122,9 +125,10 @@ TEST(binding_borrow, shared_borrows_stack_and_exclusive_excludes) {
     EXPECT_EQ(flag.state(), 0);
 }
 
-using Raised = std::pair<std::string, std::string>;
-const Raised already_borrowed("RuntimeError", "Already borrowed");
-const Raised already_mutably_borrowed("RuntimeError", "Already mutably borrowed");
+// What a `Gedcom`'s borrow flag answers.
+const Raised already_borrowed("RuntimeError", BorrowFlag("document").in_use().message);
+const Raised already_mutably_borrowed("RuntimeError",
+                                      BorrowFlag("document").being_changed().message);
 
 std::vector<std::string> parents_of(const GedcomState& object, std::string_view xref) {
     return object.read([&](const GedcomState& state) {

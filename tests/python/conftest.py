@@ -204,6 +204,22 @@ def run_inside(call, callback):
 # ----- the public surface ----------------------------------------------------
 
 
+def in_use(what):
+    """The refusal of an edit that meets another call on the same object."""
+    return (
+        f"the {what} is in use by another call still running (on another thread, or in "
+        "Python code that call runs), so it cannot be changed until that call returns"
+    )
+
+
+def being_changed(what):
+    """The refusal of a read that meets an edit of the same object."""
+    return (
+        f"the {what} is being changed by another call still running (on another thread, or "
+        "in Python code that call runs), so it cannot be read until that call returns"
+    )
+
+
 def public_callables(module):
     """(dotted name, object) for every public function and method of the
     module, as reached from it, and every class that makes instances."""
@@ -222,7 +238,10 @@ def public_callables(module):
 
 def signature_fault(target):
     """What is wrong with a callable's text signature, or None. A method of
-    an instance names `$self` first; nothing else names it."""
+    an instance names `$self` first; nothing else names it. A class without
+    a signature of its own is called as its `__new__` says."""
+    if inspect.isclass(target) and getattr(target, "__text_signature__", None) is None:
+        target = target.__new__
     text = getattr(target, "__text_signature__", None)
     if text is None:
         return "has no text signature"

@@ -24,6 +24,13 @@ POISONED_FINISH = (
     "the archive cannot be finished"
 )
 TREE = b"0 HEAD\n1 GEDC\n2 VERS 7.0\n" + b"0 @I1@ INDI\n1 NAME Ann /Smith/\n" * 400 + b"0 TRLR\n"
+NO_DATASET = (
+    "a GEDZIP archive holds its GEDCOM dataset as gedcom.ged at its root, and this one has none "
+    "yet; add it before finishing"
+)
+# The smallest archive: an empty gedcom.ged (a 40-byte local header, a
+# 56-byte central record) and the 22-byte end record.
+SMALLEST = 118
 
 
 def archive_bytes(lignor, entries):
@@ -43,12 +50,13 @@ def read_back(data):
 # ----- what the writers make, judged by tools nobody here wrote -------------------
 
 
-def make_empty(lignor, folder):
-    return {}, archive_bytes(lignor, {})
+def make_dataset_only(lignor, folder):
+    entries = {"gedcom.ged": b""}
+    return entries, archive_bytes(lignor, entries)
 
 
 def make_stored(lignor, folder):
-    entries = {"media/photo.jpg": bytes(range(256)) * 40}
+    entries = {"gedcom.ged": b"", "media/photo.jpg": bytes(range(256)) * 40}
     return entries, archive_bytes(lignor, entries)
 
 
@@ -76,6 +84,7 @@ def make_streamed(lignor, folder):
 
 def make_utf8_names(lignor, folder):
     entries = {
+        "gedcom.ged": TREE,
         "médias/Ærøskøbing.jpg": b"\xff\xd8\xff" * 10,
         "notes/\u4e2d\u6587.txt": "\u4e2d".encode() * 99,
     }
@@ -83,13 +92,13 @@ def make_utf8_names(lignor, folder):
 
 
 def make_many(lignor, folder):
-    entries = {f"m/{i:05d}.jpg": b"" for i in range(65535)}
+    entries = {"gedcom.ged": b"", **{f"m/{i:05d}.jpg": b"" for i in range(1, 65535)}}
     entries["m/00007.jpg"] = b"seven"
     return entries, archive_bytes(lignor, entries)
 
 
 MAKERS = {
-    "empty": make_empty,
+    "dataset-only": make_dataset_only,
     "stored": make_stored,
     "deflated": make_deflated,
     "streamed": make_streamed,
@@ -114,10 +123,9 @@ def test_zipfile_reads_back_exactly_what_was_written(lignor, written):
 
 @pytest.mark.skipif(shutil.which("unzip") is None, reason="unzip is not installed")
 def test_unzip_tests_the_archive_clean(written):
-    entries, _, path = written
+    _, _, path = written
     result = subprocess.run(["unzip", "-tqq", str(path)], capture_output=True)
-    # unzip reports an archive without entries as "zipfile is empty" (exit 1).
-    assert result.returncode == (1 if not entries else 0), result.stdout + result.stderr
+    assert result.returncode == 0, result.stdout + result.stderr
 
 
 @pytest.mark.skipif(shutil.which("7z") is None, reason="7z is not installed")
@@ -130,13 +138,13 @@ def test_7z_tests_the_archive_clean(written):
 
 def test_deflates_text_and_stores_media(lignor):
     data = archive_bytes(
-        lignor, {"tree.ged": b"0 HEAD\n" * 2000, "photo.jpg": b"j" * 100, "x.txt": b"abc"}
+        lignor, {"gedcom.ged": b"0 HEAD\n" * 2000, "photo.jpg": b"j" * 100, "x.txt": b"abc"}
     )
     with zipfile.ZipFile(io.BytesIO(data)) as archive:
         methods = {info.filename: info.compress_type for info in archive.infolist()}
         dates = {info.date_time for info in archive.infolist()}
     assert methods == {
-        "tree.ged": zipfile.ZIP_DEFLATED,
+        "gedcom.ged": zipfile.ZIP_DEFLATED,
         "photo.jpg": zipfile.ZIP_STORED,
         "x.txt": zipfile.ZIP_STORED,
     }
@@ -158,7 +166,7 @@ def test_deflates_text_and_stores_media(lignor):
     )
 )
 def test_any_entries_read_back_exactly_and_write_identically(lignor, entries):
-    seen, unique = set(), {}
+    seen, unique = {"gedcom.ged"}, {"gedcom.ged": b""}
     for name, data in entries.items():  # names equal but for case collide, as they should
         if name.lower() not in seen:
             seen.add(name.lower())
@@ -189,15 +197,22 @@ def test_help_shows_each_constructor_as_it_is_called(lignor, tmp_path):
     ):
         assert "See help(type) for accurate signature" not in pydoc.render_doc(cls), cls
     F = lignor.ArchiveFileWriter
-    assert F.__new__(F, path=tmp_path / "a.gdz").finish() == 22
+    made = F.__new__(F, path=tmp_path / "a.gdz")
+    made.add("gedcom.ged", b"")
+    assert made.finish() == SMALLEST
     with pytest.raises(TypeError):
         F.__new__(lignor.ArchiveWriter, tmp_path / "b.gdz")
 
 
 def test_archive_writer_doc_and_construction(lignor):
     assert lignor.ArchiveWriter.__text_signature__ is None
-    with pytest.raises(TypeError, match=r"^cannot create 'lignor.ArchiveWriter' instances$"):
-        lignor.ArchiveWriter()
+    for call in (lignor.ArchiveWriter, lambda: lignor.ArchiveWriter(1, x=2)):
+        with pytest.raises(TypeError) as caught:
+            call()
+        assert caught.value.args == (
+            "cannot create 'lignor.ArchiveWriter' instances by calling the class: "
+            "ArchiveWriter.new() starts an archive",
+        )
     with pytest.raises(TypeError):
         type("Sub", (lignor.ArchiveFileWriter,), {})
 
@@ -228,9 +243,16 @@ def test_wrong_arguments_raise_type_error(lignor, call):
         call(lignor.ArchiveWriter.new())
 
 
-def test_finish_is_valid_once(lignor, tmp_path):
+def test_finish_waits_for_the_dataset_and_is_valid_once(lignor, tmp_path):
     writer = lignor.ArchiveWriter.new()
-    assert len(writer.finish()) == 22
+    for name in ("GEDCOM.GED", "data/gedcom.ged"):
+        with pytest.raises(ValueError) as caught:
+            writer.finish()
+        assert caught.value.args == (NO_DATASET,)
+        writer.add(name, b"")
+    writer = lignor.ArchiveWriter.new()
+    writer.add("gedcom.ged", b"")
+    assert len(writer.finish()) == SMALLEST
     for call in (writer.finish, lambda: writer.add("a.txt", b"x")):
         with pytest.raises(ValueError) as caught:
             call()
@@ -238,7 +260,11 @@ def test_finish_is_valid_once(lignor, tmp_path):
     source = tmp_path / "a.txt"
     source.write_bytes(b"a")
     file_writer = lignor.ArchiveFileWriter(tmp_path / "a.gdz")
-    assert file_writer.finish() == 22 == os.path.getsize(tmp_path / "a.gdz")
+    with pytest.raises(ValueError) as caught:
+        file_writer.finish()
+    assert caught.value.args == (NO_DATASET,)
+    file_writer.add("gedcom.ged", b"")
+    assert file_writer.finish() == SMALLEST == os.path.getsize(tmp_path / "a.gdz")
     for call in (
         file_writer.finish,
         lambda: file_writer.add("a.txt", b"x"),
@@ -256,17 +282,22 @@ def test_finish_is_valid_once(lignor, tmp_path):
         ("/abs.jpg", "/abs.jpg is an absolute path"),
         ("a\\b.jpg", "a\\b.jpg uses a backslash, which a ZIP path may not"),
         ("media/nul.jpg", "media/nul.jpg contains a path component that is unsafe on Windows"),
-        ("A.TXT", 'the archive contains the same path more than once ("A.TXT")'),
+        ("gedcom.ged", 'the archive contains the same path more than once ("gedcom.ged")'),
+        (
+            "GEDCOM.GED",
+            'GEDCOM.GED differs from "gedcom.ged" only in letter case, so both would extract '
+            "to one file where letter case does not count (Windows, macOS)",
+        ),
     ],
 )
 def test_refused_names_raise_value_error_and_leave_the_writer_usable(lignor, name, message):
     writer = lignor.ArchiveWriter.new()
-    writer.add("a.txt", b"first")
+    writer.add("gedcom.ged", b"first")
     with pytest.raises(ValueError) as caught:
         writer.add(name, b"x")
     assert caught.value.args == (message,)
     writer.add("b.txt", b"second")
-    assert read_back(writer.finish()) == {"a.txt": b"first", "b.txt": b"second"}
+    assert read_back(writer.finish()) == {"gedcom.ged": b"first", "b.txt": b"second"}
 
 
 # Entries the writer's own reader, or an extraction, would lose or refuse:
@@ -285,6 +316,7 @@ UNEXTRACTABLE = {
 def test_what_would_not_extract_is_refused_and_the_writer_stays_usable(lignor, case):
     before, name, data = UNEXTRACTABLE[case]
     writer = lignor.ArchiveWriter.new()
+    before = {"gedcom.ged": b"", **before}
     for earlier, content in before.items():
         writer.add(earlier, content)
     with pytest.raises(ValueError) as caught:
@@ -308,8 +340,9 @@ def test_paths_with_a_nul_byte_are_refused_whole(lignor, tmp_path, where):
             writer.add_file("n.txt", str(tmp_path / "notes.txt") + "\0.jpg")
     assert caught.value.args == ("embedded null byte",)
     assert (tmp_path / "family").read_bytes() == b"kept"
+    writer.add("gedcom.ged", b"")
     writer.finish()
-    assert read_back((tmp_path / "a.gdz").read_bytes()) == {}
+    assert read_back((tmp_path / "a.gdz").read_bytes()) == {"gedcom.ged": b""}
 
 
 # ----- files --------------------------------------------------------------------
@@ -320,9 +353,13 @@ def test_paths_may_be_path_like_but_not_bytes(lignor, tmp_path):
         def __fspath__(self):
             return str(tmp_path / "p.gdz")
 
-    lignor.ArchiveFileWriter(PathLike()).finish()
-    lignor.ArchiveFileWriter(path=pathlib.Path(tmp_path / "q.gdz")).finish()
-    assert os.path.getsize(tmp_path / "p.gdz") == os.path.getsize(tmp_path / "q.gdz") == 22
+    for writer in (
+        lignor.ArchiveFileWriter(PathLike()),
+        lignor.ArchiveFileWriter(path=pathlib.Path(tmp_path / "q.gdz")),
+    ):
+        writer.add("gedcom.ged", b"")
+        writer.finish()
+    assert os.path.getsize(tmp_path / "p.gdz") == os.path.getsize(tmp_path / "q.gdz") == SMALLEST
     for bad in (str(tmp_path / "b.gdz").encode(), 3, None):
         with pytest.raises(TypeError):
             lignor.ArchiveFileWriter(bad)
@@ -343,9 +380,9 @@ def test_file_errors_raise_os_error_with_the_path(lignor, tmp_path):
     with pytest.raises(ValueError) as caught:
         writer.add_file("a.txt", tmp_path)
     assert caught.value.args == (f"{tmp_path} is not a regular file",)
-    writer.add("a.txt", b"still usable")
+    writer.add("gedcom.ged", b"still usable")
     writer.finish()
-    assert read_back((tmp_path / "a.gdz").read_bytes()) == {"a.txt": b"still usable"}
+    assert read_back((tmp_path / "a.gdz").read_bytes()) == {"gedcom.ged": b"still usable"}
 
 
 def test_a_named_pipe_is_refused_without_waiting(lignor, tmp_path):
@@ -398,9 +435,9 @@ def test_a_bad_source_is_rolled_back_and_the_writer_stays_usable(lignor, tmp_pat
     with pytest.raises(ValueError, match=message):
         writer.add_file("s.txt", make_source(tmp_path, path))
     assert os.path.getsize(path) == 30 + len("first.jpg") + len(first)
-    writer.add("later.txt", b"x")
+    writer.add("gedcom.ged", b"x")
     writer.finish()
-    assert read_back(path.read_bytes()) == {"first.jpg": first, "later.txt": b"x"}
+    assert read_back(path.read_bytes()) == {"first.jpg": first, "gedcom.ged": b"x"}
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full")
@@ -524,7 +561,11 @@ def test_corpus_archives_open_and_measure(lignor, name):
 def test_reference_counts_stay_flat(lignor, tmp_path):
     source = tmp_path / "s.jpg"
     source.write_bytes(b"s" * 1000)
-    name, data, archive = "a.txt", b"0 HEAD\n" * 100, archive_bytes(lignor, {"a.txt": b"x"})
+    name, data, archive = (
+        "gedcom.ged",
+        b"0 HEAD\n" * 100,
+        archive_bytes(lignor, {"gedcom.ged": b"x"}),
+    )
     W, F = lignor.ArchiveWriter, lignor.ArchiveFileWriter
 
     def round_of_calls():
@@ -532,6 +573,8 @@ def test_reference_counts_stay_flat(lignor, tmp_path):
         writer.add(name, data)
         with pytest.raises(ValueError):
             writer.add(name, data)
+        with pytest.raises(ValueError):
+            W.new().finish()
         writer.finish()
         file_writer = F(tmp_path / "a.gdz")
         file_writer.add(name, data)

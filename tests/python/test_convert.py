@@ -289,14 +289,6 @@ def test_corpus_converts_to_version551(lignor, name, data):
         check_round_trip(g)
 
 
-def test_the_check_finds_what_is_lost():
-    before = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n2 CONC !\n0 TRLR\n"
-    after = "0 @I1@ INDI\n1 NOTE kept\n1 NOTE gone\n0 TRLR\n"
-    assert lossless.lost(before, after, []) == [("@I1@", "INDI.NOTE", "gone!")]
-    dropped = [{"record": "@I1@", "tag": "NOTE", "kind": "Dropped", "detail": ""}]
-    assert lossless.lost(before, after, dropped) == []
-
-
 # ----- the round trip over generated 5.5.1 documents ---------------------------
 
 _text = st.text(

@@ -1,12 +1,14 @@
 """Gedcom: new documents, appends and payload edits."""
 
+import codecs
 import json
+import re
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from conftest import assert_no_leaks, readable_corpus
+from conftest import assert_no_leaks, being_changed, readable_corpus
 
 FAMILY = (
     b"0 HEAD\n1 GEDC\n2 VERS 5.5.1\n"
@@ -138,7 +140,7 @@ def test_descriptions_are_serialised_under_the_exclusive_borrow(lignor, monkeypa
         return original(value)
 
     monkeypatch.setattr(json, "dumps", reading_dumps)
-    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+    with pytest.raises(RuntimeError, match=re.escape(being_changed("document"))):
         g.append_records([{"tag": "NOTE"}])
     monkeypatch.undo()
     assert g.to_text() == FAMILY.decode()
@@ -196,11 +198,19 @@ edits = st.one_of(
 
 
 @settings(max_examples=300, deadline=None)
-@given(version=st.sampled_from(["5.5.1", "7.0"]), sequence=st.lists(edits, max_size=8))
-def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, version, sequence):
-    # to_bytes rewrites the CHAR line, which edits of the header may change.
+@given(
+    version=st.sampled_from(["5.5.1", "7.0"]),
+    mark=st.sampled_from([b"", codecs.BOM_UTF8]),
+    sequence=st.lists(edits, max_size=8),
+)
+def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(
+    lignor, version, mark, sequence
+):
+    # to_bytes writes the byte-order mark the file began with and rewrites
+    # the CHAR line, which edits of the header may change.
     g = lignor.Gedcom.parse(
-        f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(), limits=LIMITS
+        mark + f"0 HEAD\n1 GEDC\n2 VERS {version}\n1 CHAR ASCII\n0 TRLR\n".encode(),
+        limits=LIMITS,
     )
     for name, *arguments in sequence:
         before = g.to_bytes()
@@ -211,8 +221,17 @@ def test_an_edit_is_refused_or_leaves_a_document_the_reader_takes_back(lignor, v
             continue
         written = g.to_bytes()
         read_back = lignor.Gedcom.parse(written, limits=LIMITS)
-        assert read_back.to_text().encode() == written
+        assert mark + read_back.to_text().encode() == written == read_back.to_bytes()
         assert logical_views(read_back) == logical_views(g)
+
+
+def test_a_converted_document_keeps_the_bounds_its_source_was_read_under(lignor):
+    g = lignor.Gedcom.parse(b"0 HEAD\n1 GEDC\n2 VERS 5.5.1\n0 TRLR\n", limits={"max_records": 3})
+    for converted, _ in (g.to_version7(), g.to_version551()):
+        converted.append_records([{"tag": "NOTE", "value": "third"}])
+        with pytest.raises(ValueError, match="^the file has too many records$"):
+            converted.append_records([{"tag": "NOTE", "value": "fourth"}])
+        assert len(converted.records()) == 3
 
 
 def logical_views(g):
@@ -312,7 +331,8 @@ def test_appends_write_every_existing_line_back(lignor, path):
     assert "".join(kept) == before
     assert len(after.splitlines()) == len(kept) + 6
     written = g.to_bytes()
-    assert lignor.Gedcom.parse(written).to_text() == written.decode()
+    read_back = lignor.Gedcom.parse(written)
+    assert (read_back.to_text(), read_back.to_bytes()) == (written.decode("utf-8-sig"), written)
 
 
 # ----- reference counts ------------------------------------------------------

@@ -1,8 +1,9 @@
-"""The stub's dict types against the dicts the module hands out. stubtest
-holds the stub's classes and functions to the module, but it cannot see
-inside the plain dicts the methods return."""
+"""The stub against the module where stubtest cannot look: the dict types
+against the dicts the module hands out, and the stub's docstrings against
+the module's."""
 
 import ast
+import inspect
 
 from conftest import REPO
 
@@ -66,3 +67,32 @@ def test_the_stub_names_every_returned_dict_with_its_keys_in_order(lignor):
         assert values, f"no {name} to compare"
         for value in values:
             assert list(value) == shapes[name], name
+
+
+def stub_docstrings():
+    """(dotted name, docstring) of every class, function and method the stub
+    documents."""
+    tree = ast.parse((REPO / "python" / "lignor.pyi").read_text(encoding="utf-8"))
+
+    def visit(body, prefix):
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                name = prefix + node.name
+                doc = ast.get_docstring(node, clean=True)
+                if doc:
+                    yield name, doc
+                if isinstance(node, ast.ClassDef):
+                    yield from visit(node.body, name + ".")
+
+    return dict(visit(tree.body, ""))
+
+
+def test_the_stubs_docstrings_are_the_modules(lignor):
+    documented = stub_docstrings()
+    assert "Gedcom.parse" in documented
+    for name, doc in documented.items():
+        target = lignor
+        for part in name.split("."):
+            target = getattr(target, part)
+        # The module's text without its signature line, as wrapped there.
+        assert doc.split() == inspect.getdoc(target).split(), name

@@ -160,7 +160,25 @@ def test_fitting_an_edited_structure_fits_its_lines(lignor, value, limit):
     after = g.to_text()
     assert tree(after)[1].children[0].logical() == value
     assert [line for line in after.splitlines() if len(line.encode()) + 2 > limit] == []
-    assert g.fit_line_limit("@I1@", limit) is False
+    assert g.fit_line_limit("@I1@", limit) == []
+
+
+@settings(max_examples=300, deadline=None)
+@given(text=documents(), limit=st.integers(32, 300))
+def test_fitting_keeps_every_logical_value_and_reports_every_line_it_leaves_long(
+    lignor, text, limit
+):
+    g = lignor.Gedcom.parse(text.encode())
+    before = g.to_text()
+    names = [record.xref or record.tag for record in tree(before)]
+    report = [line for name in names for line in g.fit_line_limit(name, limit)]
+    after = g.to_text()
+    assert logical_values(after) == logical_values(before)
+    # Fitting keeps two bytes of the limit for the terminator.
+    assert long_lines(after, limit - 1) == left_long(report)
+    again = [line for name in names for line in g.fit_line_limit(name, limit)]
+    assert again == [line for line in report if not line["wrapped"]]
+    assert g.to_text() == after
 
 
 # ----- worked examples and refusals -------------------------------------------
@@ -168,14 +186,16 @@ def test_fitting_an_edited_structure_fits_its_lines(lignor, value, limit):
 
 def test_wrap_and_fit_report_what_they_changed(lignor):
     g = lignor.Gedcom.parse(f"{HEAD}0 @I1@ INDI\n1 NOTE {'a' * 300}\n0 TRLR\n".encode())
-    assert g.fit_line_limit("@I1@", max_line_bytes=309) is False
+    assert g.fit_line_limit("@I1@", max_line_bytes=309) == []
     assert g.wrap_long_lines() == [
         {"record": "@I1@", "path": [0], "tag": "NOTE", "wrapped": True, "reason": None}
     ]
     assert g.to_text().splitlines()[4:6] == ["1 NOTE " + "a" * 247, "2 CONC " + "a" * 53]
     # Fitting keeps two bytes for the terminator, wrapping one.
-    assert g.fit_line_limit(xref="@I1@", max_line_bytes=256) is False
-    assert g.fit_line_limit("@I1@") is True
+    assert g.fit_line_limit(xref="@I1@", max_line_bytes=256) == []
+    assert g.fit_line_limit("@I1@") == [
+        {"record": "@I1@", "path": [0], "tag": "NOTE", "wrapped": True, "reason": None}
+    ]
 
 
 @pytest.mark.parametrize(
@@ -226,7 +246,7 @@ def test_version_7_is_refused_before_the_limit(lignor):
 def test_fit_addresses_records_as_the_appends_do(lignor):
     g = lignor.Gedcom.parse(f"{HEAD}0 TRLR\n".encode())
     g.set_logical_value("head", [0], "b" * 300)
-    assert g.fit_line_limit("HEAD") is True
+    assert [line["wrapped"] for line in g.fit_line_limit("HEAD")] == [True]
     assert max(len(line) for line in g.to_text().splitlines()) < 255
 
 
