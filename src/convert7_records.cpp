@@ -85,16 +85,54 @@ Change decide_object_record(const Node& object, const Place& place, Pass& pass,
     return in_place ? Change::Rewrites : Change::None;
 }
 
+namespace {
+
+// 5.5.1 writes an embedded object's title beside its files, and a record's
+// under its FILE: the title goes there, where 5.5.1 reads it back.
+void title_to_file(Node& object, Node& record) {
+    Node* file = record.first_mut("FILE");
+    const Node* title = object.first("TITL");
+    if (!file || !title || file->first("TITL") || count_tagged(object, "TITL") != 1) return;
+    file->push(*title);
+    remove_all(object, "TITL");
+}
+
+// An object's substructures as text: two objects alike in it are one.
+std::string content_of(const Node& record) {
+    std::string text;
+    {
+        LineWriter writer(text);
+        writer.subtrees(std::span<const Node>(record.children().data(), record.children().size()),
+                        1);
+    }
+    return text;
+}
+
+}  // namespace
+
 // The object as a record of its own, which version 7 requires, held by
-// `pass.added`; a pointer to it stands in its place, keeping the title and
-// crop that version 7 gives a link.
+// `pass.added` (one record for objects written alike); a pointer to it
+// stands in its place, keeping the crop that version 7 gives a link.
 bool object_to_record(Node& object, Decision& /*decision*/, const Place& /*place*/, Pass& pass) {
-    const std::string id = pass.added->identifier();
-    Node record = Node::record(id, "OBJE");
-    move_children(object, record, [](const Node& child) {
+    Node made = Node::make("OBJE");
+    move_children(object, made, [](const Node& child) {
         return !v7_structure_type("OBJE", child.tag()) || v7_defines("record-OBJE", child.tag());
     });
+    title_to_file(object, made);
+    std::string content = content_of(made);
+    if (const std::string* same = pass.added->object_with(content)) {
+        object.set_value(*same);
+        pass.note("OBJE", NoteKind::Converted,
+                  "version 7 has multimedia objects only as records: this one is written as the "
+                  "record " +
+                      *same + " was made of, so a pointer to that record stands in its place");
+        return true;
+    }
+    const std::string id = pass.added->identifier();
+    Node record = Node::record(id, "OBJE");
+    for (Node& child : made.children_mut()) record.push(std::move(child));
     object.set_value(id);
+    pass.added->remember_object(std::move(content), id);
     pass.added->add(std::move(record));
     pass.note("OBJE", NoteKind::Converted,
               "version 7 has multimedia objects only as records: this one became the record " + id +
@@ -194,6 +232,15 @@ std::string AddedRecords::identifier() {
 
 std::vector<Node> AddedRecords::take() {
     return std::exchange(made_, {});
+}
+
+const std::string* AddedRecords::object_with(const std::string& content) const {
+    const auto found = objects_.find(content);
+    return found == objects_.end() ? nullptr : &found->second;
+}
+
+void AddedRecords::remember_object(std::string content, std::string id) {
+    objects_.emplace(std::move(content), std::move(id));
 }
 
 }  // namespace lignor

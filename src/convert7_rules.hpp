@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -42,9 +43,15 @@ class AddedRecords {
     void add(Node record) { made_.push_back(std::move(record)); }
     // The records made and not yet taken, the first made first.
     std::vector<Node> take();
+    // The identifier of the object record made before with exactly
+    // `content` (its substructures as text), or none.
+    const std::string* object_with(const std::string& content) const;
+    // Remembers that the object record `id` holds `content`.
+    void remember_object(std::string content, std::string id);
 
   private:
     void index_used();
+    std::unordered_map<std::string, std::string> objects_;  // content to identifier
 
     const Document* source_;
     std::vector<std::string> used_;  // xref_key of each identifier and pointer in its form, sorted
