@@ -459,11 +459,11 @@ std::pair<std::size_t, std::string> long_lines(const Node& record) {
 
 // Splits the record's lines longer than 5.5.1's 255 bytes across CONC lines,
 // as Document::wrap_long_lines does, and names those that stay long and why.
-void fit_long_lines(Node& record, Pass& pass) {
+void fit_long_lines(Node& record, std::size_t max_depth, Pass& pass) {
     const auto [count, first_tag] = long_lines(record);
     if (count == 0) return;
     const std::vector<WrappedLine> report = long_line_report(record, line_limit_551);
-    fit_node_inner(record, 0, line_limit_551, true);
+    fit_node_inner(record, 0, line_limit_551, true, max_depth);
     const auto [left, left_tag] = long_lines(record);
     if (left < count) {
         pass.note(first_tag, NoteKind::Converted,
@@ -517,7 +517,7 @@ bool structure_to_551(Rewritable& structure, std::size_t level, Pass& pass) {
     return false;
 }
 
-void record_to_551(Node& record, bool is_header, Pass& pass) {
+void record_to_551(Node& record, bool is_header, std::size_t max_depth, Pass& pass) {
     if (is_header) header_to_551(record, pass);
     const bool shared_note = record.tag() == "SNOTE";
     if (shared_note) {
@@ -527,7 +527,7 @@ void record_to_551(Node& record, bool is_header, Pass& pass) {
     structures_to_551_node(record, pass);
     // A version 7 shared note may hold its text on one long line.
     if (shared_note) fit_551(record, 0);
-    fit_long_lines(record, pass);
+    fit_long_lines(record, max_depth, pass);
     pass.note_tallies();
 }
 
@@ -543,7 +543,12 @@ bool structures_to_551_node(Node& record, Pass& pass) {
 }
 
 Conversion to_version_551(const Document& document) {
-    Conversion conversion = convert_records(document, version_551, record_to_551);
+    // Lines are split no deeper than the document's own bounds allow.
+    const std::size_t max_depth = document.limits().max_depth;
+    Conversion conversion =
+        convert_records(document, version_551, [&](Node& record, bool is_header, Pass& pass) {
+            record_to_551(record, is_header, max_depth, pass);
+        });
     Pass records;
     settle_trailer(conversion.document, "5.5.1", records);
     std::move(records.notes.begin(), records.notes.end(), std::back_inserter(conversion.notes));

@@ -89,4 +89,24 @@ std::optional<DualYear> dual_year(std::string_view text);
 // Whether the text holds a second dual year after its first ("FROM 1699/00 TO 1700/01").
 bool holds_several_dual_years(std::string_view text);
 
+// The reader's vocabulary, keywords in upper case and month names in lower
+// case as full lower-casing gives them: what its tests read every word of.
+struct Qualifier {
+    DateKind kind;
+    std::span<const std::string_view> words;
+};
+struct MonthName {
+    std::string_view name;
+    std::uint8_t month;
+};
+struct Vocabulary {
+    std::span<const Qualifier> qualifiers;
+    std::span<const std::string_view> between;
+    std::span<const std::string_view> and_words;
+    std::span<const std::string_view> from;
+    std::span<const std::string_view> to;
+    std::span<const MonthName> months;
+};
+const Vocabulary& vocabulary() noexcept;
+
 }  // namespace lignor::date_parts

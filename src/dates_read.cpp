@@ -43,10 +43,9 @@ constexpr std::string_view after_words[] = {"AFT",  "AFTER",   "APRES", "APRÈS"
                                             "DOPO", "DESPUES", "ETTER", "EFTER"};
 constexpr std::string_view interpreted_words[] = {"INT", "INTERPRETED"};
 
-struct Qualifier {
-    DateKind kind;
-    Keywords words;
-};
+using date_parts::MonthName;
+using date_parts::Qualifier;
+
 constexpr Qualifier qualifier_lists[] = {
     {DateKind::About, about_words},         {DateKind::Calculated, calculated_words},
     {DateKind::Estimated, estimated_words}, {DateKind::Before, before_words},
@@ -57,10 +56,6 @@ constexpr Qualifier qualifier_lists[] = {
 // 1900", "le 5 janvier 1900") and are not parts themselves.
 constexpr std::string_view filler_words[] = {"de", "of", "le", "den"};
 
-struct MonthName {
-    std::string_view name;  // lower case, as full lower-casing produces it
-    std::uint8_t month;
-};
 constexpr MonthName month_names[] = {
     {"jan", 1},       {"janv", 1},      {"enero", 1},      {"januar", 1},     {"january", 1},
     {"janvier", 1},   {"januari", 1},   {"gennaio", 1},    {"jänner", 1},     {"feb", 2},
@@ -693,6 +688,12 @@ GedcomDate GedcomDate::parse(std::string_view text) {
 }
 
 namespace date_parts {
+
+const Vocabulary& vocabulary() noexcept {
+    static constexpr Vocabulary words{qualifier_lists, bet_words, and_words,
+                                      from_words,      to_words,  month_names};
+    return words;
+}
 
 std::optional<DatePoint> parse_point(std::string_view text) {
     return read_point(text, true, Calendar::Gregorian);

@@ -297,43 +297,30 @@ TEST(dates_reading, tries_qualifiers_in_order_and_needs_a_separator) {
 }
 
 // Every keyword of every list, in its own spelling and in lower case.
+// Every keyword of the reader's vocabulary reads as its kind, in upper and
+// lower case.
 TEST(dates_reading, reads_every_keyword_of_every_language) {
-    struct List {
-        DateKind kind;
-        std::vector<const char*> words;
-    };
-    const std::vector<List> qualifiers = {
-        {DateKind::About,
-         {"ABT",    "ABOUT",         "CIRCA",           "CA",      "APPROX", "ENVIRON",
-          "UM",     "RUNDT",         "OMKRING",         "CERCA",   "VERSO",  "VERS",
-          "AROUND", "APPROXIMATELY", "APROXIMADAMENTE", "OMTRENT", "CIRKA",  "CIR",
-          "C",      "PROBABLY",      "PROBABLEMENT"}},
-        {DateKind::Calculated, {"CAL", "CALCULATED"}},
-        {DateKind::Estimated, {"EST", "ESTIMATED"}},
-        {DateKind::Before, {"BEF", "BEFORE", "AVANT", "VOR", "PRIMA", "ANTES", "FØR"}},
-        {DateKind::After,
-         {"AFT", "AFTER", "APRES", "APRÈS", "NACH", "DOPO", "DESPUES", "ETTER", "EFTER"}},
-        {DateKind::Interpreted, {"INT", "INTERPRETED"}},
-    };
-    for (const List& list : qualifiers) {
-        for (const char* word : list.words) {
+    const date_parts::Vocabulary& words = date_parts::vocabulary();
+    for (const date_parts::Qualifier& list : words.qualifiers) {
+        for (const std::string_view word : list.words) {
             for (const std::string& spelling : {std::string(word), unicode::to_lower(word)}) {
                 const DatePoint point = ym(1850, 6);
-                ReadCase c{word, spelling + " JUN 1850", list.kind, point, point};
+                ReadCase c{"qualifier", spelling + " JUN 1850", list.kind, point, point};
                 if (list.kind == DateKind::Before) c.earliest.reset();
                 if (list.kind == DateKind::After) c.latest.reset();
                 expect_reading(c);
             }
         }
     }
-    for (const char* bet : {"BET", "BETWEEN", "ENTRE", "ZWISCHEN", "MELLOM"})
-        for (const char* conjunction : {"AND", "ET", "UND", "OG"})
-            expect_reading({bet, std::string(bet) + " 1900 " + conjunction + " 1910",
+    for (const std::string_view bet : words.between)
+        for (const std::string_view conjunction : words.and_words)
+            expect_reading({"between",
+                            std::string(bet) + " 1900 " + std::string(conjunction) + " 1910",
                             DateKind::Between, y(1900), y(1910)});
-    for (const char* from : {"FROM", "DE", "DU", "VON", "FRA"})
-        for (const char* to : {"TO", "AU", "BIS", "TIL"})
-            expect_reading({from, std::string(from) + " 1900 " + to + " 1910", DateKind::Period,
-                            y(1900), y(1910)});
+    for (const std::string_view from : words.from)
+        for (const std::string_view to : words.to)
+            expect_reading({"period", std::string(from) + " 1900 " + std::string(to) + " 1910",
+                            DateKind::Period, y(1900), y(1910)});
 }
 
 TEST(dates_reading, keeps_the_phrase) {
@@ -361,32 +348,16 @@ TEST(dates_reading, keeps_the_phrase) {
     }
 }
 
+// Every month name of the reader's vocabulary reads as its month, upper
+// case through full Unicode lower-casing ("FÉVRIER", "MÄRZ").
 TEST(dates_months, reads_every_name_of_every_language) {
-    const std::vector<std::vector<const char*>> names = {
-        {"jan", "janv", "enero", "januar", "january", "janvier", "januari", "gennaio", "jänner"},
-        {"feb", "fév", "févr", "february", "février", "februari", "febbraio", "fevrier", "februar",
-         "febrero"},
-        {"mar", "mars", "marz", "march", "märz", "maerz", "marzo", "marts"},
-        {"apr", "avr", "april", "avril", "abril", "aprile"},
-        {"may", "mai", "mei", "mayo", "maggio"},
-        {"jun", "june", "juin", "juni", "junio", "giugno"},
-        {"jul", "july", "juil", "juli", "julio", "luglio", "juillet"},
-        {"aug", "aout", "août", "august", "agosto", "augusti"},
-        {"sep", "sept", "september", "septembre", "settembre", "septiembre"},
-        {"oct", "okt", "october", "octobre", "oktober", "ottobre", "octubre"},
-        {"nov", "november", "novembre", "noviembre"},
-        {"dec", "des", "déc", "december", "decembre", "décembre", "dezember", "desember",
-         "dicembre", "diciembre"},
-    };
-    for (std::size_t month = 1; month <= names.size(); ++month) {
-        for (const char* name : names[month - 1]) {
-            SCOPED_TRACE(name);
-            EXPECT_EQ(date_parts::month_number(name), month);
-            // Upper case goes through full Unicode lower-casing ("FÉVRIER", "MÄRZ").
-            EXPECT_EQ(date_parts::month_number(upper(name)), month);
-            expect_reading(single(name, std::string("7 ") + name + " 1888", DateKind::Exact,
-                                  ymd(1888, static_cast<std::uint8_t>(month), 7)));
-        }
+    for (const date_parts::MonthName& entry : date_parts::vocabulary().months) {
+        const std::string name(entry.name);
+        SCOPED_TRACE(name);
+        EXPECT_EQ(date_parts::month_number(name), entry.month);
+        EXPECT_EQ(date_parts::month_number(upper(name)), entry.month);
+        expect_reading(single(name.c_str(), "7 " + name + " 1888", DateKind::Exact,
+                              ymd(1888, entry.month, 7)));
     }
 }
 
