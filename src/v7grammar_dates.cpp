@@ -60,8 +60,9 @@ const std::vector<PackedCalendar>& packed_calendars() noexcept {
                 entry.months.push_back(packed(month));
         }
         // The Gregorian calendar first: most dates name none.
-        std::ranges::stable_partition(
-            out, [](const PackedCalendar& entry) { return entry.calendar->name == "GREGORIAN"; });
+        std::stable_partition(out.begin(), out.end(), [](const PackedCalendar& entry) {
+            return entry.calendar->name == "GREGORIAN";
+        });
         return out;
     }();
     return all;
