@@ -462,7 +462,6 @@ std::pair<std::size_t, std::string> long_lines(const Node& record) {
 void fit_long_lines(Node& record, std::size_t max_depth, Pass& pass) {
     const auto [count, first_tag] = long_lines(record);
     if (count == 0) return;
-    const std::vector<WrappedLine> report = long_line_report(record, line_limit_551);
     fit_node_inner(record, 0, line_limit_551, true, max_depth);
     const auto [left, left_tag] = long_lines(record);
     if (left < count) {
@@ -472,8 +471,9 @@ void fit_long_lines(Node& record, std::size_t max_depth, Pass& pass) {
                       "read as the text they continue");
     }
     if (left == 0) return;
+    // What stays long, and why: the report of the record as it now stands.
     std::vector<std::string> reasons;
-    for (const WrappedLine& line : report) {
+    for (const WrappedLine& line : long_line_report(record, line_limit_551)) {
         if (!line.wrapped &&
             std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end())
             reasons.push_back(line.reason);

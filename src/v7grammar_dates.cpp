@@ -26,7 +26,8 @@ using v7table::Payload;
 std::uint64_t packed(std::string_view word) noexcept {
     if (word.size() > 8) return 0;
     std::uint64_t value = 0;
-    std::memcpy(&value, word.data(), word.size());
+    for (std::size_t at = 0; at < word.size(); ++at)
+        value |= std::uint64_t{static_cast<unsigned char>(word[at])} << (8 * at);
     return value;
 }
 
