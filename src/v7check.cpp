@@ -235,20 +235,18 @@ class Checker {
         }
     }
 
-    // The characters version 7 bans anywhere, in the line's identifier or
+    // The characters version 7 bans anywhere, in a line's identifier or
     // payload (tags are held to the tag rule as they are read): named once a
-    // line.
-    void check_characters(std::string_view value, std::optional<std::string_view> xref,
-                          std::size_t depth) {
-        std::size_t at = v7::find_banned(value);
-        std::string_view text = value;
-        if (at == std::string_view::npos && xref) at = v7::find_banned(text = *xref);
-        if (at == std::string_view::npos) return;
+    // line. Whether `text` holds one.
+    bool check_characters(std::string_view text, std::size_t depth) {
+        const std::size_t at = v7::find_banned(text);
+        if (at == std::string_view::npos) return false;
         char buffer[8];
         add(depth, Kind::BannedCharacter,
             joined({"the line holds ", v7::banned_name(text, at, buffer),
                     ", a character version 7 bans anywhere (C0 controls other than tab, DEL, "
                     "surrogates, U+FFFE and U+FFFF); remove it or write it as text"}));
+        return true;
     }
 
     void check_count(std::size_t depth, const TypeFacts& facts, std::size_t slot) {
@@ -279,10 +277,7 @@ class Checker {
         const std::string_view tag = node.tag();
         const Frame* parent = depth > 0 ? &frames_[depth - 1] : nullptr;
 
-        check_line(node, depth);
-        const std::string_view value = node.value().value_or("");
-        frame.has_payload = !value.empty();
-        check_characters(value, node.xref(), depth);
+        frame.has_payload = check_line(node, depth);
         if (depth > 0) check_continuation(node, depth);
         if (depth == 0) check_record(node);
         if (is_extension_tag(tag)) {
@@ -331,7 +326,8 @@ class Checker {
         if (facts_row.type == version_type_) check_version(node, depth);
     }
 
-    void check_line(const Node& node, std::size_t depth) {
+    // The line's own form and characters; whether it has a payload.
+    bool check_line(const Node& node, std::size_t depth) {
         const std::string_view tag = node.tag();
         if (node.verbatim()) {
             add(depth, Kind::LineForm,
@@ -339,7 +335,8 @@ class Checker {
                     " is not in version 7's line form: a level without leading zeros or "
                     "plus sign, then single spaces between level, identifier, tag and payload");
         }
-        if (const auto xref = node.xref()) {
+        const auto xref = node.xref();
+        if (xref) {
             if (depth > 0) {
                 add(depth, Kind::IdentifierOnSubstructure,
                     std::string(tag) + " carries identifier " + std::string(*xref) +
@@ -351,12 +348,15 @@ class Checker {
                         "underscores between two \"@\", and not @VOID@");
             }
         }
-        if (const auto value = node.value(); value && value->empty()) {
+        const auto value = node.value();
+        if (value && value->empty()) {
             add(depth, Kind::TrailingSpace,
                 std::string(tag) +
                     " has an empty payload written after a space; version 7 writes the line "
                     "without the trailing space");
         }
+        if (!check_characters(value.value_or(""), depth) && xref) check_characters(*xref, depth);
+        return value && !value->empty();
     }
 
     // A tag the standard's table does not hold: is it a tag at all?

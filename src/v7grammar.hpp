@@ -35,39 +35,43 @@ constexpr std::uint64_t zero_bytes(std::uint64_t word) noexcept {
     return (word - ones) & ~word & highs;
 }
 
-// Whether any byte of `word` may begin a banned character: a control byte,
-// DEL, or the lead byte of a surrogate (0xED) or of U+FFFE/U+FFFF (0xEF);
-// 0xED and 0xEF are the two bytes that give 0xEF when 0x02 is set.
-constexpr bool may_hold(std::uint64_t word) noexcept {
-    return (((word - ones * 0x20) & ~word & highs) | zero_bytes(word ^ (ones * 0x7F)) |
-            zero_bytes((word | ones * 0x02) ^ (ones * 0xEF))) != 0;
+// The high bit of each byte of `word` that may begin a banned character: a
+// control byte, DEL, or the lead byte of a surrogate (0xED) or of
+// U+FFFE/U+FFFF (0xEF); 0xED and 0xEF are the two bytes that give 0xEF when
+// 0x02 is set.
+constexpr std::uint64_t suspects(std::uint64_t word) noexcept {
+    return ((word - ones * 0x20) & ~word & highs) | zero_bytes(word ^ (ones * 0x7F)) |
+           zero_bytes((word | ones * 0x02) ^ (ones * 0xEF));
 }
 
-// The same of a whole text. Most payloads are short: their bytes make one
-// word, read in two halves that may overlap and padded with spaces, which
-// are never banned. A check calls this for every line, so it is inline.
+inline std::uint64_t word_at(std::string_view text, std::size_t at) noexcept {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    return word;
+}
+
+// Whether any byte of `text` may begin a banned character. A check calls
+// this for every line, so it is inline and reads most payloads in one or
+// two words without a loop: the first and last eight bytes (which may
+// overlap), or for a short text its bytes padded with spaces, which are
+// never banned.
 inline bool may_hold(std::string_view text) noexcept {
     const std::size_t size = text.size();
-    if (size < 4) {
-        std::uint64_t word = ones * ' ';
-        for (const char c : text) word = word << 8 | static_cast<unsigned char>(c);
-        return may_hold(word);
+    if (size >= 8) {
+        std::uint64_t found = suspects(word_at(text, 0)) | suspects(word_at(text, size - 8));
+        for (std::size_t at = 8; at + 8 < size; at += 8) found |= suspects(word_at(text, at));
+        return found != 0;
     }
-    if (size < 8) {
+    if (size >= 4) {
         std::uint32_t low = 0;
         std::uint32_t high = 0;
         std::memcpy(&low, text.data(), sizeof low);
         std::memcpy(&high, text.data() + size - sizeof high, sizeof high);
-        return may_hold(std::uint64_t{high} << 32 | low);
+        return suspects(std::uint64_t{high} << 32 | low) != 0;
     }
-    std::uint64_t word = 0;
-    std::memcpy(&word, text.data() + size - sizeof word, sizeof word);
-    if (may_hold(word)) return true;
-    for (std::size_t at = 0; at + sizeof word <= size; at += sizeof word) {
-        std::memcpy(&word, text.data() + at, sizeof word);
-        if (may_hold(word)) return true;
-    }
-    return false;
+    std::uint64_t word = ones * ' ';
+    for (const char c : text) word = word << 8 | static_cast<unsigned char>(c);
+    return suspects(word) != 0;
 }
 
 // The bytes may_hold looks for, one at a time.
