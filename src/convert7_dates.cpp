@@ -35,7 +35,8 @@ std::optional<std::string> date_text_to_rewrite(const Node& date, bool exact_onl
 Change exact_date_decision(std::string text, Pass& pass, Decision& decision) {
     const GedcomDate parsed = GedcomDate::parse(text);
     std::optional<std::string> written = parsed.to_gedcom_7();
-    if (written && is_exact_date_7(*written) && is_complete_reading(parsed))
+    if (written && v7::read_date(*written, v7table::Payload::ExactDate) &&
+        is_complete_reading(parsed))
         return keep(decision, Change::Rewrites, std::move(text), std::move(written));
     pass.note("DATE", NoteKind::Kept,
               quoted(text) +

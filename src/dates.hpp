@@ -143,9 +143,4 @@ struct InterpretedDate {
 };
 std::optional<InterpretedDate> read_interpreted_551(std::string_view text);
 
-// Whether `text` is GEDCOM 7.0's exact date, the only form some DATEs (a
-// header's, a change's, a creation's) may take: day, Gregorian month and
-// year, each one space apart ("5 JAN 1900"), nothing before or after.
-bool is_exact_date_7(std::string_view text) noexcept;
-
 }  // namespace lignor

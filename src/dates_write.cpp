@@ -8,7 +8,7 @@
 #include "ascii.hpp"
 #include "dates_parts.hpp"
 #include "unicode.hpp"
-#include "v7grammar.hpp"
+#include "v7defs.hpp"
 
 namespace lignor {
 
@@ -255,10 +255,6 @@ std::optional<std::string> GedcomDate::to_gedcom_7() const {
     return keyword_payload(kind, write_point(earliest, dual.on_earliest),
                            write_point(latest, dual.on_latest), earliest.has_value(),
                            latest.has_value());
-}
-
-bool is_exact_date_7(std::string_view text) noexcept {
-    return v7::read_date(text, v7table::Payload::ExactDate).has_value();
 }
 
 std::optional<std::string> GedcomDate::to_gedcom_551() const {
